@@ -1,0 +1,32 @@
+#pragma once
+// Run-time failures that travel to a caller: an error number as the platform knows it, and a text.
+
+#include <stdexcept>
+#include <string>
+
+namespace tandor {
+
+namespace err {
+constexpr int FileNotFound = 53;
+constexpr int PermissionDenied = 70;
+constexpr int PathNotFound = 76;
+constexpr int PathFileAccess = 75;
+constexpr int DialogCancelled = 32755;
+}  // namespace err
+
+class RuntimeError : public std::runtime_error {
+ public:
+  RuntimeError(int number, const std::string& description)
+      : std::runtime_error(description), mNumber(number) {}
+
+  int Number() const { return mNumber; }
+  std::string Description() const { return what(); }
+
+ private:
+  int mNumber;
+};
+
+// Maps an errno value from a failed file operation to the matching run-time error number.
+int ErrorNumberFromErrno(int error);
+
+}  // namespace tandor

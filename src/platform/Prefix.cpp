@@ -1,0 +1,205 @@
+#include "platform/Prefix.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/FileIo.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kMachineKey = "HKEY_LOCAL_MACHINE\\";
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.remove_suffix(1);
+  return text;
+}
+
+std::string FullKey(std::string_view key) {
+  std::string full(key);
+  if (Lower(full).rfind(Lower(kMachineKey), 0) != 0) full = std::string(kMachineKey) + full;
+  return full;
+}
+
+// The registry file is always UTF-8: it is ours, and it holds the code page itself.
+struct RegistryLine {
+  std::string text;
+};
+
+std::vector<std::string> ReadLines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool IsDriveLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+}  // namespace
+
+Prefix::Prefix(fs::path root) : mRoot(std::move(root)) {}
+
+fs::path Prefix::DefaultRoot() {
+  if (const char* prefix = std::getenv("TANDOR_PREFIX"); prefix && *prefix) return prefix;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+    return fs::path(data) / "tandor";
+  const char* home = std::getenv("HOME");
+  return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "tandor";
+}
+
+Prefix Prefix::Open(const fs::path& root) {
+  Prefix prefix(root);
+  std::error_code ec;
+  for (const char* folder : {"drive_c/Windows/System32", "drive_c/Program Files/Common Files"})
+    fs::create_directories(root / folder, ec);
+  if (!fs::exists(prefix.RegistryFile(), ec)) {
+    std::string text =
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
+        "ProgramFilesDir=C:\\Program Files\r\n"
+        "CommonFilesDir=C:\\Program Files\\Common Files\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"
+        "ACP=65001\r\n";
+    WriteFileAtomically(prefix.RegistryFile(), text);
+  }
+  return prefix;
+}
+
+fs::path Prefix::ToNative(std::string_view path) const {
+  if (!path.empty() && path.front() == '/') return fs::path(std::string(path));
+  std::string rest;
+  fs::path base;
+  if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {
+    base = mRoot / (std::string("drive_") +
+                    static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))));
+    rest = std::string(path.substr(2));
+    while (!rest.empty() && (rest.front() == '\\' || rest.front() == '/')) rest.erase(0, 1);
+  } else {
+    rest = std::string(path);
+  }
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  if (base.empty()) return fs::path(rest);
+  return rest.empty() ? base : base / rest;
+}
+
+std::string Prefix::ToWindows(const fs::path& native) const {
+  fs::path normal = native.lexically_normal();
+  fs::path root = mRoot.lexically_normal();
+  fs::path relative = normal.lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return native.string();
+  auto it = relative.begin();
+  std::string drive = it->string();
+  if (drive.size() != 7 || drive.rfind("drive_", 0) != 0 || !IsDriveLetter(drive[6]))
+    return native.string();
+  std::string out;
+  out += static_cast<char>(std::toupper(static_cast<unsigned char>(drive[6])));
+  out += ':';
+  bool any = false;
+  for (++it; it != relative.end(); ++it) {
+    if (it->empty() || *it == ".") continue;
+    out += '\\';
+    out += it->string();
+    any = true;
+  }
+  if (!any) out += '\\';
+  return out;
+}
+
+std::optional<std::string> Prefix::ReadRegistryValue(std::string_view key,
+                                                     std::string_view name) const {
+  std::error_code ec;
+  if (!fs::is_regular_file(RegistryFile(), ec)) return std::nullopt;
+  const std::string wantedSection = Lower(FullKey(key));
+  const std::string wantedName = Lower(name);
+  bool inSection = false;
+  for (const std::string& raw : ReadLines(RegistryFile())) {
+    std::string_view line = Trim(raw);
+    if (!line.empty() && line.front() == '[') {
+      std::size_t close = line.find(']');
+      std::string_view section = line.substr(1, close == std::string_view::npos ? line.size() - 1
+                                                                                : close - 1);
+      inSection = Lower(Trim(section)) == wantedSection;
+      continue;
+    }
+    if (!inSection) continue;
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    if (Lower(Trim(line.substr(0, eq))) == wantedName) return std::string(Trim(line.substr(eq + 1)));
+  }
+  return std::nullopt;
+}
+
+void Prefix::WriteRegistryValue(std::string_view key, std::string_view name,
+                                std::string_view value) const {
+  std::vector<std::string> lines = ReadLines(RegistryFile());
+  const std::string wantedSection = Lower(FullKey(key));
+  const std::string wantedName = Lower(name);
+  const std::string newLine = std::string(name) + "=" + std::string(value);
+  bool inSection = false;
+  bool found = false;
+  std::size_t insertAt = lines.size();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = Trim(lines[i]);
+    if (!line.empty() && line.front() == '[') {
+      if (inSection) break;
+      std::size_t close = line.find(']');
+      inSection = Lower(Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1
+                                                                            : close - 1))) ==
+                  wantedSection;
+      if (inSection) insertAt = i + 1;
+      continue;
+    }
+    if (!inSection) continue;
+    std::size_t eq = line.find('=');
+    if (eq != std::string_view::npos) {
+      insertAt = i + 1;
+      if (Lower(Trim(line.substr(0, eq))) == wantedName) {
+        lines[i] = newLine;
+        found = true;
+        break;
+      }
+    }
+  }
+  if (!found) {
+    if (insertAt == lines.size() && !inSection) {
+      lines.push_back("[" + FullKey(key) + "]");
+      lines.push_back(newLine);
+    } else {
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+    }
+  }
+  std::ostringstream text;
+  for (const std::string& line : lines) text << line << "\r\n";
+  WriteFileAtomically(RegistryFile(), text.str());
+}
+
+CodePage Prefix::AnsiCodePage() const {
+  auto value =
+      ReadRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP");
+  if (!value || value->empty()) return CodePage();
+  char* end = nullptr;
+  long number = std::strtol(value->c_str(), &end, 10);
+  if (*end != '\0' || number <= 0 || number > 65535) return CodePage();
+  return CodePage(static_cast<int>(number));
+}
+
+}  // namespace tandor

@@ -1,0 +1,51 @@
+#pragma once
+// The Windows-style machine the updater sees, kept in one folder: drives, the Windows and system
+// folders, a registry file and the ANSI code page. All conversion between the program's
+// Windows-form paths and native paths lives here.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/CodePage.h"
+
+namespace tandor {
+
+class Prefix {
+ public:
+  // Uses `root` as it is; Create() lays out a missing prefix.
+  explicit Prefix(std::filesystem::path root);
+
+  // $TANDOR_PREFIX, else $XDG_DATA_HOME/tandor, else ~/.local/share/tandor.
+  static std::filesystem::path DefaultRoot();
+  // Opens the prefix at `root`, creating drive C:, the Windows, system and program-files folders
+  // and the registry file when they are missing.
+  static Prefix Open(const std::filesystem::path& root);
+
+  const std::filesystem::path& Root() const { return mRoot; }
+  std::filesystem::path RegistryFile() const { return mRoot / "registry.ini"; }
+
+  // "C:\Windows", "C:\Windows\System32".
+  std::string WindowsFolder() const { return "C:\\Windows"; }
+  std::string SystemFolder() const { return "C:\\Windows\\System32"; }
+
+  // X:\a\b -> <root>/drive_x/a/b; a native absolute path stays as it is; elsewhere '\' -> '/'.
+  std::filesystem::path ToNative(std::string_view path) const;
+  // A native path inside a drive of the prefix in Windows form (X:\a\b), any other path as it is.
+  std::string ToWindows(const std::filesystem::path& native) const;
+
+  // A registry value under HKEY_LOCAL_MACHINE, key written as in "SOFTWARE\Microsoft\Windows".
+  // Missing file, key or value: nothing.
+  std::optional<std::string> ReadRegistryValue(std::string_view key, std::string_view name) const;
+  // Writes a registry value (used by setup and tests; the updater itself only reads).
+  void WriteRegistryValue(std::string_view key, std::string_view name, std::string_view value) const;
+
+  // The ANSI code page from the registry (ACP), UTF-8 when it is missing or not a number.
+  CodePage AnsiCodePage() const;
+
+ private:
+  std::filesystem::path mRoot;
+};
+
+}  // namespace tandor

@@ -1,0 +1,62 @@
+#pragma once
+// Private-profile (INI) files: reading and writing keys with the semantics stored files rely on.
+//
+// Each file is parsed once and its parsed form reused until the file changes on disk or through
+// this store. Every write replaces the file atomically (temporary file, then rename). Files
+// marked write-behind keep their writes in memory and reach the disk at most once per interval
+// and at every Flush(), so a pass that writes thousands of keys rewrites the file a few times.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/CodePage.h"
+
+namespace tandor {
+
+class IniFile;
+
+class IniStore {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  explicit IniStore(CodePage codePage, Clock clock = nullptr);
+  ~IniStore();
+  IniStore(const IniStore&) = delete;
+  IniStore& operator=(const IniStore&) = delete;
+
+  // The value of `key` in `section` of `file` (a native path), cut at 1023 bytes of the file's
+  // encoding. Empty when the file, section or key is missing or anything fails.
+  std::string Read(std::string_view section, std::string_view key,
+                   const std::filesystem::path& file);
+  // Stores `value`, creating file, section and key as needed. Failures are ignored.
+  void Write(std::string_view section, std::string_view key, std::string_view value,
+             const std::filesystem::path& file);
+
+  // Keeps writes to `file` in memory, flushing them at most once per `interval`.
+  void SetWriteBehind(const std::filesystem::path& file,
+                      std::chrono::milliseconds interval = std::chrono::seconds(1));
+  // Writes every pending change to disk now.
+  void Flush();
+  // Number of times a file was written to disk (for tests and benchmarks).
+  long DiskWrites() const { return mDiskWrites; }
+
+  const CodePage& Encoding() const { return mCodePage; }
+
+ private:
+  struct Entry;
+  Entry* Load(const std::filesystem::path& file);
+  void Save(Entry& entry);
+  std::chrono::steady_clock::time_point Now() const;
+
+  CodePage mCodePage;
+  Clock mClock;
+  std::map<std::filesystem::path, std::unique_ptr<Entry>> mFiles;
+  long mDiskWrites = 0;
+};
+
+}  // namespace tandor

@@ -1,0 +1,69 @@
+#include "updatewin/MessageBox.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <cstdio>
+
+#include "platform/Unattended.h"
+
+namespace tandor {
+
+namespace {
+
+MessageAnswer DefaultAnswer(MessageButtons buttons) {
+  return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+}
+
+QMessageBox::Icon ToQt(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::Exclamation:
+      return QMessageBox::Warning;
+    case MessageIcon::Critical:
+      return QMessageBox::Critical;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
+    case MessageIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+MessageAnswer ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon,
+                             MessageButtons buttons) {
+  if (IsUnattended()) {
+    std::string shown = text;
+    for (char& c : shown)
+      if (c == '\r') c = '\n';
+    std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
+    std::fflush(stderr);
+    return DefaultAnswer(buttons);
+  }
+  QMessageBox box(ToQt(icon), QString::fromStdString(title), QString::fromStdString(text));
+  switch (buttons) {
+    case MessageButtons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case MessageButtons::OkCancel:
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      break;
+    case MessageButtons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      break;
+  }
+  switch (box.exec()) {
+    case QMessageBox::Cancel:
+      return MessageAnswer::Cancel;
+    case QMessageBox::Yes:
+      return MessageAnswer::Yes;
+    case QMessageBox::No:
+      return MessageAnswer::No;
+    default:
+      return MessageAnswer::Ok;
+  }
+}
+
+}  // namespace tandor

@@ -1,0 +1,29 @@
+#pragma once
+// A fresh temporary folder per test, removed with everything in it at the end.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tandor::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return mPath; }
+  std::filesystem::path operator/(std::string_view name) const { return mPath / name; }
+
+ private:
+  std::filesystem::path mPath;
+};
+
+// Writes `bytes` to `file`, creating its folders.
+void WriteFile(const std::filesystem::path& file, std::string_view bytes);
+// The file's bytes, or an empty string when it cannot be read.
+std::string ReadFile(const std::filesystem::path& file);
+
+}  // namespace tandor::test
