@@ -1,0 +1,39 @@
+#pragma once
+// Connection settings and system folders, loaded once at start and only read afterwards.
+
+#include <string>
+
+namespace tandor {
+
+class IniStore;
+class Prefix;
+
+struct ClientSettings {
+  std::string WinPath;
+  std::string SystemDrive;
+  std::string WinSysPath;
+  std::string ProgramFiles;
+  std::string CommonFiles;
+  std::string CommonFilesSys;
+  std::string DataAccessVersion;
+  std::string Method;
+  std::string Address;
+  std::string Port;
+  std::string User;
+  std::string Password;
+  std::string Root;
+};
+
+// Fills the settings from the prefix and from `Tandor.ini` in `appFolder` (Windows form or
+// native). With `consume` set (only the role that runs the update pass), the five connection
+// keys other than Method are written back empty after reading.
+ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::string& appFolder,
+                            bool consume);
+
+// Reads and writes through the store with paths in the program's Windows form.
+std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
+                          const std::string& key, const std::string& file);
+void WriteIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
+                    const std::string& key, const std::string& value, const std::string& file);
+
+}  // namespace tandor
