@@ -1,0 +1,108 @@
+#include "manifest/ManifestReader.h"
+
+#include <algorithm>
+
+#include "settings/IniStore.h"
+#include "util/PathMacros.h"
+
+namespace tandor {
+
+namespace {
+
+std::string SectionOf(long number) {
+  return "File" + std::to_string(number);
+}
+
+// An empty folder, or the current folder, stands for the entry's own folder.
+bool MeansLocalPath(const std::string& extractTo) {
+  return extractTo.empty() || extractTo == ".\\";
+}
+
+}  // namespace
+
+std::string ManifestFileName(const ProgramVersion& version) {
+  return "Tandor" + std::to_string(version.Major) + std::to_string(version.Minor) + ".ini";
+}
+
+bool ParseExecuteNumber(const std::string& value, int& number) {
+  constexpr long kLargest = 32767;  // the number is a 16-bit signed integer
+  if (!std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  long result = 0;
+  for (char c : value) {
+    result = result * 10 + (c - '0');
+    if (result > kLargest) return false;
+  }
+  number = static_cast<int>(result);
+  return true;
+}
+
+ManifestReader::ManifestReader(IniStore& ini, std::filesystem::path manifest,
+                               const ClientSettings& settings, std::string appFolder)
+    : mIni(ini),
+      mManifest(std::move(manifest)),
+      mSettings(settings),
+      mAppFolder(std::move(appFolder)) {}
+
+std::string ManifestReader::Value(const std::string& section, const char* key) const {
+  return mIni.Read(section, key, mManifest);
+}
+
+std::string ManifestReader::Expand(const std::string& text) const {
+  return ExpandPathMacros(text, mSettings, mAppFolder);
+}
+
+FilesSettings ManifestReader::ReadFilesSettings() const {
+  FilesSettings files;
+  files.ExecuteText = Value("Files", "Execute");
+  files.ExecuteIsNumber = ParseExecuteNumber(files.ExecuteText, files.Execute);
+  if (!files.ExecuteIsNumber) files.Execute = 0;
+  files.ExecuteOption = Value("Files", "Execute Option");
+  return files;
+}
+
+std::string ManifestReader::ReadKey(long number) const {
+  return Value(SectionOf(number), "Key");
+}
+
+FileEntry ManifestReader::ReadEntry(long number) const {
+  return ReadEntry(number, ReadKey(number));
+}
+
+FileEntry ManifestReader::ReadEntry(long number, std::string key) const {
+  const std::string section = SectionOf(number);
+  FileEntry entry;
+  entry.Key = std::move(key);
+  entry.Filename = Value(section, "Filename");
+  entry.Realname = Value(section, "Realname");
+  entry.Caption = Value(section, "Caption");
+  entry.ServerPath = ReplaceIgnoringCase(Value(section, "Server Path"), "$Root", mSettings.Root);
+  entry.LocalPath = Expand(Value(section, "Local Path"));
+  entry.FileVersion = Value(section, "File Version");
+  entry.ProductVersion = Value(section, "Product Version");
+  entry.Register = Value(section, "Register");
+  entry.CopyMode = Value(section, "CopyMode");
+  entry.Execute = Value(section, "Execute");
+  entry.ExecuteOption = Expand(Value(section, "Execute Option"));
+  entry.Wait = Value(section, "Wait");
+  entry.Extract = Value(section, "Extract");
+  std::string extractTo = Value(section, "Extract To");
+  std::replace(extractTo.begin(), extractTo.end(), '/', '\\');
+  entry.ExtractTo = Expand(extractTo);
+  if (MeansLocalPath(entry.ExtractTo)) entry.ExtractTo = entry.LocalPath;
+  entry.AllowList = Value(section, "Allow");
+  entry.BlockList = Value(section, "Block");
+  return entry;
+}
+
+std::vector<FileEntry> ManifestReader::ReadEntries() const {
+  std::vector<FileEntry> entries;
+  for (long number = 1;; ++number) {
+    std::string key = ReadKey(number);
+    if (key.empty()) break;
+    entries.push_back(ReadEntry(number, std::move(key)));
+  }
+  return entries;
+}
+
+}  // namespace tandor

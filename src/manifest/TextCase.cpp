@@ -1,0 +1,53 @@
+#include "manifest/TextCase.h"
+
+namespace tandor {
+
+namespace {
+
+char Fold(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameAt(std::string_view text, std::size_t at, std::string_view needle) {
+  for (std::size_t i = 0; i < needle.size(); ++i)
+    if (Fold(text[at + i]) != Fold(needle[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && SameAt(a, 0, b);
+}
+
+std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from) {
+  if (needle.size() > text.size()) return std::string_view::npos;
+  for (std::size_t at = from; at + needle.size() <= text.size(); ++at)
+    if (SameAt(text, at, needle)) return at;
+  return std::string_view::npos;
+}
+
+bool MatchesPattern(std::string_view text, std::string_view pattern) {
+  // Greedy matching with backtracking to the last '*': linear in practice, and never
+  // exponential since only the most recent star is ever retried.
+  std::size_t t = 0, p = 0;
+  std::size_t starP = std::string_view::npos, starT = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starT = t;
+    } else if (p < pattern.size() && Fold(pattern[p]) == Fold(text[t])) {
+      ++p;
+      ++t;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      t = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace tandor
