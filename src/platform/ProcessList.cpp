@@ -1,0 +1,123 @@
+#include "platform/ProcessList.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <memory>
+
+namespace tandor {
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : mFd(fd) {}
+  ~Fd() {
+    if (mFd >= 0) close(mFd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int Get() const { return mFd; }
+
+ private:
+  int mFd;
+};
+
+std::string BaseName(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Reads a small /proc file whole; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path) {
+  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return {};
+  std::string text;
+  std::array<char, 4096> buffer;
+  for (;;) {
+    ssize_t n = read(fd.Get(), buffer.data(), buffer.size());
+    if (n <= 0) break;
+    text.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+std::optional<std::string> ReadLink(const std::string& path) {
+  std::array<char, 4096> buffer;
+  ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return std::nullopt;
+  return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+// The name in /proc/<pid>/stat sits between the first '(' and the last ')': the name itself
+// may contain parentheses and blanks.
+struct StatFields {
+  std::string Name;
+  char State = '?';
+};
+
+std::optional<StatFields> ParseStat(std::string_view stat) {
+  std::size_t open = stat.find('(');
+  std::size_t close = stat.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+    return std::nullopt;
+  StatFields fields;
+  fields.Name = std::string(stat.substr(open + 1, close - open - 1));
+  if (close + 2 < stat.size()) fields.State = stat[close + 2];
+  return fields;
+}
+
+bool IsAllDigits(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text; ++text)
+    if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<ProcessId> ListProcessIds() {
+  std::vector<ProcessId> ids;
+  DirHandle proc(opendir("/proc"));
+  if (!proc) return ids;
+  while (dirent* entry = readdir(proc.get())) {
+    if (IsAllDigits(entry->d_name)) ids.push_back(std::stoi(entry->d_name));
+  }
+  return ids;
+}
+
+std::string ProcessImageNameFrom(const std::optional<std::string>& exeTarget,
+                                 std::string_view cmdline, std::string_view stat) {
+  if (exeTarget && !exeTarget->empty()) {
+    // A program whose file was replaced while it runs still runs under its name.
+    std::string_view target = *exeTarget;
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.ends_with(deleted)) target.remove_suffix(deleted.size());
+    return BaseName(target);
+  }
+  std::optional<StatFields> fields = ParseStat(stat);
+  // Zombies and dead processes have ended; only their exit status is left for the parent.
+  if (fields && (fields->State == 'Z' || fields->State == 'X')) return {};
+  std::string_view first = cmdline.substr(0, cmdline.find('\0'));
+  if (!first.empty()) return BaseName(first);
+  return fields ? fields->Name : std::string();
+}
+
+std::string ProcessImageName(ProcessId pid) {
+  std::string dir = "/proc/" + std::to_string(pid);
+  std::optional<std::string> exe = ReadLink(dir + "/exe");
+  if (exe) return ProcessImageNameFrom(exe, {}, {});
+  std::string stat = ReadProcFile(dir + "/stat");
+  if (stat.empty()) return {};  // gone meanwhile
+  return ProcessImageNameFrom(std::nullopt, ReadProcFile(dir + "/cmdline"), stat);
+}
+
+}  // namespace tandor
