@@ -11,7 +11,8 @@ class CodePage {
  public:
   static constexpr int Utf8 = 65001;
 
-  explicit CodePage(int number = Utf8) : mNumber(number) {}
+  CodePage() = default;
+  explicit CodePage(int number) : mNumber(number) {}
 
   int Number() const { return mNumber; }
   bool IsUtf8() const { return mNumber == Utf8; }
@@ -29,7 +30,7 @@ class CodePage {
   bool IsLeadByte(unsigned char byte) const;
 
  private:
-  int mNumber;
+  int mNumber = Utf8;
 };
 
 // iconv's name for a Windows code page number ("CP949", "UTF-8", ...).
