@@ -1,0 +1,155 @@
+// The adapter table, the address lists and the Allow/Block rule on adapters given by the test.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hostid/AllowRule.h"
+#include "hostid/NetX.h"
+
+namespace tandor {
+namespace {
+
+SystemAdapter Adapter(std::vector<std::uint8_t> mac, std::vector<std::string> ips,
+                      int type = adaptertype::Ethernet) {
+  SystemAdapter adapter;
+  adapter.Name = "eth";
+  adapter.Description = "Test adapter";
+  adapter.Type = type;
+  adapter.HardwareAddress = std::move(mac);
+  adapter.IpAddresses = std::move(ips);
+  return adapter;
+}
+
+AdapterSource Machine(std::vector<SystemAdapter> adapters) {
+  return [adapters] { return adapters; };
+}
+
+const std::vector<std::uint8_t> MacA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+const std::vector<std::uint8_t> MacB = {0x00, 0x0C, 0x29, 0xAB, 0xCD, 0xEF};
+
+TEST(NetX, FormatsHardwareAddressesAsUpperCasePairs) {
+  EXPECT_EQ(FormatMacAddress(MacB), "00-0C-29-AB-CD-EF");
+  EXPECT_EQ(FormatMacAddress({0x0A}), "0A");
+  EXPECT_EQ(FormatMacAddress({}), "");
+  EXPECT_EQ(FormatMacAddress({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), "01-02-03-04-05-06-07-08");
+}
+
+TEST(NetX, NamesAdapterTypes) {
+  EXPECT_EQ(AdapterTypeName(6), "Ethernet adapter");
+  EXPECT_EQ(AdapterTypeName(9), "Token Ring adapter");
+  EXPECT_EQ(AdapterTypeName(15), "FDDI adapter");
+  EXPECT_EQ(AdapterTypeName(23), "PPP adapter");
+  EXPECT_EQ(AdapterTypeName(24), "Loopback adapter");
+  EXPECT_EQ(AdapterTypeName(28), "Slip adapter");
+  EXPECT_EQ(AdapterTypeName(71), "Other adapter");
+}
+
+TEST(NetX, BuildsTheTableInTheSystemsOrder) {
+  std::string description = "  Test";
+  description += '\0';
+  description += " adapter  ";
+  SystemAdapter first = Adapter(MacB, {std::string("192.168.0.5\0junk", 16)});
+  first.Description = description;
+  AdapterTable table =
+      ReadNetworkAdapters(Machine({first, Adapter({}, {"10.0.0.1"}, adaptertype::Ppp)}));
+  ASSERT_EQ(table.Count, 2);
+  EXPECT_EQ(table.Adapters[0].TypeName, "Ethernet adapter");
+  EXPECT_EQ(table.Adapters[0].Description, "Test adapter");
+  EXPECT_EQ(table.Adapters[0].MacAddress, "00-0C-29-AB-CD-EF");
+  EXPECT_EQ(table.Adapters[0].IpAddresses, std::vector<std::string>{"192.168.0.5"});
+  EXPECT_EQ(table.Adapters[1].TypeName, "PPP adapter");
+  EXPECT_EQ(table.Adapters[1].MacAddress, "");
+}
+
+TEST(NetX, JoinsAddressListsWithTheSeparator) {
+  struct Case {
+    const char* label;
+    std::vector<SystemAdapter> adapters;
+    char separator;
+    std::string macs;
+    std::string ips;
+  };
+  const Case cases[] = {
+      {"one adapter", {Adapter(MacB, {"192.168.0.5"})}, ',', "00-0C-29-AB-CD-EF", "192.168.0.5"},
+      {"two adapters, two addresses on the first",
+       {Adapter(MacA, {"192.168.0.5", "fe80::1"}), Adapter(MacB, {"10.0.0.7"})},
+       ',',
+       "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF",
+       "192.168.0.5,fe80::1,10.0.0.7"},
+      {"carriage return separator",
+       {Adapter(MacA, {"192.168.0.5"}), Adapter(MacB, {"10.0.0.7"})},
+       '\r',
+       "00-1A-2B-3C-4D-5E\r00-0C-29-AB-CD-EF",
+       "192.168.0.5\r10.0.0.7"},
+      {"adapters without address or IP add nothing",
+       {Adapter({}, {"10.0.0.1"}), Adapter(MacA, {}), Adapter(MacB, {""})},
+       ',',
+       "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF",
+       "10.0.0.1"},
+      {"no adapters", {}, ',', "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(GetMacAddressList(c.separator, Machine(c.adapters)), c.macs) << c.label;
+    EXPECT_EQ(GetIpAddressList(c.separator, Machine(c.adapters)), c.ips) << c.label;
+  }
+}
+
+TEST(AllowRule, DecidesByTheMachinesAddresses) {
+  const std::vector<SystemAdapter> one = {Adapter(MacA, {"192.168.0.5"})};
+  const std::vector<SystemAdapter> two = {Adapter(MacB, {}), Adapter(MacA, {})};
+  const std::vector<SystemAdapter> none = {};
+  const std::vector<SystemAdapter> noMac = {Adapter({}, {"10.0.0.1"})};
+  struct Case {
+    const char* label;
+    std::string allow;
+    std::string block;
+    const std::vector<SystemAdapter>& machine;
+    bool result;
+  };
+  const Case cases[] = {
+      {"no lists", "", "", one, true},
+      {"no lists, no adapters", "", "", none, true},
+      {"both lists, this machine in neither", "AA-BB-CC-DD-EE-FF", "11-22-33-44-55-66", one, false},
+      {"both lists, this machine in allow", "00-1A-2B-3C-4D-5E", "11-22-33-44-55-66", one, false},
+      {"allowed", "00-1A-2B-3C-4D-5E", "", one, true},
+      {"allowed in lower case", "00-1a-2b-3c-4d-5e", "", one, true},
+      {"allowed inside other text", "PC7=00-1A-2B-3C-4D-5E; PC8=rest", "", one, true},
+      {"allowed among others", "AA-BB-CC-DD-EE-FF,00-1A-2B-3C-4D-5E", "", one, true},
+      {"other machine only", "AA-BB-CC-DD-EE-FF", "", one, false},
+      {"colons never match", "00:1A:2B:3C:4D:5E", "", one, false},
+      {"partial address never matches", "00-1A-2B-3C-4D", "", one, false},
+      {"second adapter allowed", "00-1A-2B-3C-4D-5E", "", two, true},
+      {"first adapter allowed", "00-0c-29-ab-cd-ef", "", two, true},
+      {"blocked", "", "00-1A-2B-3C-4D-5E", one, false},
+      {"blocked in lower case", "", "x 00-1a-2b-3c-4d-5e y", one, false},
+      {"not blocked", "", "AA-BB-CC-DD-EE-FF", one, true},
+      {"second adapter blocked", "", "00-1A-2B-3C-4D-5E", two, false},
+      {"allow-only, no adapters", "00-1A-2B-3C-4D-5E", "", none, false},
+      {"block-only, no adapters", "", "00-1A-2B-3C-4D-5E", none, true},
+      {"allow-only, adapter without address", "anything", "", noMac, false},
+      {"block-only, adapter without address", "", "anything", noMac, true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Allow(c.allow, c.block, Machine(c.machine)), c.result) << c.label;
+}
+
+TEST(NetworkAdapters, TheMachinesOwnListLeavesOutLoopbackAndZeroAddresses) {
+  for (const SystemAdapter& adapter : ListSystemAdapters()) {
+    EXPECT_NE(adapter.Type, adaptertype::Loopback) << adapter.Name;
+    EXPECT_NE(adapter.Name, "lo");
+    if (!adapter.HardwareAddress.empty()) {
+      bool allZero = true;
+      for (std::uint8_t byte : adapter.HardwareAddress) allZero = allZero && byte == 0;
+      EXPECT_FALSE(allZero) << adapter.Name;
+    }
+    for (const std::string& ip : adapter.IpAddresses) {
+      EXPECT_NE(ip, "127.0.0.1");
+      EXPECT_NE(ip, "::1");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tandor

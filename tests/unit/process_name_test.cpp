@@ -1,0 +1,66 @@
+// How a process gets its name, and how a command line's arguments are split.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/CommandLine.h"
+#include "platform/ProcessList.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(ProcessImageName, TakesTheExecutableThenTheCommandLineThenTheKernelName) {
+  struct Case {
+    const char* label;
+    std::optional<std::string> exe;
+    std::string cmdline;
+    std::string stat;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"executable file name", "/opt/app/TandorSample"s, "", "", "TandorSample"},
+      {"replaced while running", "/opt/app/TandorSample (deleted)"s, "", "", "TandorSample"},
+      {"exe beats argv[0]", "/usr/bin/dash"s, "TandorSample\0x\0"s, "", "dash"},
+      {"unreadable exe: argv[0]", std::nullopt, "/usr/lib/TandorVeryLongProductName\0-q\0"s,
+       "7 (TandorVeryLong) S 1", "TandorVeryLongProductName"},
+      {"relative argv[0]", std::nullopt, "./Tandor\0Sample\0"s, "7 (Tandor) S 1", "Tandor"},
+      {"kernel thread: stat name", std::nullopt, "", "2 (kthreadd) S 0", "kthreadd"},
+      {"name with parentheses", std::nullopt, "", "9 (a (b) c) R 1", "a (b) c"},
+      {"zombie has ended", std::nullopt, "", "7 (TandorSample) Z 1", ""},
+      {"dead has ended", std::nullopt, "x\0"s, "7 (TandorSample) X 1", ""},
+      {"nothing readable", std::nullopt, "", "", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ProcessImageNameFrom(c.exe, c.cmdline, c.stat), c.name) << c.label;
+}
+
+TEST(SplitArguments, FollowsTheCRuntimeRules) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> words;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"   ", {}},
+      {"Sample", {"Sample"}},
+      {" a  b\tc ", {"a", "b", "c"}},
+      {R"("C:\My Files\a.dll" /S)", {R"(C:\My Files\a.dll)", "/S"}},
+      {R"(C:\Sample\a.dll)", {R"(C:\Sample\a.dll)"}},
+      {R"(a"b c"d)", {"ab cd"}},
+      {R"("")", {""}},
+      {R"(a\\"b c" d)", {R"(a\b c)", "d"}},
+      {R"(a\"b c)", {R"(a"b)", "c"}},
+      {R"(a\\\"b)", {R"(a\"b)"}},
+      {R"("a""b" c)", {R"(a"b)", "c"}},
+      {R"("unterminated quote)", {"unterminated quote"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitArguments(c.text), c.words) << c.text;
+}
+
+}  // namespace
+}  // namespace tandor
