@@ -1,0 +1,312 @@
+// Real programs started, found by name, waited for and replaced; the registration tool started
+// from the prefix's system folder.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/CommandLine.h"
+#include "platform/Error.h"
+#include "platform/Prefix.h"
+#include "platform/Process.h"
+#include "settings/ClientSettings.h"
+#include "support/TempDir.h"
+#include "util/ProcessCheck.h"
+#include "util/Registration.h"
+
+namespace tandor {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto ExitTimeout = 10s;
+
+// Kills and collects a started program when the test is over, whatever happened.
+class Child {
+ public:
+  explicit Child(ProcessId pid) : mPid(pid) {}
+  ~Child() {
+    kill(mPid, SIGKILL);
+    waitpid(mPid, nullptr, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ProcessId Pid() const { return mPid; }
+
+ private:
+  ProcessId mPid;
+};
+
+std::optional<int> WaitForExitCode(ProcessId pid) {
+  auto deadline = std::chrono::steady_clock::now() + ExitTimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (std::optional<int> code = PollExitCode(pid)) return code;
+    std::this_thread::sleep_for(10ms);
+  }
+  return std::nullopt;
+}
+
+// True once the process has ended but not yet been collected.
+bool WaitUntilZombie(ProcessId pid) {
+  auto deadline = std::chrono::steady_clock::now() + ExitTimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::string stat = test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    std::size_t close = stat.rfind(')');
+    if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z')
+      return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+void WriteProgram(const fs::path& file, const std::string& text) {
+  test::WriteFile(file, text);
+  fs::permissions(file, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  ProcessTest() : mPrefix(Prefix::Open(mTemp / "prefix")) {}
+
+  // A program at `windowsPath` that writes its arguments one per line to `record`, then its
+  // process id, then "leak" when it inherited descriptor 9.
+  fs::path Recorder(const std::string& windowsPath, const std::string& extra = "") {
+    fs::path file = mPrefix.ToNative(windowsPath);
+    WriteProgram(file,
+                 "#!/bin/sh\n"
+                 "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
+                     Record().string() +
+                     "'\n"
+                     "echo \"pid $$\" >> '" +
+                     Record().string() +
+                     "'\n"
+                     "if [ -e /proc/$$/fd/9 ]; then echo leak >> '" +
+                     Record().string() + "'; fi\n" + extra);
+    return file;
+  }
+  fs::path Record() const { return mTemp / "record.txt"; }
+
+  // The arguments a recorder wrote, without its pid line.
+  std::string RecordedArguments() const {
+    std::string text = test::ReadFile(Record());
+    return text.substr(0, text.find("pid "));
+  }
+
+  fs::path CopyOf(const fs::path& original, const std::string& name) {
+    fs::path copy = mTemp / "bin" / name;
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
+    return copy;
+  }
+
+  test::TempDir mTemp;
+  Prefix mPrefix;
+};
+
+TEST_F(ProcessTest, FindsARunningProgramByItsWholeFileNameWithoutCase) {
+  Child sample(StartProgram(mPrefix, CopyOf("/bin/sleep", "TandorSample").string() + " 30",
+                            WindowStyle::NormalFocus));
+  Child longName(StartProgram(mPrefix,
+                              CopyOf("/bin/sleep", "TandorVeryLongProductName").string() + " 30",
+                              WindowStyle::Hidden));
+
+  struct Case {
+    const char* name;
+    bool running;
+  };
+  const Case cases[] = {
+      {"TandorSample", true},
+      {"TANDORSAMPLE", true},
+      {"tandorsample", true},
+      {"TandorSampl", false},
+      {"andorSample", false},
+      {"TandorSample.exe", false},
+      {"TandorSample ", false},
+      {"TandorVeryLongProductName", true},
+      {"tandorverylongproductname", true},
+      {"TandorVeryLongP", false},  // what the kernel's 15-byte name holds
+      {"TandorNoSuchProgram", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsProcessRunning(c.name), c.running) << c.name;
+}
+
+TEST_F(ProcessTest, AProgramWhoseFileWasReplacedStillRunsUnderItsName) {
+  fs::path file = CopyOf("/bin/sleep", "TandorReplaced");
+  Child child(StartProgram(mPrefix, file.string() + " 30", WindowStyle::NormalFocus));
+  fs::remove(file);
+  EXPECT_TRUE(IsProcessRunning("TandorReplaced"));
+}
+
+TEST_F(ProcessTest, AnEndedProgramNoLongerRunsAndItsExitCodeIsRead) {
+  fs::path file = mTemp / "bin" / "TandorEnded";
+  WriteProgram(file, "#!/bin/sh\nexit 3\n");
+  // A script runs as its interpreter; give it a binary of its own name instead.
+  fs::path ended = CopyOf("/bin/true", "TandorEndsAtOnce");
+  ProcessId pid = StartProgram(mPrefix, ended.string(), WindowStyle::NormalFocus);
+  ASSERT_TRUE(WaitUntilZombie(pid));
+  EXPECT_FALSE(IsProcessRunning("TandorEndsAtOnce"));
+  EXPECT_EQ(PollExitCode(pid), 0);
+
+  ProcessId script = StartProgram(mPrefix, file.string(), WindowStyle::NormalFocus);
+  EXPECT_EQ(WaitForExitCode(script), 3);
+}
+
+TEST_F(ProcessTest, PollingARunningProgramNeverBlocks) {
+  fs::path file = mTemp / "bin" / "waits";
+  fs::path gate = mTemp / "gate";
+  WriteProgram(file, "#!/bin/sh\nwhile [ ! -e '" + gate.string() + "' ]; do sleep 0.01; done\n" +
+                         "exit 7\n");
+  ProcessId pid = StartProgram(mPrefix, file.string(), WindowStyle::NormalFocus);
+  Child guard(pid);
+  auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(PollExitCode(pid), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+  test::WriteFile(gate, "");
+  EXPECT_EQ(WaitForExitCode(pid), 7);
+}
+
+TEST_F(ProcessTest, StartsCommandLinesAsWindowsReadsThem) {
+  Recorder("C:\\Sample\\rec");
+  Recorder("C:\\Program Files\\My App\\rec");
+  fs::create_directories(mPrefix.ToNative("C:\\Program Files\\My"));  // a folder, never a program
+  Recorder("C:\\Tools\\run");
+  Recorder("C:\\Tools\\run me");
+
+  struct Case {
+    std::string commandLine;
+    std::string arguments;
+  };
+  const Case cases[] = {
+      {"C:\\Sample\\rec a b", "a\nb\n"},
+      {"C:\\Sample\\rec", ""},
+      {"C:\\Sample\\rec ", ""},
+      {"c:\\Sample\\rec Sample", "Sample\n"},
+      {"C:\\Sample\\rec \"C:\\My Files\\a.dll\" /S", "C:\\My Files\\a.dll\n/S\n"},
+      {"C:\\Program Files\\My App\\rec Sample", "Sample\n"},
+      {"\"C:\\Program Files\\My App\\rec\" Sample x", "Sample\nx\n"},
+      {"C:\\Tools\\run me x", "me\nx\n"},  // the shortest path that exists wins
+      {mPrefix.ToNative("C:\\Sample\\rec").string() + " native", "native\n"},
+  };
+  // Descriptors other than the standard three stay with the starting program.
+  int leaked = open("/dev/null", O_RDONLY);
+  ASSERT_EQ(dup2(leaked, 9), 9);
+  for (const Case& c : cases) {
+    fs::remove(Record());
+    ProcessId pid = StartProgram(mPrefix, c.commandLine, WindowStyle::Hidden);
+    ASSERT_EQ(WaitForExitCode(pid), 0) << c.commandLine;
+    EXPECT_EQ(RecordedArguments(), c.arguments) << c.commandLine;
+    EXPECT_EQ(test::ReadFile(Record()).find("leak"), std::string::npos) << c.commandLine;
+  }
+  close(9);
+  close(leaked);
+}
+
+TEST_F(ProcessTest, AStartThatCannotRunFailsWithAReason) {
+  test::WriteFile(mPrefix.ToNative("C:\\Sample\\data.txt"), "text");
+  WriteProgram(mPrefix.ToNative("C:\\Sample\\noformat"), "plain text, no interpreter line\n");
+  fs::create_directories(mPrefix.ToNative("C:\\Sample\\folder"));
+
+  struct Case {
+    std::string commandLine;
+    int number;
+  };
+  const Case cases[] = {
+      {"C:\\Sample\\missing arg", err::FileNotFound},
+      {"C:\\NoFolder\\missing", err::FileNotFound},
+      {"C:\\Sample\\data.txt", err::PermissionDenied},
+      {"C:\\Sample\\noformat", err::PermissionDenied},
+      {"C:\\Sample\\folder", err::PermissionDenied},
+  };
+  for (const Case& c : cases) {
+    try {
+      StartProgram(mPrefix, c.commandLine, WindowStyle::NormalFocus);
+      ADD_FAILURE() << "started " << c.commandLine;
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.Number(), c.number) << c.commandLine;
+      std::string program = c.commandLine.substr(0, c.commandLine.find(' '));
+      EXPECT_NE(e.Description().find(program), std::string::npos) << e.Description();
+    }
+  }
+}
+
+TEST_F(ProcessTest, ReplacingTheProcessKeepsItsIdAndDropsOpenFiles) {
+  Recorder("C:\\Sample\\Tandor");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int leaked = open("/dev/null", O_RDONLY);
+    dup2(leaked, 9);
+    try {
+      ReplaceProcess(mPrefix, "C:\\Sample\\Tandor Sample");
+    } catch (...) {
+    }
+    _exit(99);
+  }
+  std::optional<int> code = WaitForExitCode(pid);
+  if (!code) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+  ASSERT_EQ(code, 0);
+  EXPECT_EQ(test::ReadFile(Record()), "Sample\npid " + std::to_string(pid) + "\n");
+
+  try {
+    ReplaceProcess(mPrefix, "C:\\Sample\\NoSuchLauncher Sample");
+    FAIL() << "a missing program replaced the test";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.Number(), err::FileNotFound);
+  }
+}
+
+TEST_F(ProcessTest, RegistersThroughTheSystemFoldersTool) {
+  ClientSettings settings;
+  settings.WinSysPath = mPrefix.SystemFolder();
+  Recorder(mPrefix.SystemFolder() + "\\REGSVR32.exe");
+
+  struct Case {
+    std::string path;
+    std::int16_t mode;
+    std::optional<std::string> arguments;
+  };
+  const Case cases[] = {
+      {"C:\\Sample\\a.dll", -1, "/S\nC:\\Sample\\a.dll\n"},
+      {"C:\\Sample\\a.dll", 0, "/S\n/U\nC:\\Sample\\a.dll\n"},
+      {"\"C:\\My Files\\b.ocx\"", -1, "/S\nC:\\My Files\\b.ocx\n"},
+      {"C:\\My Files\\b.ocx", -1, "/S\nC:\\My\nFiles\\b.ocx\n"},  // callers quote blanks
+      {"C:\\Sample\\a.dll", 1, std::nullopt},
+      {"C:\\Sample\\a.dll", 2, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    fs::remove(Record());
+    std::optional<ProcessId> pid = RunRegsvr32(settings, mPrefix, c.path, c.mode);
+    ASSERT_EQ(pid.has_value(), c.arguments.has_value()) << c.mode;
+    if (!pid) {
+      EXPECT_FALSE(fs::exists(Record()));
+      continue;
+    }
+    ASSERT_EQ(WaitForExitCode(*pid), 0);
+    EXPECT_EQ(RecordedArguments(), *c.arguments) << c.path << " " << c.mode;
+  }
+}
+
+TEST_F(ProcessTest, AMissingRegistrationToolFailsLikeAnyStart) {
+  ClientSettings settings;
+  settings.WinSysPath = mPrefix.SystemFolder();
+  try {
+    RunRegsvr32(settings, mPrefix, "C:\\Sample\\a.dll", -1);
+    FAIL() << "started a missing tool";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.Number(), err::FileNotFound);
+    EXPECT_NE(e.Description().find("REGSVR32.exe"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace tandor
