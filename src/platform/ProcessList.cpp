@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <memory>
 
 namespace tandor {
@@ -50,11 +51,17 @@ std::string ReadProcFile(const std::string& path) {
   return text;
 }
 
-std::optional<std::string> ReadLink(const std::string& path) {
+struct LinkResult {
+  std::optional<std::string> Target;
+  int Error = 0;
+};
+
+LinkResult ReadLink(const std::string& path) {
   std::array<char, 4096> buffer;
   ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return std::nullopt;
-  return std::string(buffer.data(), static_cast<std::size_t>(n));
+  if (n < 0) return {std::nullopt, errno};
+  if (n == 0 || static_cast<std::size_t>(n) >= buffer.size()) return {std::nullopt, ENAMETOOLONG};
+  return {std::string(buffer.data(), static_cast<std::size_t>(n)), 0};
 }
 
 // The name in /proc/<pid>/stat sits between the first '(' and the last ')': the name itself
@@ -113,8 +120,12 @@ std::string ProcessImageNameFrom(const std::optional<std::string>& exeTarget,
 
 std::string ProcessImageName(ProcessId pid) {
   std::string dir = "/proc/" + std::to_string(pid);
-  std::optional<std::string> exe = ReadLink(dir + "/exe");
-  if (exe) return ProcessImageNameFrom(exe, {}, {});
+  LinkResult exe = ReadLink(dir + "/exe");
+  if (exe.Target) return ProcessImageNameFrom(exe.Target, {}, {});
+  // No executable at all: a kernel thread, a zombie, or a process that is gone. None of them is
+  // a program anybody waits for, and skipping them spares the two further reads that make up
+  // most of the cost of a look on a machine with many kernel threads.
+  if (exe.Error == ENOENT) return {};
   std::string stat = ReadProcFile(dir + "/stat");
   if (stat.empty()) return {};  // gone meanwhile
   return ProcessImageNameFrom(std::nullopt, ReadProcFile(dir + "/cmdline"), stat);
