@@ -14,8 +14,9 @@ using ProcessId = int;
 // be read.
 std::vector<ProcessId> ListProcessIds();
 
-// The bare file name of the process's executable. Empty when the process is gone or has already
-// ended (a zombie waiting for its parent), so an ended program never counts as running.
+// The bare file name of the process's executable. Empty when the process is gone, has already
+// ended (a zombie waiting for its parent) or has no executable (a kernel thread), so an ended
+// program never counts as running.
 std::string ProcessImageName(ProcessId pid);
 
 // The naming rule on the raw facts of one process: `exeTarget` is the target of /proc/<pid>/exe
