@@ -1,0 +1,74 @@
+#include "unzip/Unzip32.h"
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "unzip/ZipExtraction.h"
+
+namespace tandor {
+
+namespace {
+
+std::vector<std::string> CountedNames(const UnzipNameList& list) {
+  std::vector<std::string> names;
+  for (const std::string& name : list.Names) {
+    if (name.empty()) break;
+    names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+Unzip32::Unzip32(PasswordQuestion question, CodePage nameCodePage)
+    : mQuestion(std::move(question)), mCodePage(nameCodePage) {}
+
+void Unzip32::SetUnzipOptions(const std::filesystem::path& zipFile,
+                              const std::filesystem::path& targetFolder,
+                              const UnzipNameList& include, const UnzipNameList& exclude,
+                              const std::string& /*text*/, std::int32_t /*counterStart*/,
+                              std::int16_t promptBeforeOverwrite, std::int16_t overwrite,
+                              std::int16_t listContents, std::int16_t recreateFolders) {
+  mZipFile = zipFile;
+  mTargetFolder = targetFolder;
+  mInclude = include;
+  mExclude = exclude;
+  mPromptBeforeOverwrite = promptBeforeOverwrite;
+  mOverwrite = overwrite;
+  mListContents = listContents;
+  mShowComment = 0;
+  mRecreateFolders = recreateFolders;
+  if (!mTargetFolder.empty()) mListContents = 0;
+}
+
+std::int32_t Unzip32::RunUnzip() {
+  ZipJob job;
+  job.Archive = mZipFile;
+  job.Target = mTargetFolder;
+  job.Include = CountedNames(mInclude);
+  job.Exclude = CountedNames(mExclude);
+  job.ListOnly = mListContents != 0;
+  job.KeepFolders = mRecreateFolders != 0;
+  job.NameCodePage = mCodePage;
+  return RunZipJob(job, [this]() -> std::optional<std::string> {
+    std::string password;
+    if (AskPassword(password, PasswordBufferSize) != 0) return std::nullopt;
+    return password;
+  });
+}
+
+int Unzip32::AskPassword(std::string& buffer, std::size_t size) {
+  buffer.clear();
+  if (mSkipPassword) return 1;
+  const std::string answer = mQuestion ? mQuestion(PasswordPrompt) : std::string();
+  if (answer.empty()) {
+    mSkipPassword = true;
+    return 1;
+  }
+  const std::string bytes = mCodePage.FromUtf8(answer);
+  buffer = bytes.substr(0, mCodePage.CutPoint(bytes, size > 0 ? size - 1 : 0));
+  return 0;
+}
+
+}  // namespace tandor

@@ -1,0 +1,39 @@
+#pragma once
+// One run of the zip extractor over libarchive: extract (or only list) the entries of one
+// archive below one folder and report an Info-ZIP status code (see UnzipStatus.h).
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/CodePage.h"
+
+namespace tandor {
+
+struct ZipJob {
+  std::filesystem::path Archive;
+  // Where the entries go. Empty means the archive is only listed and nothing is written.
+  std::filesystem::path Target;
+  // Wildcard patterns on entry names: an empty include list takes every entry.
+  std::vector<std::string> Include;
+  std::vector<std::string> Exclude;
+  bool ListOnly = false;
+  // Re-create the folders stored in the archive; without it every file lands in Target itself.
+  bool KeepFolders = true;
+  // Code page of entry names that the archive does not flag as UTF-8.
+  CodePage NameCodePage;
+};
+
+// Asked for the password of an encrypted entry: the password, or nothing to skip the entry. It is
+// asked at most once per entry, however often the password given turns out wrong.
+using PassphraseSource = std::function<std::optional<std::string>()>;
+
+// Runs the job. Existing files are replaced without asking; each file is written under a
+// temporary name beside its place and renamed over it only when all its data has been read and
+// checked, so a wrong password or damaged data never touches the file already there.
+std::int32_t RunZipJob(const ZipJob& job, const PassphraseSource& passphrase);
+
+}  // namespace tandor
