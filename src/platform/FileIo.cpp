@@ -83,8 +83,8 @@ bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {
   const fs::path temp = TemporarySibling(file);
   Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (fd.Get() < 0) return false;
-  bool ok = WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 &&
-            ::fdatasync(fd.Get()) == 0;
+  bool ok =
+      WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 && ::fdatasync(fd.Get()) == 0;
   ok = fd.Close() && ok;
   if (ok && ::rename(temp.c_str(), file.c_str()) == 0) return true;
   ::unlink(temp.c_str());

@@ -51,7 +51,9 @@ std::vector<std::string> ReadLines(const fs::path& file) {
   return lines;
 }
 
-bool IsDriveLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+bool IsDriveLetter(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
 
 }  // namespace
 
@@ -135,15 +137,16 @@ std::optional<std::string> Prefix::ReadRegistryValue(std::string_view key,
     std::string_view line = Trim(raw);
     if (!line.empty() && line.front() == '[') {
       std::size_t close = line.find(']');
-      std::string_view section = line.substr(1, close == std::string_view::npos ? line.size() - 1
-                                                                                : close - 1);
+      std::string_view section =
+          line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1);
       inSection = Lower(Trim(section)) == wantedSection;
       continue;
     }
     if (!inSection) continue;
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    if (Lower(Trim(line.substr(0, eq))) == wantedName) return std::string(Trim(line.substr(eq + 1)));
+    if (Lower(Trim(line.substr(0, eq))) == wantedName)
+      return std::string(Trim(line.substr(eq + 1)));
   }
   return std::nullopt;
 }
@@ -162,9 +165,9 @@ void Prefix::WriteRegistryValue(std::string_view key, std::string_view name,
     if (!line.empty() && line.front() == '[') {
       if (inSection) break;
       std::size_t close = line.find(']');
-      inSection = Lower(Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1
-                                                                            : close - 1))) ==
-                  wantedSection;
+      inSection =
+          Lower(Trim(line.substr(
+              1, close == std::string_view::npos ? line.size() - 1 : close - 1))) == wantedSection;
       if (inSection) insertAt = i + 1;
       continue;
     }
@@ -193,8 +196,7 @@ void Prefix::WriteRegistryValue(std::string_view key, std::string_view name,
 }
 
 CodePage Prefix::AnsiCodePage() const {
-  auto value =
-      ReadRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP");
+  auto value = ReadRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP");
   if (!value || value->empty()) return CodePage();
   char* end = nullptr;
   long number = std::strtol(value->c_str(), &end, 10);

@@ -39,7 +39,8 @@ class Prefix {
   // Missing file, key or value: nothing.
   std::optional<std::string> ReadRegistryValue(std::string_view key, std::string_view name) const;
   // Writes a registry value (used by setup and tests; the updater itself only reads).
-  void WriteRegistryValue(std::string_view key, std::string_view name, std::string_view value) const;
+  void WriteRegistryValue(std::string_view key, std::string_view name,
+                          std::string_view value) const;
 
   // The ANSI code page from the registry (ACP), UTF-8 when it is missing or not a number.
   CodePage AnsiCodePage() const;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <deque>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -17,18 +18,19 @@ namespace {
 // A stored value is cut here, as a 1024-byte buffer with its terminating NUL would cut it.
 constexpr std::size_t kValueLimit = 1023;
 constexpr std::string_view kLineEnd = "\r\n";
+// How long a look at the file on disk stays good. File times move in clock ticks of a few
+// milliseconds, so a same-size rewrite within that time cannot be told from the stamp anyway;
+// looking less often keeps a system call off every read of a key.
+constexpr auto kRevalidateAfter = std::chrono::milliseconds(2);
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-void LowerAscii(std::string& text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 }
 
 // Identity of a file's content on disk; a change of any part means the file was replaced or
@@ -58,14 +60,14 @@ Stamp StampOf(const fs::path& file) {
 }
 
 struct Line {
-  std::string text;
-  std::string_view end;  // "\r\n", "\n", "\r" or "" for a last line without one
+  std::string_view text;  // into the file's bytes, or into the entry's own storage once written
+  std::string_view end;   // "\r\n", "\n", "\r" or "" for a last line without one
 };
 
 struct Section {
-  std::vector<Line> lines;  // the header first (none for the lines before the first section)
-  std::unordered_map<std::string, std::size_t> keys;  // folded key name -> line, first wins
-  std::size_t lastKeyLine = 0;                        // where a new key goes after
+  std::vector<Line> lines;      // the header first (none for the lines before the first section)
+  std::size_t lastKeyLine = 0;  // a new key goes after this line
+  bool hasHeader = false;
 };
 
 std::string_view LineEndAt(std::string_view bytes, std::size_t pos) {
@@ -76,9 +78,12 @@ std::string_view LineEndAt(std::string_view bytes, std::size_t pos) {
 }  // namespace
 
 // The parsed form of one file: its lines grouped by section, every byte kept so that a write
-// changes only the line it must.
+// changes only the line it must. Lines point into the file's bytes; written lines live in
+// `written`, whose elements never move.
 struct IniStore::Entry {
   fs::path file;
+  std::string bytes;
+  std::deque<std::string> written;
   std::vector<Section> sections;  // sections[0] holds the lines before the first header
   std::unordered_map<std::string, std::size_t> index;  // folded section name -> first section
   Stamp stamp;
@@ -87,13 +92,47 @@ struct IniStore::Entry {
   bool writeBehind = false;
   std::chrono::milliseconds interval{0};
   std::chrono::steady_clock::time_point lastSave{};
+  std::chrono::steady_clock::time_point validatedAt{};
+
+  std::string_view Keep(std::string text) { return written.emplace_back(std::move(text)); }
 };
 
 namespace {
 
-class Parser {
+// Names compare without regard to the case of ASCII letters, in the file's encoding; the trail
+// byte of a double-byte character is never folded, since it may look like a letter.
+class Names {
  public:
-  explicit Parser(const CodePage& codePage) : mCodePage(codePage) {}
+  explicit Names(const CodePage& codePage) : mCodePage(codePage) {}
+
+  std::string Fold(std::string_view name) const {
+    std::string folded(name);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(folded[i]);
+      if (mCodePage.IsLeadByte(c))
+        ++i;
+      else if (c >= 'A' && c <= 'Z')
+        folded[i] = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+  }
+
+  // `folded` must come from Fold().
+  bool Equal(std::string_view name, std::string_view folded) const {
+    if (name.size() != folded.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(name[i]);
+      if (mCodePage.IsLeadByte(c)) {
+        if (name[i] != folded[i] || (i + 1 < name.size() && name[i + 1] != folded[i + 1]))
+          return false;
+        ++i;
+        continue;
+      }
+      if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+      if (c != static_cast<unsigned char>(folded[i])) return false;
+    }
+    return true;
+  }
 
   // The name inside "[...]": up to the first "]" that is not the trail byte of a double-byte
   // character, or the rest of the line when there is none.
@@ -109,25 +148,27 @@ class Parser {
     return Trim(inner);
   }
 
-  std::string Fold(std::string_view name) const {
-    std::string folded = mCodePage.ToUtf8(name);
-    LowerAscii(folded);
-    return folded;
-  }
-
  private:
   const CodePage& mCodePage;
 };
 
-void AddLine(Section& section, std::string_view text, std::string_view end, const Parser& parser) {
-  section.lines.push_back(Line{std::string(text), end});
-  std::size_t lineIndex = section.lines.size() - 1;
-  std::size_t eq = text.find('=');
-  if (eq == std::string_view::npos) return;
-  std::string_view name = Trim(text.substr(0, eq));
-  if (name.empty()) return;
-  section.keys.emplace(parser.Fold(name), lineIndex);
-  section.lastKeyLine = lineIndex;
+// The trimmed name of a key line, or nothing for a line that holds no key.
+std::optional<std::string_view> KeyName(std::string_view line) {
+  std::size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  std::string_view name = Trim(line.substr(0, eq));
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+// The first line of `section` whose key is `folded`.
+std::optional<std::size_t> FindKey(const Section& section, std::string_view folded,
+                                   const Names& names) {
+  for (std::size_t i = section.hasHeader ? 1 : 0; i < section.lines.size(); ++i) {
+    auto name = KeyName(section.lines[i].text);
+    if (name && names.Equal(*name, folded)) return i;
+  }
+  return std::nullopt;
 }
 
 // The value part of a key line: trimmed, without enclosing quotes, up to a NUL.
@@ -150,14 +191,16 @@ bool HasLineBreak(std::string_view text) {
 IniStore::IniStore(CodePage codePage, Clock clock)
     : mCodePage(codePage), mClock(std::move(clock)) {}
 
-IniStore::~IniStore() { Flush(); }
+IniStore::~IniStore() {
+  Flush();
+}
 
 std::chrono::steady_clock::time_point IniStore::Now() const {
   return mClock ? mClock() : std::chrono::steady_clock::now();
 }
 
 IniStore::Entry* IniStore::Load(const fs::path& file) {
-  auto& slot = mFiles[file];
+  auto& slot = mFiles[file.native()];
   if (!slot) {
     slot = std::make_unique<Entry>();
     slot->file = file;
@@ -165,49 +208,55 @@ IniStore::Entry* IniStore::Load(const fs::path& file) {
   Entry& entry = *slot;
   // Pending writes are newer than whatever is on disk.
   if (entry.dirty) return &entry;
+  const auto now = Now();
+  if (entry.parsed && now - entry.validatedAt < kRevalidateAfter) return &entry;
+  entry.validatedAt = now;
   Stamp stamp = StampOf(file);
   if (entry.parsed && stamp == entry.stamp) return &entry;
 
   entry.sections.clear();
   entry.index.clear();
+  entry.written.clear();
+  entry.bytes.clear();
   entry.sections.emplace_back();
   entry.stamp = stamp;
   entry.parsed = true;
-  std::optional<std::string> bytes = stamp.exists ? ReadWholeFile(file) : std::nullopt;
-  if (!bytes) return &entry;
+  if (stamp.exists) entry.bytes = ReadWholeFile(file).value_or(std::string());
 
-  Parser parser(mCodePage);
-  std::string_view all(*bytes);
+  Names names(mCodePage);
+  std::string_view all(entry.bytes);
   std::size_t start = 0;
   while (start < all.size()) {
     std::size_t stop = all.find_first_of("\r\n", start);
-    std::string_view text = all.substr(start, stop == std::string_view::npos ? all.size() - start
-                                                                             : stop - start);
+    std::string_view text =
+        all.substr(start, stop == std::string_view::npos ? all.size() - start : stop - start);
     std::string_view end = stop == std::string_view::npos ? "" : LineEndAt(all, stop);
     start = stop == std::string_view::npos ? all.size() : stop + end.size();
 
     std::string_view trimmed = Trim(text);
     if (!trimmed.empty() && trimmed.front() == '[') {
-      Section section;
-      section.lines.push_back(Line{std::string(text), end});
-      entry.sections.push_back(std::move(section));
-      entry.index.emplace(parser.Fold(parser.SectionName(trimmed)), entry.sections.size() - 1);
+      Section& section = entry.sections.emplace_back();
+      section.lines.push_back(Line{text, end});
+      section.hasHeader = true;
+      entry.index.emplace(names.Fold(names.SectionName(trimmed)), entry.sections.size() - 1);
       continue;
     }
-    AddLine(entry.sections.back(), text, end, parser);
+    Section& section = entry.sections.back();
+    section.lines.push_back(Line{text, end});
+    if (KeyName(text)) section.lastKeyLine = section.lines.size() - 1;
   }
   return &entry;
 }
 
 std::string IniStore::Read(std::string_view section, std::string_view key, const fs::path& file) {
   Entry* entry = Load(file);
-  Parser parser(mCodePage);
-  auto found = entry->index.find(parser.Fold(mCodePage.FromUtf8(Trim(section))));
+  Names names(mCodePage);
+  auto found = entry->index.find(names.Fold(mCodePage.FromUtf8(Trim(section))));
   if (found == entry->index.end()) return {};
   const Section& where = entry->sections[found->second];
-  auto line = where.keys.find(parser.Fold(mCodePage.FromUtf8(Trim(key))));
-  if (line == where.keys.end()) return {};
-  std::string_view value = ValueOf(where.lines[line->second].text);
+  auto line = FindKey(where, names.Fold(mCodePage.FromUtf8(Trim(key))), names);
+  if (!line) return {};
+  std::string_view value = ValueOf(where.lines[*line].text);
   value = value.substr(0, mCodePage.CutPoint(value, kValueLimit));
   return mCodePage.ToUtf8(value);
 }
@@ -224,35 +273,34 @@ void IniStore::Write(std::string_view section, std::string_view key, std::string
   value = value.substr(0, value.find_first_of("\r\n"));
 
   Entry* entry = Load(file);
-  Parser parser(mCodePage);
-  const std::string encodedValue = mCodePage.FromUtf8(value);
+  Names names(mCodePage);
+  const std::string encodedName = mCodePage.FromUtf8(name);
   const std::string encodedKey = mCodePage.FromUtf8(keyName);
+  const std::string encodedValue = mCodePage.FromUtf8(value);
 
-  auto found = entry->index.find(parser.Fold(mCodePage.FromUtf8(name)));
+  auto found = entry->index.find(names.Fold(encodedName));
   if (found == entry->index.end()) {
     // A new section goes at the end; the last line gets the line end it may lack.
     Section& last = entry->sections.back();
     if (!last.lines.empty() && last.lines.back().end.empty()) last.lines.back().end = kLineEnd;
-    Section added;
-    added.lines.push_back(Line{"[" + mCodePage.FromUtf8(name) + "]", kLineEnd});
-    entry->sections.push_back(std::move(added));
-    entry->index.emplace(parser.Fold(mCodePage.FromUtf8(name)), entry->sections.size() - 1);
-    AddLine(entry->sections.back(), encodedKey + "=" + encodedValue, kLineEnd, parser);
+    Section& added = entry->sections.emplace_back();
+    added.hasHeader = true;
+    added.lines.push_back(Line{entry->Keep("[" + encodedName + "]"), kLineEnd});
+    added.lines.push_back(Line{entry->Keep(encodedKey + "=" + encodedValue), kLineEnd});
+    added.lastKeyLine = 1;
+    entry->index.emplace(names.Fold(encodedName), entry->sections.size() - 1);
   } else {
     Section& where = entry->sections[found->second];
-    auto line = where.keys.find(parser.Fold(encodedKey));
-    if (line != where.keys.end()) {
-      Line& stored = where.lines[line->second];
+    if (auto line = FindKey(where, names.Fold(encodedKey), names)) {
+      Line& stored = where.lines[*line];
       if (ValueOf(stored.text) == encodedValue) return;
-      std::string storedName(Trim(std::string_view(stored.text).substr(0, stored.text.find('='))));
-      stored.text = storedName + "=" + encodedValue;
+      stored.text = entry->Keep(std::string(*KeyName(stored.text)) + "=" + encodedValue);
       stored.end = kLineEnd;
     } else {
       std::size_t at = where.lastKeyLine + 1;
       if (where.lines[at - 1].end.empty()) where.lines[at - 1].end = kLineEnd;
       where.lines.insert(where.lines.begin() + static_cast<std::ptrdiff_t>(at),
-                         Line{encodedKey + "=" + encodedValue, kLineEnd});
-      where.keys.emplace(parser.Fold(encodedKey), at);
+                         Line{entry->Keep(encodedKey + "=" + encodedValue), kLineEnd});
       where.lastKeyLine = at;
     }
   }
@@ -278,6 +326,7 @@ void IniStore::Save(Entry& entry) {
   if (writable && WriteFileAtomically(entry.file, bytes)) {
     ++mDiskWrites;
     entry.stamp = StampOf(entry.file);
+    entry.validatedAt = Now();
   } else {
     // The write is lost, as a failed write is; the next read sees the file as it is on disk.
     entry.parsed = false;
@@ -289,6 +338,13 @@ void IniStore::SetWriteBehind(const fs::path& file, std::chrono::milliseconds in
   entry->writeBehind = true;
   entry->interval = interval;
   entry->lastSave = Now();
+}
+
+void IniStore::Forget(const fs::path& file) {
+  auto found = mFiles.find(file.native());
+  if (found == mFiles.end()) return;
+  if (found->second->dirty) Save(*found->second);
+  found->second->parsed = false;
 }
 
 void IniStore::Flush() {

@@ -2,17 +2,18 @@
 // Private-profile (INI) files: reading and writing keys with the semantics stored files rely on.
 //
 // Each file is parsed once and its parsed form reused until the file changes on disk or through
-// this store. Every write replaces the file atomically (temporary file, then rename). Files
-// marked write-behind keep their writes in memory and reach the disk at most once per interval
-// and at every Flush(), so a pass that writes thousands of keys rewrites the file a few times.
+// this store; the disk is looked at again when a few milliseconds have passed since the last look.
+// Every write replaces the file atomically (temporary file, then rename). Files marked write-behind
+// keep their writes in memory and reach the disk at most once per interval and at every Flush(), so
+// a pass that writes thousands of keys rewrites the file a few times.
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/CodePage.h"
 
@@ -42,6 +43,9 @@ class IniStore {
                       std::chrono::milliseconds interval = std::chrono::seconds(1));
   // Writes every pending change to disk now.
   void Flush();
+  // Drops the parsed form of `file` (after saving its pending writes), so that the next read
+  // parses it again: for callers that have just replaced the file by other means.
+  void Forget(const std::filesystem::path& file);
   // Number of times a file was written to disk (for tests and benchmarks).
   long DiskWrites() const { return mDiskWrites; }
 
@@ -55,7 +59,7 @@ class IniStore {
 
   CodePage mCodePage;
   Clock mClock;
-  std::map<std::filesystem::path, std::unique_ptr<Entry>> mFiles;
+  std::unordered_map<std::string, std::unique_ptr<Entry>> mFiles;  // by native path
   long mDiskWrites = 0;
 };
 

@@ -62,10 +62,14 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"empty_file", "", "S", "k", ""},
         ReadCase{"value_cut_at_1023", "[S]\r\nk=" + std::string(2000, 'x') + "\r\n", "S", "k",
                  std::string(1023, 'x')},
-        ReadCase{"utf8_not_split", "[S]\r\nk=" + std::string(1022, 'x') + "\xEA\xB0\x80\r\n",
-                 "S", "k", std::string(1022, 'x')},
-        ReadCase{"invalid_utf8_replaced", "[S]\r\nk=a\xFF" "b\r\n", "S", "k",
-                 "a\xEF\xBF\xBD" "b"}),
+        ReadCase{"utf8_not_split", "[S]\r\nk=" + std::string(1022, 'x') + "\xEA\xB0\x80\r\n", "S",
+                 "k", std::string(1022, 'x')},
+        ReadCase{"invalid_utf8_replaced",
+                 "[S]\r\nk=a\xFF"
+                 "b\r\n",
+                 "S", "k",
+                 "a\xEF\xBF\xBD"
+                 "b"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IniStore, MissingFileOrFolderReadsEmpty) {
@@ -116,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"creates_file", "", "Tandor", "Address", "", "[Tandor]\r\nAddress=\r\n"},
         WriteCase{"replaces_in_place", "; top\n[S]\nk = old \nj=2\n", "s", "K", "new",
                   "; top\n[S]\nk=new\r\nj=2\n"},
-        WriteCase{"appends_after_last_key", "[S]\r\na=1\r\n\r\n; note\r\n[T]\r\nb=2\r\n", "S",
-                  "c", "3", "[S]\r\na=1\r\nc=3\r\n\r\n; note\r\n[T]\r\nb=2\r\n"},
+        WriteCase{"appends_after_last_key", "[S]\r\na=1\r\n\r\n; note\r\n[T]\r\nb=2\r\n", "S", "c",
+                  "3", "[S]\r\na=1\r\nc=3\r\n\r\n; note\r\n[T]\r\nb=2\r\n"},
         WriteCase{"key_into_empty_section", "[S]\r\n[T]\r\n", "S", "k", "v",
                   "[S]\r\nk=v\r\n[T]\r\n"},
         WriteCase{"new_section_at_end", "[S]\r\na=1\r\n", "T", "b", "2",
@@ -186,11 +190,17 @@ TEST(IniStore, SeesChangesMadeOnDisk) {
   WriteFile(dir / "a.ini", "[S]\r\nk=1\r\n");
   IniStore ini{CodePage()};
   EXPECT_EQ(ini.Read("S", "k", dir / "a.ini"), "1");
-  // Same size, rewritten in place: the change time still tells.
+  // Same size, rewritten in place a clock tick later: the stamp tells.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   WriteFile(dir / "a.ini", "[S]\r\nk=2\r\n");
   EXPECT_EQ(ini.Read("S", "k", dir / "a.ini"), "2");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   fs::remove(dir / "a.ini");
   EXPECT_EQ(ini.Read("S", "k", dir / "a.ini"), "");
+  // A caller that replaced the file itself need not wait.
+  WriteFile(dir / "a.ini", "[S]\r\nk=3\r\n");
+  ini.Forget(dir / "a.ini");
+  EXPECT_EQ(ini.Read("S", "k", dir / "a.ini"), "3");
 }
 
 TEST(IniStore, ReadOnlyFileIgnoresWrites) {

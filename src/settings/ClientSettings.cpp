@@ -1,0 +1,96 @@
+#include "settings/ClientSettings.h"
+
+#include <optional>
+
+#include "platform/Prefix.h"
+#include "settings/IniStore.h"
+
+namespace tandor {
+
+namespace {
+
+constexpr const char* kError = "?Error";
+constexpr const char* kSection = "Tandor";
+constexpr const char* kCurrentVersionKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+constexpr const char* kDataAccessKey = "Software\\Microsoft\\DataAccess";
+// A registry value is queried into a 512-byte buffer: a longer value fails the query.
+constexpr std::size_t kRegistryBufferBytes = 512;
+
+std::optional<std::string> ReadFolderValue(const Prefix& prefix, const char* key,
+                                           const char* name) {
+  std::optional<std::string> value = prefix.ReadRegistryValue(key, name);
+  if (value && value->size() + 1 > kRegistryBufferBytes) return std::nullopt;
+  return value;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+std::string SettingsFile(const std::string& appFolder) {
+  return appFolder + "\\Tandor.ini";
+}
+
+}  // namespace
+
+std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
+                          const std::string& key, const std::string& file) {
+  return ini.Read(section, key, prefix.ToNative(file));
+}
+
+void WriteIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
+                    const std::string& key, const std::string& value, const std::string& file) {
+  ini.Write(section, key, value, prefix.ToNative(file));
+}
+
+ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::string& appFolder,
+                            bool consume) {
+  ClientSettings s;
+  s.WinPath = prefix.WindowsFolder();
+  s.SystemDrive = s.WinPath.substr(0, 2);
+  s.WinSysPath = prefix.SystemFolder();
+
+  s.ProgramFiles = ReadFolderValue(prefix, kCurrentVersionKey, "ProgramFilesDir").value_or(kError);
+  if (auto common = ReadFolderValue(prefix, kCurrentVersionKey, "CommonFilesDir")) {
+    s.CommonFiles = *common;
+    s.CommonFilesSys = *common + "\\System";
+  } else {
+    s.CommonFiles = kError;
+  }
+  s.DataAccessVersion = ReadFolderValue(prefix, kDataAccessKey, "Version").value_or(kError);
+
+  const std::string file = SettingsFile(appFolder);
+  s.Method = ReadIniString(ini, prefix, kSection, "Method", file);
+  s.Address = ReadIniString(ini, prefix, kSection, "Address", file);
+  s.Port = ReadIniString(ini, prefix, kSection, "Port", file);
+  s.User = ReadIniString(ini, prefix, kSection, "User", file);
+  s.Password = ReadIniString(ini, prefix, kSection, "Password", file);
+  s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
+
+  if (s.Method.empty()) s.Method = "FTP";
+  if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
+  if (s.Port.empty()) {
+    if (EqualsIgnoringCase(s.Method, "FTP"))
+      s.Port = "21";
+    else if (EqualsIgnoringCase(s.Method, "HTTP"))
+      s.Port = "80";
+  }
+  if (s.User.empty()) s.User = "Version";
+  if (s.Password.empty()) s.Password = "palu4826";
+  if (s.Root.empty()) s.Root = "/Harrowin";
+
+  if (consume) {
+    for (const char* key : {"Address", "Port", "User", "Password", "Root"})
+      WriteIniString(ini, prefix, kSection, key, "", file);
+  }
+  return s;
+}
+
+}  // namespace tandor

@@ -1,0 +1,138 @@
+#include "platform/Prefix.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "support/TempDir.h"
+
+namespace tandor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Prefix, PathConversionTable) {
+  Prefix prefix("/p");
+  struct Case {
+    const char* windows;
+    const char* native;
+  } toNative[] = {
+      {"C:\\Sample\\Version.ini", "/p/drive_c/Sample/Version.ini"},
+      {"c:\\Sample", "/p/drive_c/Sample"},
+      {"D:\\", "/p/drive_d"},
+      {"C:", "/p/drive_c"},
+      {"C:/mixed\\sep", "/p/drive_c/mixed/sep"},
+      {"/opt/tandor/x", "/opt/tandor/x"},
+      {"relative\\file.txt", "relative/file.txt"},
+      {"", ""},
+  };
+  for (const Case& c : toNative) EXPECT_EQ(prefix.ToNative(c.windows), c.native) << c.windows;
+
+  struct Back {
+    const char* native;
+    const char* windows;
+  } toWindows[] = {
+      {"/p/drive_c/Sample/Version.ini", "C:\\Sample\\Version.ini"},
+      {"/p/drive_c", "C:\\"},
+      {"/p/drive_c/", "C:\\"},
+      {"/p/drive_z/a/./b", "Z:\\a\\b"},
+      {"/p/registry.ini", "/p/registry.ini"},
+      {"/p/drive_cc/x", "/p/drive_cc/x"},
+      {"/opt/app", "/opt/app"},
+      {"/pp/drive_c/x", "/pp/drive_c/x"},
+  };
+  for (const Back& c : toWindows) EXPECT_EQ(prefix.ToWindows(c.native), c.windows) << c.native;
+}
+
+TEST(Prefix, OpenCreatesTheMachine) {
+  TempDir dir;
+  Prefix prefix = Prefix::Open(dir / "new");
+  for (const char* folder : {"C:\\Windows\\System32", "C:\\Program Files\\Common Files"})
+    EXPECT_TRUE(fs::is_directory(prefix.ToNative(folder))) << folder;
+  EXPECT_EQ(
+      prefix.ReadRegistryValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"),
+      "C:\\Program Files");
+  EXPECT_EQ(prefix.ReadRegistryValue("Software\\Microsoft\\DataAccess", "Version"), std::nullopt);
+  EXPECT_EQ(prefix.AnsiCodePage().Number(), 65001);
+  // Opening again keeps what is there.
+  prefix.WriteRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", "949");
+  EXPECT_EQ(Prefix::Open(dir / "new").AnsiCodePage().Number(), 949);
+}
+
+TEST(Prefix, RegistryValues) {
+  TempDir dir;
+  Prefix prefix(dir.Path());
+  EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\X", "v"), std::nullopt);  // no file
+  prefix.WriteRegistryValue("SOFTWARE\\X", "v", "1");
+  prefix.WriteRegistryValue("HKEY_LOCAL_MACHINE\\software\\x", "W", "2");
+  prefix.WriteRegistryValue("SOFTWARE\\X", "V", "3");
+  EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\X", "v"), "3");
+  EXPECT_EQ(prefix.ReadRegistryValue("software\\x", "w"), "2");
+  EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\X", "missing"), std::nullopt);
+  EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\Y", "v"), std::nullopt);
+}
+
+TEST(Prefix, CodePageFromRegistry) {
+  TempDir dir;
+  Prefix prefix(dir.Path());
+  struct Case {
+    const char* value;
+    int expected;
+  } cases[] = {{"949", 949}, {"65001", 65001}, {"x", 65001}, {"", 65001}, {"-5", 65001}};
+  for (const Case& c : cases) {
+    prefix.WriteRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", c.value);
+    EXPECT_EQ(prefix.AnsiCodePage().Number(), c.expected) << c.value;
+  }
+}
+
+TEST(Prefix, DefaultRootFollowsTheEnvironment) {
+  const char* saved = getenv("TANDOR_PREFIX");
+  std::string keep = saved ? saved : "";
+  setenv("TANDOR_PREFIX", "/somewhere", 1);
+  EXPECT_EQ(Prefix::DefaultRoot(), "/somewhere");
+  unsetenv("TANDOR_PREFIX");
+  setenv("XDG_DATA_HOME", "/data", 1);
+  EXPECT_EQ(Prefix::DefaultRoot(), "/data/tandor");
+  unsetenv("XDG_DATA_HOME");
+  if (saved) setenv("TANDOR_PREFIX", keep.c_str(), 1);
+}
+
+TEST(CodePage, ConversionTable) {
+  struct Case {
+    int codePage;
+    std::string bytes;
+    std::string utf8;
+  } cases[] = {
+      {949, "\xC7\xD1\xB1\xDB", "한글"},
+      {949, "abc", "abc"},
+      {65001, "한글", "한글"},
+      {1252, "caf\xE9", "café"},
+  };
+  for (const Case& c : cases) {
+    CodePage page(c.codePage);
+    EXPECT_EQ(page.ToUtf8(c.bytes), c.utf8) << c.codePage;
+    EXPECT_EQ(page.FromUtf8(c.utf8), c.bytes) << c.codePage;
+  }
+  // Bytes the code page does not know never fail.
+  EXPECT_EQ(CodePage(949).ToUtf8("a\xFF"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(CodePage(949).FromUtf8("a€b"),
+            "a\xA2\xE6"
+            "b");
+  EXPECT_EQ(CodePage(1252).FromUtf8("한"), "?");
+  EXPECT_EQ(CodePage(65001).ToUtf8("\xC3"), "\xEF\xBF\xBD");
+}
+
+TEST(CodePage, CutPointNeverSplitsACharacter) {
+  struct Case {
+    int codePage;
+    std::string bytes;
+    std::size_t limit, expected;
+  } cases[] = {
+      {65001, "ab한", 4, 2},    {65001, "ab한", 5, 5},           {65001, "abc", 2, 2},
+      {949, "a\xC7\xD1", 2, 1}, {949, "\xC7\xD1\xB1\xDB", 3, 2}, {1252, "abcd", 3, 3},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CodePage(c.codePage).CutPoint(c.bytes, c.limit), c.expected) << c.bytes;
+}
+
+}  // namespace
+}  // namespace tandor::test
