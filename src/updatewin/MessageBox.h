@@ -4,11 +4,9 @@
 
 #include <string>
 
-namespace tandor {
+#include "sync/UpdateWindow.h"
 
-enum class MessageIcon { None, Information, Exclamation, Critical, Question };
-enum class MessageButtons { Ok, OkCancel, YesNo };
-enum class MessageAnswer { Ok, Cancel, Yes, No };
+namespace tandor {
 
 MessageAnswer ShowMessageBox(const std::string& title, const std::string& text,
                              MessageIcon icon = MessageIcon::None,
