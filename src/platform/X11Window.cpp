@@ -131,10 +131,11 @@ std::vector<xcb_window_t> TopLevelFromTree(xcb_connection_t* connection, const A
       viewable.push_back(children[i]);
   }
   std::vector<xcb_window_t> clients;
-  for (xcb_window_t window : viewable) {
-    if (auto client = FindClientWindow(connection, atoms, window, ClientSearchDepth))
-      clients.push_back(*client);
-  }
+  // No WM_STATE anywhere below (no manager runs, though a toolkit may have created the atom):
+  // the top-level window is the program's own.
+  for (xcb_window_t window : viewable)
+    clients.push_back(
+        FindClientWindow(connection, atoms, window, ClientSearchDepth).value_or(window));
   return clients;
 }
 
