@@ -12,9 +12,6 @@ namespace tandor {
 
 class Prefix;
 
-// What Windows appends to a program's base name to get its file name; Linux programs have none.
-inline constexpr std::string_view ExecutableSuffix = "";
-
 // The window styles a program may be started with (the values the manifest uses). Linux has no
 // way to tell a new program how to show its first window, so the style is accepted and ignored.
 enum class WindowStyle : std::int16_t {
