@@ -1,0 +1,58 @@
+#pragma once
+// Receives a download of a known size in 10240-byte chunks: each full chunk is written to a
+// temporary file beside the target, the message loop runs once and a progress event follows;
+// only a complete download is renamed over the target.
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <vector>
+
+#include "transfer/TransferEvents.h"
+
+namespace tandor {
+
+class ChunkedDownload {
+ public:
+  ChunkedDownload(std::filesystem::path target, const FtpEvents& events);
+  ~ChunkedDownload();  // removes an unfinished temporary file
+  ChunkedDownload(const ChunkedDownload&) = delete;
+  ChunkedDownload& operator=(const ChunkedDownload&) = delete;
+
+  // The announced size; -1 while it is not known. Chunks are counted against it.
+  void SetTotal(std::int64_t total) { mTotal = total; }
+  std::int64_t Total() const { return mTotal; }
+  // When set, a download may end with more or fewer bytes than announced (text-mode transfers
+  // change line ends on the way).
+  void AllowSizeChange() { mExactSize = false; }
+
+  // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
+  // local failure or an exception from an event handler (Failure).
+  bool Take(const char* data, std::size_t size);
+  // After the last byte: writes the partial chunk, closes the file, renames it over the target
+  // and raises the last event. Throws RuntimeError when the local file fails.
+  void Finish();
+
+  std::int64_t Received() const { return mReceived; }
+  bool Overflowed() const { return mOverflowed; }
+  std::exception_ptr Failure() const { return mFailure; }
+
+ private:
+  void OpenTemporary();
+  void WriteOut(const char* data, std::size_t size);
+  void CompleteChunk();
+
+  std::filesystem::path mTarget;
+  std::filesystem::path mTemporary;
+  const FtpEvents& mEvents;
+  int mFd = -1;
+  std::int64_t mTotal = -1;
+  bool mExactSize = true;
+  std::int64_t mReceived = 0;
+  std::int64_t mCount = 0;  // bytes in full chunks written so far
+  std::vector<char> mChunk;
+  bool mOverflowed = false;
+  std::exception_ptr mFailure;
+};
+
+}  // namespace tandor

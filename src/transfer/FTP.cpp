@@ -1,0 +1,294 @@
+// The connection, the settings and the failure texts of FTP; transfers are in FtpTransfer.cpp,
+// remote file management and listings in FtpRemote.cpp.
+#include "transfer/FTP.h"
+
+#include <cctype>
+#include <cmath>
+
+#include "platform/Error.h"
+#include "transfer/InternetError.h"
+
+namespace tandor {
+
+// libcurl's C callbacks reach the object's private state through this friend.
+struct FtpCallbacks {
+  static size_t Header(char* buffer, size_t size, size_t count, void* user) {
+    auto* ftp = static_cast<FTP*>(user);
+    if (ftp->IsFtp()) ftp->TakeReplyLine(std::string_view(buffer, size * count));
+    return size * count;
+  }
+  static size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+  static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+    static_cast<FTP*>(user)->TakeDebugText(type, std::string_view(data, size));
+    return 0;
+  }
+};
+
+namespace {
+
+constexpr int TypeMismatch = 13;
+constexpr int Overflow = 6;
+constexpr long ReceiveBufferSize = 256 * 1024;
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// A port text read the way the 16-bit integer conversion of the original program reads it:
+// blanks around it, an optional sign, a decimal part rounded half to even.
+int ParsePort(std::string_view text) {
+  std::string_view digits = TrimBlanks(text);
+  const std::string original(text);
+  bool negative = false;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+    negative = digits.front() == '-';
+    digits.remove_prefix(1);
+  }
+  std::size_t dot = digits.find('.');
+  std::string_view whole = digits.substr(0, dot);
+  std::string_view fraction = dot == std::string_view::npos ? "" : digits.substr(dot + 1);
+  auto allDigits = [](std::string_view s) {
+    for (char c : s) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+  };
+  if ((whole.empty() && fraction.empty()) || !allDigits(whole) || !allDigits(fraction) ||
+      (dot != std::string_view::npos && fraction.empty() && whole.empty())) {
+    throw RuntimeError(TypeMismatch, "Type mismatch: port \"" + original + "\"");
+  }
+  double value = 0;
+  for (char c : whole) {
+    value = value * 10 + (c - '0');
+    if (value > 1e6) break;
+  }
+  double scale = 0.1;
+  for (char c : fraction) {
+    value += (c - '0') * scale;
+    scale /= 10;
+  }
+  value = std::nearbyint(negative ? -value : value);  // default rounding: half to even
+  if (value > 32767 || value < -32768) {
+    throw RuntimeError(Overflow, "Overflow: port \"" + original + "\"");
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+FTP::FTP(FtpEvents events, FtpOptions options)
+    : mEvents(std::move(events)), mOptions(std::move(options)) {}
+
+FTP::~FTP() = default;
+
+std::shared_ptr<DirList> FTP::Directory() {
+  if (!mDirList) mDirList = std::make_shared<DirList>();
+  return mDirList;
+}
+
+bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
+                         std::string_view sPassword, std::string_view sPort) {
+  CloseConnection();
+  int port = ParsePort(sPort);
+  if (port == 0) port = IsFtp() ? 21 : 80;
+  if (port < 0) port += 65536;  // the port field is unsigned 16-bit
+
+  mCurl.reset(curl_easy_init());
+  if (!mCurl) {
+    Record("InternetOpen", inet::NotEnoughMemory);
+    Record("InternetConnect", inet::InvalidHandle);
+    return false;
+  }
+  std::string host = ToServer(TrimBlanks(sServer));
+  if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
+  mBaseUrl = (IsFtp() ? "ftp://" : "http://") + host + ":" + std::to_string(port);
+  mUser = ToServer(sUser);
+  mPassword = ToServer(sPassword);
+  mMachineListing.reset();
+  mPassiveConnection = (mConnectFlags & FlagPassive) != 0;
+
+  if (!IsFtp()) {
+    mConnected = true;
+    return true;
+  }
+  ResetRequest();
+  curl_easy_setopt(mCurl.get(), CURLOPT_URL, (mBaseUrl + "/").c_str());
+  curl_easy_setopt(mCurl.get(), CURLOPT_NOBODY, 1L);
+  CURLcode result = Perform();
+  if (result != CURLE_OK) {
+    RecordCurl("InternetConnect", result);
+    mCurl.reset();
+    return false;
+  }
+  mConnected = true;
+  return true;
+}
+
+void FTP::CloseConnection() {
+  mCurl.reset();  // sends QUIT on an open FTP control connection
+  mConnected = false;
+}
+
+bool FTP::RequireConnection(std::string_view label) {
+  if (mConnected && mCurl) return true;
+  Record(label, inet::InvalidHandle);
+  return false;
+}
+
+void FTP::ResetRequest() {
+  CURL* curl = mCurl.get();
+  // Options go back to their defaults; the open connection stays in the handle's cache.
+  curl_easy_reset(curl);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tandor");
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
+                   static_cast<long>(mOptions.ConnectTimeout.count()));
+  // A transfer that moves no byte for the idle time fails with the timeout number.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(mOptions.IdleTimeout.count()));
+  // The default 16 KiB buffer halves loopback throughput; chunk events are cut from it anyway.
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+  curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, ReceiveBufferSize);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &FtpCallbacks::Discard);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &FtpCallbacks::Header);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+  // The debug stream tells which command failed and whether a server sent too much.
+  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::Debug);
+  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  if (!mUser.empty()) {
+    curl_easy_setopt(curl, CURLOPT_USERNAME, mUser.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, mPassword.c_str());
+  }
+  if (IsFtp()) {
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    // Names go to the server as given, relative to its current folder, which
+    // SetFTPDirectory changes and libcurl must not.
+    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+    if (!mPassiveConnection) curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     static_cast<long>(mOptions.IdleTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS,
+                     static_cast<long>(mOptions.IdleTimeout.count() * 1000));
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, mTransferType == TransferTypeAscii ? 1L : 0L);
+  } else {
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  }
+}
+
+CURLcode FTP::Perform() {
+  mLastCommand.clear();
+  mDataStarted = false;
+  mExcessData = false;
+  return curl_easy_perform(mCurl.get());
+}
+
+void FTP::TakeReplyLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (mReplyComplete) {
+    // Between replies only a reply's first line may come; libcurl also hands over header
+    // lines of its own making ("Content-Length: 5" for a size query), which are no reply.
+    if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0]))) return;
+    mReply.clear();
+    mReplyComplete = false;
+  }
+  mReply.emplace_back(line);
+  const bool hasCode = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                       std::isdigit(static_cast<unsigned char>(line[1])) &&
+                       std::isdigit(static_cast<unsigned char>(line[2]));
+  if (!hasCode || (line.size() > 3 && line[3] != ' ')) return;  // more lines follow
+  mReplyComplete = true;
+  mLastReplyCode = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+  mLastReply.clear();
+  for (const std::string& part : mReply) {
+    if (!mLastReply.empty()) mLastReply += "\r\n";
+    mLastReply += part;
+  }
+  if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
+}
+
+void FTP::TakeDebugText(int type, std::string_view text) {
+  if (type == CURLINFO_HEADER_OUT && IsFtp()) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    mLastCommand.assign(text.substr(0, text.find(' ')));
+  } else if (type == CURLINFO_TEXT && text.find("Excess found") != std::string_view::npos) {
+    mExcessData = true;
+  }
+}
+
+void FTP::Record(std::string_view label, int code) {
+  if (code == inet::ExtendedError && IsFtp()) {
+    mLastError = FromServer(mLastReply);
+    return;
+  }
+  mLastError = FormatInternetError(label, code, InternetErrorText(code));
+}
+
+void FTP::RecordCurl(std::string_view label, CURLcode result) {
+  long osErrno = 0;
+  if (mCurl) curl_easy_getinfo(mCurl.get(), CURLINFO_OS_ERRNO, &osErrno);
+  Record(label, InternetErrorFromCurl(result, osErrno));
+}
+
+std::string FTP::ToServer(std::string_view text) const {
+  return mOptions.ServerCodePage.IsUtf8() ? std::string(text)
+                                          : mOptions.ServerCodePage.FromUtf8(text);
+}
+
+std::string FTP::FromServer(std::string_view text) const {
+  return mOptions.ServerCodePage.IsUtf8() ? std::string(text)
+                                          : mOptions.ServerCodePage.ToUtf8(text);
+}
+
+namespace {
+
+bool IsUnreserved(unsigned char c) {
+  return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char)) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    if (keep(c)) {
+      encoded += ch;
+    } else {
+      encoded += '%';
+      encoded += Hex[c >> 4];
+      encoded += Hex[c & 0xF];
+    }
+  }
+  return encoded;
+}
+
+}  // namespace
+
+std::string FTP::FtpUrl(std::string_view remotePath, bool folder) const {
+  std::string url = mBaseUrl + "/";
+  if (!remotePath.empty() && remotePath.front() == '/') {
+    url += "%2F";  // an absolute path, not one below the login folder
+    remotePath.remove_prefix(1);
+  }
+  url += PercentEncode(remotePath, [](unsigned char c) { return IsUnreserved(c) || c == '/'; });
+  if (folder && url.back() != '/') url += '/';
+  return url;
+}
+
+std::string FTP::HttpUrl(std::string_view objectPath) const {
+  std::string url = mBaseUrl;
+  if (objectPath.empty() || objectPath.front() != '/') url += '/';
+  // The object path is sent as the caller wrote it; only what cannot stand in a request line
+  // is encoded.
+  url += PercentEncode(objectPath, [](unsigned char c) {
+    return c > 0x20 && c < 0x7F &&
+           std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) == std::string_view::npos;
+  });
+  return url;
+}
+
+}  // namespace tandor

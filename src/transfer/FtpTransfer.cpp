@@ -1,0 +1,393 @@
+// Whole-file transfers of FTP: chunked downloads and uploads with progress events, the size
+// queries, and the one-call transfers.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Error.h"
+#include "transfer/ChunkedDownload.h"
+#include "transfer/FTP.h"
+#include "transfer/InternetError.h"
+
+namespace tandor {
+
+namespace {
+
+std::string_view TrimSpaces(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+std::filesystem::path TrimSpaces(const std::filesystem::path& path) {
+  return std::filesystem::path(std::string(TrimSpaces(std::string_view(path.native()))));
+}
+
+// The label of a read that failed after `received` of `total` bytes: the full chunks have
+// theirs, the last partial chunk its own.
+std::string_view ReadLabel(std::int64_t received, std::int64_t total) {
+  const std::int64_t partial = total > 0 ? total % TransferChunkSize : 0;
+  return (received < total - partial || partial == 0) ? "InternetReadFile" : "InternetReadFile2";
+}
+
+// The platform's numbers for local file failures of the one-call transfers.
+int SystemErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return 2;
+    case ENOTDIR:
+      return 3;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return 5;
+    default:
+      return 29;  // write fault
+  }
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : mFd(fd) {}
+  ~FileDescriptor() {
+    if (mFd >= 0) ::close(mFd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return mFd; }
+
+ private:
+  int mFd;
+};
+
+struct DownloadContext {
+  CURL* Curl = nullptr;
+  ChunkedDownload* Sink = nullptr;
+  bool Http = false;
+  bool Simple = false;       // no size rule: the one-call transfer
+  bool Checked = false;      // status and size looked at
+  bool Refused = false;      // the size rule stopped the transfer; nothing to record
+  bool UnknownSize = false;  // an FTP server that gave no size
+  std::int64_t HttpSize = -2;
+};
+
+// The size rule of an HTTP reply: 404 -> -1, any other status but 200 -> -2, 200 -> its length
+// (-2 without one).
+std::int64_t HttpSizeOf(CURL* curl) {
+  long status = 0;
+  curl_off_t length = -1;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (status == 404) return -1;
+  if (status != 200 || length < 0) return -2;
+  return length;
+}
+
+// Looks at status and size before the first byte is kept.
+bool CheckBeforeFirstByte(DownloadContext& context) {
+  context.Checked = true;
+  if (context.Simple) return true;
+  if (context.Http) {
+    context.HttpSize = HttpSizeOf(context.Curl);
+    if (context.HttpSize <= 0) {
+      context.Refused = true;
+      return false;
+    }
+    context.Sink->SetTotal(context.HttpSize);
+    return true;
+  }
+  if (context.Sink->Total() >= 0) return true;  // known beforehand (text mode)
+  curl_off_t length = -1;
+  curl_easy_getinfo(context.Curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (length < 0) {
+    context.UnknownSize = true;
+    return false;
+  }
+  context.Sink->SetTotal(length);
+  return true;
+}
+
+size_t WriteDownload(char* data, size_t size, size_t count, void* user) {
+  auto& context = *static_cast<DownloadContext*>(user);
+  if (!context.Checked && !CheckBeforeFirstByte(context)) return 0;
+  return context.Sink->Take(data, size * count) ? size * count : 0;
+}
+
+struct UploadContext {
+  int Fd = -1;
+  const FtpEvents* Events = nullptr;  // none for the one-call transfer
+  std::int64_t Total = 0;
+  std::int64_t Provided = 0;
+  std::int64_t Count = 0;
+  bool PendingFull = false;  // a full chunk handed over whose event is still due
+  bool LastWasFull = false;
+  std::exception_ptr Failure;
+};
+
+// The event of a full chunk is raised when the library asks for the next one: by then the chunk
+// has gone out.
+void ReportSentChunk(UploadContext& context) {
+  if (!context.PendingFull) return;
+  context.PendingFull = false;
+  context.Count += TransferChunkSize;
+  if (context.Events == nullptr) return;
+  if (context.Events->ProcessPendingMessages) context.Events->ProcessPendingMessages();
+  if (context.Events->FileTransferProgress) {
+    context.Events->FileTransferProgress(context.Count, context.Total);
+  }
+}
+
+size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
+  auto& context = *static_cast<UploadContext*>(user);
+  try {
+    ReportSentChunk(context);
+    const std::int64_t remaining = context.Total - context.Provided;
+    if (remaining <= 0) return 0;
+    const auto want = static_cast<size_t>(std::min<std::int64_t>(
+        {remaining, TransferChunkSize, static_cast<std::int64_t>(size * count)}));
+    size_t done = 0;
+    while (done < want) {
+      ssize_t got = ::read(context.Fd, buffer + done, want - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        const int error = got < 0 ? errno : EIO;
+        throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error));
+      }
+      done += static_cast<size_t>(got);
+    }
+    context.Provided += static_cast<std::int64_t>(want);
+    context.LastWasFull = want == static_cast<size_t>(TransferChunkSize);
+    context.PendingFull = context.LastWasFull;
+    return want;
+  } catch (...) {
+    context.Failure = std::current_exception();
+    return CURL_READFUNC_ABORT;
+  }
+}
+
+}  // namespace
+
+std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
+  if (!RequireConnection("FtpFindFirstFile")) return -2;
+  ResetRequest();
+  CURL* curl = mCurl.get();
+  curl_easy_setopt(curl, CURLOPT_URL, FtpUrl(ToServer(sFile), false).c_str());
+  curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);  // servers refuse SIZE in text mode
+  CURLcode result = Perform();
+  if (result == CURLE_REMOTE_FILE_NOT_FOUND) return -1;  // the server answered SIZE with 550
+  if (result != CURLE_OK) {
+    RecordCurl("FtpFindFirstFile", result);
+    return -2;
+  }
+  curl_off_t length = -1;
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (length < 0) {
+    Record("FtpFindFirstFile", inet::InvalidServerResponse);
+    return -2;
+  }
+  return length;
+}
+
+bool FTP::FTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  const std::filesystem::path local = TrimSpaces(sLocal);
+  const std::string_view remote = TrimSpaces(sRemote);
+  if (local.empty() || remote.empty()) return false;
+  if (!RequireConnection("FtpFindFirstFile")) return false;
+  return Download(local, std::string(remote), false, {});
+}
+
+bool FTP::HTTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  const std::filesystem::path local = TrimSpaces(sLocal);
+  const std::string_view remote = TrimSpaces(sRemote);
+  if (local.empty() || remote.empty()) return false;
+  if (!RequireConnection("HttpOpenRequest:GetFile")) return false;
+  return Download(local, std::string(remote), true, {});
+}
+
+bool FTP::SimpleFTPGetFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  if (!RequireConnection("SimpleFtpGetFile")) return false;
+  return Download(sLocal, std::string(sRemote), false, "SimpleFtpGetFile");
+}
+
+// One request per download: for FTP libcurl asks SIZE and then RETR on the open connection,
+// the same commands as a separate size query would cost, without its extra round trip. A
+// `simpleLabel` makes it the one-call transfer: no events, every failure under that label.
+bool FTP::Download(const std::filesystem::path& local, const std::string& remote, bool http,
+                   std::string_view simpleLabel) {
+  static const FtpEvents NoEvents;
+  const bool simple = !simpleLabel.empty();
+  ChunkedDownload sink(local, simple ? NoEvents : mEvents);
+  if (!http && !simple && mTransferType == TransferTypeAscii) {
+    // Text mode changes line ends on the way, and libcurl does not ask the size.
+    const std::int64_t size = GetFTPFileSize(remote);
+    if (size <= 0) return false;
+    sink.SetTotal(size);
+    sink.AllowSizeChange();
+  }
+  ResetRequest();
+  CURL* curl = mCurl.get();
+  DownloadContext context;
+  context.Curl = curl;
+  context.Sink = &sink;
+  context.Http = http;
+  context.Simple = simple;
+  if (http) {
+    mHttpSize = -2;
+    curl_easy_setopt(curl, CURLOPT_URL, HttpUrl(ToServer(remote)).c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    // Past every cache: the manifest must be the one on the server now.
+    CurlList headers;
+    headers.Append("Cache-Control: no-cache");
+    headers.Append("Pragma: no-cache");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
+    const CURLcode result = Perform();
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    if (sink.Failure()) std::rethrow_exception(sink.Failure());
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (!context.Checked && status != 0) {
+      context.HttpSize = HttpSizeOf(curl);
+      context.Refused = context.HttpSize <= 0;
+      sink.SetTotal(context.HttpSize);
+    }
+    mHttpSize = context.HttpSize;
+    if (context.Refused) return false;
+    if (result != CURLE_OK && status == 0) {
+      RecordCurl("HttpSendRequest", result);
+      return false;
+    }
+    if (sink.Overflowed() || mExcessData) {
+      Record(ReadLabel(sink.Total(), sink.Total()), inet::InvalidServerResponse);
+      return false;
+    }
+    if (result != CURLE_OK) {
+      RecordCurl(ReadLabel(sink.Received(), sink.Total()), result);
+      return false;
+    }
+  } else {
+    curl_easy_setopt(curl, CURLOPT_URL, FtpUrl(ToServer(remote), false).c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
+    const CURLcode result = Perform();
+    if (sink.Failure()) std::rethrow_exception(sink.Failure());
+    if (simple) {
+      if (result != CURLE_OK) {
+        RecordCurl(simpleLabel, result);
+        return false;
+      }
+      try {
+        sink.Finish();
+      } catch (const RuntimeError& error) {
+        Record(simpleLabel, error.Number() == err::FileNotFound   ? 2
+                            : error.Number() == err::PathNotFound ? 3
+                                                                  : 5);
+        return false;
+      }
+      return true;
+    }
+    if (result == CURLE_REMOTE_FILE_NOT_FOUND && mLastCommand == "SIZE") return false;
+    if (context.UnknownSize) {
+      Record("FtpFindFirstFile", inet::InvalidServerResponse);
+      return false;
+    }
+    if (sink.Overflowed() || mExcessData) {
+      Record(ReadLabel(sink.Total(), sink.Total()), inet::InvalidServerResponse);
+      return false;
+    }
+    if (result != CURLE_OK) {
+      if (mLastCommand == "SIZE") {
+        RecordCurl("FtpFindFirstFile", result);
+      } else if (!mDataStarted && sink.Received() == 0) {
+        RecordCurl("FtpOpenFile:GetFile", result);
+      } else {
+        curl_off_t length = sink.Total();
+        if (length < 0) curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        RecordCurl(ReadLabel(sink.Received(), length), result);
+      }
+      return false;
+    }
+    if (!context.Checked) {
+      // Nothing arrived: an empty remote file is refused without a message.
+      curl_off_t length = -1;
+      curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+      if (length == 0) return false;
+      if (length < 0) {
+        Record("FtpFindFirstFile", inet::InvalidServerResponse);
+        return false;
+      }
+      sink.SetTotal(length);
+    }
+  }
+  if (sink.Total() > 0 && sink.Received() < sink.Total()) {
+    // Fewer bytes than announced is a broken transfer, however politely the server ended it.
+    Record(ReadLabel(sink.Received(), sink.Total()), inet::ConnectionAborted);
+    return false;
+  }
+  sink.Finish();
+  return true;
+}
+
+bool FTP::FTPUploadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  const std::filesystem::path local = TrimSpaces(sLocal);
+  const std::string_view remote = TrimSpaces(sRemote);
+  if (local.empty() || remote.empty()) return false;
+  if (!RequireConnection("FtpOpenFile:PutFile")) return false;
+  return Upload(local, remote, true, "FtpOpenFile:PutFile");
+}
+
+bool FTP::SimpleFTPPutFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  if (!RequireConnection("SimpleFtpPutFile")) return false;
+  return Upload(sLocal, sRemote, false, "SimpleFtpPutFile");
+}
+
+// The local file is opened before the remote one, so that a missing local file leaves nothing
+// behind on the server.
+bool FTP::Upload(const std::filesystem::path& local, std::string_view remote, bool chunked,
+                 std::string_view label) {
+  FileDescriptor file(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = file.Get() < 0 ? errno : EISDIR;
+    if (!chunked) {
+      Record(label, SystemErrorFromErrno(error));
+      return false;
+    }
+    throw RuntimeError(ErrorNumberFromErrno(error), local.string() + ": " + std::strerror(error));
+  }
+  UploadContext context;
+  context.Fd = file.Get();
+  context.Events = chunked ? &mEvents : nullptr;
+  context.Total = info.st_size;
+
+  ResetRequest();
+  CURL* curl = mCurl.get();
+  curl_easy_setopt(curl, CURLOPT_URL, FtpUrl(ToServer(remote), false).c_str());
+  curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(context.Total));
+  curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadUpload);
+  curl_easy_setopt(curl, CURLOPT_READDATA, &context);
+  const CURLcode result = Perform();
+  if (context.Failure) std::rethrow_exception(context.Failure);
+  if (result != CURLE_OK) {
+    if (!chunked || (!mDataStarted && context.Provided == 0)) {
+      RecordCurl(label, result);
+    } else {
+      RecordCurl(context.LastWasFull ? "InternetWriteFile" : "InternetWriteFile2", result);
+    }
+    return false;
+  }
+  ReportSentChunk(context);
+  if (chunked && mEvents.FileTransferProgress) {
+    mEvents.FileTransferProgress(context.Total, context.Total);
+  }
+  return true;
+}
+
+}  // namespace tandor

@@ -1,0 +1,35 @@
+#pragma once
+// A server program started for one test: it prints its port as the first line of its output,
+// and is stopped (terminated, then killed if it lingers) when this object goes away.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tandor::test {
+
+class ServerProcess {
+ public:
+  // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and
+  // for the port to accept connections on 127.0.0.1. Throws std::runtime_error when it does not.
+  explicit ServerProcess(const std::vector<std::string>& argv);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int Port() const { return mPort; }
+
+ private:
+  void Stop();
+
+  pid_t mPid = -1;
+  int mPort = 0;
+};
+
+// The python interpreter that sees Debian's packages (pyftpdlib).
+inline const char* SystemPython() {
+  return "/usr/bin/python3";
+}
+
+}  // namespace tandor::test

@@ -1,0 +1,92 @@
+"""FTP server for the tests: pyftpdlib on 127.0.0.1, one user with full rights on a folder.
+
+Listens on a free port below 32768, since the updater reads ports as 16-bit signed numbers.
+
+Prints the port it listens on as its first line of output, then serves until it is terminated.
+An upload to a file whose name starts with "cutoff" is broken off by the server after 16 KiB,
+as a server whose disk fills up would do.
+"""
+
+import argparse
+import errno
+import logging
+import os
+import random
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+CUTOFF_PREFIX = "cutoff"
+CUTOFF_BYTES = 16384
+
+
+class CutOffFile:
+    def __init__(self, inner):
+        self._inner = inner
+        self._written = 0
+
+    def write(self, data):
+        self._written += len(data)
+        if self._written > CUTOFF_BYTES:
+            raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
+        return self._inner.write(data)
+
+    def __getattr__(self, name):
+        return getattr(self._inner, name)
+
+
+class FixtureFS(AbstractedFS):
+    def open(self, filename, mode):
+        opened = super().open(filename, mode)
+        if "w" in mode and os.path.basename(filename).startswith(CUTOFF_PREFIX):
+            return CutOffFile(opened)
+        return opened
+
+
+def listen_below_32768(create):
+    """The updater reads ports as 16-bit signed numbers, so the fixture listens on a free port
+    below 32768 rather than on one the system picks."""
+    for _ in range(500):
+        try:
+            return create(random.randint(20000, 32767))
+        except OSError:
+            continue
+    raise SystemExit("no free port below 32768")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--no-mlsd", action="store_true",
+                        help="offer only LIST, as older servers do")
+    args = parser.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    Handler.abstracted_fs = FixtureFS
+    Handler.auth_failed_timeout = 0  # answer a wrong password at once
+    Handler.timeout = 120
+    if args.no_mlsd:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                              if k not in ("MLSD", "MLST")}
+
+    logging.basicConfig(level=logging.ERROR)
+    server = listen_below_32768(lambda port: FTPServer(("127.0.0.1", port), Handler))
+    server.max_cons = 64
+    print(server.address[1], flush=True)
+    sys.stdout.close()
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,122 @@
+"""HTTP server for the tests: serves a folder on 127.0.0.1 and misbehaves on chosen paths.
+
+Prints the port it listens on as its first line of output, then serves until it is terminated.
+Every request (request line and headers) is appended to the log file given with --log.
+
+--rule PATH=BEHAVIOUR, repeatable, where BEHAVIOUR is one of
+  404, 500      answer with that status
+  nolength      the file without a Content-Length header (the connection closes at its end)
+  closeearly    announce the whole file, send half of it, close the connection
+  stall         announce the whole file, send half of it, then send nothing more
+  extra         announce the file's size but send 100 bytes more
+  redirect:URL  answer 302 with Location URL
+"""
+
+import argparse
+import os
+import random
+import socket
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import unquote, urlsplit
+
+
+def make_handler(root, rules, log_path, log_lock):
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *args):
+            pass
+
+        def record(self):
+            if not log_path:
+                return
+            with log_lock, open(log_path, "a", encoding="utf-8") as log:
+                log.write(self.requestline + "\n" + str(self.headers) + "\n")
+
+        def send_status(self, status, body=b""):
+            self.send_response(status)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_GET(self):
+            self.record()
+            path = unquote(urlsplit(self.path).path)
+            rule = rules.get(path, "")
+            if rule in ("404", "500"):
+                self.send_status(int(rule), b"refused\n")
+                return
+            if rule.startswith("redirect:"):
+                self.send_response(302)
+                self.send_header("Location", rule[len("redirect:"):])
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            file = os.path.realpath(os.path.join(root, path.lstrip("/")))
+            if not file.startswith(os.path.realpath(root)) or not os.path.isfile(file):
+                self.send_status(404, b"not found\n")
+                return
+            size = os.path.getsize(file)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            if rule == "nolength":
+                self.send_header("Connection", "close")
+                self.close_connection = True
+            else:
+                self.send_header("Content-Length", str(size))
+            self.end_headers()
+            with open(file, "rb") as source:
+                if rule in ("closeearly", "stall"):
+                    self.wfile.write(source.read(size // 2))
+                    self.wfile.flush()
+                    if rule == "stall":
+                        time.sleep(60)
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                if rule == "extra":
+                    self.wfile.write(source.read() + b"x" * 100)
+                    return
+                while True:
+                    block = source.read(1 << 20)
+                    if not block:
+                        break
+                    self.wfile.write(block)
+
+    return Handler
+
+
+def listen_below_32768(create):
+    """The updater reads ports as 16-bit signed numbers, so the fixture listens on a free port
+    below 32768 rather than on one the system picks."""
+    for _ in range(500):
+        try:
+            return create(random.randint(20000, 32767))
+        except OSError:
+            continue
+    raise SystemExit("no free port below 32768")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--log", default="")
+    parser.add_argument("--rule", action="append", default=[])
+    args = parser.parse_args()
+    rules = {}
+    for rule in args.rule:
+        path, _, behaviour = rule.partition("=")
+        rules[path] = behaviour
+    handler = make_handler(args.root, rules, args.log, threading.Lock())
+    server = listen_below_32768(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
+    server.daemon_threads = True
+    print(server.server_address[1], flush=True)
+    sys.stdout.close()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
