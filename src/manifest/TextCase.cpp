@@ -27,7 +27,7 @@ std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::
   return std::string_view::npos;
 }
 
-bool MatchesPattern(std::string_view text, std::string_view pattern) {
+bool MatchesWildcard(std::string_view text, std::string_view pattern) {
   // Greedy matching with backtracking to the last '*': linear in practice, and never
   // exponential since only the most recent star is ever retried.
   std::size_t t = 0, p = 0;

@@ -14,6 +14,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 
 // True when `text` matches `pattern`, in which '*' stands for any run of characters.
-bool MatchesPattern(std::string_view text, std::string_view pattern);
+bool MatchesWildcard(std::string_view text, std::string_view pattern);
 
 }  // namespace tandor

@@ -1,14 +1,18 @@
 #include "sync/EntryRules.h"
 
+#include <optional>
+#include <span>
 #include <system_error>
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
 #include "manifest/TextCase.h"
+#include "platform/FileIo.h"
+#include "platform/MappedFile.h"
 #include "platform/Prefix.h"
 #include "sync/VersionOrder.h"
-#include "util/FileVersion.h"
 #include "util/NormalizeVersion.h"
+#include "util/VersionResource.h"
 
 namespace tandor {
 
@@ -26,7 +30,24 @@ std::string InstalledFile(const FileEntry& entry) {
 }
 
 bool IsDataAccessName(const std::string& realname) {
-  return MatchesPattern(realname, "MDAC*");
+  return MatchesWildcard(realname, "MDAC*");
+}
+
+// Small files are read in one go; mapping them costs more than reading them. Large programs
+// are mapped, so that only the pages holding their headers and resources are touched.
+constexpr std::uintmax_t kReadWholeLimit = 256 * 1024;
+
+std::optional<VersionResource> LoadVersionResource(const std::filesystem::path& file,
+                                                   std::uintmax_t size) {
+  if (size <= kReadWholeLimit) {
+    std::optional<std::string> bytes = ReadWholeFile(file);
+    if (!bytes) return std::nullopt;
+    return VersionResource::FromImage(std::span<const std::uint8_t>(
+        reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+  }
+  std::optional<MappedFile> mapped = MappedFile::Open(file);
+  if (!mapped) return std::nullopt;
+  return VersionResource::FromImage(mapped->Bytes());
 }
 
 }  // namespace
@@ -35,35 +56,43 @@ bool IsDataAccessPackage(const FileEntry& entry) {
   return IsDataAccessName(entry.Realname) && entry.Execute == "1";
 }
 
-EntryRules::EntryRules(const Prefix& prefix, VersionInfoQuery& versions,
-                       const InstallationRecord& record, std::string dataAccessVersion,
-                       AllowRule allow)
+EntryRules::EntryRules(const Prefix& prefix, CodePage codePage, const InstallationRecord& record,
+                       std::string dataAccessVersion, AllowRule allow)
     : mPrefix(prefix),
-      mVersions(versions),
+      mCodePage(codePage),
       mRecord(record),
       mDataAccessVersion(std::move(dataAccessVersion)),
       mAllow(std::move(allow)) {}
 
 bool EntryRules::FileExists(const std::string& path) const {
+  // The missing-file rule usually asks about the file whose versions were just read.
+  if (path == mLastChecked) return mLastCheckedExists;
   std::error_code ec;
   return std::filesystem::is_regular_file(mPrefix.ToNative(path), ec);
 }
 
 void EntryRules::ReadInstalledVersions(FileEntry& entry) {
   const std::string installed = InstalledFile(entry);
+  const std::filesystem::path native = mPrefix.ToNative(installed);
   entry.InstalledFileVersion.clear();
-  if (FileExists(installed)) {
-    try {
-      entry.InstalledFileVersion = GetFileVersion(mPrefix.ToNative(installed));
-    } catch (const std::exception&) {
-      // An unreadable file simply has no version of its own.
+  entry.InstalledProductVersion.clear();
+
+  // One look at the file gives both versions: the four-part number of the fixed file info and
+  // the ProductVersion string, exactly as the file version query and the version fields report
+  // them. With thousands of entries a second open of every file would double the pass's time.
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(native, ec);  // fails unless a file
+  mLastChecked = installed;
+  mLastCheckedExists = !ec;
+  if (!ec) {
+    if (std::optional<VersionResource> resource = LoadVersionResource(native, size)) {
+      if (auto version = resource->FileVersion()) entry.InstalledFileVersion = version->ToString();
+      entry.InstalledProductVersion = resource->Fields(mCodePage).ProductVersion;
     }
   }
   if (entry.InstalledFileVersion.empty())
     entry.InstalledFileVersion = mRecord.FileVersion(entry.Key);
-
   // "?" (a version resource without the string) is a version of its own: no fallback for it.
-  entry.InstalledProductVersion = mVersions.QueryFileVersionInfo(installed).ProductVersion;
   if (entry.InstalledProductVersion.empty())
     entry.InstalledProductVersion = mRecord.ProductVersion(entry.Key);
 }
@@ -88,15 +117,19 @@ bool EntryRules::FileIsMissing(const FileEntry& entry) const {
   if (IsDataAccessName(entry.Realname)) return false;
   // A file stored on the server under a substitute name lives locally under its real name.
   const std::string& localName =
-      MatchesPattern(entry.Filename, "*_") ? entry.Realname : entry.Filename;
+      MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename;
   if (!FileExists(entry.LocalPath + "\\" + localName)) return true;
   return entry.Extract == "1" && !FileExists(entry.ExtractTo + "\\" + entry.Realname);
 }
 
 void EntryRules::Decide(FileEntry& entry) const {
   entry.Download = false;
-  if (mAllow && !mAllow(entry.AllowList, entry.BlockList)) return;
+  if (mAllow && !mAllow(entry.AllowList, entry.BlockList)) {
+    mLastChecked.clear();
+    return;
+  }
   entry.Download = CopyModeWantsInstall(entry) || FileIsMissing(entry);
+  mLastChecked.clear();
 }
 
 EntryTable BuildEntryTable(const ManifestReader& reader, EntryRules& rules) {

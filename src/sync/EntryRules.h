@@ -7,26 +7,28 @@
 #include <vector>
 
 #include "manifest/FileEntry.h"
+#include "platform/CodePage.h"
 
 namespace tandor {
 
 class InstallationRecord;
 class ManifestReader;
 class Prefix;
-class VersionInfoQuery;
 
 // The machine's Allow/Block answer for an entry's lists: true when the entry applies here.
 using AllowRule = std::function<bool(const std::string& allowList, const std::string& blockList)>;
 
 class EntryRules {
  public:
+  // `codePage` is the machine's ANSI code page, in which version strings are cut to 255 bytes;
   // `dataAccessVersion` is the installed data-access components' version ("?Error" when
-  // unknown).
-  EntryRules(const Prefix& prefix, VersionInfoQuery& versions, const InstallationRecord& record,
+  // unknown). Without `allow` every entry applies to this machine.
+  EntryRules(const Prefix& prefix, CodePage codePage, const InstallationRecord& record,
              std::string dataAccessVersion, AllowRule allow);
 
-  // Fills InstalledFileVersion and InstalledProductVersion from LocalPath\Realname, falling
-  // back to the installation record when the file yields none.
+  // Fills InstalledFileVersion (the four-part file version) and InstalledProductVersion (the
+  // ProductVersion string, "?" when the version resource lacks it) from LocalPath\Realname,
+  // each taken from the installation record when the file yields none.
   void ReadInstalledVersions(FileEntry& entry);
 
   // Sets Download: the Allow/Block rule first, then the copy mode, then the missing-file rule.
@@ -40,10 +42,14 @@ class EntryRules {
   bool FileIsMissing(const FileEntry& entry) const;
 
   const Prefix& mPrefix;
-  VersionInfoQuery& mVersions;
+  CodePage mCodePage;
   const InstallationRecord& mRecord;
   std::string mDataAccessVersion;
   AllowRule mAllow;
+  // The installed file last looked at by ReadInstalledVersions and whether it existed, for the
+  // Decide that follows it.
+  mutable std::string mLastChecked;
+  mutable bool mLastCheckedExists = false;
 };
 
 // A data-access components package: Realname matching "MDAC*" that is started ("Execute" 1).

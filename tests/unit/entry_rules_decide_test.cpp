@@ -1,0 +1,368 @@
+// Deciding entries: the Allow/Block answer, every copy mode for ordinary entries and data-access
+// packages, and the missing-file rule, against real files in a temporary prefix.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "manifest/InstallationRecord.h"
+#include "platform/Prefix.h"
+#include "settings/IniStore.h"
+#include "support/TempDir.h"
+#include "sync/EntryRules.h"
+#include "sync/VersionOrder.h"
+
+namespace tandor {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+class DecideTest : public ::testing::Test {
+ protected:
+  void Place(const std::string& windowsPath) { WriteFile(mPrefix.ToNative(windowsPath), "x"); }
+
+  EntryRules Rules(std::string dataAccessVersion = "?Error") {
+    return EntryRules(mPrefix, CodePage(), mRecord, std::move(dataAccessVersion),
+                      [this](const std::string& allow, const std::string& block) {
+                        mAllowCalls.emplace_back(allow, block);
+                        return mAllowAnswer;
+                      });
+  }
+
+  // An ordinary entry whose file is in place: only the copy mode decides.
+  FileEntry Ordinary(const char* copyMode, const char* published, const char* installed) {
+    FileEntry entry;
+    entry.Key = entry.Filename = entry.Realname = "a.dll";
+    entry.LocalPath = entry.ExtractTo = "C:\\Sample";
+    entry.CopyMode = copyMode;
+    entry.ProductVersion = published;
+    entry.InstalledProductVersion = installed;
+    Place("C:\\Sample\\a.dll");
+    return entry;
+  }
+
+  TempDir mDir;
+  Prefix mPrefix = Prefix::Open(mDir.Path());
+  IniStore mIni{CodePage()};
+  InstallationRecord mRecord{mIni, mPrefix.ToNative("C:\\Sample\\Version.ini")};
+  bool mAllowAnswer = true;
+  std::vector<std::pair<std::string, std::string>> mAllowCalls;
+};
+
+TEST(VersionOrderTest, ComparesWithoutCaseAndRanksSymbolsDigitsLetters) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;
+  };
+  const std::vector<Case> cases = {
+      {"", "", 0},
+      {"1", "", 1},
+      {"100", "1000", -1},
+      {"2", "10", 1},
+      {"1000000000", "1000000000", 0},
+      {"abc", "ABC", 0},
+      {"1.0a", "1.0B", -1},
+      {"?", "0", -1},
+      {"?Error", "28", -1},
+      {" 1", "1", -1},
+      {"-", "0", -1},
+      {"9", "a", -1},
+      {"Z", "가", -1},
+      {"가", "나", -1},
+      {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
+      {"2008-07-24 19:05:00", "2008-07-24 09:05:00", 1},
+  };
+  for (const Case& c : cases) {
+    auto sign = [](int v) { return (v > 0) - (v < 0); };
+    EXPECT_EQ(sign(CompareVersions(c.a, c.b)), c.sign) << c.a << " vs " << c.b;
+    EXPECT_EQ(sign(CompareVersions(c.b, c.a)), -c.sign) << c.b << " vs " << c.a;
+  }
+}
+
+TEST_F(DecideTest, CopyModeOfAnOrdinaryEntryComparesProductVersions) {
+  struct Case {
+    const char* mode;
+    const char* published;
+    const char* installed;
+    bool download;
+  };
+  const std::vector<Case> cases = {
+      {"Normal", "1.00.0211", "1.00.0210", true},
+      {"Normal", "1.00.0210", "1.00.0210", false},
+      {"Normal", "1.00.0209", "1.00.0210", false},
+      {"Normal", "1.0.0.0", "1.0", true},  // the longer text ranks above its prefix
+      {"Normal", "1.10", "1.9", false},    // parts are filled on the right
+      {"Normal", "1.1", "1.10", false},
+      {"Normal", "", "1.0", false},  // an empty version is never newer
+      {"Normal", "1.0", "", true},
+      {"Normal", "", "", false},
+      {"Normal", "1.0", "?", true},  // "?" ranks below every number
+      {"Normal", "1.0b", "1.0A", true},
+      {"Normal", "1.0A", "1.0a", false},
+      {"Normal", "2008-07-25 10:00:00", "2008-07-24 09:05:00", true},
+      {"Normal", "2008-07-24 09:05:00", "2008-07-24 09:05:00", false},
+      {"normal", "2", "1", true},
+      {"NORMAL", "2", "1", true},
+      {"SkipIfSame", "1.00.0209", "1.00.0210", true},
+      {"SkipIfSame", "1.00.0211", "1.00.0210", true},
+      {"SkipIfSame", "1.00.0210", "1.00.0210", false},
+      {"SkipIfSame", "1,00,0210", "1.00.0210", false},  // same after normalising
+      {"SkipIfSame", "1.0A", "1.0a", false},
+      {"SkipIfSame", "", "1.0", true},
+      {"SkipIfSame", "", "", false},
+      {"skipifsame", "2", "1", true},
+      {"SkipIfExists", "2", "", true},
+      {"SkipIfExists", "2", "1", false},
+      {"SkipIfExists", "2", "?", false},
+      {"SKIPIFEXISTS", "", "", true},
+      {"Force", "1", "1", true},
+      {"Force", "", "9", true},
+      {"force", "1", "2", true},
+      {"", "2", "1", false},
+      {"Other", "2", "1", false},
+      {"Normal ", "2", "1", false},
+      {"SkipIfExist", "2", "", false},
+  };
+  EntryRules rules = Rules();
+  for (const Case& c : cases) {
+    FileEntry entry = Ordinary(c.mode, c.published, c.installed);
+    entry.FileVersion = "9.9.9.9";  // takes no part for ordinary entries
+    entry.InstalledFileVersion = "0.0.0.1";
+    rules.Decide(entry);
+    EXPECT_EQ(entry.Download, c.download)
+        << c.mode << ": " << c.published << " against " << c.installed;
+  }
+}
+
+TEST_F(DecideTest, CopyModeOfADataAccessPackageComparesWithTheMachine) {
+  struct Case {
+    const char* mode;
+    const char* fileVersion;
+    const char* dataAccess;
+    bool download;
+  };
+  const std::vector<Case> cases = {
+      {"Normal", "2.80.1022.0", "2.81.1117.0", false},
+      {"Normal", "2.81.1117.1", "2.81.1117.0", true},
+      {"Normal", "2.81.1117.0", "2.81.1117.0", false},
+      {"Normal", "2.8", "?Error", true},
+      {"Normal", "", "2.81", false},
+      {"normal", "2.81.1117.1", "2.81.1117.0", true},
+      {"SkipIfSame", "2.80.1022.0", "2.81.1117.0", true},
+      {"SkipIfSame", "2.81.1117.0", "2.81.1117.0", false},
+      {"SkipIfSame", "2.81.1117.0", "?Error", true},
+      {"SkipIfExists", "2.81", "?Error", false},  // "?Error" is a value like any other
+      {"SkipIfExists", "2.81", "2.81", false},
+      {"SkipIfExists", "2.81", "", true},
+      {"Force", "2.80", "2.81", true},
+      {"", "2.82", "2.81", false},
+  };
+  for (const Case& c : cases) {
+    EntryRules rules = Rules(c.dataAccess);
+    FileEntry entry;
+    entry.Key = entry.Filename = "MDAC_TYP.EXE";
+    entry.Realname = "mdac28.exe";  // matches MDAC* without regard to case
+    entry.LocalPath = entry.ExtractTo = "C:\\Sample";
+    entry.Execute = "1";
+    entry.CopyMode = c.mode;
+    entry.FileVersion = c.fileVersion;
+    // The product versions would always install; a package must not look at them.
+    entry.ProductVersion = "9";
+    entry.InstalledProductVersion = "";
+    // The package file is missing: that alone never installs a package.
+    rules.Decide(entry);
+    EXPECT_EQ(entry.Download, c.download)
+        << c.mode << ": " << c.fileVersion << " against " << c.dataAccess;
+  }
+}
+
+TEST_F(DecideTest, MissingFileRule) {
+  struct Case {
+    const char* name;
+    const char* filename;
+    const char* realname;
+    const char* execute;
+    const char* extract;
+    const char* extractTo;
+    std::vector<const char*> present;
+    bool download;
+  };
+  // Equal versions under "Normal": only a missing file can install.
+  const std::vector<Case> cases = {
+      {"file present", "a.dll", "a.dll", "", "", "C:\\Sample", {"a.dll"}, false},
+      {"file missing", "a.dll", "a.dll", "", "", "C:\\Sample", {}, true},
+      {"a folder is no file", "a.dll", "a.dll", "", "", "C:\\Sample", {"a.dll\\inner"}, true},
+      {"plain name: the server name is looked for",
+       "a.dll",
+       "b.dll",
+       "",
+       "",
+       "C:\\Sample",
+       {"a.dll"},
+       false},
+      {"plain name missing, real name present",
+       "a.dll",
+       "b.dll",
+       "",
+       "",
+       "C:\\Sample",
+       {"b.dll"},
+       true},
+      {"substitute name: the real name is looked for",
+       "Sample.ex_",
+       "Sample.exe",
+       "",
+       "",
+       "C:\\Sample",
+       {"Sample.exe"},
+       false},
+      {"substitute name: only the server name present",
+       "Sample.ex_",
+       "Sample.exe",
+       "",
+       "",
+       "C:\\Sample",
+       {"Sample.ex_"},
+       true},
+      {"extraction target present",
+       "pack.zip",
+       "pack.zip",
+       "",
+       "1",
+       "C:\\Sample\\out",
+       {"pack.zip", "out\\pack.zip"},
+       false},
+      {"extraction target missing",
+       "pack.zip",
+       "pack.zip",
+       "",
+       "1",
+       "C:\\Sample\\out",
+       {"pack.zip"},
+       true},
+      {"extraction into the local folder",
+       "pack.zip",
+       "pack.zip",
+       "",
+       "1",
+       "C:\\Sample",
+       {"pack.zip"},
+       false},
+      {"no extraction: target not looked for",
+       "pack.zip",
+       "pack.zip",
+       "",
+       "",
+       "C:\\Sample\\out",
+       {"pack.zip"},
+       false},
+      {"Extract other than 1",
+       "pack.zip",
+       "pack.zip",
+       "",
+       "yes",
+       "C:\\Sample\\out",
+       {"pack.zip"},
+       false},
+      {"substitute name with extraction",
+       "pack.zi_",
+       "pack.zip",
+       "",
+       "1",
+       "C:\\Sample\\out",
+       {"pack.zip", "out\\pack.zip"},
+       false},
+      {"data-access package missing",
+       "MDAC_TYP.EXE",
+       "MDAC28.exe",
+       "1",
+       "",
+       "C:\\Sample",
+       {},
+       false},
+      {"MDAC name not started: still exempt",
+       "MDAC_TYP.EXE",
+       "Mdac28.exe",
+       "",
+       "",
+       "C:\\Sample",
+       {},
+       false},
+      {"MDAC name with extraction missing: exempt",
+       "mdac.zip",
+       "MDAC.zip",
+       "",
+       "1",
+       "C:\\Sample\\out",
+       {},
+       false},
+      {"started ordinary entry missing", "setup.exe", "setup.exe", "1", "", "C:\\Sample", {}, true},
+  };
+  for (const Case& c : cases) {
+    TempDir folder;
+    Prefix prefix = Prefix::Open(folder.Path());
+    InstallationRecord record(mIni, folder / "Version.ini");
+    EntryRules local(prefix, CodePage(), record, "2.81", nullptr);
+    for (const char* name : c.present)
+      WriteFile(prefix.ToNative(std::string("C:\\Sample\\") + name), "x");
+    FileEntry entry;
+    entry.Key = c.filename;
+    entry.Filename = c.filename;
+    entry.Realname = c.realname;
+    entry.LocalPath = "C:\\Sample";
+    entry.Execute = c.execute;
+    entry.Extract = c.extract;
+    entry.ExtractTo = c.extractTo;
+    entry.CopyMode = "Normal";
+    entry.ProductVersion = entry.InstalledProductVersion = "1.0";
+    entry.FileVersion = "2.81";
+    local.Decide(entry);
+    EXPECT_EQ(entry.Download, c.download) << c.name;
+  }
+}
+
+TEST_F(DecideTest, MissingFileInstallsUnderEveryCopyMode) {
+  EntryRules rules = Rules();
+  for (const char* mode : {"Normal", "SkipIfSame", "SkipIfExists", "Force", "", "Unknown"}) {
+    FileEntry entry = Ordinary(mode, "1.0", "1.0");
+    entry.Filename = entry.Realname = "gone.dll";
+    rules.Decide(entry);
+    EXPECT_TRUE(entry.Download) << mode;
+  }
+}
+
+TEST_F(DecideTest, RefusalByAllowWinsOverEverything) {
+  struct Case {
+    bool allowed;
+    const char* mode;
+    bool fileThere;
+    bool download;
+  };
+  const std::vector<Case> cases = {
+      {false, "Force", true, false},  {false, "Normal", false, false},
+      {false, "Force", false, false}, {true, "Force", true, true},
+      {true, "Normal", false, true},  {true, "Normal", true, false},
+  };
+  EntryRules rules = Rules();
+  for (const Case& c : cases) {
+    mAllowAnswer = c.allowed;
+    mAllowCalls.clear();
+    FileEntry entry = Ordinary(c.mode, "1.0", "1.0");
+    if (!c.fileThere) entry.Filename = entry.Realname = "gone.dll";
+    entry.AllowList = "00-1A-2B-3C-4D-5E";
+    entry.BlockList = "";
+    entry.Download = true;  // a refused entry ends up false whatever it held
+    rules.Decide(entry);
+    EXPECT_EQ(entry.Download, c.download) << c.allowed << " " << c.mode << " " << c.fileThere;
+    ASSERT_EQ(mAllowCalls.size(), 1u);
+    EXPECT_EQ(mAllowCalls[0].first, "00-1A-2B-3C-4D-5E");
+    EXPECT_EQ(mAllowCalls[0].second, "");
+  }
+}
+
+}  // namespace
+}  // namespace tandor

@@ -1,0 +1,186 @@
+// Versions of the installed copy: read from the file's version resource, with the installation
+// record standing in for files that yield none.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "manifest/InstallationRecord.h"
+#include "manifest/ManifestReader.h"
+#include "platform/Prefix.h"
+#include "settings/IniStore.h"
+#include "support/TempDir.h"
+#include "support/VersionedElf.h"
+#include "sync/EntryRules.h"
+#include "util/FileVersion.h"
+
+namespace tandor {
+namespace {
+
+using test::TempDir;
+using test::VersionSpec;
+using test::WriteFile;
+using test::WriteVersionedFile;
+
+VersionSpec Sample() {
+  VersionSpec spec;
+  spec.FileVersion = {1, 0, 0, 210};
+  spec.ProductVersion = {1, 0, 0, 210};
+  spec.Strings = {{"FileVersion", "1.00.0210"}, {"ProductVersion", "1.00.0210"}};
+  return spec;
+}
+
+class InstalledVersionsTest : public ::testing::Test {
+ protected:
+  EntryRules Rules() { return EntryRules(mPrefix, CodePage(), mRecord, "?Error", nullptr); }
+
+  TempDir mDir;
+  Prefix mPrefix = Prefix::Open(mDir.Path());
+  IniStore mIni{CodePage()};
+  std::filesystem::path mRecordFile = mPrefix.ToNative("C:\\Sample\\Version.ini");
+  InstallationRecord mRecord{mIni, mRecordFile};
+};
+
+TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
+  enum class Installed { Missing, Versioned, LargeVersioned, NoProductString, Unversioned };
+  struct Case {
+    const char* name;
+    Installed installed;
+    bool recorded;
+    const char* fileVersion;
+    const char* productVersion;
+  };
+  const std::vector<Case> cases = {
+      {"versioned file, record ignored", Installed::Versioned, true, "1.0.0.210", "1.00.0210"},
+      {"versioned file, no record", Installed::Versioned, false, "1.0.0.210", "1.00.0210"},
+      {"large versioned file", Installed::LargeVersioned, true, "1.0.0.210", "1.00.0210"},
+      {"missing file: the record", Installed::Missing, true, "2008-07-24 09:05:00",
+       "2008-07-24 09:05:01"},
+      {"missing file, no record", Installed::Missing, false, "", ""},
+      {"unversioned file: the record", Installed::Unversioned, true, "2008-07-24 09:05:00",
+       "2008-07-24 09:05:01"},
+      {"unversioned file, no record", Installed::Unversioned, false, "", ""},
+      // "?" is the file's own answer: only the file version falls back to nothing here, since
+      // the fixed part of the resource still carries it.
+      {"resource without ProductVersion", Installed::NoProductString, true, "3.1.0.7", "?"},
+  };
+  for (const Case& c : cases) {
+    TempDir scratch;
+    Prefix prefix = Prefix::Open(scratch.Path());
+    const auto native = prefix.ToNative("C:\\Sample\\Sample.dll");
+    switch (c.installed) {
+      case Installed::Missing:
+        break;
+      case Installed::Versioned:
+        WriteVersionedFile(native, Sample());
+        break;
+      case Installed::LargeVersioned: {
+        WriteVersionedFile(native, Sample());
+        std::ofstream(native, std::ios::binary | std::ios::app) << std::string(1 << 20, '\0');
+        break;
+      }
+      case Installed::NoProductString: {
+        VersionSpec spec;
+        spec.FileVersion = {3, 1, 0, 7};
+        spec.Strings = {{"FileVersion", "3.1"}, {"InternalName", "Sample"}};
+        WriteVersionedFile(native, spec);
+        break;
+      }
+      case Installed::Unversioned:
+        WriteFile(native, "plain text, no version resource\r\n");
+        break;
+    }
+    if (c.recorded) {
+      // The record's section is found by the entry's Key, whatever its capitals.
+      WriteFile(prefix.ToNative("C:\\Sample\\Version.ini"),
+                "[SAMPLE KEY]\r\nFilename=Sample.dll\r\nLocal Path=C:\\Sample\r\n"
+                "File Version=2008-07-24 09:05:00\r\nProduct Version=2008-07-24 09:05:01\r\n");
+    }
+    // The store looks at files it has just read only every few milliseconds: open it after
+    // the files are in place, as a pass does.
+    IniStore ini{CodePage()};
+    InstallationRecord record(ini, prefix.ToNative("C:\\Sample\\Version.ini"));
+    EntryRules local(prefix, CodePage(), record, "?Error", nullptr);
+    FileEntry entry;
+    entry.Key = "Sample Key";
+    entry.Filename = entry.Realname = "Sample.dll";
+    entry.LocalPath = "C:\\Sample";
+    local.ReadInstalledVersions(entry);
+    EXPECT_EQ(entry.InstalledFileVersion, c.fileVersion) << c.name;
+    EXPECT_EQ(entry.InstalledProductVersion, c.productVersion) << c.name;
+    // The same answers as the file version query and the version fields give for the file.
+    if (c.installed != Installed::Missing && c.installed != Installed::Unversioned) {
+      VersionInfoQuery query(prefix, CodePage());
+      EXPECT_EQ(entry.InstalledFileVersion, GetFileVersion(native)) << c.name;
+      EXPECT_EQ(entry.InstalledProductVersion,
+                query.QueryFileVersionInfo("C:\\Sample\\Sample.dll").ProductVersion)
+          << c.name;
+    }
+  }
+}
+
+TEST_F(InstalledVersionsTest, UnversionedFileIsDecidedByTheRecord) {
+  // Files without a version resource carry time stamps in the manifest; the record holds the
+  // stamp of the last pass, so an unchanged stamp is not installed again.
+  struct Case {
+    const char* mode;
+    const char* recorded;  // nullptr: no record section
+    bool download;
+  };
+  const std::vector<Case> cases = {
+      {"Normal", "2008-07-24 09:05:00", false},
+      {"Normal", "2008-07-23 09:05:00", true},
+      {"Normal", nullptr, true},
+      {"SkipIfExists", nullptr, true},
+      {"SkipIfExists", "2008-07-24 09:05:00", false},
+  };
+  for (const Case& c : cases) {
+    TempDir scratch;
+    Prefix prefix = Prefix::Open(scratch.Path());
+    WriteFile(prefix.ToNative("C:\\Sample\\data.txt"), "data");
+    if (c.recorded)
+      WriteFile(prefix.ToNative("C:\\Sample\\Version.ini"),
+                std::string("[data.txt]\r\nProduct Version=") + c.recorded + "\r\n");
+    IniStore ini{CodePage()};
+    InstallationRecord record(ini, prefix.ToNative("C:\\Sample\\Version.ini"));
+    EntryRules rules(prefix, CodePage(), record, "?Error", nullptr);
+    FileEntry entry;
+    entry.Key = entry.Filename = entry.Realname = "data.txt";
+    entry.LocalPath = entry.ExtractTo = "C:\\Sample";
+    entry.CopyMode = c.mode;
+    entry.ProductVersion = "2008-07-24 09:05:00";
+    rules.ReadInstalledVersions(entry);
+    rules.Decide(entry);
+    EXPECT_EQ(entry.Download, c.download) << c.mode << " " << (c.recorded ? c.recorded : "-");
+  }
+}
+
+TEST_F(InstalledVersionsTest, BuildsTheEntryTableFromAManifest) {
+  WriteVersionedFile(mPrefix.ToNative("C:\\Tools\\Sample.dll"), Sample());
+  WriteVersionedFile(mPrefix.ToNative("C:\\Tools\\Sample.exe"), Sample());
+  const auto manifest = mPrefix.ToNative("C:\\Sample\\Tandor10.ini");
+  WriteFile(manifest,
+            "[Files]\r\nExecute=2\r\n"
+            "[File1]\r\nKey=Sample.dll\r\nFileName=Sample.dll\r\nRealName=Sample.dll\r\n"
+            "Local Path=$(AppPath)\r\nProduct Version=1.00.0210\r\nCopyMode=Normal\r\n"
+            "[File2]\r\nKey=Sample.exe\r\nFileName=Sample.ex_\r\nRealName=Sample.exe\r\n"
+            "Local Path=$(AppPath)\r\nProduct Version=1.00.0211\r\nCopyMode=Normal\r\n"
+            "[File3]\r\nKey=New.dll\r\nFileName=New.dll\r\nRealName=New.dll\r\n"
+            "Local Path=$(AppPath)\r\nProduct Version=1.0\r\nCopyMode=SkipIfExists\r\n"
+            "[File5]\r\nKey=Unseen.dll\r\nFileName=Unseen.dll\r\nCopyMode=Force\r\n");
+  ClientSettings settings;
+  ManifestReader reader(mIni, manifest, settings, "C:\\Tools");
+  EntryRules rules = Rules();
+  EntryTable table = BuildEntryTable(reader, rules);
+  ASSERT_EQ(table.Entries.size(), 3u);
+  EXPECT_FALSE(table.Entries[0].Download);
+  EXPECT_EQ(table.Entries[0].InstalledProductVersion, "1.00.0210");
+  EXPECT_TRUE(table.Entries[1].Download);
+  EXPECT_TRUE(table.Entries[2].Download);
+  EXPECT_EQ(table.DownloadCount, 2);
+}
+
+}  // namespace
+}  // namespace tandor

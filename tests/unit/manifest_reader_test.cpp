@@ -1,0 +1,245 @@
+// Reading the manifest from real files: names, the [Files] settings, entry numbering, every key
+// under any capitals, and the processing of paths.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "manifest/ManifestReader.h"
+#include "platform/Prefix.h"
+#include "settings/IniStore.h"
+#include "support/TempDir.h"
+
+namespace tandor {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+ClientSettings Settings() {
+  ClientSettings settings;
+  settings.WinPath = "C:\\Windows";
+  settings.SystemDrive = "C:";
+  settings.WinSysPath = "C:\\Windows\\System32";
+  settings.ProgramFiles = "C:\\Program Files";
+  settings.CommonFiles = "C:\\Program Files\\Common Files";
+  settings.CommonFilesSys = "C:\\Program Files\\Common Files\\System";
+  settings.Root = "/Harrowin";
+  return settings;
+}
+
+constexpr const char* kAppFolder = "C:\\Tools";
+
+class ManifestReaderTest : public ::testing::Test {
+ protected:
+  std::filesystem::path Manifest(const std::string& text) {
+    // A file of its own per call: the store does not look again at a file it read a moment ago.
+    std::filesystem::path file = mDir / ("Sample" + std::to_string(++mFiles)) / "Tandor10.ini";
+    WriteFile(file, text);
+    return file;
+  }
+  ManifestReader Reader(const std::filesystem::path& file) {
+    return ManifestReader(mIni, file, mSettings, kAppFolder);
+  }
+
+  TempDir mDir;
+  IniStore mIni{CodePage()};
+  ClientSettings mSettings = Settings();
+  int mFiles = 0;
+};
+
+TEST(ManifestFileNameTest, JoinsMajorAndMinorWithoutSeparator) {
+  struct Case {
+    int major, minor;
+    const char* name;
+  };
+  for (const Case& c : std::vector<Case>{{1, 0, "Tandor10.ini"},
+                                         {1, 10, "Tandor110.ini"},
+                                         {11, 0, "Tandor110.ini"},
+                                         {2, 5, "Tandor25.ini"}}) {
+    EXPECT_EQ(ManifestFileName(ProgramVersion{c.major, c.minor, 210}), c.name)
+        << c.major << "." << c.minor;
+  }
+}
+
+TEST_F(ManifestReaderTest, FilesExecuteIsReadAsAWholeNumberOrReported) {
+  struct Case {
+    const char* lines;  // the [Files] section's lines after its header
+    int execute;
+    bool isNumber;
+    const char* text;
+  };
+  const std::vector<Case> cases = {
+      {"", 0, true, ""},
+      {"Execute=\r\n", 0, true, ""},
+      {"Execute=0\r\n", 0, true, "0"},
+      {"Execute=2\r\n", 2, true, "2"},
+      {"EXECUTE=7\r\n", 7, true, "7"},
+      {"Execute=007\r\n", 7, true, "007"},
+      {"Execute=32767\r\n", 32767, true, "32767"},
+      {"Execute=x\r\n", 0, false, "x"},
+      {"Execute=2x\r\n", 0, false, "2x"},
+      {"Execute=-1\r\n", 0, false, "-1"},
+      {"Execute=1.5\r\n", 0, false, "1.5"},
+      {"Execute=32768\r\n", 0, false, "32768"},
+      {"Execute=99999999999999999999\r\n", 0, false, "99999999999999999999"},
+  };
+  for (const Case& c : cases) {
+    auto file = Manifest(std::string("[Files]\r\n") + c.lines + "[File1]\r\nKey=a\r\n");
+    FilesSettings files = Reader(file).ReadFilesSettings();
+    EXPECT_EQ(files.Execute, c.execute) << c.lines;
+    EXPECT_EQ(files.ExecuteIsNumber, c.isNumber) << c.lines;
+    EXPECT_EQ(files.ExecuteText, c.text) << c.lines;
+  }
+}
+
+TEST_F(ManifestReaderTest, FilesExecuteOptionIsNotExpanded) {
+  auto file = Manifest("[files]\r\nexecute option=$(AppPath)\\x /auto\r\n");
+  EXPECT_EQ(Reader(file).ReadFilesSettings().ExecuteOption, "$(AppPath)\\x /auto");
+}
+
+TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
+  struct Case {
+    const char* name;
+    std::string section;
+  };
+  const std::string publisher =
+      "[File1]\r\nKey=Sample.exe\r\nFileName=Sample.ex_\r\nRealName=Sample.exe\r\n"
+      "Caption=Sample\r\nServer Path=/Harrowin/Sample\r\nLocal Path=$(AppPath)\r\n"
+      "File Version=1.0.0.210\r\nProduct Version=1.00.0210\r\nRegister=$(DLLSelfRegister)\r\n"
+      "CopyMode=Normal\r\nExecute=1\r\nExecute Option=$(WinPath)\\a.txt\r\nWait=1\r\n"
+      "Extract=1\r\nExtract To=$(AppPath)/sub\r\nAllow=00-1A\r\nBlock=00-2B\r\n";
+  const std::string upper =
+      "[FILE1]\r\nKEY=Sample.exe\r\nFILENAME=Sample.ex_\r\nREALNAME=Sample.exe\r\n"
+      "CAPTION=Sample\r\nSERVER PATH=/Harrowin/Sample\r\nLOCAL PATH=$(APPPATH)\r\n"
+      "FILE VERSION=1.0.0.210\r\nPRODUCT VERSION=1.00.0210\r\nREGISTER=$(DLLSelfRegister)\r\n"
+      "COPYMODE=Normal\r\nEXECUTE=1\r\nEXECUTE OPTION=$(winpath)\\a.txt\r\nWAIT=1\r\n"
+      "EXTRACT=1\r\nEXTRACT TO=$(AppPath)/sub\r\nALLOW=00-1A\r\nBLOCK=00-2B\r\n";
+  const std::string shuffled =
+      "[file1]\r\nblock=00-2B\r\nallow=00-1A\r\nextract to=$(AppPath)/sub\r\nextract=1\r\n"
+      "wait=1\r\nexecute option=$(WinPath)\\a.txt\r\nexecute=1\r\ncopymode=Normal\r\n"
+      "register=$(DLLSelfRegister)\r\nproduct version=1.00.0210\r\nfile version=1.0.0.210\r\n"
+      "local path=$(AppPath)\r\nserver path=/Harrowin/Sample\r\ncaption=Sample\r\n"
+      "realname=Sample.exe\r\nfilename=Sample.ex_\r\nkey=Sample.exe\r\n";
+
+  FileEntry expected;
+  expected.Key = "Sample.exe";
+  expected.Filename = "Sample.ex_";
+  expected.Realname = "Sample.exe";
+  expected.Caption = "Sample";
+  expected.ServerPath = "/Harrowin/Sample";
+  expected.LocalPath = "C:\\Tools";
+  expected.FileVersion = "1.0.0.210";
+  expected.ProductVersion = "1.00.0210";
+  expected.Register = "$(DLLSelfRegister)";
+  expected.CopyMode = "Normal";
+  expected.Execute = "1";
+  expected.ExecuteOption = "C:\\Windows\\a.txt";
+  expected.Wait = "1";
+  expected.Extract = "1";
+  expected.ExtractTo = "C:\\Tools\\sub";
+  expected.AllowList = "00-1A";
+  expected.BlockList = "00-2B";
+
+  for (const Case& c : std::vector<Case>{{"publisher's form", publisher},
+                                         {"upper case", upper},
+                                         {"lower case, other order", shuffled}}) {
+    auto file = Manifest("[Files]\r\n" + c.section);
+    std::vector<FileEntry> entries = Reader(file).ReadEntries();
+    ASSERT_EQ(entries.size(), 1u) << c.name;
+    EXPECT_EQ(entries[0], expected) << c.name;
+  }
+}
+
+TEST_F(ManifestReaderTest, EntryListEndsAtTheFirstGapOrEmptyKey) {
+  struct Case {
+    const char* name;
+    const char* text;
+    std::vector<std::string> keys;
+  };
+  const std::vector<Case> cases = {
+      {"no file", nullptr, {}},
+      {"empty file", "", {}},
+      {"only [Files]", "[Files]\r\nExecute=1\r\n", {}},
+      {"File1 without Key", "[File1]\r\nFilename=a\r\n[File2]\r\nKey=b\r\n", {}},
+      {"gap after File2",
+       "[File1]\r\nKey=a\r\n[File2]\r\nKey=b\r\n[File4]\r\nKey=d\r\n",
+       {"a", "b"}},
+      {"File1 and File3", "[File1]\r\nKey=a\r\n[File3]\r\nKey=c\r\n", {"a"}},
+      {"empty Key in File2", "[File1]\r\nKey=a\r\n[File2]\r\nKey=\r\n[File3]\r\nKey=c\r\n", {"a"}},
+      {"sections out of order", "[File2]\r\nKey=b\r\n[File1]\r\nKey=a\r\n", {"a", "b"}},
+      {"leading zero is another name", "[File01]\r\nKey=a\r\n", {}},
+      {"same Key twice", "[File1]\r\nKey=a\r\n[File2]\r\nKey=A\r\n", {"a", "A"}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::path file = mDir / (std::string("m") + std::to_string(&c - &cases[0]));
+    if (c.text) WriteFile(file, c.text);
+    std::vector<std::string> keys;
+    for (const FileEntry& entry : Reader(file).ReadEntries()) keys.push_back(entry.Key);
+    EXPECT_EQ(keys, c.keys) << c.name;
+  }
+}
+
+TEST_F(ManifestReaderTest, ProcessesPathsOfAnEntry) {
+  struct Case {
+    const char* lines;
+    const char* serverPath;
+    const char* localPath;
+    const char* extractTo;
+    const char* executeOption;
+  };
+  const std::vector<Case> cases = {
+      {"Server Path=$ROOT/Sample\r\nLocal Path=$(AppPath)\r\n", "/Harrowin/Sample", "C:\\Tools",
+       "C:\\Tools", ""},
+      {"Server Path=$root/a/$Root\r\n", "/Harrowin/a//Harrowin", "", "", ""},
+      {"Server Path=/x/$(AppPath)\r\n", "/x/$(AppPath)", "", "", ""},
+      {"Local Path=$(WinSysPath)\\sub\r\nExtract To=.\\\r\n", "", "C:\\Windows\\System32\\sub",
+       "C:\\Windows\\System32\\sub", ""},
+      {"Local Path=C:\\Sample\r\nExtract To=./\r\n", "", "C:\\Sample", "C:\\Sample", ""},
+      {"Local Path=C:\\Sample\r\nExtract To=$(AppPath)/sub/deep\r\n", "", "C:\\Sample",
+       "C:\\Tools\\sub\\deep", ""},
+      {"Local Path=C:\\Sample\r\nExtract To=D:\\Data\r\n", "", "C:\\Sample", "D:\\Data", ""},
+      {"Local Path=$(ProgramFiles)\\App\r\nExecute Option=/dir $(AppPath) /q\r\n", "",
+       "C:\\Program Files\\App", "C:\\Program Files\\App", "/dir C:\\Tools /q"},
+      {"Local Path=$(Unknown)\\x\r\n", "", "$(Unknown)\\x", "$(Unknown)\\x", ""},
+  };
+  for (const Case& c : cases) {
+    auto file = Manifest(std::string("[File1]\r\nKey=k\r\n") + c.lines);
+    FileEntry entry = Reader(file).ReadEntry(1);
+    EXPECT_EQ(entry.ServerPath, c.serverPath) << c.lines;
+    EXPECT_EQ(entry.LocalPath, c.localPath) << c.lines;
+    EXPECT_EQ(entry.ExtractTo, c.extractTo) << c.lines;
+    EXPECT_EQ(entry.ExecuteOption, c.executeOption) << c.lines;
+    EXPECT_FALSE(entry.Download);
+    EXPECT_FALSE(entry.Failed);
+  }
+}
+
+TEST_F(ManifestReaderTest, ReadsAManifestInTheMachinesCodePage) {
+  // A manifest written on Korean Windows: the values come back as UTF-8.
+  IniStore korean{CodePage(949)};
+  std::string caption = CodePage(949).FromUtf8("샘플 프로그램");
+  auto file = Manifest("[File1]\r\nKey=k\r\nCaption=" + caption + "\r\n");
+  ManifestReader reader(korean, file, mSettings, kAppFolder);
+  EXPECT_EQ(reader.ReadEntry(1).Caption, "샘플 프로그램");
+}
+
+TEST_F(ManifestReaderTest, ReadsOneHundredThousandEntries) {
+  constexpr long kCount = 100000;
+  std::string text = "[Files]\r\nExecute=\r\n";
+  for (long n = 1; n <= kCount; ++n) {
+    std::string name = "f" + std::to_string(n) + ".dll";
+    text += "[File" + std::to_string(n) + "]\r\nKey=" + name + "\r\nRealName=" + name +
+            "\r\nLocal Path=$(AppPath)\r\n";
+  }
+  std::vector<FileEntry> entries = Reader(Manifest(text)).ReadEntries();
+  ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
+  EXPECT_EQ(entries[32766].Key, "f32767.dll");
+  EXPECT_EQ(entries[32767].Key, "f32768.dll");
+  EXPECT_EQ(entries.back().Realname, "f100000.dll");
+  EXPECT_EQ(entries.back().LocalPath, "C:\\Tools");
+}
+
+}  // namespace
+}  // namespace tandor

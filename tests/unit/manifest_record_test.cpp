@@ -1,0 +1,107 @@
+// The installation record: four keys per entry, and no disk write for a pass that changes
+// nothing.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "manifest/InstallationRecord.h"
+#include "settings/IniStore.h"
+#include "support/TempDir.h"
+
+namespace tandor {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+FileEntry Entry(const std::string& key, const std::string& version) {
+  FileEntry entry;
+  entry.Key = key;
+  entry.Filename = key + "_";
+  entry.Realname = key;
+  entry.LocalPath = "C:\\Sample";
+  entry.FileVersion = version;
+  entry.ProductVersion = "P" + version;
+  entry.Register = "$(DLLSelfRegister)";  // not part of the record
+  return entry;
+}
+
+class RecordTest : public ::testing::Test {
+ protected:
+  // One pass: a store of its own, as every run of the updater has, over the same file.
+  long Pass(const std::vector<FileEntry>& entries) {
+    IniStore ini(CodePage(), [this] { return mNow; });
+    InstallationRecord record(ini, mFile);
+    for (const FileEntry& entry : entries) {
+      record.Write(entry);
+      mNow += std::chrono::milliseconds(10);
+    }
+    record.Flush();
+    return ini.DiskWrites();
+  }
+
+  TempDir mDir;
+  std::filesystem::path mFile = mDir / "Version.ini";
+  std::chrono::steady_clock::time_point mNow{};
+};
+
+TEST_F(RecordTest, WritesFourKeysPerEntryInOrder) {
+  EXPECT_EQ(Pass({Entry("a.dll", "1.0"), Entry("b.exe", "")}), 1);
+  EXPECT_EQ(ReadFile(mFile),
+            "[a.dll]\r\nFilename=a.dll\r\nLocal Path=C:\\Sample\r\nFile Version=1.0\r\n"
+            "Product Version=P1.0\r\n"
+            "[b.exe]\r\nFilename=b.exe\r\nLocal Path=C:\\Sample\r\nFile Version=\r\n"
+            "Product Version=P\r\n");
+}
+
+TEST_F(RecordTest, EntriesWithTheSameKeyShareOneSection) {
+  FileEntry second = Entry("A.DLL", "2.0");
+  second.Realname = "other.dll";
+  Pass({Entry("a.dll", "1.0"), second});
+  EXPECT_EQ(ReadFile(mFile),
+            "[a.dll]\r\nFilename=other.dll\r\nLocal Path=C:\\Sample\r\nFile Version=2.0\r\n"
+            "Product Version=P2.0\r\n");
+}
+
+TEST_F(RecordTest, AnUnchangedPassWritesNothing) {
+  std::vector<FileEntry> entries;
+  for (int n = 0; n < 500; ++n) entries.push_back(Entry("f" + std::to_string(n), "1.0"));
+  entries[7].ProductVersion.clear();  // empty values count as unchanged too
+  ASSERT_GE(Pass(entries), 1);
+  const std::string first = ReadFile(mFile);
+  const auto written = std::filesystem::last_write_time(mFile);
+
+  EXPECT_EQ(Pass(entries), 0);
+  EXPECT_EQ(std::filesystem::last_write_time(mFile), written);
+  EXPECT_EQ(ReadFile(mFile), first);
+
+  entries[42].FileVersion = "1.1";
+  EXPECT_EQ(Pass(entries), 1);
+  IniStore ini{CodePage()};
+  InstallationRecord after(ini, mFile);
+  EXPECT_EQ(after.FileVersion("F42"), "1.1");
+  EXPECT_EQ(after.ProductVersion("f42"), "P1.0");
+  EXPECT_EQ(after.FileVersion("f41"), "1.0");
+  EXPECT_EQ(after.FileVersion("missing"), "");
+}
+
+TEST_F(RecordTest, WritesBehindAndReachesTheDiskAtFlush) {
+  // Thousands of entries within one interval rewrite the file once, at the flush.
+  std::vector<FileEntry> entries;
+  for (int n = 0; n < 3000; ++n) entries.push_back(Entry("f" + std::to_string(n), "1.0"));
+  IniStore ini(CodePage(), [this] { return mNow; });
+  InstallationRecord record(ini, mFile);
+  for (const FileEntry& entry : entries) record.Write(entry);
+  EXPECT_EQ(ini.DiskWrites(), 0);
+  EXPECT_FALSE(std::filesystem::exists(mFile));
+  record.Flush();
+  EXPECT_EQ(ini.DiskWrites(), 1);
+  IniStore other{CodePage()};
+  EXPECT_EQ(InstallationRecord(other, mFile).ProductVersion("f2999"), "P1.0");
+}
+
+}  // namespace
+}  // namespace tandor
