@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/Role.h"
+#include "app/Roles.h"
 #include "platform/Executable.h"
 #include "platform/Prefix.h"
 #include "settings/ClientSettings.h"
@@ -12,15 +13,6 @@
 #include "util/FileVersion.h"
 
 namespace tandor {
-
-namespace {
-
-int RoleNotBuilt(const char* role) {
-  std::fprintf(stderr, "Tandor: the %s is not available in this build\n", role);
-  return 1;
-}
-
-}  // namespace
 
 int Main(int argc, char** argv) {
   const std::string argumentText = ArgumentText(argc, argv);
@@ -38,22 +30,33 @@ int Main(int argc, char** argv) {
 
   // Only the update pass consumes the connection keys; every other role reads them as they are.
   IniStore ini(prefix.AnsiCodePage());
-  ClientSettings settings = LoadSettings(prefix, ini, appFolder, role == Role::WorkingCopy);
-  (void)settings;
+  const ClientSettings settings = LoadSettings(prefix, ini, appFolder, role == Role::WorkingCopy);
+
+  Startup startup;
+  startup.Argc = argc;
+  startup.Argv = argv;
+  startup.ArgumentText = argumentText;
+  startup.AppFolder = appFolder;
+  startup.BaseName = baseName;
+  startup.Machine = &prefix;
+  startup.Ini = &ini;
+  startup.Settings = &settings;
+  startup.Version = ReadOwnProgramVersion();
 
   switch (role) {
     case Role::None:
       return 0;
     case Role::Publisher:
-      return RoleNotBuilt("publisher window");
+      std::fprintf(stderr, "Tandor: the publisher window is not available in this build\n");
+      return 1;
     case Role::AddressDisplay:
-      return RoleNotBuilt("address display");
+      return ShowAddresses(startup);
     case Role::Launcher:
-      return RoleNotBuilt("launcher");
+      return RunLauncher(startup);
     case Role::WorkingCopy:
-      return RoleNotBuilt("update pass");
+      return RunWorkingCopy(startup);
     case Role::Damaged:
-      return RoleNotBuilt("damaged-file message");
+      return ShowDamagedFile(startup);
   }
   return 1;
 }

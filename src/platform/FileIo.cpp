@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/Error.h"
+
 namespace tandor {
 
 namespace fs = std::filesystem;
@@ -89,6 +91,23 @@ bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {
   if (ok && ::rename(temp.c_str(), file.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;
+}
+
+void CopyFileInPlace(const fs::path& from, const fs::path& to) {
+  std::optional<std::string> bytes = ReadWholeFile(from);
+  if (!bytes) {
+    int error = errno;
+    throw RuntimeError(ErrorNumberFromErrno(error), "Cannot read " + from.string());
+  }
+  Descriptor fd(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
+  if (fd.Get() < 0) {
+    int error = errno;
+    throw RuntimeError(ErrorNumberFromErrno(error), "Permission denied: " + to.string());
+  }
+  if (!WriteAll(fd.Get(), *bytes) || ::fchmod(fd.Get(), 0755) != 0 || !fd.Close()) {
+    int error = errno;
+    throw RuntimeError(ErrorNumberFromErrno(error), "Cannot write " + to.string());
+  }
 }
 
 }  // namespace tandor

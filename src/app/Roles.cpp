@@ -1,0 +1,136 @@
+#include "app/Roles.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "hostid/AllowRule.h"
+#include "hostid/NetX.h"
+#include "platform/Error.h"
+#include "platform/Executable.h"
+#include "platform/FileIo.h"
+#include "platform/Process.h"
+#include "platform/Unattended.h"
+#include "sync/UpdatePass.h"
+#include "updatewin/MessageBox.h"
+#include "updatewin/frmTandor.h"
+#include "util/ProcessCheck.h"
+#include "util/WindowCheck.h"
+
+namespace tandor {
+
+namespace {
+
+// Qt needs a display unless it draws offscreen; unattended runs always draw offscreen.
+std::unique_ptr<QApplication> MakeApplication(const Startup& startup) {
+  if (IsUnattended()) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char* argv[] = {startup.Argv[0], nullptr};
+  return std::make_unique<QApplication>(argc, argv);
+}
+
+std::string WorkingCopyName(const Startup& startup) {
+  return startup.BaseName + startup.ArgumentText;
+}
+
+// The launcher's timer: refresh the working copy from this file, start it, end.
+void RefreshAndStartWorkingCopy(const Startup& startup) {
+  try {
+    const std::string self =
+        startup.AppFolder + "\\" + startup.BaseName + std::string(kExecutableSuffix);
+    const std::string copy =
+        startup.AppFolder + "\\" + WorkingCopyName(startup) + std::string(kExecutableSuffix);
+    CopyFileInPlace(startup.Machine->ToNative(self), startup.Machine->ToNative(copy));
+    StartProgram(*startup.Machine, copy + " " + startup.ArgumentText, WindowStyle::NormalFocus);
+  } catch (const RuntimeError& error) {
+    // A working copy in use is still running an update: nothing to do.
+    if (error.Number() == err::PermissionDenied) EndProgramNow(0);
+    ShowMessageBox(UpdaterCaption(startup.Version),
+                   "'" + std::to_string(error.Number()) +
+                       "' 런타임 오류가 발생하였습니다.:\r\n\r\n" + error.Description(),
+                   MessageIcon::Critical, MessageButtons::Ok);
+    EndProgramNow(1);
+  }
+  EndProgramNow(0);
+}
+
+}  // namespace
+
+void EndProgramNow(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(status);
+}
+
+std::string UpdaterCaption(const ProgramVersion& version) {
+  return "Tandor " + std::to_string(version.Major) + "." + std::to_string(version.Minor) + "." +
+         std::to_string(version.Revision);
+}
+
+int RunLauncher(const Startup& startup) {
+  if (IsProcessRunning(WorkingCopyName(startup) + std::string(kExecutableSuffix))) return 0;
+  auto app = MakeApplication(startup);
+  frmTandor window([] { EndProgramNow(0); });
+  QObject::connect(&window.Timer(), &QTimer::timeout, [&] {
+    window.Timer().stop();
+    RefreshAndStartWorkingCopy(startup);
+  });
+  window.Timer().setInterval(1);
+  window.Timer().start();
+  return app->exec();
+}
+
+int RunWorkingCopy(const Startup& startup) {
+  auto app = MakeApplication(startup);
+  std::unique_ptr<UpdatePass> pass;
+  // EXIT and the close box: whatever the pass had reached, it did not complete.
+  frmTandor window([&pass] {
+    int status = pass ? pass->Status() : pass_status::EntryFailed;
+    if (pass) pass->EndNow(status == pass_status::Completed ? pass_status::EntryFailed : status);
+    EndProgramNow(status);
+  });
+
+  PassEnvironment env;
+  env.Machine = startup.Machine;
+  env.Ini = startup.Ini;
+  env.Settings = startup.Settings;
+  env.AppFolder = startup.AppFolder;
+  env.BaseName = startup.BaseName;
+  env.ArgumentText = startup.ArgumentText;
+  env.Version = startup.Version;
+  env.Window = &window;
+  env.EndProgram = [](int status) { EndProgramNow(status); };
+  env.ReplaceProgram = [&startup](const std::string& commandLine) {
+    std::fflush(stdout);
+    ReplaceProcess(*startup.Machine, commandLine);
+  };
+  env.ProcessRunning = [](const std::string& name) { return IsProcessRunning(name); };
+  env.FormWindowOpen = [](const std::string& caption) { return IsFormWindowOpen(caption); };
+  env.Allow = [](const std::string& allow, const std::string& block) {
+    return Allow(allow, block);
+  };
+  pass = std::make_unique<UpdatePass>(std::move(env));
+  pass->Sync();
+  // The connection failed: the window waits for EXIT, unless nobody is there to press it.
+  if (IsUnattended()) pass->EndNow(pass->Status());
+  return app->exec();
+}
+
+int ShowAddresses(const Startup& startup) {
+  auto app = MakeApplication(startup);
+  ShowMessageBox("NET Address",
+                 "IP Address:\r\n" + GetIpAddressList('\r') + "\r\n\r\nMAC Address:\r\n" +
+                     GetMacAddressList('\r'),
+                 MessageIcon::Information, MessageButtons::Ok);
+  return 0;
+}
+
+int ShowDamagedFile(const Startup& startup) {
+  auto app = MakeApplication(startup);
+  ShowMessageBox("Tandor", "파일이 손상되었으므로 프로그램을 시작할 수 없습니다.",
+                 MessageIcon::Critical, MessageButtons::Ok);
+  return 1;
+}
+
+}  // namespace tandor

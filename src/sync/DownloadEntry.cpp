@@ -1,0 +1,128 @@
+// The install steps of one entry: fetch the file, report it, extract it.
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "manifest/TextCase.h"
+#include "platform/Error.h"
+#include "platform/Prefix.h"
+#include "sync/UpdatePass.h"
+#include "transfer/FTP.h"
+#include "unzip/Unzip32.h"
+#include "unzip/UnzipStatus.h"
+#include "util/PathMacros.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Seconds as a single-precision number in its shortest usual text form ("1.5", "0.0234375").
+std::string ElapsedText(std::chrono::steady_clock::time_point start) {
+  float seconds = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.7g", static_cast<double>(seconds));
+  return text;
+}
+
+// Clears the read-only attribute: gives the owner write permission back.
+void ResetAttributes(const fs::path& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  ::chmod(file.c_str(), (info.st_mode & 07777) | S_IWUSR);
+}
+
+// Creates every missing folder of a Windows-form path, from its first part to the whole.
+void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
+  std::string sofar;
+  std::size_t start = 0;
+  while (start <= localPath.size()) {
+    std::size_t stop = localPath.find('\\', start);
+    if (stop == std::string::npos) stop = localPath.size();
+    sofar = localPath.substr(0, stop);
+    start = stop + 1;
+    if (sofar.empty() || (sofar.size() == 2 && sofar[1] == ':')) continue;
+    const fs::path folder = prefix.ToNative(sofar);
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) continue;
+    if (!fs::create_directory(folder, ec) && !fs::is_directory(folder))
+      throw RuntimeError(err::PathNotFound,
+                         "Path not found: " + sofar + (ec ? " (" + ec.message() + ")" : ""));
+  }
+}
+
+}  // namespace
+
+bool UpdatePass::DownloadEntry(FileEntry& entry) {
+  UpdateWindow& window = *mEnv.Window;
+  window.AddLine(entry.Filename + " 파일 다운로드 중");
+  if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
+    window.ShowMessage("Tandor",
+                       entry.Caption +
+                           "이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다.\r\n\r\n" +
+                           entry.Caption + "을(를) 종료후 프로그램을 다시 시작하십시오!",
+                       MessageIcon::Critical, MessageButtons::Ok);
+    EndNow(pass_status::Refused);
+  }
+  ResetAttributes(Native(entry.LocalPath + "\\" + entry.Filename));
+
+  try {
+    const std::string target =
+        entry.LocalPath + "\\" +
+        (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
+    CreateFolderChain(*mEnv.Machine, entry.LocalPath);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string remote = entry.ServerPath + "/" + entry.Filename;
+    const std::string& method = mEnv.Settings->Method;
+    const std::string before = mFTP->GetLastErrorMessage();
+    std::optional<bool> transferred;
+    if (EqualsIgnoreCase(method, "FTP"))
+      transferred = mFTP->FTPDownloadFile(Native(target), remote);
+    else if (EqualsIgnoreCase(method, "HTTP"))
+      transferred = mFTP->HTTPDownloadFile(Native(target), remote);
+    if (transferred && *transferred) {
+      window.AddLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
+      mErrLog.WriteLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
+    } else if (transferred) {
+      Report("Error:" + TransferError(before, remote) + " (" + entry.Filename + ")");
+      mStatus = pass_status::EntryFailed;
+    }
+    window.SelectLastLine();
+
+    if (entry.Extract == "1") {
+      window.AddLine(entry.Filename + " 파일 압축을 푸는 중");
+      if (!ExtractEntry(entry, entry.ExtractTo))
+        throw RuntimeError(err::PathFileAccess, entry.Filename + "의 압축풀기 실패");
+      window.AddLine(entry.Filename + " 파일 압축풀기 완료");
+    }
+    return true;
+  } catch (const RuntimeError& error) {
+    Report("Error:" + error.Description() + " (" + entry.Filename + ")");
+  } catch (const std::exception& error) {
+    Report("Error:" + std::string(error.what()) + " (" + entry.Filename + ")");
+  }
+  entry.Failed = true;
+  mStatus = pass_status::EntryFailed;
+  return false;
+}
+
+bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extractTo) {
+  const std::string archive = entry.LocalPath + "\\" + entry.Filename;
+  mUnzip->SetUnzipOptions(Native(archive), Native(extractTo), UnzipNameList{}, UnzipNameList{}, "",
+                          1, 0, 1, 1, 1);
+  const std::int32_t status = mUnzip->RunUnzip();
+  if (status == unzipstatus::Ok) return true;
+  std::string text = archive + "의 압축을 푸는 중 에러가 발생하였습니다.\r\n\r\n";
+  if (status == unzipstatus::DiskError)
+    text += ReplaceIgnoringCase(entry.Realname, ".exe", "") +
+            "이(가) 이미 실행중이면 종료 후 다시 시도하세요.";
+  else
+    text += "관리자에게 문의하세요!";
+  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+  return false;
+}
+
+}  // namespace tandor

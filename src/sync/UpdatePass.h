@@ -1,0 +1,110 @@
+#pragma once
+// The working copy's update pass: wait for the launcher, connect, download the manifest, decide
+// every entry, install the chosen ones in manifest order, keep the installation record, replace
+// the updater when the manifest carries a new one, and start the product.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "manifest/FileEntry.h"
+#include "platform/Process.h"
+#include "settings/ClientSettings.h"
+#include "sync/EntryRules.h"
+#include "sync/PassLog.h"
+#include "sync/UpdateWindow.h"
+#include "util/FileVersion.h"
+
+namespace tandor {
+
+class FTP;
+class IniStore;
+class InstallationRecord;
+class Prefix;
+class Unzip32;
+
+// Exit statuses of the working copy.
+namespace pass_status {
+constexpr int Completed = 0;    // the pass completed and nothing failed
+constexpr int EntryFailed = 1;  // a transfer, start or extraction failed (or the user stopped it)
+constexpr int NoServer = 2;     // the server or the manifest could not be reached
+constexpr int Refused = 3;      // a program of an entry was still open
+}  // namespace pass_status
+
+// Everything the pass takes from the program around it. The defaults are the real services;
+// tests replace the ones they need to observe.
+struct PassEnvironment {
+  const Prefix* Machine = nullptr;
+  IniStore* Ini = nullptr;
+  const ClientSettings* Settings = nullptr;
+  std::string AppFolder;     // the application folder as the program shows it
+  std::string BaseName;      // the working copy's own file name without suffix
+  std::string ArgumentText;  // the product
+  ProgramVersion Version;
+  UpdateWindow* Window = nullptr;
+  // Ends the program at once with a status; never returns.
+  std::function<void(int)> EndProgram;
+  // Replaces the running program by a command line; never returns.
+  std::function<void(const std::string&)> ReplaceProgram;
+  std::function<bool(const std::string&)> ProcessRunning;
+  std::function<bool(const std::string&)> FormWindowOpen;
+  AllowRule Allow;
+};
+
+class UpdatePass {
+ public:
+  explicit UpdatePass(PassEnvironment environment);
+  ~UpdatePass();
+  UpdatePass(const UpdatePass&) = delete;
+  UpdatePass& operator=(const UpdatePass&) = delete;
+
+  // Runs the pass. Returns only when the connection failed (the window then waits for EXIT);
+  // every other end goes through EndProgram.
+  void Sync();
+
+  // The status the program ends with if it ended now.
+  int Status() const { return mStatus; }
+  // Ends the program at once: pending record writes and the log are put on disk first.
+  [[noreturn]] void EndNow(int status);
+
+  // One entry's download step: folder, transfer, log lines, extraction. False when it ended in
+  // its failure handler (the entry's Failed flag is then set).
+  bool DownloadEntry(FileEntry& entry);
+  // Extracts the entry's archive into `extractTo`; shows what to do when that fails.
+  bool ExtractEntry(const FileEntry& entry, const std::string& extractTo);
+
+ private:
+  std::string Caption() const;
+  std::string ProductFolder() const;
+  std::string RemoteManifest(const std::string& manifestName) const;
+  void WaitForLauncher();
+  bool Connect();
+  bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
+  void InstallEntry(FileEntry& entry, InstallationRecord& record);
+  void StartEntryProgram(FileEntry& entry);
+  void ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record);
+  void Register(const FileEntry& entry);
+  bool IsUpdaterItself(const FileEntry& entry) const;
+  void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
+                         const std::string& executeText, bool executeIsNumber);
+  void Report(const std::string& line);
+  // The transfer client's text for a failure, or ours when it recorded none since `before`.
+  std::string TransferError(const std::string& before, const std::string& remote) const;
+  void DeleteOldFiles(const FileEntry& entry);
+  std::filesystem::path Native(const std::string& path) const;
+  // Starts a program; reports a start that fails and gives nothing back.
+  std::optional<ProcessId> Start(const std::string& commandLine, WindowStyle style,
+                                 const std::string& filename);
+
+  PassEnvironment mEnv;
+  std::unique_ptr<FTP> mFTP;
+  std::unique_ptr<Unzip32> mUnzip;
+  PassLog mErrLog;
+  InstallationRecord* mRecord = nullptr;
+  int mStatus = pass_status::Completed;
+};
+
+}  // namespace tandor
