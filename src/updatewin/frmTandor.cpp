@@ -1,0 +1,255 @@
+#include "updatewin/frmTandor.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QScreen>
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Unattended.h"
+#include "updatewin/MessageBox.h"
+
+namespace tandor {
+
+namespace {
+
+// The window as designed, in twips.
+struct TwipRect {
+  int Left, Top, Width, Height;
+};
+constexpr int kClientWidth = 6120;
+constexpr int kClientHeight = 3210;
+constexpr TwipRect kLstCurrent{60, 540, 5985, 2340};
+constexpr TwipRect kPictureBox{60, 2940, 5985, 225};
+constexpr TwipRect kTxtCurrent{-30, -60, 360, 360};
+constexpr TwipRect kCmdExit{5070, 60, 975, 405};
+constexpr int kTimerIntervalMs = 1;
+
+const QColor kWindowColour(224, 224, 224);
+const char* const kApplicationTitle = "Tandor";
+
+QRect ToPixels(const TwipRect& rect) {
+  return QRect(TwipsToPixels(rect.Left), TwipsToPixels(rect.Top), TwipsToPixels(rect.Width),
+               TwipsToPixels(rect.Height));
+}
+
+QFont DesignFont(const char* family, double points, QFont::StyleHint hint) {
+  // Where the designed family is missing, fontconfig picks a font of the same kind, and Qt
+  // falls back per character, which brings in a Korean font for Hangul.
+  QFont font(QString::fromLatin1(family));
+  font.setPointSizeF(points);
+  font.setStyleHint(hint);
+  font.setWeight(QFont::Normal);
+  return font;
+}
+
+void SetBackground(QWidget& widget, const QColor& colour) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::Window, colour);
+  widget.setPalette(palette);
+  widget.setAutoFillBackground(true);
+}
+
+// Shows the normal pointer while the user answers a box, then the hourglass again.
+class NormalPointerWhileAsking {
+ public:
+  explicit NormalPointerWhileAsking(bool busy) : mBusy(busy) {
+    if (mBusy) QGuiApplication::restoreOverrideCursor();
+  }
+  ~NormalPointerWhileAsking() {
+    if (mBusy) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  NormalPointerWhileAsking(const NormalPointerWhileAsking&) = delete;
+  NormalPointerWhileAsking& operator=(const NormalPointerWhileAsking&) = delete;
+
+ private:
+  bool mBusy;
+};
+
+}  // namespace
+
+frmTandor::frmTandor(EndProgram endProgram, Clock clock)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      mEndProgram(std::move(endProgram)),
+      mClock(std::move(clock)),
+      mLstCurrent(this),
+      mPictureBox(this),
+      mTxtCurrent(&mPictureBox),
+      mCmdExit(QStringLiteral("EXIT"), this),
+      mTimer(this),
+      mRepaintTimer(this) {
+  BuildControls();
+  connect(&mCmdExit, &QPushButton::clicked, this, [this] { mEndProgram(); });
+  mRepaintTimer.setSingleShot(true);
+  connect(&mRepaintTimer, &QTimer::timeout, this, [this] { FlushProgress(); });
+}
+
+frmTandor::~frmTandor() {
+  if (mBusy) QGuiApplication::restoreOverrideCursor();
+}
+
+void frmTandor::BuildControls() {
+  setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+  SetBackground(*this, kWindowColour);
+  setFont(DesignFont("Tahoma", 9, QFont::SansSerif));
+
+  mLstCurrent.setObjectName(QStringLiteral("lstCurrent"));
+  mLstCurrent.setGeometry(ToPixels(kLstCurrent));
+  mLstCurrent.setSelectionMode(QAbstractItemView::SingleSelection);
+
+  mPictureBox.setObjectName(QStringLiteral("PictureBox"));
+  mPictureBox.setGeometry(ToPixels(kPictureBox));
+  SetBackground(mPictureBox, Qt::white);
+  mPictureBox.setFont(DesignFont("Courier New", 9, QFont::TypeWriter));
+
+  mTxtCurrent.setObjectName(QStringLiteral("txtCurrent"));
+  mTxtCurrent.setGeometry(ToPixels(kTxtCurrent));
+  mTxtCurrent.setFont(DesignFont("Courier New", 9.75, QFont::TypeWriter));
+  mTxtCurrent.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // The box starts left of the frame; the indent brings its text back inside.
+  mTxtCurrent.setIndent(-TwipsToPixels(kTxtCurrent.Left) + 1);
+  QPalette palette = mTxtCurrent.palette();
+  palette.setColor(QPalette::WindowText, Qt::black);
+  mTxtCurrent.setPalette(palette);
+  SetBackground(mTxtCurrent, Qt::white);
+  mTxtCurrent.setText(QStringLiteral("0%"));
+
+  mCmdExit.setObjectName(QStringLiteral("cmdExit"));
+  mCmdExit.setGeometry(ToPixels(kCmdExit));
+
+  mTimer.setObjectName(QStringLiteral("Timer"));
+  mTimer.setInterval(kTimerIntervalMs);
+}
+
+void frmTandor::AppendLine(const std::string& text) {
+  mLstCurrent.addItem(QString::fromStdString(text));
+  if (IsUnattended()) {
+    // Nobody watches the window: the list goes to standard output as it grows.
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+}
+
+void frmTandor::AddLine(const std::string& text) {
+  AppendLine(text);
+  SelectLastLine();
+}
+
+void frmTandor::AddLineUnselected(const std::string& text) {
+  AppendLine(text);
+}
+
+void frmTandor::SelectLastLine() {
+  const int last = mLstCurrent.count() - 1;
+  if (last < 0) return;
+  mLstCurrent.setCurrentRow(last);
+  mLstCurrent.scrollToItem(mLstCurrent.item(last));
+}
+
+void frmTandor::SetCaption(const std::string& caption) {
+  setWindowTitle(QString::fromStdString(caption));
+}
+
+void frmTandor::Centre() {
+  const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!target) return;
+  const QRect area = target->geometry();
+  const QRect frame = frameGeometry();
+  move(area.x() + (area.width() - frame.width()) / 2,
+       area.y() + (area.height() - frame.height()) / 2);
+}
+
+void frmTandor::Show() {
+  show();
+}
+
+void frmTandor::Hide() {
+  hide();
+}
+
+void frmTandor::SetBusyPointer(bool busy) {
+  if (busy == mBusy) return;
+  if (busy)
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QGuiApplication::restoreOverrideCursor();
+  mBusy = busy;
+}
+
+void frmTandor::ProcessPendingMessages() {
+  QCoreApplication::processEvents();
+}
+
+void frmTandor::ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes) {
+  if (auto look = ComputeProgressBar(currentBytes, totalBytes, kPictureBox.Width)) {
+    mPendingLook = std::move(look);
+    if (RepaintDue(*mPendingLook)) {
+      FlushProgress();
+    } else if (!mRepaintTimer.isActive()) {
+      // Shows the held-back value once the pace allows, even if no further event comes.
+      const auto waited = mClock() - *mLastRepaint;
+      const auto left = std::chrono::milliseconds(1000 / RepaintsPerSecond) -
+                        std::chrono::duration_cast<std::chrono::milliseconds>(waited);
+      mRepaintTimer.start(
+          std::clamp<int>(static_cast<int>(left.count()), 0, 1000 / RepaintsPerSecond));
+    }
+  }
+  ProcessPendingMessages();
+}
+
+bool frmTandor::RepaintDue(const ProgressBarLook& look) const {
+  if (!mLastRepaint || look.Percent == 100) return true;
+  return mClock() - *mLastRepaint >= std::chrono::milliseconds(1000 / RepaintsPerSecond);
+}
+
+void frmTandor::FlushProgress() {
+  mRepaintTimer.stop();
+  if (!mPendingLook) return;
+  ApplyProgress(*mPendingLook);
+  mPendingLook.reset();
+  mLastRepaint = mClock();
+}
+
+void frmTandor::ApplyProgress(const ProgressBarLook& look) {
+  mTxtCurrent.setText(QString::fromStdString(look.Text));
+  SetBackground(mTxtCurrent, QColor(look.Grey, look.Grey, look.Grey));
+  mTxtCurrent.resize(TwipsToPixels(look.WidthTwips), mTxtCurrent.height());
+}
+
+MessageAnswer frmTandor::ShowMessage(const std::string& title, const std::string& text,
+                                     MessageIcon icon, MessageButtons buttons) {
+  NormalPointerWhileAsking pointer(mBusy);
+  return ShowMessageBox(title.empty() ? kApplicationTitle : title, text, icon, buttons);
+}
+
+std::string frmTandor::AskPassword(const std::string& prompt) {
+  if (IsUnattended()) {
+    std::fprintf(stderr, "[%s] %s\n", kApplicationTitle, prompt.c_str());
+    std::fflush(stderr);
+    return {};
+  }
+  NormalPointerWhileAsking pointer(mBusy);
+  QInputDialog box(this);
+  box.setWindowTitle(QString::fromLatin1(kApplicationTitle));
+  box.setLabelText(QString::fromStdString(prompt));
+  box.setTextValue(QString());
+  if (box.exec() != QDialog::Accepted) return {};
+  return box.textValue().toStdString();
+}
+
+void frmTandor::Unload() {
+  hide();
+  mEndProgram();
+}
+
+void frmTandor::closeEvent(QCloseEvent* event) {
+  // The unload is never cancelled.
+  event->accept();
+  Unload();
+}
+
+}  // namespace tandor

@@ -1,0 +1,83 @@
+#pragma once
+// The update window: the list of steps, the progress bar and the EXIT button. The update pass
+// drives it through UpdateWindow; the launcher uses only its timer.
+
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "sync/ProgressBar.h"
+#include "sync/UpdateWindow.h"
+
+namespace tandor {
+
+class frmTandor : public QWidget, public UpdateWindow {
+  Q_OBJECT
+
+ public:
+  using EndProgram = std::function<void()>;
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // `endProgram` ends the program at once; EXIT and the close box call it. `clock` paces the
+  // repaints of the progress bar.
+  explicit frmTandor(EndProgram endProgram, Clock clock = std::chrono::steady_clock::now);
+  ~frmTandor() override;
+
+  void AddLine(const std::string& text) override;
+  void AddLineUnselected(const std::string& text) override;
+  void SelectLastLine() override;
+  void SetCaption(const std::string& caption) override;
+  void Centre() override;
+  void Show() override;
+  void Hide() override;
+  void SetBusyPointer(bool busy) override;
+  void ProcessPendingMessages() override;
+  void ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes) override;
+  MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
+                            MessageButtons buttons) override;
+  std::string AskPassword(const std::string& prompt) override;
+
+  // The window's unload: hides it and ends the program. The close box comes here too.
+  void Unload();
+
+  // The launcher's timer: 1 ms, stopped until the launcher starts it.
+  QTimer& Timer() { return mTimer; }
+
+  // At most this many bar repaints a second; the last value of a transfer is shown regardless.
+  static constexpr int RepaintsPerSecond = 30;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void AppendLine(const std::string& text);
+  void ApplyProgress(const ProgressBarLook& look);
+  void FlushProgress();
+  bool RepaintDue(const ProgressBarLook& look) const;
+
+  EndProgram mEndProgram;
+  Clock mClock;
+  // The controls are members with this window as parent; declared parents first, so that each
+  // child is destroyed before its parent.
+  QListWidget mLstCurrent;
+  QFrame mPictureBox;
+  QLabel mTxtCurrent;
+  QPushButton mCmdExit;
+  QTimer mTimer;
+  // Holds back bar repaints that come faster than RepaintsPerSecond, then shows the latest.
+  QTimer mRepaintTimer;
+  std::optional<ProgressBarLook> mPendingLook;
+  std::optional<std::chrono::steady_clock::time_point> mLastRepaint;
+  bool mBusy = false;
+};
+
+}  // namespace tandor

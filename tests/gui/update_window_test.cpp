@@ -1,0 +1,300 @@
+// The update window offscreen: its controls, the progress bar, the list, the exits, the boxes in
+// unattended mode, and a rendered image of the window.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QImage>
+#include <QRawFont>
+#include <QScreen>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string_view>
+
+#include "support/TempDir.h"
+#include "updatewin/frmTandor.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::chrono_literals;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+class UpdateWindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("TANDOR_UNATTENDED", "1", 1);
+    if (!QApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "update_window_test";
+      static char* argv[] = {name, nullptr};
+      sApp = std::make_unique<QApplication>(argc, argv);
+    }
+  }
+  // Qt wants its application gone before the program's own exit handlers run.
+  static void TearDownTestSuite() { sApp.reset(); }
+
+  // A window whose program end is counted and whose clock only moves when the test moves it.
+  std::unique_ptr<frmTandor> MakeWindow() {
+    return std::make_unique<frmTandor>([this] { ++mEnds; }, [this] { return mNow; });
+  }
+
+  template <typename T>
+  static T& Control(frmTandor& window, const char* name) {
+    T* control = window.findChild<T*>(QString::fromLatin1(name));
+    if (!control) throw std::runtime_error(std::string("no control ") + name);
+    return *control;
+  }
+
+  static QColor BarColour(frmTandor& window) {
+    return Control<QLabel>(window, "txtCurrent").palette().color(QPalette::Window);
+  }
+
+  // Lets Qt run until `done` holds, at most two seconds.
+  static bool ProcessEventsUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      if (done()) return true;
+    }
+    return false;
+  }
+
+  int mEnds = 0;
+  TimePoint mNow{};
+  static std::unique_ptr<QApplication> sApp;
+};
+
+std::unique_ptr<QApplication> UpdateWindowTest::sApp;
+
+TEST_F(UpdateWindowTest, ControlsSitWhereTheyWereDesigned) {
+  auto window = MakeWindow();
+  EXPECT_EQ(window->size(), QSize(408, 214));
+  EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  EXPECT_EQ(window->palette().color(QPalette::Window), QColor(224, 224, 224));
+
+  const struct {
+    const char* Name;
+    QRect Pixels;
+  } controls[] = {
+      {"lstCurrent", {4, 36, 399, 156}},
+      {"PictureBox", {4, 196, 399, 15}},
+      {"txtCurrent", {-2, -4, 24, 24}},
+      {"cmdExit", {338, 4, 65, 27}},
+  };
+  for (const auto& c : controls)
+    EXPECT_EQ(Control<QWidget>(*window, c.Name).geometry(), c.Pixels) << c.Name;
+
+  auto& bar = Control<QLabel>(*window, "txtCurrent");
+  EXPECT_EQ(bar.text(), "0%");
+  EXPECT_EQ(BarColour(*window), QColor(Qt::white));
+  EXPECT_EQ(bar.palette().color(QPalette::WindowText), QColor(Qt::black));
+  EXPECT_EQ(Control<QPushButton>(*window, "cmdExit").text(), "EXIT");
+  EXPECT_EQ(window->Timer().interval(), 1);
+  EXPECT_FALSE(window->Timer().isActive());
+}
+
+TEST_F(UpdateWindowTest, ProgressEventsDriveTheBar) {
+  auto window = MakeWindow();
+  auto& bar = Control<QLabel>(*window, "txtCurrent");
+  const struct {
+    std::int64_t Current, Total;
+    const char* Text;
+    int Grey;
+    int Width;
+  } events[] = {
+      {0, 0, "0%", 255, 24},  // total 0: the bar keeps its first look
+      {0, 1000, "0%", 255, 1},        {1, 8, "12%", 243, 51},
+      {500, 1000, "50%", 205, 200},   {0, 0, "50%", 205, 200},          // and later its last look
+      {1000, 1000, "100%", 155, 400}, {10240, 20480, "50%", 205, 200},  // a new transfer starts
+                                                                        // from its own first event
+  };
+  for (const auto& e : events) {
+    SCOPED_TRACE(testing::Message() << e.Current << " of " << e.Total);
+    mNow += 1s;  // each event far enough from the last to be shown at once
+    window->ShowProgress(e.Current, e.Total);
+    EXPECT_EQ(bar.text(), e.Text);
+    EXPECT_EQ(BarColour(*window), QColor(e.Grey, e.Grey, e.Grey));
+    EXPECT_EQ(bar.width(), e.Width);
+  }
+}
+
+TEST_F(UpdateWindowTest, FastEventsAreShownAtAPaceButTheLastAlways) {
+  auto window = MakeWindow();
+  auto& bar = Control<QLabel>(*window, "txtCurrent");
+  window->ShowProgress(100, 1000);
+  EXPECT_EQ(bar.text(), "10%");
+  mNow += 1ms;
+  window->ShowProgress(200, 1000);
+  EXPECT_EQ(bar.text(), "10%") << "repainted sooner than the pace allows";
+  mNow += 1ms;
+  window->ShowProgress(1000, 1000);
+  EXPECT_EQ(bar.text(), "100%");
+  EXPECT_EQ(bar.width(), 400);
+
+  // A held-back value shows up on its own once the pace allows, with no further event.
+  mNow += 1ms;
+  window->ShowProgress(300, 1000);
+  EXPECT_EQ(bar.text(), "100%");
+  mNow += 1s;
+  EXPECT_TRUE(ProcessEventsUntil([&] { return bar.text() == "30%"; }));
+  EXPECT_EQ(BarColour(*window), QColor(225, 225, 225));
+}
+
+TEST_F(UpdateWindowTest, EveryProgressEventLetsTheWindowWork) {
+  auto window = MakeWindow();
+  // Each event, total 0 and held-back ones included, delivers what is queued.
+  for (auto total : {0, 1000, 1000}) {
+    bool delivered = false;
+    QMetaObject::invokeMethod(
+        window.get(), [&] { delivered = true; }, Qt::QueuedConnection);
+    window->ShowProgress(10, total);
+    EXPECT_TRUE(delivered) << "total " << total;
+  }
+  // So EXIT acts in the middle of a transfer.
+  QMetaObject::invokeMethod(&Control<QPushButton>(*window, "cmdExit"), "click",
+                            Qt::QueuedConnection);
+  window->ShowProgress(20, 1000);
+  EXPECT_EQ(mEnds, 1);
+}
+
+TEST_F(UpdateWindowTest, AddedLinesAreSelectedUnlessAskedNot) {
+  auto window = MakeWindow();
+  auto& list = Control<QListWidget>(*window, "lstCurrent");
+  testing::internal::CaptureStdout();
+  window->AddLine("Upgrade Sample by FTP");
+  window->AddLine("Viewer.exe 파일 다운로드 완료 (1)");
+  EXPECT_EQ(list.currentRow(), 1);
+  window->AddLineUnselected("2개의 파일을 다운로드 합니다.");
+  EXPECT_EQ(list.count(), 3);
+  EXPECT_EQ(list.currentRow(), 1);
+  window->SelectLastLine();
+  EXPECT_EQ(list.currentRow(), 2);
+  EXPECT_EQ(list.item(2)->text(), QString::fromUtf8("2개의 파일을 다운로드 합니다."));
+  // Unattended, the list also goes to standard output line by line.
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Upgrade Sample by FTP\nViewer.exe 파일 다운로드 완료 (1)\n"
+            "2개의 파일을 다운로드 합니다.\n");
+}
+
+TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgram) {
+  const struct {
+    const char* Name;
+    std::function<void(frmTandor&)> Trigger;
+  } exits[] = {
+      {"EXIT", [](frmTandor& w) { Control<QPushButton>(w, "cmdExit").click(); }},
+      {"close box", [](frmTandor& w) { w.close(); }},
+      {"unload", [](frmTandor& w) { w.Unload(); }},
+  };
+  for (const auto& exit : exits) {
+    SCOPED_TRACE(exit.Name);
+    mEnds = 0;
+    auto window = MakeWindow();
+    window->Show();
+    window->ProcessPendingMessages();
+    exit.Trigger(*window);
+    EXPECT_EQ(mEnds, 1);
+  }
+}
+
+TEST_F(UpdateWindowTest, ClosingHidesTheWindowFirst) {
+  bool visibleAtEnd = true;
+  frmTandor* raw = nullptr;
+  auto watched = std::make_unique<frmTandor>([&] { visibleAtEnd = raw->isVisible(); });
+  raw = watched.get();
+  watched->Show();
+  watched->close();
+  EXPECT_FALSE(visibleAtEnd);
+}
+
+TEST_F(UpdateWindowTest, CentreUsesTheScreenMiddle) {
+  auto window = MakeWindow();
+  window->SetCaption("Tandor 1.0.210");
+  window->Centre();
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const QRect frame = window->frameGeometry();
+  EXPECT_EQ(frame.left(), screen.left() + (screen.width() - frame.width()) / 2);
+  EXPECT_EQ(frame.top(), screen.top() + (screen.height() - frame.height()) / 2);
+  EXPECT_EQ(window->windowTitle(), "Tandor 1.0.210");
+}
+
+TEST_F(UpdateWindowTest, BusyPointerDoesNotStack) {
+  auto window = MakeWindow();
+  window->SetBusyPointer(true);
+  window->SetBusyPointer(true);
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  // The user answers boxes with the normal pointer; the hourglass comes back afterwards.
+  testing::internal::CaptureStderr();
+  window->ShowMessage("", "text", MessageIcon::None, MessageButtons::Ok);
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  window->SetBusyPointer(false);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  window->SetBusyPointer(true);
+  window.reset();  // a window that goes away takes its hourglass with it
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(UpdateWindowTest, UnattendedBoxesAnswerAtOnce) {
+  auto window = MakeWindow();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(window->AskPassword("Please Enter The Password!"), "");
+  EXPECT_EQ(window->ShowMessage("", "연결 실패", MessageIcon::Critical, MessageButtons::Ok),
+            MessageAnswer::Ok);
+  EXPECT_EQ(window->ShowMessage("Tandor 1.0.210", "리부팅", MessageIcon::Exclamation,
+                                MessageButtons::OkCancel),
+            MessageAnswer::Ok);
+  const std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(printed.find("Please Enter The Password!"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("[Tandor] 연결 실패"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("[Tandor 1.0.210] 리부팅"), std::string::npos) << printed;
+}
+
+TEST_F(UpdateWindowTest, KoreanTextHasAFont) {
+  auto window = MakeWindow();
+  const QRawFont korean = QRawFont::fromFont(window->font(), QFontDatabase::Korean);
+  ASSERT_TRUE(korean.isValid());
+  for (char32_t c : std::u32string_view(U"연결중에러가발생하였습니다")) {
+    EXPECT_TRUE(korean.supportsCharacter(c)) << korean.familyName().toStdString();
+  }
+}
+
+TEST_F(UpdateWindowTest, RendersListAndHalfFullBar) {
+  test::TempDir temp;
+  auto window = MakeWindow();
+  window->SetCaption("Tandor 1.0.210");
+  testing::internal::CaptureStdout();
+  window->AddLine("Upgrade Sample by FTP");
+  window->AddLineUnselected("2개의 파일을 다운로드 합니다.");
+  window->AddLine("ftp://192.0.2.1에 연결 중 에러가 발생하였습니다.");
+  testing::internal::GetCapturedStdout();
+  window->ShowProgress(500, 1000);
+
+  const QImage image = window->grab().toImage();
+  const auto file = temp / "frmTandor.png";
+  ASSERT_TRUE(image.save(QString::fromStdString(file.string())));
+  ASSERT_EQ(image.size(), QSize(408, 214));
+
+  std::set<QRgb> colours;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) colours.insert(image.pixel(x, y));
+  EXPECT_GE(colours.size(), 8u) << "the window looks blank";
+
+  // The bar covers half its frame in grey 205; the other half stays white.
+  EXPECT_EQ(QColor(image.pixel(150, 203)), QColor(205, 205, 205));
+  EXPECT_EQ(QColor(image.pixel(300, 203)), QColor(Qt::white));
+  EXPECT_EQ(QColor(image.pixel(2, 100)), QColor(224, 224, 224));
+  // The list's lines left ink inside it.
+  int dark = 0;
+  for (int y = 40; y < 90; ++y)
+    for (int x = 10; x < 300; ++x) dark += qGray(image.pixel(x, y)) < 128;
+  EXPECT_GT(dark, 100);
+}
+
+}  // namespace
+}  // namespace tandor
