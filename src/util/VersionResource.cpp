@@ -62,12 +62,28 @@ std::string Utf16ToUtf8(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+// Compares a UTF-16 key with `name` without regard to ASCII case. Keys are ASCII in practice
+// and compare in place; lookups run for every field of every file, so they avoid copies.
+bool KeyEquals(std::span<const std::uint8_t> key, std::string_view name) {
+  ByteView units(key);
+  bool ascii = true;
+  for (std::uint64_t at = 0; at + 2 <= units.Size() && ascii; at += 2)
+    ascii = *units.U16(at) < 0x80;
+  if (!ascii) return EqualsIgnoringAsciiCase(Utf16ToUtf8(key), name);
+  if (key.size() != name.size() * 2) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (LowerAscii(static_cast<char>(key[i * 2])) != LowerAscii(name[i])) return false;
   return true;
 }
 
@@ -75,7 +91,7 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 // part starting on a 4-byte boundary. Offsets are into the whole resource.
 struct Block {
   std::size_t End = 0;
-  std::string Key;
+  std::span<const std::uint8_t> Key;  // UTF-16LE, without its NUL
   std::size_t ValueBegin = 0;
   std::size_t ValueEnd = 0;
   std::size_t ChildrenBegin = 0;
@@ -94,7 +110,7 @@ std::optional<Block> ParseBlock(const ByteView& bytes, std::size_t begin, std::s
   std::size_t keyEnd = begin + kHeaderSize;
   while (keyEnd + 2 <= block.End && *bytes.U16(keyEnd) != 0) keyEnd += 2;
   if (keyEnd + 2 > block.End) return std::nullopt;  // key without its NUL
-  block.Key = Utf16ToUtf8(*bytes.Slice(begin + kHeaderSize, keyEnd - (begin + kHeaderSize)));
+  block.Key = *bytes.Slice(begin + kHeaderSize, keyEnd - (begin + kHeaderSize));
 
   // Text values count UTF-16 units, binary values bytes; a length past the block is cut to it.
   std::size_t valueBytes = *type == kTextType ? std::size_t{*valueLength} * 2 : *valueLength;
@@ -111,10 +127,26 @@ std::optional<Block> FindChild(const ByteView& bytes, const Block& parent, std::
   while (at + kHeaderSize <= parent.End) {
     auto child = ParseBlock(bytes, at, parent.End);
     if (!child) return std::nullopt;
-    if (EqualsIgnoringAsciiCase(child->Key, key)) return child;
+    if (KeyEquals(child->Key, key)) return child;
     at = AlignUp(child->End);
   }
   return std::nullopt;
+}
+
+// The block at `path` below the root: names separated by '\\', empty names skipped.
+std::optional<Block> FindBlock(const ByteView& bytes, std::string_view path) {
+  auto block = ParseBlock(bytes, 0, bytes.Size());
+  while (block && !path.empty()) {
+    auto separator = path.find('\\');
+    std::string_view name = path.substr(0, separator);
+    path = separator == std::string_view::npos ? "" : path.substr(separator + 1);
+    if (!name.empty()) block = FindChild(bytes, *block, name);
+  }
+  return block;
+}
+
+std::span<const std::uint8_t> ValueOf(const ByteView& bytes, const Block& block) {
+  return *bytes.Slice(block.ValueBegin, block.ValueEnd - block.ValueBegin);
 }
 
 }  // namespace
@@ -135,22 +167,16 @@ std::optional<VersionResource> VersionResource::FromImage(std::span<const std::u
 std::optional<VersionResource> VersionResource::FromBlock(std::span<const std::uint8_t> bytes) {
   ByteView view(bytes);
   auto root = ParseBlock(view, 0, bytes.size());
-  if (!root || root->Key != "VS_VERSION_INFO") return std::nullopt;
+  if (!root || !KeyEquals(root->Key, "VS_VERSION_INFO")) return std::nullopt;
   return VersionResource(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + root->End));
 }
 
 std::optional<std::span<const std::uint8_t>> VersionResource::QueryValue(
     std::string_view subBlock) const {
   ByteView bytes(mBytes);
-  auto block = ParseBlock(bytes, 0, mBytes.size());
-  while (block && !subBlock.empty()) {
-    auto separator = subBlock.find('\\');
-    std::string_view name = subBlock.substr(0, separator);
-    subBlock = separator == std::string_view::npos ? "" : subBlock.substr(separator + 1);
-    if (!name.empty()) block = FindChild(bytes, *block, name);
-  }
+  auto block = FindBlock(bytes, subBlock);
   if (!block) return std::nullopt;
-  return bytes.Slice(block->ValueBegin, block->ValueEnd - block->ValueBegin);
+  return ValueOf(bytes, *block);
 }
 
 std::optional<std::string> VersionResource::QueryText(std::string_view subBlock) const {
@@ -193,11 +219,14 @@ FileVersionFields VersionResource::Fields(const CodePage& codePage) const {
   FileVersionFields fields;
   auto language = LanguageKey();
   if (!language) return fields;
+  // The string table is looked up once; each name is then one walk over its children.
+  ByteView bytes(mBytes);
+  auto table = FindBlock(bytes, "\\StringFileInfo\\" + *language);
   auto read = [&](std::string_view name) -> std::string {
-    auto text = QueryText("\\StringFileInfo\\" + *language + "\\" + std::string(name));
-    if (!text) return "?";
+    auto string = table ? FindChild(bytes, *table, name) : std::nullopt;
+    if (!string) return "?";
     // The limit counts bytes of the machine's code page, never splitting a character.
-    std::string encoded = codePage.FromUtf8(*text);
+    std::string encoded = codePage.FromUtf8(Utf16ToUtf8(ValueOf(bytes, *string)));
     return codePage.ToUtf8(encoded.substr(0, codePage.CutPoint(encoded, kFieldByteLimit)));
   };
   fields.CompanyName = read("CompanyName");
