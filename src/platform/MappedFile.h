@@ -1,6 +1,8 @@
 #pragma once
 // A regular file mapped read-only into memory, for readers that look at a few structures of a
 // possibly large file (an executable's headers and resources) without reading all of it.
+// The mapping is private and read-only; a file that another process cuts short while it is
+// mapped would fault on access, so it is meant for files that nobody is writing at the time.
 
 #include <cstddef>
 #include <cstdint>
