@@ -109,6 +109,12 @@ TEST_F(UnzipSafetyTest, AnOutputFileThatCannotBeWrittenIsStatus50) {
   EXPECT_EQ(ReadFile(folderInTheWay / "Viewer" / "keep.txt"), "keep");
   EXPECT_EQ(ReadFile(folderInTheWay / "sub" / "other.txt"), "o");
 
+  const fs::path fileInTheWay = mTemp / "file in the way";
+  WriteFile(fileInTheWay / "sub", "a file where a folder must go");
+  EXPECT_EQ(Extract(archive, fileInTheWay), unzipstatus::DiskError);
+  EXPECT_EQ(ReadFile(fileInTheWay / "sub"), "a file where a folder must go");
+  EXPECT_EQ(ReadFile(fileInTheWay / "Viewer"), "new");
+
   const fs::path fileAsTarget = mTemp / "file as target";
   WriteFile(fileAsTarget, "a file, not a folder");
   EXPECT_EQ(Extract(archive, fileAsTarget), unzipstatus::DiskError);
