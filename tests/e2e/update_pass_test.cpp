@@ -335,5 +335,56 @@ TEST_F(UpdatePassTest, LauncherStartsTheWorkingCopyWhichRunsThePass) {
       std::chrono::seconds(30)));
 }
 
+TEST_F(UpdatePassTest, UpdaterReplacesItselfAndAFreshPassRuns) {
+  FtpServer server(mServer);
+  // A newer updater: the same program whose version strings say 1.00.0211.
+  std::string newer = ReadFile(TANDOR_BINARY);
+  const auto utf16 = [](const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) out += {c, '\0'};
+    return out;
+  };
+  const std::string oldVersion = utf16("1.00.0210"), newVersion = utf16("1.00.0211");
+  int replaced = 0;
+  for (std::size_t at = newer.find(oldVersion); at != std::string::npos;
+       at = newer.find(oldVersion, at)) {
+    newer.replace(at, newVersion.size(), newVersion);
+    ++replaced;
+  }
+  ASSERT_GT(replaced, 0);
+  Publish("Tandor", newer);
+  Publish("late.txt", "installed by the fresh pass\n");
+  PublishManifest(Lines({"[Files]"}) +
+                  Entry(1, {{"Key", "Updater"},
+                            {"Filename", "Tandor"},
+                            {"Realname", "Tandor"},
+                            {"Server Path", "$Root/Sample"},
+                            {"Local Path", "$(AppPath)"},
+                            {"Product Version", "1.00.0211"},
+                            {"CopyMode", "Normal"}}) +
+                  Entry(2, {{"Key", "Late"},
+                            {"Filename", "late.txt"},
+                            {"Realname", "late.txt"},
+                            {"Server Path", "$Root/Sample"},
+                            {"Local Path", "C:\\Sample"},
+                            {"CopyMode", "Normal"}}));
+  Configure("FTP", server.PortText());
+  // The fresh pass reads the settings again: keep them for it.
+  fs::permissions(mApp / "Tandor.ini", fs::perms::owner_read);
+  ProgramResult run = RunWorkingCopy();
+  EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
+  EXPECT_EQ(ReadFile(mApp / "Tandor"), newer);
+  // The new launcher refreshed the working copy and started it; its pass installs the rest.
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(mLocal / "late.txt"); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(
+      WaitFor([&] { return ReadFile(mApp / "TandorSample") == newer; }, std::chrono::seconds(10)));
+  EXPECT_TRUE(
+      WaitFor([&] { return ReadFile(mLocal / "Version.ini").find("[Late]") != std::string::npos; },
+              std::chrono::seconds(30)));
+  // The updater entry is recorded before the pass hands over.
+  EXPECT_NE(ReadFile(mLocal / "Version.ini").find("[Updater]\r\nFilename=Tandor\r\n"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace tandor::test

@@ -1,0 +1,122 @@
+// The roles of the built updater, picked by its file name and argument.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "support/ProgramRun.h"
+#include "support/TempDir.h"
+#include "util/ProcessCheck.h"
+
+namespace tandor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RolesTest : public ::testing::Test {
+ protected:
+  RolesTest() {
+    fs::create_directories(mApp);
+    fs::copy_file(TANDOR_BINARY, mApp / "Tandor");
+    // An address where nothing listens: a working copy that starts ends quickly.
+    WriteFile(mApp / "Tandor.ini", "[Tandor]\r\nAddress=127.0.0.1\r\nPort=1\r\n");
+  }
+
+  ProgramResult Run(const std::string& program, const std::vector<std::string>& args) {
+    return RunProgram(mApp / program, args,
+                      {{"TANDOR_PREFIX", (mDir / "prefix").string()}, {"TANDOR_UNATTENDED", "1"}},
+                      std::chrono::seconds(30));
+  }
+
+  TempDir mDir;
+  fs::path mApp = mDir / "prefix" / "drive_c" / "Client";
+};
+
+TEST_F(RolesTest, LauncherCopiesItselfAndStartsTheWorkingCopy) {
+  ProgramResult run = Run("Tandor", {"Sample"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  ASSERT_TRUE(fs::exists(mApp / "TandorSample"));
+  EXPECT_EQ(ReadFile(mApp / "TandorSample"), ReadFile(mApp / "Tandor"));
+  EXPECT_NE(fs::status(mApp / "TandorSample").permissions() & fs::perms::owner_exec,
+            fs::perms::none);
+  // The working copy ran its pass: it could not connect and logged it.
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(mApp / "Err.log").find("ftp://127.0.0.1") == 0; },
+                      std::chrono::seconds(20)));
+  EXPECT_TRUE(WaitFor([] { return !IsProcessRunning("TandorSample"); }, std::chrono::seconds(20)));
+}
+
+TEST_F(RolesTest, LauncherOverwritesAnIdleWorkingCopy) {
+  WriteFile(mApp / "TandorSample", "an old working copy");
+  EXPECT_EQ(Run("Tandor", {"Sample"}).Status, 0);
+  EXPECT_EQ(ReadFile(mApp / "TandorSample"), ReadFile(mApp / "Tandor"));
+  EXPECT_TRUE(WaitFor([] { return !IsProcessRunning("TandorSample"); }, std::chrono::seconds(20)));
+}
+
+TEST_F(RolesTest, LauncherDoesNothingWhileTheWorkingCopyRuns) {
+  // Something named like the product's working copy runs, from another folder.
+  fs::create_directories(mDir / "elsewhere");
+  fs::copy_file("/bin/sleep", mDir / "elsewhere" / "TandorSample");
+  pid_t sleeper = fork();
+  if (sleeper == 0) {
+    execl((mDir / "elsewhere" / "TandorSample").c_str(), "TandorSample", "30", nullptr);
+    _exit(127);
+  }
+  ASSERT_TRUE(WaitFor([] { return IsProcessRunning("TandorSample"); }, std::chrono::seconds(5)));
+  ProgramResult run = Run("Tandor", {"Sample"});
+  kill(sleeper, SIGKILL);
+  waitpid(sleeper, nullptr, 0);
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_FALSE(fs::exists(mApp / "TandorSample"));
+}
+
+TEST_F(RolesTest, NamesThatFitNoRoleShowTheDamagedFileMessage) {
+  struct Case {
+    const char* file;
+    const char* argument;
+    bool damaged;
+  } cases[] = {
+      {"TandorSample", "Other", true},
+      {"TandorOld", "Sample", true},
+      {"TandorOld", "Old", false},  // the working copy of product Old
+      {"Updater", "Sample", true},
+  };
+  for (const Case& c : cases) {
+    if (!fs::exists(mApp / c.file)) fs::copy_file(mApp / "Tandor", mApp / c.file);
+    ProgramResult run = Run(c.file, {c.argument});
+    const bool shown =
+        run.Err.find("[Tandor] 파일이 손상되었으므로 프로그램을 시작할 수 없습니다.") !=
+        std::string::npos;
+    EXPECT_EQ(shown, c.damaged) << c.file << " " << c.argument << ": " << run.Err;
+    EXPECT_EQ(run.Status, c.damaged ? 1 : 2) << c.file << " " << c.argument;
+  }
+}
+
+TEST_F(RolesTest, AddressDisplayShowsBothLists) {
+  for (const char* spelling : {"$NET", "$net"}) {
+    ProgramResult run = Run("Tandor", {spelling});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_NE(run.Err.find("[NET Address] IP Address:\n"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("\n\nMAC Address:\n"), std::string::npos) << run.Err;
+  }
+  EXPECT_FALSE(fs::exists(mApp / "Err.log"));
+}
+
+TEST_F(RolesTest, LauncherReportsRunTimeErrorsOtherThanAFileInUse) {
+  // A folder stands where the working copy must be written.
+  fs::create_directories(mApp / "TandorSample" / "in-the-way");
+  ProgramResult run = Run("Tandor", {"Sample"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("[Tandor 1.0.210] '75' 런타임 오류가 발생하였습니다.:\n\n"),
+            std::string::npos)
+      << run.Err;
+}
+
+}  // namespace
+}  // namespace tandor::test
