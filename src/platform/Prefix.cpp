@@ -67,9 +67,12 @@ fs::path Prefix::DefaultRoot() {
   return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "tandor";
 }
 
-Prefix Prefix::Open(const fs::path& root) {
-  Prefix prefix(root);
+Prefix Prefix::Open(const fs::path& given) {
   std::error_code ec;
+  // Paths of running programs come back canonical; the root must compare equal to them.
+  fs::path root = fs::weakly_canonical(fs::absolute(given, ec), ec);
+  if (root.empty()) root = given;
+  Prefix prefix(root);
   for (const char* folder : {"drive_c/Windows/System32", "drive_c/Program Files/Common Files"})
     fs::create_directories(root / folder, ec);
   if (!fs::exists(prefix.RegistryFile(), ec)) {
@@ -86,7 +89,13 @@ Prefix Prefix::Open(const fs::path& root) {
 }
 
 fs::path Prefix::ToNative(std::string_view path) const {
-  if (!path.empty() && path.front() == '/') return fs::path(std::string(path));
+  // A native folder outside the prefix still gets Windows-style joins ("\\Tandor.ini").
+  if (!path.empty() && path.front() == '/') {
+    std::string native(path);
+    for (char& c : native)
+      if (c == '\\') c = '/';
+    return fs::path(native);
+  }
   std::string rest;
   fs::path base;
   if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {

@@ -22,6 +22,7 @@ TEST(Prefix, PathConversionTable) {
       {"C:", "/p/drive_c"},
       {"C:/mixed\\sep", "/p/drive_c/mixed/sep"},
       {"/opt/tandor/x", "/opt/tandor/x"},
+      {"/opt/app\\Tandor.ini", "/opt/app/Tandor.ini"},
       {"relative\\file.txt", "relative/file.txt"},
       {"", ""},
   };
@@ -53,6 +54,10 @@ TEST(Prefix, OpenCreatesTheMachine) {
       "C:\\Program Files");
   EXPECT_EQ(prefix.ReadRegistryValue("Software\\Microsoft\\DataAccess", "Version"), std::nullopt);
   EXPECT_EQ(prefix.AnsiCodePage().Number(), 65001);
+  // A root given with ".." is the same machine as its canonical path.
+  fs::create_directories(dir / "other");
+  Prefix roundabout = Prefix::Open(dir / "other" / ".." / "new");
+  EXPECT_EQ(roundabout.ToWindows(dir / "new" / "drive_c" / "App"), "C:\\App");
   // Opening again keeps what is there.
   prefix.WriteRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", "949");
   EXPECT_EQ(Prefix::Open(dir / "new").AnsiCodePage().Number(), 949);
