@@ -25,6 +25,7 @@ class ChunkedDownload {
   // When set, a download may end with more or fewer bytes than announced (text-mode transfers
   // change line ends on the way).
   void AllowSizeChange() { mExactSize = false; }
+  bool ExactSize() const { return mExactSize; }
 
   // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
   // local failure or an exception from an event handler (Failure).

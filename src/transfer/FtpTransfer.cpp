@@ -1,6 +1,7 @@
 // Whole-file transfers of FTP: chunked downloads and uploads with progress events, the size
 // queries, and the one-call transfers.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,18 @@ size_t WriteDownload(char* data, size_t size, size_t count, void* user) {
   auto& context = *static_cast<DownloadContext*>(user);
   if (!context.Checked && !CheckBeforeFirstByte(context)) return 0;
   return context.Sink->Take(data, size * count) ? size * count : 0;
+}
+
+// libcurl reads no further than the announced length; bytes a server sent beyond it are still
+// waiting on a connection kept open.
+bool UnreadBytesWait(CURL* curl) {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+      socket == CURL_SOCKET_BAD) {
+    return false;
+  }
+  char byte = 0;
+  return ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
 struct UploadContext {
@@ -263,6 +276,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       RecordCurl("HttpSendRequest", result);
       return false;
     }
+    if (result == CURLE_OK && UnreadBytesWait(curl)) mExcessData = true;
     if (sink.Overflowed() || mExcessData) {
       Record(ReadLabel(sink.Total(), sink.Total()), inet::InvalidServerResponse);
       return false;
@@ -325,7 +339,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       sink.SetTotal(length);
     }
   }
-  if (sink.Total() > 0 && sink.Received() < sink.Total()) {
+  if (sink.ExactSize() && sink.Total() > 0 && sink.Received() < sink.Total()) {
     // Fewer bytes than announced is a broken transfer, however politely the server ended it.
     Record(ReadLabel(sink.Received(), sink.Total()), inet::ConnectionAborted);
     return false;

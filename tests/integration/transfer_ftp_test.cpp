@@ -190,7 +190,7 @@ TEST_P(FtpTransferTest, TextModeConvertsLineEndsBothWays) {
   WriteFile(mServer.Root() / "t.txt", "a\r\nb\r\n");
   mFtp.SetTransferASCII();
   // Text mode delivers local line ends: the count of the last event is what arrived.
-  EXPECT_TRUE(mFtp.FTPDownloadFile(mDir / "t.txt", "t.txt")) << mFtp.GetLastErrorMessage();
+  ASSERT_TRUE(mFtp.FTPDownloadFile(mDir / "t.txt", "t.txt")) << mFtp.GetLastErrorMessage();
   EXPECT_EQ(ReadFile(mDir / "t.txt"), "a\nb\n");
   EXPECT_EQ(mEvents.back(), std::make_pair(std::int64_t{4}, std::int64_t{4}));
   mFtp.SetTransferBinary();

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ServerProcess.h"
@@ -28,6 +29,9 @@ enum class HttpFault {
 };
 
 struct HttpRule {
+  HttpRule(std::string path, HttpFault fault, std::string target = {})
+      : Path(std::move(path)), Fault(fault), Target(std::move(target)) {}
+
   std::string Path;  // as requested, e.g. "/dir/file.bin"
   HttpFault Fault;
   std::string Target;  // Redirect only

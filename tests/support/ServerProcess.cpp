@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +60,8 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
   args.push_back(nullptr);
   mPid = ::fork();
   if (mPid == 0) {
+    // A test that dies without unwinding must not leave its server behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::dup2(pipeFds[1], STDOUT_FILENO);
     ::execv(args[0], args.data());
     ::_exit(127);

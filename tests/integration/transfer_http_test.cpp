@@ -1,0 +1,175 @@
+// HTTP downloads against a fixture server on 127.0.0.1 that can also misbehave.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/HttpServer.h"
+#include "support/TempDir.h"
+#include "transfer/FTP.h"
+
+namespace tandor {
+namespace {
+
+using test::HttpFault;
+using test::HttpServer;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+using Events = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+std::string Bytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 13) & 0xFF);
+  return bytes;
+}
+
+Events ExpectedEvents(std::int64_t size) {
+  Events events;
+  for (std::int64_t count = 10240; count <= size; count += 10240) events.emplace_back(count, size);
+  events.emplace_back(size, size);
+  return events;
+}
+
+constexpr std::size_t FaultSize = 50000;
+
+class HttpTransferTest : public ::testing::Test {
+ protected:
+  HttpTransferTest()
+      : mServer(mDir / "www", {{"/gone.bin", HttpFault::Status404},
+                               {"/broken.bin", HttpFault::Status500},
+                               {"/nolength.bin", HttpFault::NoLength},
+                               {"/early.bin", HttpFault::CloseEarly},
+                               {"/stall.bin", HttpFault::Stall},
+                               {"/extra.bin", HttpFault::Extra},
+                               {"/moved.bin", HttpFault::Redirect, "/files/target.bin"}}),
+        mFtp({[this] { ++mPumps; },
+              [this](std::int64_t current, std::int64_t total) {
+                mEvents.emplace_back(current, total);
+              }},
+             Options()) {
+    for (const char* name : {"nolength.bin", "early.bin", "stall.bin", "extra.bin"}) {
+      WriteFile(mDir / "www" / name, Bytes(FaultSize));
+    }
+    mFtp.Service(FTP::ServiceHttp);
+    EXPECT_TRUE(mFtp.OpenConnection("127.0.0.1", "", "", mServer.PortText()));
+  }
+
+  static FtpOptions Options() {
+    FtpOptions options;
+    options.IdleTimeout = std::chrono::seconds(2);  // the stalling server must not hold us long
+    return options;
+  }
+
+  TempDir mDir;
+  HttpServer mServer;
+  Events mEvents;
+  int mPumps = 0;
+  FTP mFtp;
+};
+
+TEST_F(HttpTransferTest, DownloadRaisesOneEventPerChunkAndALastOne) {
+  for (std::size_t size : {5u, 10240u, 10241u, 3u * 10240u}) {
+    SCOPED_TRACE(size);
+    const std::string content = Bytes(size);
+    WriteFile(mDir / "www" / "dir name" / "file.bin", content);
+    WriteFile(mDir / "file.bin", Bytes(size + 777));
+    mEvents.clear();
+    mPumps = 0;
+    ASSERT_TRUE(mFtp.HTTPDownloadFile(mDir / "file.bin", " /dir name/file.bin "))
+        << mFtp.GetLastErrorMessage();
+    EXPECT_EQ(ReadFile(mDir / "file.bin"), content);
+    EXPECT_EQ(mEvents, ExpectedEvents(static_cast<std::int64_t>(size)));
+    EXPECT_EQ(mPumps, static_cast<int>(size / 10240));
+    EXPECT_EQ(mFtp.GetHTTPFileSize(), static_cast<std::int64_t>(size));
+  }
+  // Every request asks past the caches.
+  const std::string log = mServer.RequestLog();
+  EXPECT_THAT(log, HasSubstr("Cache-Control: no-cache"));
+  EXPECT_THAT(log, HasSubstr("Pragma: no-cache"));
+  EXPECT_THAT(log, HasSubstr("User-Agent: Tandor"));
+}
+
+TEST_F(HttpTransferTest, RefusedRepliesFailWithoutEventOrMessage) {
+  struct Case {
+    const char* path;
+    std::int64_t size;
+  };
+  WriteFile(mDir / "www" / "empty.bin", "");
+  for (const Case& c : {Case{"/gone.bin", -1}, Case{"/missing.bin", -1}, Case{"/broken.bin", -2},
+                        Case{"/nolength.bin", -2}, Case{"/empty.bin", 0}}) {
+    SCOPED_TRACE(c.path);
+    WriteFile(mDir / "local.bin", "previous");
+    EXPECT_FALSE(mFtp.HTTPDownloadFile(mDir / "local.bin", c.path));
+    EXPECT_EQ(mFtp.GetHTTPFileSize(), c.size);
+    EXPECT_EQ(ReadFile(mDir / "local.bin"), "previous");
+  }
+  EXPECT_TRUE(mEvents.empty());
+  EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
+}
+
+TEST_F(HttpTransferTest, BrokenDownloadsFailAndLeaveThePreviousFileUntouched) {
+  struct Case {
+    const char* path;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{"/early.bin",
+             "InternetReadFile error code: 12030 Message: The connection with the server was "
+             "ended before the operation finished."},
+        Case{"/stall.bin", "InternetReadFile error code: 12002 Message: The operation timed out."},
+        Case{"/extra.bin",
+             "InternetReadFile2 error code: 12152 Message: The server response could not be "
+             "understood."}}) {
+    SCOPED_TRACE(c.path);
+    WriteFile(mDir / "local.bin", "previous");
+    mEvents.clear();
+    EXPECT_FALSE(mFtp.HTTPDownloadFile(mDir / "local.bin", c.path));
+    EXPECT_EQ(mFtp.GetLastErrorMessage(), c.message);
+    EXPECT_TRUE(ReadFile(mDir / "local.bin") == "previous");
+    // Only whole chunks were reported, and no last event.
+    for (const auto& event : mEvents) {
+      EXPECT_EQ(event.first % 10240, 0);
+      EXPECT_LT(event.first, static_cast<std::int64_t>(FaultSize));
+    }
+  }
+  // No half file is left beside the target either.
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(mDir.Path())) {
+    files += entry.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, 2);  // local.bin and the server's request log
+}
+
+TEST_F(HttpTransferTest, RedirectsAreFollowed) {
+  WriteFile(mDir / "www" / "files" / "target.bin", "moved content");
+  EXPECT_TRUE(mFtp.HTTPDownloadFile(mDir / "got.bin", "/moved.bin"));
+  EXPECT_EQ(ReadFile(mDir / "got.bin"), "moved content");
+}
+
+TEST_F(HttpTransferTest, FailedSendRecordsItsMessage) {
+  int freePort = 0;
+  {
+    HttpServer other(mDir / "other");
+    freePort = other.Port();
+  }
+  FTP ftp;
+  ftp.Service(FTP::ServiceHttp);
+  // The server is only remembered: connecting happens at the request.
+  ASSERT_TRUE(ftp.OpenConnection("127.0.0.1", "", "", std::to_string(freePort)));
+  EXPECT_FALSE(ftp.HTTPDownloadFile(mDir / "x.bin", "/x.bin"));
+  EXPECT_EQ(ftp.GetLastErrorMessage(),
+            "HttpSendRequest error code: 12029 Message: A connection with the server could not "
+            "be established.");
+  EXPECT_EQ(ftp.GetHTTPFileSize(), -2);
+  EXPECT_FALSE(std::filesystem::exists(mDir / "x.bin"));
+}
+
+}  // namespace
+}  // namespace tandor
