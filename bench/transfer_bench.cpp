@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,30 +92,38 @@ int main() {
   Require(
       ftp.OpenConnection("127.0.0.1", ftpServer.User(), ftpServer.Password(), ftpServer.PortText()),
       ftp, "connect");
-  auto start = Clock::now();
-  Require(ftp.FTPDownloadFile(out, "big.bin"), ftp, "FTP download");
-  const double oursFtp = Seconds(start);
-  fs::remove(out);
-  const double curlFtp =
-      TimeCommand("curl -s -S -P - -o '" + out.string() + "' '" + ftpBase + "/big.bin'");
-  fs::remove(out);
+  // Each side runs twice, alternating, and keeps its better time: the page cache and the
+  // other programs on the machine then favour neither.
+  double oursFtp = 1e9, curlFtp = 1e9;
+  for (int round = 0; round < 2; ++round) {
+    const auto start = Clock::now();
+    Require(ftp.FTPDownloadFile(out, "big.bin"), ftp, "FTP download");
+    oursFtp = std::min(oursFtp, Seconds(start));
+    fs::remove(out);
+    curlFtp = std::min(curlFtp, TimeCommand("curl -s -S -P - -o '" + out.string() + "' '" +
+                                            ftpBase + "/big.bin'"));
+    fs::remove(out);
+  }
 
   // Large file over HTTP.
   tandor::FTP http(events);
   http.Service(tandor::FTP::ServiceHttp);
   Require(http.OpenConnection("127.0.0.1", "", "", httpServer.PortText()), http, "connect");
-  start = Clock::now();
-  Require(http.HTTPDownloadFile(out, "/big.bin"), http, "HTTP download");
-  const double oursHttp = Seconds(start);
-  fs::remove(out);
-  const double curlHttp =
-      TimeCommand("curl -s -S -o '" + out.string() + "' '" + httpBase + "/big.bin'");
-  fs::remove(out);
+  double oursHttp = 1e9, curlHttp = 1e9;
+  for (int round = 0; round < 2; ++round) {
+    const auto start = Clock::now();
+    Require(http.HTTPDownloadFile(out, "/big.bin"), http, "HTTP download");
+    oursHttp = std::min(oursHttp, Seconds(start));
+    fs::remove(out);
+    curlHttp = std::min(
+        curlHttp, TimeCommand("curl -s -S -o '" + out.string() + "' '" + httpBase + "/big.bin'"));
+    fs::remove(out);
+  }
   const long peakKiB = PeakRssKiB();
 
   // Many small files on one connection.
   fs::create_directories(dir / "got");
-  start = Clock::now();
+  const auto start = Clock::now();
   for (int i = 0; i < SmallCount; ++i) {
     const std::string name = "f" + std::to_string(i);
     Require(ftp.FTPDownloadFile(dir / "got" / name, "many/" + name), ftp, "small download");
