@@ -222,8 +222,16 @@ void UpdatePass::Sync() {
       mEnv.Ini->Flush();
       mErrLog.Close();
       MakeRunnable(Native(entry.LocalPath + "\\" + entry.Realname));
-      mEnv.ReplaceProgram(entry.LocalPath + "\\" + entry.Realname + " " + mEnv.ArgumentText);
-      return;
+      try {
+        mEnv.ReplaceProgram(entry.LocalPath + "\\" + entry.Realname + " " + mEnv.ArgumentText);
+        return;
+      } catch (const RuntimeError& error) {
+        // The new updater never arrived (or cannot run): nobody takes over, so this pass goes
+        // on to its end and says why instead of dying on the exception.
+        mErrLog.Reopen();
+        Report("Error:" + error.Description() + " (" + entry.Filename + ")");
+        mStatus = pass_status::EntryFailed;
+      }
     }
   }
 

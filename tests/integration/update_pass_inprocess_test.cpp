@@ -1,0 +1,525 @@
+// The update pass run inside the test process against real servers on 127.0.0.1, with a window
+// that records every call and answers message boxes from a script. Ending the program and
+// replacing it throw, so that the test sees where the pass stopped and what it left on disk.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/Prefix.h"
+#include "settings/ClientSettings.h"
+#include "settings/IniStore.h"
+#include "support/FtpServer.h"
+#include "support/HttpServer.h"
+#include "support/TempDir.h"
+#include "support/VersionedElf.h"
+#include "sync/UpdatePass.h"
+#include "sync/UpdateWindow.h"
+
+namespace tandor::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+
+// Thrown by EndProgram and ReplaceProgram. Deliberately no std::exception, so that no handler of
+// the pass can take it for one of its own failures.
+struct ProgramEnded {
+  int Status;
+};
+struct ProgramReplaced {
+  std::string CommandLine;
+};
+
+struct RecordedMessage {
+  std::string Title;
+  std::string Text;
+  MessageIcon Icon;
+  MessageButtons Buttons;
+};
+
+// Every call in one sequence, as short texts: "line:<text>", "unselected:<text>", "select",
+// "caption:<text>", "centre", "show", "hide", "busy:<0|1>", "pump", "progress:<current>/<total>",
+// "message:<title>". Services of the environment add their own ("running:<name>").
+class RecordingWindow : public UpdateWindow {
+ public:
+  void AddLine(const std::string& text) override { Calls.push_back("line:" + text); }
+  void AddLineUnselected(const std::string& text) override {
+    Calls.push_back("unselected:" + text);
+  }
+  void SelectLastLine() override { Calls.push_back("select"); }
+  void SetCaption(const std::string& caption) override { Calls.push_back("caption:" + caption); }
+  void Centre() override { Calls.push_back("centre"); }
+  void Show() override { Calls.push_back("show"); }
+  void Hide() override { Calls.push_back("hide"); }
+  void SetBusyPointer(bool busy) override { Calls.push_back(busy ? "busy:1" : "busy:0"); }
+  void ProcessPendingMessages() override { Calls.push_back("pump"); }
+  void ShowProgress(std::int64_t current, std::int64_t total) override {
+    Calls.push_back("progress:" + std::to_string(current) + "/" + std::to_string(total));
+    if (AfterProgress) AfterProgress(current, total);
+  }
+  MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
+                            MessageButtons buttons) override {
+    Calls.push_back("message:" + title);
+    Messages.push_back({title, text, icon, buttons});
+    return Answer;
+  }
+  std::string AskPassword(const std::string&) override { return ""; }
+
+  // The list's lines, in the order they were added.
+  std::vector<std::string> ListLines() const {
+    std::vector<std::string> lines;
+    for (const std::string& call : Calls) {
+      if (call.rfind("line:", 0) == 0) lines.push_back(call.substr(5));
+      if (call.rfind("unselected:", 0) == 0) lines.push_back(call.substr(11));
+    }
+    return lines;
+  }
+  // The calls from the first one equal to `from` up to, not including, the first one that
+  // starts with `to` after it.
+  std::vector<std::string> Between(const std::string& from, const std::string& to) const {
+    std::vector<std::string> part;
+    bool inside = false;
+    for (const std::string& call : Calls) {
+      if (inside && call.rfind(to, 0) == 0) break;
+      if (inside) part.push_back(call);
+      if (call == from) inside = true;
+    }
+    return part;
+  }
+  bool Has(const std::string& call) const {
+    return std::find(Calls.begin(), Calls.end(), call) != Calls.end();
+  }
+
+  std::vector<std::string> Calls;
+  std::vector<RecordedMessage> Messages;
+  MessageAnswer Answer = MessageAnswer::Ok;
+  std::function<void(std::int64_t, std::int64_t)> AfterProgress;
+};
+
+std::string CrLf(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+// One manifest entry: a plain file in the product's server folder, installed into C:\Sample
+// whatever is there; `keys` adds or overrides keys.
+std::string Entry(int number, const std::string& key, const std::string& filename,
+                  std::map<std::string, std::string> keys = {}) {
+  std::map<std::string, std::string> all = {{"Key", key},
+                                            {"Filename", filename},
+                                            {"Realname", filename},
+                                            {"Server Path", "$Root/Sample"},
+                                            {"Local Path", "C:\\Sample"},
+                                            {"Product Version", "1.0"},
+                                            {"CopyMode", "Force"}};
+  for (auto& [name, value] : keys) all[name] = value;
+  std::string text = "[File" + std::to_string(number) + "]\r\n";
+  for (const auto& [name, value] : all) text += name + "=" + value + "\r\n";
+  return text;
+}
+
+// Whether this process still holds `file` open.
+bool HeldOpen(const fs::path& file) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code link;
+    if (fs::read_symlink(fd.path(), link) == file) return true;
+  }
+  return false;
+}
+
+class UpdatePassInProcessTest : public ::testing::Test {
+ protected:
+  UpdatePassInProcessTest() : mMachine(Prefix::Open(mDir / "prefix")) {
+    fs::create_directories(mApp);
+    fs::create_directories(mProduct);
+    mSettings.WinPath = "C:\\Windows";
+    mSettings.SystemDrive = "C:";
+    mSettings.WinSysPath = "C:\\Windows\\System32";
+    mSettings.ProgramFiles = "C:\\Program Files";
+    mSettings.CommonFiles = "C:\\Program Files\\Common Files";
+    mSettings.CommonFilesSys = "C:\\Program Files\\Common Files\\System";
+    mSettings.DataAccessVersion = "?Error";
+    mSettings.Method = "FTP";
+    mSettings.Address = "127.0.0.1";
+    mSettings.User = "tandor";
+    mSettings.Password = "secret";
+    mSettings.Root = "/Harrowin";
+  }
+
+  void Publish(const std::string& name, const std::string& bytes) {
+    WriteFile(mProduct / name, bytes);
+  }
+  void PublishManifest(const std::string& text) { Publish("Tandor10.ini", text); }
+
+  void StartFtp() {
+    mFtp.emplace(mServer);
+    mSettings.Port = mFtp->PortText();
+  }
+  void StartHttp() {
+    mHttp.emplace(mServer);
+    mSettings.Method = "HTTP";
+    mSettings.Port = mHttp->PortText();
+  }
+
+  PassEnvironment Environment() {
+    PassEnvironment env;
+    env.Machine = &mMachine;
+    env.Ini = &mIni;
+    env.Settings = &mSettings;
+    env.AppFolder = "C:\\Client";
+    env.BaseName = "TandorSample";
+    env.ArgumentText = "Sample";
+    env.Version = ProgramVersion{1, 0, 210};
+    env.Window = &mWindow;
+    env.EndProgram = [](int status) { throw ProgramEnded{status}; };
+    // Like the real replacement, a program that is not there cannot take this one's place.
+    env.ReplaceProgram = [this](const std::string& line) {
+      const std::string program = line.substr(0, line.rfind(' '));
+      if (!fs::exists(mMachine.ToNative(program)))
+        throw RuntimeError(err::FileNotFound, "File not found: " + program);
+      throw ProgramReplaced{line};
+    };
+    env.ProcessRunning = [this](const std::string& name) {
+      mWindow.Calls.push_back("running:" + name);
+      return mLauncherPolls-- > 0;
+    };
+    env.FormWindowOpen = [this](const std::string& caption) {
+      mCaptionsAsked.push_back(caption);
+      return caption == mOpenCaption;
+    };
+    env.Allow = mAllow;
+    return env;
+  }
+
+  // Runs a whole pass; the status it ended with, nothing when Sync returned or it replaced
+  // itself (mReplacedBy then holds the command line).
+  std::optional<int> RunPass() {
+    mPass = std::make_unique<UpdatePass>(Environment());
+    try {
+      mPass->Sync();
+    } catch (const ProgramEnded& end) {
+      return end.Status;
+    } catch (const ProgramReplaced& replaced) {
+      mReplacedBy = replaced.CommandLine;
+    }
+    return std::nullopt;
+  }
+
+  // What EXIT does in the program: a pass stopped before its end did not complete.
+  void PressExit() {
+    const int status = mPass->Status();
+    mPass->EndNow(status == pass_status::Completed ? pass_status::EntryFailed : status);
+  }
+
+  std::string Record() const { return ReadFile(mLocal / "Version.ini"); }
+  std::string Log() const { return ReadFile(mApp / "Err.log"); }
+
+  TempDir mDir;
+  Prefix mMachine;
+  IniStore mIni{mMachine.AnsiCodePage()};
+  ClientSettings mSettings;
+  RecordingWindow mWindow;
+  fs::path mServer = mDir / "srv";
+  fs::path mProduct = mServer / "Harrowin" / "Sample";
+  fs::path mApp = mDir / "prefix" / "drive_c" / "Client";
+  fs::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
+  std::optional<FtpServer> mFtp;
+  std::optional<HttpServer> mHttp;
+  int mLauncherPolls = 0;
+  std::string mOpenCaption;
+  std::vector<std::string> mCaptionsAsked;
+  AllowRule mAllow;
+  std::unique_ptr<UpdatePass> mPass;
+  std::optional<std::string> mReplacedBy;
+};
+
+TEST_F(UpdatePassInProcessTest, OrdinaryInstallAddsItsLinesInOrder) {
+  StartFtp();
+  Publish("readme.txt", "hello\n");
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt"));
+  EXPECT_EQ(RunPass(), pass_status::Completed);
+
+  EXPECT_EQ(ReadFile(mLocal / "readme.txt"), "hello\n");
+  std::vector<std::string> shown;  // what the list and the window's placement went through
+  for (const std::string& call : mWindow.Calls)
+    if (call.rfind("line:", 0) == 0 || call.rfind("unselected:", 0) == 0 ||
+        call.rfind("caption:", 0) == 0 || call == "select" || call == "centre" || call == "show" ||
+        call == "hide")
+      shown.push_back(call);
+  ASSERT_EQ(shown.size(), 9u) << ::testing::PrintToString(mWindow.Calls);
+  EXPECT_THAT(std::vector<std::string>(shown.begin(), shown.begin() + 6),
+              ElementsAre("caption:Tandor 1.0.210", "line:Upgrade Sample by FTP", "centre",
+                          "unselected:1개의 파일을 다운로드 합니다.", "show",
+                          "line:readme.txt 파일 다운로드 중"));
+  EXPECT_THAT(shown[6], MatchesRegex("line:readme\\.txt 파일 다운로드 완료 \\([0-9.e+-]+\\)"));
+  EXPECT_EQ(shown[7], "select");
+  EXPECT_EQ(shown[8], "hide");
+  EXPECT_THAT(mWindow.Calls.front(), "busy:1");
+  // The count line comes before the window is shown, and messages are processed once shown.
+  EXPECT_THAT(mWindow.Between("show", "line:"), ElementsAre("pump"));
+  EXPECT_THAT(Log(), MatchesRegex("readme\\.txt 파일 다운로드 완료 \\([0-9.e+-]+\\)\r\n"));
+  EXPECT_THAT(mWindow.Messages, IsEmpty());
+  EXPECT_THAT(mCaptionsAsked, IsEmpty());  // no caption, no window check
+  EXPECT_THAT(Record(), HasSubstr("[Readme]\r\nFilename=readme.txt\r\nLocal Path=C:\\Sample\r\n"));
+}
+
+// Entries the rules do not choose: recorded, never fetched, and the window never appears.
+TEST_F(UpdatePassInProcessTest, NothingToInstallKeepsTheWindowHidden) {
+  struct Case {
+    const char* Name;
+    std::string Manifest;
+    bool InstalledCopy;  // readme.txt present locally, recorded at version 1.0
+    AllowRule Allow;
+  };
+  const Case cases[] = {
+      {"same version present", Entry(1, "Readme", "readme.txt", {{"CopyMode", "Normal"}}), true,
+       nullptr},
+      {"older version published",
+       Entry(1, "Readme", "readme.txt", {{"CopyMode", "Normal"}, {"Product Version", "0.9"}}), true,
+       nullptr},
+      {"missing but not allowed here",
+       Entry(1, "Readme", "readme.txt", {{"Allow", "00-11-22-33-44-55"}}), false,
+       [](const std::string& allow, const std::string&) { return allow.empty(); }},
+      {"missing but blocked here",
+       Entry(1, "Readme", "readme.txt", {{"Block", "00-11-22-33-44-55"}}), false,
+       [](const std::string&, const std::string& block) { return block.empty(); }},
+  };
+  StartFtp();
+  Publish("readme.txt", "new\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    mIni.Forget(mLocal / "Version.ini");
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    if (c.InstalledCopy) {
+      WriteFile(mLocal / "readme.txt", "old\n");
+      WriteFile(mLocal / "Version.ini",
+                CrLf({"[Readme]", "Filename=readme.txt", "Local Path=C:\\Sample",
+                      "File Version=", "Product Version=1.0"}));
+    }
+    mWindow.Calls.clear();
+    mAllow = c.Allow;
+    PublishManifest(CrLf({"[Files]"}) + c.Manifest);
+    EXPECT_EQ(RunPass(), pass_status::Completed);
+    EXPECT_FALSE(mWindow.Has("show"));
+    EXPECT_FALSE(mWindow.Has("centre"));
+    EXPECT_THAT(mWindow.ListLines(), ElementsAre("Upgrade Sample by FTP"));
+    EXPECT_EQ(ReadFile(mLocal / "readme.txt"), c.InstalledCopy ? "old\n" : "");
+    EXPECT_THAT(Record(), HasSubstr("[Readme]\r\nFilename=readme.txt\r\n"));
+    EXPECT_EQ(Log(), "");
+  }
+}
+
+TEST_F(UpdatePassInProcessTest, ExitDuringATransferStopsThePassThere) {
+  StartFtp();
+  Publish("first.txt", "first\n");
+  Publish("big.bin", std::string(3 * 10240, 'b'));
+  Publish("later.txt", "later\n");
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "First", "first.txt") + Entry(2, "Big", "big.bin") +
+                  Entry(3, "Later", "later.txt"));
+  int eventsOfBig = 0;
+  mWindow.AfterProgress = [&](std::int64_t, std::int64_t total) {
+    if (total == 3 * 10240 && ++eventsOfBig == 1) PressExit();
+  };
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+
+  EXPECT_EQ(eventsOfBig, 1);
+  EXPECT_EQ(mWindow.Calls.back(), "progress:10240/30720");
+  EXPECT_EQ(mWindow.ListLines().back(), "big.bin 파일 다운로드 중");
+  EXPECT_EQ(ReadFile(mLocal / "first.txt"), "first\n");
+  EXPECT_FALSE(fs::exists(mLocal / "big.bin"));
+  EXPECT_FALSE(fs::exists(mLocal / "later.txt"));
+  // What was written before EXIT is on disk: the first entry's log line and record.
+  EXPECT_THAT(Log(), MatchesRegex("first\\.txt 파일 다운로드 완료 \\([0-9.e+-]+\\)\r\n"));
+  EXPECT_FALSE(HeldOpen(mApp / "Err.log"));
+  const std::string record = Record();
+  EXPECT_THAT(record, HasSubstr("[First]\r\nFilename=first.txt\r\n"));
+  EXPECT_THAT(record, Not(HasSubstr("[Big]")));
+  EXPECT_THAT(record, Not(HasSubstr("[Later]")));
+}
+
+TEST_F(UpdatePassInProcessTest, OpenProgramRefusesItsEntryAndEndsTheProgram) {
+  StartFtp();
+  Publish("readme.txt", "readme\n");
+  Publish("viewer", "viewer\n");
+  Publish("after.txt", "after\n");
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt") +
+                  Entry(2, "Viewer", "viewer", {{"Caption", "Sample Viewer"}}) +
+                  Entry(3, "After", "after.txt", {{"Caption", "Other"}}));
+  mOpenCaption = "Sample Viewer";
+  EXPECT_EQ(RunPass(), pass_status::Refused);
+
+  ASSERT_EQ(mWindow.Messages.size(), 1u);
+  const RecordedMessage& box = mWindow.Messages[0];
+  EXPECT_EQ(box.Title, "Tandor");
+  EXPECT_EQ(box.Icon, MessageIcon::Critical);
+  EXPECT_EQ(box.Buttons, MessageButtons::Ok);
+  EXPECT_EQ(box.Text,
+            "Sample Viewer이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다.\r\n\r\n"
+            "Sample Viewer을(를) 종료후 프로그램을 다시 시작하십시오!");
+  EXPECT_EQ(mWindow.Calls.back(), "message:Tandor");
+  EXPECT_EQ(mWindow.ListLines().back(), "viewer 파일 다운로드 중");
+  EXPECT_THAT(mCaptionsAsked, ElementsAre("Sample Viewer"));
+  EXPECT_EQ(ReadFile(mLocal / "readme.txt"), "readme\n");
+  EXPECT_FALSE(fs::exists(mLocal / "viewer"));
+  EXPECT_FALSE(fs::exists(mLocal / "after.txt"));
+  const std::string record = Record();
+  EXPECT_THAT(record, HasSubstr("[Readme]"));
+  EXPECT_THAT(record, Not(HasSubstr("[Viewer]")));
+  EXPECT_THAT(record, Not(HasSubstr("[After]")));
+}
+
+TEST_F(UpdatePassInProcessTest, ProgressEventsOfThreeFullChunksOverHttp) {
+  StartHttp();
+  Publish("big.bin", std::string(3 * 10240, 'x'));
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Big", "big.bin"));
+  EXPECT_EQ(RunPass(), pass_status::Completed);
+
+  EXPECT_EQ(ReadFile(mLocal / "big.bin"), std::string(3 * 10240, 'x'));
+  EXPECT_THAT(mWindow.Between("line:big.bin 파일 다운로드 중", "line:"),
+              ElementsAre("pump", "progress:10240/30720", "pump", "progress:20480/30720", "pump",
+                          "progress:30720/30720", "progress:30720/30720"));
+  EXPECT_THAT(mWindow.ListLines().front(), "Upgrade Sample by HTTP");
+}
+
+TEST_F(UpdatePassInProcessTest, MethodOtherThanFtpOrHttpDownloadsNothing) {
+  StartFtp();
+  mSettings.Method = "Gopher";
+  Publish("readme.txt", "hello\n");
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt"));
+  // A manifest left by an earlier pass goes, and no new one takes its place.
+  WriteFile(mLocal / "Tandor10.ini", CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt"));
+  EXPECT_EQ(RunPass(), pass_status::Completed);
+
+  EXPECT_FALSE(fs::exists(mLocal / "Tandor10.ini"));
+  EXPECT_FALSE(fs::exists(mLocal / "readme.txt"));
+  EXPECT_FALSE(fs::exists(mLocal / "Version.ini"));
+  EXPECT_THAT(mWindow.ListLines(), ElementsAre("Upgrade Sample by Gopher"));
+  EXPECT_FALSE(mWindow.Has("show"));
+  EXPECT_THAT(mWindow.Messages, IsEmpty());
+  EXPECT_EQ(Log(), "");
+}
+
+// Old copies go before the download, except for the updater's own files.
+TEST_F(UpdatePassInProcessTest, OldFilesOfUpdaterEntriesAreKept) {
+  struct Case {
+    const char* Filename;
+    const char* Realname;
+    bool OnServer;
+    bool OldFilenameKept;  // the old LocalPath\Filename after the pass
+  };
+  const Case cases[] = {
+      {"TandorLib.ex_", "TandorLib.exe", true, true},
+      {"tandorhelp.ex_", "tandorhelp.exe", true, true},
+      {"tool.ex_", "tool.exe", true, false},
+      {"TANDOR.dat", "TANDOR.dat", false, true},
+      {"other.dat", "other.dat", false, false},
+  };
+  StartFtp();
+  std::string manifest = CrLf({"[Files]"});
+  int number = 0;
+  for (const Case& c : cases) {
+    ++number;
+    manifest +=
+        Entry(number, "Key" + std::to_string(number), c.Filename, {{"Realname", c.Realname}});
+    if (c.OnServer) Publish(c.Filename, std::string("new ") + c.Filename);
+    WriteFile(mLocal / c.Filename, "old");
+    WriteFile(mLocal / c.Realname, "old");
+  }
+  PublishManifest(manifest);
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed);  // two files are missing on the server
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Filename);
+    if (c.OnServer) {
+      EXPECT_EQ(ReadFile(mLocal / c.Realname), std::string("new ") + c.Filename);
+      EXPECT_EQ(fs::exists(mLocal / c.Filename), c.OldFilenameKept);
+    } else {
+      EXPECT_EQ(fs::exists(mLocal / c.Filename), c.OldFilenameKept);
+      EXPECT_THAT(Log(), HasSubstr(std::string(" (") + c.Filename + ")\r\n"));
+    }
+  }
+}
+
+TEST_F(UpdatePassInProcessTest, NewUpdaterReplacesTheWorkingCopy) {
+  StartFtp();
+  Publish("readme.txt", "readme\n");
+  Publish("Tandor", "#!/bin/sh\nexit 0\n");
+  Publish("after.txt", "after\n");
+  PublishManifest(CrLf({"[Files]", "Execute=1"}) + Entry(1, "Readme", "readme.txt") +
+                  Entry(2, "Updater", "Tandor", {{"Local Path", "$(AppPath)"}}) +
+                  Entry(3, "After", "after.txt"));
+  EXPECT_EQ(RunPass(), std::nullopt);
+
+  EXPECT_EQ(mReplacedBy, "C:\\Client\\Tandor Sample");
+  EXPECT_EQ(ReadFile(mApp / "Tandor"), "#!/bin/sh\nexit 0\n");
+  EXPECT_EQ(::access((mApp / "Tandor").c_str(), X_OK), 0);
+  EXPECT_FALSE(fs::exists(mLocal / "after.txt"));
+  // The record is on disk, the log closed, before the new launcher takes over.
+  const std::string record = Record();
+  EXPECT_THAT(record, HasSubstr("[Readme]"));
+  EXPECT_THAT(record, HasSubstr("[Updater]\r\nFilename=Tandor\r\nLocal Path=C:\\Client\r\n"));
+  EXPECT_THAT(record, Not(HasSubstr("[After]")));
+  EXPECT_FALSE(HeldOpen(mApp / "Err.log"));
+  EXPECT_THAT(Log(), MatchesRegex("readme\\.txt [^\r]*\r\nTandor 파일 다운로드 완료 [^\r]*\r\n"));
+  EXPECT_FALSE(mWindow.Has("hide"));  // the pass did not reach its normal end
+}
+
+// A new updater that never arrived cannot be started: the failure is reported and the pass
+// goes on as if the manifest carried no updater.
+TEST_F(UpdatePassInProcessTest, NewUpdaterMissingOnTheServerIsReported) {
+  StartFtp();
+  Publish("after.txt", "after\n");
+  PublishManifest(CrLf({"[Files]"}) +
+                  Entry(1, "Updater", "Tandor", {{"Local Path", "C:\\Updater"}}) +
+                  Entry(2, "After", "after.txt"));
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+
+  EXPECT_EQ(mReplacedBy, std::nullopt);
+  const std::string log = Log();
+  EXPECT_THAT(log, MatchesRegex("Error:[^\r]* \\(Tandor\\)\r\n"
+                                "Error:File not found: C:\\\\Updater\\\\Tandor \\(Tandor\\)\r\n"
+                                "after\\.txt 파일 다운로드 완료 [^\r]*\r\n"));
+  EXPECT_EQ(ReadFile(mLocal / "after.txt"), "after\n");
+  EXPECT_THAT(Record(), HasSubstr("[Updater]"));
+  EXPECT_TRUE(mWindow.Has("hide"));
+}
+
+TEST_F(UpdatePassInProcessTest, WaitsForTheLauncherProcessingMessagesBetweenPolls) {
+  WriteVersionedFile(mApp / "TandorSample", VersionSpec{.Strings = {{"InternalName", "Tandor"}}});
+  mLauncherPolls = 3;
+  mSettings.Port = "1";  // nothing listens there: the pass stops after connecting
+  EXPECT_EQ(RunPass(), std::nullopt);
+
+  ASSERT_GE(mWindow.Calls.size(), 9u);
+  EXPECT_THAT(
+      std::vector<std::string>(mWindow.Calls.begin(), mWindow.Calls.begin() + 9),
+      ElementsAreArray({"busy:1", "running:Tandor", "pump", "running:Tandor", "pump",
+                        "running:Tandor", "pump", "running:Tandor", "caption:Tandor 1.0.210"}));
+  EXPECT_EQ(mLauncherPolls, -1);
+  EXPECT_EQ(mPass->Status(), pass_status::NoServer);
+  EXPECT_EQ(Log(), "ftp://127.0.0.1에 연결 중 에러가 발생하였습니다.\r\n");
+  EXPECT_EQ(mWindow.Calls.back(), "busy:0");
+}
+
+}  // namespace
+}  // namespace tandor::test
