@@ -14,6 +14,4 @@ Role DecideRole(const std::string& argumentText, const std::string& baseName,
 // The argument text: every command-line argument after the program name, joined by one blank.
 std::string ArgumentText(int argc, const char* const* argv);
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b);
-
 }  // namespace tandor

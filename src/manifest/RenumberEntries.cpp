@@ -1,6 +1,6 @@
 #include "manifest/RenumberEntries.h"
 
-#include "manifest/TextCase.h"
+#include "util/TextCase.h"
 #include "util/PathMacros.h"
 
 namespace tandor {

@@ -4,6 +4,7 @@
 
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
+#include "util/TextCase.h"
 
 namespace tandor {
 
@@ -21,17 +22,6 @@ std::optional<std::string> ReadFolderValue(const Prefix& prefix, const char* key
   std::optional<std::string> value = prefix.ReadRegistryValue(key, name);
   if (value && value->size() + 1 > kRegistryBufferBytes) return std::nullopt;
   return value;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return i == a.size() && !b[i];
 }
 
 std::string SettingsFile(const std::string& appFolder) {
@@ -77,9 +67,9 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   if (s.Method.empty()) s.Method = "FTP";
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
   if (s.Port.empty()) {
-    if (EqualsIgnoringCase(s.Method, "FTP"))
+    if (EqualsIgnoreCase(s.Method, "FTP"))
       s.Port = "21";
-    else if (EqualsIgnoringCase(s.Method, "HTTP"))
+    else if (EqualsIgnoreCase(s.Method, "HTTP"))
       s.Port = "80";
   }
   if (s.User.empty()) s.User = "Version";

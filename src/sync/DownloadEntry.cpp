@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "manifest/TextCase.h"
+#include "util/TextCase.h"
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "sync/UpdatePass.h"

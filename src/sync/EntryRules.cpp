@@ -6,7 +6,7 @@
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
-#include "manifest/TextCase.h"
+#include "util/TextCase.h"
 #include "platform/FileIo.h"
 #include "platform/MappedFile.h"
 #include "platform/Prefix.h"

@@ -7,7 +7,7 @@
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
-#include "manifest/TextCase.h"
+#include "util/TextCase.h"
 #include "platform/Error.h"
 #include "platform/Executable.h"
 #include "platform/Prefix.h"

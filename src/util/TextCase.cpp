@@ -1,4 +1,4 @@
-#include "manifest/TextCase.h"
+#include "util/TextCase.h"
 
 namespace tandor {
 
