@@ -51,11 +51,11 @@ void Run(long count, bool present) {
   fs::create_directories(manifest.parent_path());
   WriteFileAtomically(manifest, MakeManifest(count));
   if (present) {
-    test::VersionSpec spec;
-    spec.FileVersion = spec.ProductVersion = {1, 0, 0, 210};
-    spec.Strings = {{"FileVersion", "1.00.0210"}, {"ProductVersion", "1.00.0210"}};
+    test::VersionSpec wanted;
+    wanted.FileVersion = wanted.ProductVersion = {1, 0, 0, 210};
+    wanted.Strings = {{"FileVersion", "1.00.0210"}, {"ProductVersion", "1.00.0210"}};
     const fs::path first = prefix.ToNative("C:\\Tools\\bin\\file1.dll");
-    test::WriteVersionedFile(first, spec);
+    test::WriteVersionedFile(first, wanted);
     for (long n = 2; n <= count; ++n)
       fs::copy_file(first, first.parent_path() / ("file" + std::to_string(n) + ".dll"));
   }

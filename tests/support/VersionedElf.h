@@ -76,8 +76,8 @@ inline std::string Hex8(std::uint32_t value) {
 
 }  // namespace detail
 
-// The VS_VERSIONINFO block for `spec`.
-inline std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& spec) {
+// The VS_VERSIONINFO block for `wanted`.
+inline std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& wanted) {
   using namespace detail;
   auto ms = [](const std::array<std::uint16_t, 4>& v) {
     return static_cast<std::uint32_t>(v[0]) << 16 | v[1];
@@ -87,22 +87,22 @@ inline std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& spec) {
   };
   Bytes fixed;
   for (std::uint32_t value :
-       {0xFEEF04BDu, 0x00010000u, ms(spec.FileVersion), ls(spec.FileVersion),
-        ms(spec.ProductVersion), ls(spec.ProductVersion), 0x3Fu, 0u, 4u, 1u, 0u, 0u, 0u})
+       {0xFEEF04BDu, 0x00010000u, ms(wanted.FileVersion), ls(wanted.FileVersion),
+        ms(wanted.ProductVersion), ls(wanted.ProductVersion), 0x3Fu, 0u, 4u, 1u, 0u, 0u, 0u})
     Put32(fixed, value);
 
   std::vector<Bytes> strings;
-  for (const auto& [name, value] : spec.Strings) {
+  for (const auto& [name, value] : wanted.Strings) {
     Bytes text;
     PutWide(text, value);
     strings.push_back(Node(name, text, static_cast<std::uint16_t>(value.size() + 1), 1, {}));
   }
-  const std::string key = Hex8(static_cast<std::uint32_t>(spec.Language) << 16 | spec.CodePage);
+  const std::string key = Hex8(static_cast<std::uint32_t>(wanted.Language) << 16 | wanted.CodePage);
   Bytes table = Node(key, {}, 0, 1, strings);
   Bytes stringInfo = Node("StringFileInfo", {}, 0, 1, {table});
   Bytes translation;
-  Put16(translation, spec.Language);
-  Put16(translation, spec.CodePage);
+  Put16(translation, wanted.Language);
+  Put16(translation, wanted.CodePage);
   Bytes var = Node("Translation", translation, 4, 0, {});
   Bytes varInfo = Node("VarFileInfo", {}, 0, 1, {var});
   return Node("VS_VERSION_INFO", fixed, static_cast<std::uint16_t>(fixed.size()), 0,
@@ -156,10 +156,10 @@ inline std::vector<std::uint8_t> BuildVersionedElf(const std::vector<std::uint8_
   return out;
 }
 
-// Writes a file with a version resource as `spec` describes, creating its folders.
-inline void WriteVersionedFile(const std::filesystem::path& file, const VersionSpec& spec) {
+// Writes a file with a version resource as `wanted` describes, creating its folders.
+inline void WriteVersionedFile(const std::filesystem::path& file, const VersionSpec& wanted) {
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
-  std::vector<std::uint8_t> bytes = BuildVersionedElf(BuildVersionBlock(spec));
+  std::vector<std::uint8_t> bytes = BuildVersionedElf(BuildVersionBlock(wanted));
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));

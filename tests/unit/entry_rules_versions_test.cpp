@@ -25,11 +25,11 @@ using test::WriteFile;
 using test::WriteVersionedFile;
 
 VersionSpec Sample() {
-  VersionSpec spec;
-  spec.FileVersion = {1, 0, 0, 210};
-  spec.ProductVersion = {1, 0, 0, 210};
-  spec.Strings = {{"FileVersion", "1.00.0210"}, {"ProductVersion", "1.00.0210"}};
-  return spec;
+  VersionSpec wanted;
+  wanted.FileVersion = {1, 0, 0, 210};
+  wanted.ProductVersion = {1, 0, 0, 210};
+  wanted.Strings = {{"FileVersion", "1.00.0210"}, {"ProductVersion", "1.00.0210"}};
+  return wanted;
 }
 
 class InstalledVersionsTest : public ::testing::Test {
@@ -82,10 +82,10 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
         break;
       }
       case Installed::NoProductString: {
-        VersionSpec spec;
-        spec.FileVersion = {3, 1, 0, 7};
-        spec.Strings = {{"FileVersion", "3.1"}, {"InternalName", "Sample"}};
-        WriteVersionedFile(native, spec);
+        VersionSpec wanted;
+        wanted.FileVersion = {3, 1, 0, 7};
+        wanted.Strings = {{"FileVersion", "3.1"}, {"InternalName", "Sample"}};
+        WriteVersionedFile(native, wanted);
         break;
       }
       case Installed::Unversioned:
