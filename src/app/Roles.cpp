@@ -34,6 +34,13 @@ std::string WorkingCopyName(const Startup& startup) {
   return startup.BaseName + startup.ArgumentText;
 }
 
+void ShowRuntimeError(const Startup& startup, const RuntimeError& error) {
+  ShowMessageBox(UpdaterCaption(startup.Version),
+                 "'" + std::to_string(error.Number()) + "' 런타임 오류가 발생하였습니다.:\r\n\r\n" +
+                     error.Description(),
+                 MessageIcon::Critical, MessageButtons::Ok);
+}
+
 // The launcher's timer: refresh the working copy from this file, start it, end.
 void RefreshAndStartWorkingCopy(const Startup& startup) {
   try {
@@ -86,9 +93,10 @@ int RunWorkingCopy(const Startup& startup) {
   std::unique_ptr<UpdatePass> pass;
   // EXIT and the close box: whatever the pass had reached, it did not complete.
   frmTandor window([&pass] {
-    int status = pass ? pass->Status() : pass_status::EntryFailed;
-    if (pass) pass->EndNow(status == pass_status::Completed ? pass_status::EntryFailed : status);
-    EndProgramNow(status);
+    const int status = pass ? pass->Status() : pass_status::EntryFailed;
+    const int ending = status == pass_status::Completed ? pass_status::EntryFailed : status;
+    if (pass) pass->EndNow(ending);
+    EndProgramNow(ending);
   });
 
   PassEnvironment env;
@@ -111,7 +119,14 @@ int RunWorkingCopy(const Startup& startup) {
     return Allow(allow, block);
   };
   pass = std::make_unique<UpdatePass>(std::move(env));
-  pass->Sync();
+  try {
+    pass->Sync();
+  } catch (const RuntimeError& error) {
+    // A failure no step handles (a product folder that cannot be created, a manifest that
+    // cannot be stored): say what it was rather than vanish.
+    ShowRuntimeError(startup, error);
+    pass->EndNow(pass_status::EntryFailed);
+  }
   // The connection failed: the window waits for EXIT, unless nobody is there to press it.
   if (IsUnattended()) pass->EndNow(pass->Status());
   return app->exec();

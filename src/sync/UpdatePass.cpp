@@ -7,7 +7,6 @@
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
-#include "util/TextCase.h"
 #include "platform/Error.h"
 #include "platform/Executable.h"
 #include "platform/Prefix.h"
@@ -15,6 +14,7 @@
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
 #include "util/Registration.h"
+#include "util/TextCase.h"
 
 namespace tandor {
 
@@ -213,7 +213,7 @@ void UpdatePass::Sync() {
   }
 
   for (FileEntry& entry : table.Entries) {
-    if (entry.Download) InstallEntry(entry, record);
+    if (entry.Download) InstallEntry(entry);
     record.Write(entry);
     if (entry.Download && IsUpdaterItself(entry)) {
       // The new launcher must not see this working copy still running: it takes this process's
@@ -268,12 +268,11 @@ std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, Windo
   }
 }
 
-void UpdatePass::InstallEntry(FileEntry& entry, InstallationRecord& record) {
+void UpdatePass::InstallEntry(FileEntry& entry) {
   DeleteOldFiles(entry);
   DownloadEntry(entry);
   if (!entry.Execute.empty()) StartEntryProgram(entry);
   if (EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)")) Register(entry);
-  (void)record;
 }
 
 void UpdatePass::StartEntryProgram(FileEntry& entry) {

@@ -83,7 +83,7 @@ class UpdatePass {
   void WaitForLauncher();
   bool Connect();
   bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
-  void InstallEntry(FileEntry& entry, InstallationRecord& record);
+  void InstallEntry(FileEntry& entry);
   void StartEntryProgram(FileEntry& entry);
   void ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record);
   void Register(const FileEntry& entry);
