@@ -347,6 +347,12 @@ void IniStore::Forget(const fs::path& file) {
   found->second->parsed = false;
 }
 
+void IniStore::FlushDue() {
+  const auto now = Now();
+  for (auto& [path, entry] : mFiles)
+    if (entry->dirty && now - entry->lastSave >= entry->interval) Save(*entry);
+}
+
 void IniStore::Flush() {
   for (auto& [path, entry] : mFiles)
     if (entry->dirty) Save(*entry);

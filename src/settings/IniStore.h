@@ -43,6 +43,9 @@ class IniStore {
                       std::chrono::milliseconds interval = std::chrono::seconds(1));
   // Writes every pending change to disk now.
   void Flush();
+  // Writes the pending changes whose interval has passed; for callers that wait a long time
+  // between writes, so that a crash still loses at most one interval of them.
+  void FlushDue();
   // Drops the parsed form of `file` (after saving its pending writes), so that the next read
   // parses it again: for callers that have just replaced the file by other means.
   void Forget(const std::filesystem::path& file);

@@ -269,6 +269,7 @@ std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, Windo
 }
 
 void UpdatePass::InstallEntry(FileEntry& entry) {
+  mEnv.Ini->FlushDue();
   DeleteOldFiles(entry);
   DownloadEntry(entry);
   if (!entry.Execute.empty()) StartEntryProgram(entry);
@@ -286,6 +287,7 @@ void UpdatePass::StartEntryProgram(FileEntry& entry) {
   for (;;) {
     std::optional<int> code = PollExitCode(*pid);
     if (code && *code != kStillActive) break;
+    mEnv.Ini->FlushDue();
     mEnv.Window->ProcessPendingMessages();
     std::this_thread::sleep_for(kPollInterval);
   }

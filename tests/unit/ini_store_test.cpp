@@ -247,6 +247,20 @@ TEST(IniStore, WriteBehindFlushesAtMostOncePerInterval) {
   EXPECT_EQ(fresh.Read("Key0", "Filename", record), "value");
 }
 
+TEST(IniStore, FlushDueWritesOnlyWhatWaitedAnInterval) {
+  TempDir dir;
+  auto now = std::chrono::steady_clock::time_point{};
+  IniStore ini{CodePage(), [&] { return now; }};
+  ini.SetWriteBehind(dir / "r.ini");
+  ini.Write("S", "k", "v", dir / "r.ini");
+  ini.FlushDue();
+  EXPECT_EQ(ini.DiskWrites(), 0);
+  now += std::chrono::milliseconds(1500);  // a long wait for a started program
+  ini.FlushDue();
+  EXPECT_EQ(ini.DiskWrites(), 1);
+  EXPECT_EQ(ReadFile(dir / "r.ini"), "[S]\r\nk=v\r\n");
+}
+
 TEST(IniStore, DestructionFlushesPendingWrites) {
   TempDir dir;
   {
