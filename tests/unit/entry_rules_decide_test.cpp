@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -181,151 +182,62 @@ TEST_F(DecideTest, CopyModeOfADataAccessPackageComparesWithTheMachine) {
 }
 
 TEST_F(DecideTest, MissingFileRule) {
+  // Equal versions under "Normal": only a missing file can install. `present` lists the files
+  // in C:\Sample, separated by blanks.
   struct Case {
     const char* name;
     const char* filename;
     const char* realname;
     const char* execute;
     const char* extract;
-    const char* extractTo;
-    std::vector<const char*> present;
+    const char* extractTo;  // below C:\Sample
+    const char* present;
     bool download;
   };
-  // Equal versions under "Normal": only a missing file can install.
   const std::vector<Case> cases = {
-      {"file present", "a.dll", "a.dll", "", "", "C:\\Sample", {"a.dll"}, false},
-      {"file missing", "a.dll", "a.dll", "", "", "C:\\Sample", {}, true},
-      {"a folder is no file", "a.dll", "a.dll", "", "", "C:\\Sample", {"a.dll\\inner"}, true},
-      {"plain name: the server name is looked for",
-       "a.dll",
-       "b.dll",
-       "",
-       "",
-       "C:\\Sample",
-       {"a.dll"},
+      {"file present", "a.dll", "a.dll", "", "", "", "a.dll", false},
+      {"file missing", "a.dll", "a.dll", "", "", "", "", true},
+      {"a folder is no file", "a.dll", "a.dll", "", "", "", "a.dll\\inner", true},
+      {"plain name: server name looked for", "a.dll", "b.dll", "", "", "", "a.dll", false},
+      {"plain name: only real name present", "a.dll", "b.dll", "", "", "", "b.dll", true},
+      {"substitute: real name looked for", "Sample.ex_", "Sample.exe", "", "", "", "Sample.exe",
        false},
-      {"plain name missing, real name present",
-       "a.dll",
-       "b.dll",
-       "",
-       "",
-       "C:\\Sample",
-       {"b.dll"},
+      {"substitute: only server name present", "Sample.ex_", "Sample.exe", "", "", "", "Sample.ex_",
        true},
-      {"substitute name: the real name is looked for",
-       "Sample.ex_",
-       "Sample.exe",
-       "",
-       "",
-       "C:\\Sample",
-       {"Sample.exe"},
-       false},
-      {"substitute name: only the server name present",
-       "Sample.ex_",
-       "Sample.exe",
-       "",
-       "",
-       "C:\\Sample",
-       {"Sample.ex_"},
-       true},
-      {"extraction target present",
-       "pack.zip",
-       "pack.zip",
-       "",
-       "1",
-       "C:\\Sample\\out",
-       {"pack.zip", "out\\pack.zip"},
-       false},
-      {"extraction target missing",
-       "pack.zip",
-       "pack.zip",
-       "",
-       "1",
-       "C:\\Sample\\out",
-       {"pack.zip"},
-       true},
-      {"extraction into the local folder",
-       "pack.zip",
-       "pack.zip",
-       "",
-       "1",
-       "C:\\Sample",
-       {"pack.zip"},
-       false},
-      {"no extraction: target not looked for",
-       "pack.zip",
-       "pack.zip",
-       "",
-       "",
-       "C:\\Sample\\out",
-       {"pack.zip"},
-       false},
-      {"Extract other than 1",
-       "pack.zip",
-       "pack.zip",
-       "",
-       "yes",
-       "C:\\Sample\\out",
-       {"pack.zip"},
-       false},
-      {"substitute name with extraction",
-       "pack.zi_",
-       "pack.zip",
-       "",
-       "1",
-       "C:\\Sample\\out",
-       {"pack.zip", "out\\pack.zip"},
-       false},
-      {"data-access package missing",
-       "MDAC_TYP.EXE",
-       "MDAC28.exe",
-       "1",
-       "",
-       "C:\\Sample",
-       {},
-       false},
-      {"MDAC name not started: still exempt",
-       "MDAC_TYP.EXE",
-       "Mdac28.exe",
-       "",
-       "",
-       "C:\\Sample",
-       {},
-       false},
-      {"MDAC name with extraction missing: exempt",
-       "mdac.zip",
-       "MDAC.zip",
-       "",
-       "1",
-       "C:\\Sample\\out",
-       {},
-       false},
-      {"started ordinary entry missing", "setup.exe", "setup.exe", "1", "", "C:\\Sample", {}, true},
+      {"extraction target present", "pack.zip", "pack.zip", "", "1", "out",
+       "pack.zip out\\pack.zip", false},
+      {"extraction target missing", "pack.zip", "pack.zip", "", "1", "out", "pack.zip", true},
+      {"extraction into the local folder", "pack.zip", "pack.zip", "", "1", "", "pack.zip", false},
+      {"no extraction: target ignored", "pack.zip", "pack.zip", "", "", "out", "pack.zip", false},
+      {"Extract other than 1", "pack.zip", "pack.zip", "", "yes", "out", "pack.zip", false},
+      {"substitute with extraction", "pack.zi_", "pack.zip", "", "1", "out",
+       "pack.zip out\\pack.zip", false},
+      {"data-access package missing", "MDAC_TYP.EXE", "MDAC28.exe", "1", "", "", "", false},
+      {"MDAC name not started: exempt", "MDAC_TYP.EXE", "Mdac28.exe", "", "", "", "", false},
+      {"MDAC name extracted, missing: exempt", "mdac.zip", "MDAC.zip", "", "1", "out", "", false},
+      {"started ordinary entry missing", "setup.exe", "setup.exe", "1", "", "", "", true},
   };
   for (const Case& c : cases) {
     TempDir folder;
     Prefix prefix = Prefix::Open(folder.Path());
     InstallationRecord record(mIni, folder / "Version.ini");
     EntryRules local(prefix, CodePage(), record, "2.81", nullptr);
-    for (const char* name : c.present)
-      WriteFile(prefix.ToNative(std::string("C:\\Sample\\") + name), "x");
+    std::istringstream present(c.present);
+    for (std::string name; present >> name;) WriteFile(prefix.ToNative("C:\\Sample\\" + name), "x");
     FileEntry entry;
-    entry.Key = c.filename;
-    entry.Filename = c.filename;
+    entry.Key = entry.Filename = c.filename;
     entry.Realname = c.realname;
     entry.LocalPath = "C:\\Sample";
     entry.Execute = c.execute;
     entry.Extract = c.extract;
-    entry.ExtractTo = c.extractTo;
+    entry.ExtractTo = *c.extractTo ? std::string("C:\\Sample\\") + c.extractTo : "C:\\Sample";
     entry.CopyMode = "Normal";
     entry.ProductVersion = entry.InstalledProductVersion = "1.0";
     entry.FileVersion = "2.81";
     local.Decide(entry);
     EXPECT_EQ(entry.Download, c.download) << c.name;
   }
-}
-
-TEST_F(DecideTest, MissingFileInstallsUnderEveryCopyMode) {
+  // Whatever the copy mode, a missing ordinary file installs.
   EntryRules rules = Rules();
   for (const char* mode : {"Normal", "SkipIfSame", "SkipIfExists", "Force", "", "Unknown"}) {
     FileEntry entry = Ordinary(mode, "1.0", "1.0");
