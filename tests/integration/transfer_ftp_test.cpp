@@ -9,25 +9,21 @@
 #include "platform/Error.h"
 #include "support/FtpServer.h"
 #include "support/TempDir.h"
+#include "support/TransferData.h"
 #include "transfer/FTP.h"
 
 namespace tandor {
 namespace {
 
+using test::ChunkEvents;
 using test::FtpServer;
+using test::PatternBytes;
 using test::ReadFile;
 using test::TempDir;
+using test::TransferEvents;
 using test::WriteFile;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-using Events = std::vector<std::pair<std::int64_t, std::int64_t>>;
-
-std::string Bytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-  return bytes;
-}
 
 // A connected client whose events are recorded.
 class FtpTransferTest : public ::testing::TestWithParam<bool> {
@@ -49,33 +45,26 @@ class FtpTransferTest : public ::testing::TestWithParam<bool> {
   TempDir mDir;
   FtpServer mServer;
   FTP mFtp;
-  Events mEvents;
+  TransferEvents mEvents;
   int mPumps = 0;
 };
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpTransferTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Passive" : "Active"; });
 
-Events ExpectedEvents(std::int64_t size) {
-  Events events;
-  for (std::int64_t count = 10240; count <= size; count += 10240) events.emplace_back(count, size);
-  events.emplace_back(size, size);
-  return events;
-}
-
 TEST_P(FtpTransferTest, DownloadRaisesOneEventPerChunkAndALastOne) {
   Connect();
   for (std::size_t size : {5u, 10240u, 10241u, 3u * 10240u}) {
     SCOPED_TRACE(size);
-    const std::string content = Bytes(size);
+    const std::string content = PatternBytes(size);
     WriteFile(mServer.Root() / "file.bin", content);
     // A longer file already in place must end up holding exactly the new bytes.
-    WriteFile(mDir / "file.bin", Bytes(size + 5000) + "tail");
+    WriteFile(mDir / "file.bin", PatternBytes(size + 5000) + "tail");
     mEvents.clear();
     mPumps = 0;
     ASSERT_TRUE(mFtp.FTPDownloadFile(mDir / "file.bin", "file.bin"));
     EXPECT_EQ(ReadFile(mDir / "file.bin"), content);
-    EXPECT_EQ(mEvents, ExpectedEvents(static_cast<std::int64_t>(size)));
+    EXPECT_EQ(mEvents, ChunkEvents(static_cast<std::int64_t>(size)));
     EXPECT_EQ(mPumps, static_cast<int>(size / 10240));
   }
   EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
@@ -86,13 +75,13 @@ TEST_P(FtpTransferTest, UploadRaisesOneEventPerChunkAndALastOne) {
   std::filesystem::create_directories(mServer.Root() / "sub dir");
   for (std::size_t size : {0u, 5u, 10240u, 10241u, 3u * 10240u}) {
     SCOPED_TRACE(size);
-    const std::string content = Bytes(size);
+    const std::string content = PatternBytes(size);
     WriteFile(mDir / "up.bin", content);
     mEvents.clear();
     ASSERT_TRUE(mFtp.FTPUploadFile(mDir / "up.bin", " sub dir/up.bin "))
         << mFtp.GetLastErrorMessage();
     EXPECT_EQ(ReadFile(mServer.Root() / "sub dir" / "up.bin"), content);
-    EXPECT_EQ(mEvents, ExpectedEvents(static_cast<std::int64_t>(size)));
+    EXPECT_EQ(mEvents, ChunkEvents(static_cast<std::int64_t>(size)));
   }
 }
 
@@ -142,7 +131,7 @@ TEST_P(FtpTransferTest, ServerRefusalKeepsTheServersReplyAlone) {
 
 TEST_P(FtpTransferTest, UploadCutOffByTheServerFails) {
   Connect();
-  const std::string content = Bytes(400 * 1024);
+  const std::string content = PatternBytes(400 * 1024);
   WriteFile(mDir / "big.bin", content);
   EXPECT_FALSE(mFtp.FTPUploadFile(mDir / "big.bin", "cutoff.bin"));
   const std::string message = mFtp.GetLastErrorMessage();
@@ -174,7 +163,7 @@ TEST_P(FtpTransferTest, MissingLocalFileOfAnUploadPassesToTheCaller) {
 
 TEST_P(FtpTransferTest, OneCallTransfersMoveWholeFilesWithoutEvents) {
   Connect();
-  const std::string content = Bytes(30000);
+  const std::string content = PatternBytes(30000);
   WriteFile(mDir / "one.bin", content);
   EXPECT_TRUE(mFtp.SimpleFTPPutFile(mDir / "one.bin", "one.bin"));
   EXPECT_TRUE(mFtp.SimpleFTPGetFile(mDir / "back.bin", "one.bin"));
@@ -250,14 +239,6 @@ TEST_F(FtpConnectionTest, PortTextsThatAreNoSixteenBitNumberPassToTheCaller) {
     }
     EXPECT_EQ(ftp.GetLastErrorMessage(), "");
   }
-}
-
-TEST_F(FtpConnectionTest, AFreshObjectIsEmptyAndClosingItChangesNothing) {
-  FTP ftp;
-  EXPECT_EQ(ftp.GetLastErrorMessage(), "");
-  EXPECT_EQ(ftp.Directory()->Count(), 0u);
-  ftp.CloseConnection();
-  EXPECT_EQ(ftp.GetLastErrorMessage(), "");
 }
 
 TEST_F(FtpConnectionTest, ReconnectingAndPortWithBlanksWork) {
