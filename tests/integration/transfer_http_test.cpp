@@ -9,33 +9,22 @@
 
 #include "support/HttpServer.h"
 #include "support/TempDir.h"
+#include "support/TransferData.h"
 #include "transfer/FTP.h"
 
 namespace tandor {
 namespace {
 
+using test::ChunkEvents;
 using test::HttpFault;
 using test::HttpServer;
+using test::PatternBytes;
 using test::ReadFile;
 using test::TempDir;
+using test::TransferEvents;
 using test::WriteFile;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-using Events = std::vector<std::pair<std::int64_t, std::int64_t>>;
-
-std::string Bytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 13) & 0xFF);
-  return bytes;
-}
-
-Events ExpectedEvents(std::int64_t size) {
-  Events events;
-  for (std::int64_t count = 10240; count <= size; count += 10240) events.emplace_back(count, size);
-  events.emplace_back(size, size);
-  return events;
-}
 
 constexpr std::size_t FaultSize = 50000;
 
@@ -55,7 +44,7 @@ class HttpTransferTest : public ::testing::Test {
               }},
              Options()) {
     for (const char* name : {"nolength.bin", "early.bin", "stall.bin", "extra.bin"}) {
-      WriteFile(mDir / "www" / name, Bytes(FaultSize));
+      WriteFile(mDir / "www" / name, PatternBytes(FaultSize));
     }
     mFtp.Service(FTP::ServiceHttp);
     EXPECT_TRUE(mFtp.OpenConnection("127.0.0.1", "", "", mServer.PortText()));
@@ -69,7 +58,7 @@ class HttpTransferTest : public ::testing::Test {
 
   TempDir mDir;
   HttpServer mServer;
-  Events mEvents;
+  TransferEvents mEvents;
   int mPumps = 0;
   FTP mFtp;
 };
@@ -77,15 +66,15 @@ class HttpTransferTest : public ::testing::Test {
 TEST_F(HttpTransferTest, DownloadRaisesOneEventPerChunkAndALastOne) {
   for (std::size_t size : {5u, 10240u, 10241u, 3u * 10240u}) {
     SCOPED_TRACE(size);
-    const std::string content = Bytes(size);
+    const std::string content = PatternBytes(size);
     WriteFile(mDir / "www" / "dir name" / "file.bin", content);
-    WriteFile(mDir / "file.bin", Bytes(size + 777));
+    WriteFile(mDir / "file.bin", PatternBytes(size + 777));
     mEvents.clear();
     mPumps = 0;
     ASSERT_TRUE(mFtp.HTTPDownloadFile(mDir / "file.bin", " /dir name/file.bin "))
         << mFtp.GetLastErrorMessage();
     EXPECT_EQ(ReadFile(mDir / "file.bin"), content);
-    EXPECT_EQ(mEvents, ExpectedEvents(static_cast<std::int64_t>(size)));
+    EXPECT_EQ(mEvents, ChunkEvents(static_cast<std::int64_t>(size)));
     EXPECT_EQ(mPumps, static_cast<int>(size / 10240));
     EXPECT_EQ(mFtp.GetHTTPFileSize(), static_cast<std::int64_t>(size));
   }
