@@ -79,6 +79,15 @@ const FileVersionFields kAllStrings{
     "Harrowin Software",           "Sample client library", "2.05.1234", "SampleLib",
     "Copyright (C) 2004 Harrowin", "SampleLib.dll",         "Sample",    "2.5 beta"};
 
+const FileVersionFields kOwnVersion{"Harrowin",
+                                    "Tandor 자동 업데이트",
+                                    "1.00.0210",
+                                    "Tandor",
+                                    "Copyright (C) Harrowin",
+                                    "Tandor",
+                                    "Tandor",
+                                    "1.00.0210"};
+
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, FileVersionFilesTest,
     ::testing::Values(
@@ -101,30 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
         // page has no copyright sign, which reads as "?".
         FileCase{"korean.exe", 949, KoreanFields(127, "저작권 ? 하로윈"), "1.0.0.5", "041204B0"},
         // The updater's own resource, from ELF objects of both classes and byte orders.
-        FileCase{"own_version64.o",
-                 65001,
-                 {"Harrowin", "Tandor 자동 업데이트", "1.00.0210", "Tandor",
-                  "Copyright (C) Harrowin", "Tandor", "Tandor", "1.00.0210"},
-                 "1.0.0.210",
-                 "041204B0"},
-        FileCase{"own_version32.o",
-                 65001,
-                 {"Harrowin", "Tandor 자동 업데이트", "1.00.0210", "Tandor",
-                  "Copyright (C) Harrowin", "Tandor", "Tandor", "1.00.0210"},
-                 "1.0.0.210",
-                 "041204B0"},
-        FileCase{"own_version64be.o",
-                 65001,
-                 {"Harrowin", "Tandor 자동 업데이트", "1.00.0210", "Tandor",
-                  "Copyright (C) Harrowin", "Tandor", "Tandor", "1.00.0210"},
-                 "1.0.0.210",
-                 "041204B0"},
-        FileCase{"own_version32be.o",
-                 65001,
-                 {"Harrowin", "Tandor 자동 업데이트", "1.00.0210", "Tandor",
-                  "Copyright (C) Harrowin", "Tandor", "Tandor", "1.00.0210"},
-                 "1.0.0.210",
-                 "041204B0"}));
+        FileCase{"own_version64.o", 65001, kOwnVersion, "1.0.0.210", "041204B0"},
+        FileCase{"own_version32.o", 65001, kOwnVersion, "1.0.0.210", "041204B0"},
+        FileCase{"own_version64be.o", 65001, kOwnVersion, "1.0.0.210", "041204B0"},
+        FileCase{"own_version32be.o", 65001, kOwnVersion, "1.0.0.210", "041204B0"}));
 
 TEST(FileVersionTest, ProductVersionComesFromTheFixedFileInfo) {
   std::string bytes = test::ReadFile(Fixture("all_strings.exe"));
