@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "util/TextCase.h"
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "sync/UpdatePass.h"
@@ -13,6 +12,7 @@
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
 #include "util/PathMacros.h"
+#include "util/TextCase.h"
 
 namespace tandor {
 
@@ -58,6 +58,7 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 
 bool UpdatePass::DownloadEntry(FileEntry& entry) {
   UpdateWindow& window = *mEnv.Window;
+  mLastTransferFailed = false;
   window.AddLine(entry.Filename + " 파일 다운로드 중");
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
     window.ShowMessage("Tandor",
@@ -87,6 +88,7 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
       window.AddLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
       mErrLog.WriteLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
     } else if (transferred) {
+      mLastTransferFailed = true;
       Report("Error:" + TransferError(before, remote) + " (" + entry.Filename + ")");
       mStatus = pass_status::EntryFailed;
     }
@@ -105,6 +107,7 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     Report("Error:" + std::string(error.what()) + " (" + entry.Filename + ")");
   }
   entry.Failed = true;
+  mLastTransferFailed = true;
   mStatus = pass_status::EntryFailed;
   return false;
 }

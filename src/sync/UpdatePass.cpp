@@ -215,7 +215,9 @@ void UpdatePass::Sync() {
   for (FileEntry& entry : table.Entries) {
     if (entry.Download) InstallEntry(entry);
     record.Write(entry);
-    if (entry.Download && IsUpdaterItself(entry)) {
+    // Only a new updater that really arrived takes over: handing over to the old one would
+    // start the same failing pass again, for ever.
+    if (entry.Download && !mLastTransferFailed && IsUpdaterItself(entry)) {
       // The new launcher must not see this working copy still running: it takes this process's
       // place instead of starting beside it.
       record.Flush();

@@ -105,6 +105,8 @@ class UpdatePass {
   PassLog mErrLog;
   InstallationRecord* mRecord = nullptr;
   int mStatus = pass_status::Completed;
+  // The last entry's new file did not arrive (its transfer or its step failed).
+  bool mLastTransferFailed = false;
 };
 
 }  // namespace tandor
