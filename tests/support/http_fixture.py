@@ -80,11 +80,15 @@ def make_handler(root, rules, log_path, log_lock):
                 if rule == "extra":
                     self.wfile.write(source.read() + b"x" * 100)
                     return
-                while True:
-                    block = source.read(1 << 20)
+                # Exactly the announced bytes: a test may rewrite the file as soon as the client
+                # has them, and reading on to the end would then send the new content as well.
+                left = size
+                while left > 0:
+                    block = source.read(min(left, 1 << 20))
                     if not block:
                         break
                     self.wfile.write(block)
+                    left -= len(block)
 
     return Handler
 
