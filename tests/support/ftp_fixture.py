@@ -11,9 +11,9 @@ import argparse
 import errno
 import logging
 import os
-import random
 import sys
 
+from fixture_ports import listen_below_32768
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
@@ -44,17 +44,6 @@ class FixtureFS(AbstractedFS):
         if "w" in mode and os.path.basename(filename).startswith(CUTOFF_PREFIX):
             return CutOffFile(opened)
         return opened
-
-
-def listen_below_32768(create):
-    """The updater reads ports as 16-bit signed numbers, so the fixture listens on a free port
-    below 32768 rather than on one the system picks."""
-    for _ in range(500):
-        try:
-            return create(random.randint(20000, 32767))
-        except OSError:
-            continue
-    raise SystemExit("no free port below 32768")
 
 
 def main():

@@ -14,9 +14,10 @@ Every request (request line and headers) is appended to the log file given with 
 
 import argparse
 import os
-import random
 import socket
 import sys
+
+from fixture_ports import listen_below_32768
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -91,17 +92,6 @@ def make_handler(root, rules, log_path, log_lock):
                     left -= len(block)
 
     return Handler
-
-
-def listen_below_32768(create):
-    """The updater reads ports as 16-bit signed numbers, so the fixture listens on a free port
-    below 32768 rather than on one the system picks."""
-    for _ in range(500):
-        try:
-            return create(random.randint(20000, 32767))
-        except OSError:
-            continue
-    raise SystemExit("no free port below 32768")
 
 
 def main():
