@@ -6,12 +6,12 @@
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
-#include "util/TextCase.h"
 #include "platform/FileIo.h"
 #include "platform/MappedFile.h"
 #include "platform/Prefix.h"
 #include "sync/VersionOrder.h"
 #include "util/NormalizeVersion.h"
+#include "util/TextCase.h"
 #include "util/VersionResource.h"
 
 namespace tandor {
