@@ -198,8 +198,9 @@ void UpdatePass::Sync() {
 
   ManifestReader reader(*mEnv.Ini, Native(localManifest), *mEnv.Settings, mEnv.AppFolder);
   const FilesSettings files = reader.ReadFilesSettings();
-  InstallationRecord record(*mEnv.Ini, Native(productFolder + "\\Version.ini"));
-  mRecord = &record;
+  mRecord =
+      std::make_unique<InstallationRecord>(*mEnv.Ini, Native(productFolder + "\\Version.ini"));
+  InstallationRecord& record = *mRecord;
   EntryRules rules(*mEnv.Machine, mEnv.Machine->AnsiCodePage(), record,
                    mEnv.Settings->DataAccessVersion, mEnv.Allow);
   EntryTable table = BuildEntryTable(reader, rules);

@@ -103,7 +103,7 @@ class UpdatePass {
   std::unique_ptr<FTP> mFTP;
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
-  InstallationRecord* mRecord = nullptr;
+  std::unique_ptr<InstallationRecord> mRecord;
   int mStatus = pass_status::Completed;
   // The last entry's new file did not arrive (its transfer or its step failed).
   bool mLastTransferFailed = false;
