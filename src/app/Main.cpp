@@ -33,7 +33,6 @@ int Main(int argc, char** argv) {
   const ClientSettings settings = LoadSettings(prefix, ini, appFolder, role == Role::WorkingCopy);
 
   Startup startup;
-  startup.Argc = argc;
   startup.Argv = argv;
   startup.ArgumentText = argumentText;
   startup.AppFolder = appFolder;

@@ -11,8 +11,7 @@
 namespace tandor {
 
 struct Startup {
-  int Argc = 0;
-  char** Argv = nullptr;
+  char** Argv = nullptr;  // the program name for Qt
   std::string ArgumentText;
   std::string AppFolder;  // as the program shows it: Windows form inside the prefix
   std::string BaseName;

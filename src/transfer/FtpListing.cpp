@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "transfer/DirItem.h"
+#include "util/TextCase.h"
 
 namespace tandor {
 
@@ -235,28 +236,7 @@ std::vector<ListedEntry> ParseListing(std::string_view text, bool machineListing
 }
 
 bool MatchesNamePattern(std::string_view name, std::string_view pattern) {
-  auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  // Iterative wildcard match with one backtrack point for the last '*'.
-  std::size_t n = 0, p = 0, starAt = std::string_view::npos, resumeAt = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starAt = p++;
-      resumeAt = n;
-    } else if (starAt != std::string_view::npos) {
-      p = starAt + 1;
-      n = ++resumeAt;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+  return MatchesWildcard(name, pattern, true);
 }
 
 double LocalDateFromUnixTime(std::int64_t utcSeconds) {

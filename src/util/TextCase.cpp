@@ -27,7 +27,7 @@ std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::
   return std::string_view::npos;
 }
 
-bool MatchesWildcard(std::string_view text, std::string_view pattern) {
+bool MatchesWildcard(std::string_view text, std::string_view pattern, bool anyOne) {
   // Greedy matching with backtracking to the last '*': linear in practice, and never
   // exponential since only the most recent star is ever retried.
   std::size_t t = 0, p = 0;
@@ -36,7 +36,8 @@ bool MatchesWildcard(std::string_view text, std::string_view pattern) {
     if (p < pattern.size() && pattern[p] == '*') {
       starP = p++;
       starT = t;
-    } else if (p < pattern.size() && Fold(pattern[p]) == Fold(text[t])) {
+    } else if (p < pattern.size() &&
+               ((anyOne && pattern[p] == '?') || Fold(pattern[p]) == Fold(text[t]))) {
       ++p;
       ++t;
     } else if (starP != std::string_view::npos) {

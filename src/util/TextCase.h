@@ -14,6 +14,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 
 // True when `text` matches `pattern`, in which '*' stands for any run of characters.
-bool MatchesWildcard(std::string_view text, std::string_view pattern);
+// With `anyOne` set, '?' stands for any one character as well (server file-name patterns).
+bool MatchesWildcard(std::string_view text, std::string_view pattern, bool anyOne = false);
 
 }  // namespace tandor

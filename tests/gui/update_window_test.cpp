@@ -202,7 +202,9 @@ TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgramOnce) {
     exit.Trigger(*window);
     ASSERT_EQ(visibleAtEnds.size(), 1u);
     // Closing through the title bar hides the window before the program ends.
-    if (exit.Name == std::string_view("close box")) EXPECT_FALSE(visibleAtEnds[0]);
+    if (exit.Name == std::string_view("close box")) {
+      EXPECT_FALSE(visibleAtEnds[0]);
+    }
   }
 }
 
