@@ -4,9 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/Error.h"
 
@@ -69,10 +75,74 @@ std::optional<std::string> ReadWholeFile(const fs::path& file) {
   return bytes;
 }
 
+namespace {
+
+// The temporary names this process handed out that may still exist on disk.
+struct OwnTemporaries {
+  std::mutex Lock;
+  std::vector<fs::path> Paths;
+};
+
+OwnTemporaries& Temporaries() {
+  static OwnTemporaries temporaries;
+  return temporaries;
+}
+
+bool Exists(const fs::path& file) {
+  struct stat info {};
+  return ::lstat(file.c_str(), &info) == 0;
+}
+
+}  // namespace
+
 fs::path TemporarySibling(const fs::path& file) {
   static std::atomic<unsigned> counter{0};
-  return fs::path(file.string() + ".tmp" + std::to_string(::getpid()) + "." +
-                  std::to_string(counter++));
+  fs::path temp(file.string() + ".tmp" + std::to_string(::getpid()) + "." +
+                std::to_string(counter++));
+  OwnTemporaries& own = Temporaries();
+  std::lock_guard<std::mutex> hold(own.Lock);
+  // Names already renamed or removed are forgotten now and then, so the list stays short.
+  if (own.Paths.size() >= 64)
+    std::erase_if(own.Paths, [](const fs::path& p) { return !Exists(p); });
+  own.Paths.push_back(temp);
+  return temp;
+}
+
+void RemoveOwnTemporaries() {
+  OwnTemporaries& own = Temporaries();
+  std::lock_guard<std::mutex> hold(own.Lock);
+  for (const fs::path& path : own.Paths) ::unlink(path.c_str());
+  own.Paths.clear();
+}
+
+std::optional<int> TemporaryOwner(std::string_view fileName) {
+  const std::size_t tmp = fileName.rfind(".tmp");
+  if (tmp == std::string_view::npos || tmp == 0) return std::nullopt;
+  std::string_view rest = fileName.substr(tmp + 4);
+  const std::size_t dot = rest.find('.');
+  if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size()) return std::nullopt;
+  auto digits = [](std::string_view text) {
+    return text.size() <= 10 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(rest.substr(0, dot)) || !digits(rest.substr(dot + 1))) return std::nullopt;
+  const long pid = std::stol(std::string(rest.substr(0, dot)));
+  if (pid <= 0 || pid > std::numeric_limits<int>::max()) return std::nullopt;
+  return static_cast<int>(pid);
+}
+
+int RemoveStaleTemporaries(const fs::path& folder) {
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::optional<int> owner = TemporaryOwner(it->path().filename().native());
+    if (!owner) continue;
+    // A name of this very process can only be left over from an earlier one with the same id:
+    // this pass has not made any in this folder yet.
+    const bool gone = *owner == ::getpid() || (::kill(*owner, 0) != 0 && errno == ESRCH);
+    if (gone && ::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {
@@ -102,7 +172,7 @@ void CopyFileInPlace(const fs::path& from, const fs::path& to) {
   Descriptor fd(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
   if (fd.Get() < 0) {
     int error = errno;
-    throw RuntimeError(ErrorNumberFromErrno(error), "Permission denied: " + to.string());
+    throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error) + (": " + to.string()));
   }
   if (!WriteAll(fd.Get(), *bytes) || ::fchmod(fd.Get(), 0755) != 0 || !fd.Close()) {
     int error = errno;

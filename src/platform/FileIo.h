@@ -22,7 +22,20 @@ bool WriteFileAtomically(const std::filesystem::path& file, std::string_view byt
 // use or not writable, 53 when the source is missing).
 void CopyFileInPlace(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// A temporary name beside `file` that no other writer in this or another process uses.
+// A temporary name beside `file` that no other writer in this or another process uses:
+// `file` + ".tmp" + process id + "." + counter. The name is remembered until the program ends,
+// so that RemoveOwnTemporaries can take away whatever is still there.
 std::filesystem::path TemporarySibling(const std::filesystem::path& file);
+
+// Removes every temporary file this process named and has not renamed or removed itself: for a
+// program that ends at once, in the middle of a transfer or an extraction.
+void RemoveOwnTemporaries();
+
+// The process id in a name that TemporarySibling made, or nothing for any other name.
+std::optional<int> TemporaryOwner(std::string_view fileName);
+
+// Removes the temporary files in `folder` (not below it) whose process no longer runs, as a
+// program killed in the middle of a transfer leaves them. Returns how many went.
+int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 }  // namespace tandor

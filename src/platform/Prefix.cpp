@@ -94,22 +94,51 @@ fs::path Prefix::ToNative(std::string_view path) const {
     std::string native(path);
     for (char& c : native)
       if (c == '\\') c = '/';
-    return fs::path(native);
+    return fs::path(native).lexically_normal();
   }
-  std::string rest;
-  fs::path base;
+  char drive = 0;
+  std::string_view rest = path;
   if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {
-    base = mRoot / (std::string("drive_") +
-                    static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))));
-    rest = std::string(path.substr(2));
-    while (!rest.empty() && (rest.front() == '\\' || rest.front() == '/')) rest.erase(0, 1);
-  } else {
-    rest = std::string(path);
+    drive = path[0];
+    rest = path.substr(2);
+  } else if (!path.empty() && path.front() == '\\') {
+    drive = 'c';  // rooted without a drive: the system drive
   }
-  for (char& c : rest)
-    if (c == '\\') c = '/';
-  if (base.empty()) return fs::path(rest);
-  return rest.empty() ? base : base / rest;
+  if (drive == 0) {
+    std::string relative(path);
+    for (char& c : relative)
+      if (c == '\\') c = '/';
+    return fs::path(relative);
+  }
+  // As Windows resolves a path: "." stays, ".." goes one folder up but never above the
+  // drive's root, and '/' separates as '\\' does.
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (start <= rest.size()) {
+    std::size_t stop = rest.find_first_of("\\/", start);
+    if (stop == std::string_view::npos) stop = rest.size();
+    std::string_view part = rest.substr(start, stop - start);
+    start = stop + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  fs::path native = mRoot / (std::string("drive_") +
+                             static_cast<char>(std::tolower(static_cast<unsigned char>(drive))));
+  for (std::string_view part : parts) native /= part;
+  return native;
+}
+
+bool Prefix::HoldsPath(const fs::path& native) const {
+  if (!native.is_absolute()) return false;
+  const fs::path normal = native.lexically_normal();
+  const fs::path relative = normal.lexically_relative(mRoot.lexically_normal());
+  if (relative.empty() || *relative.begin() == "..") return false;
+  const std::string drive = relative.begin()->string();
+  return drive.size() == 7 && drive.rfind("drive_", 0) == 0 && IsDriveLetter(drive[6]);
 }
 
 std::string Prefix::ToWindows(const fs::path& native) const {

@@ -30,8 +30,12 @@ class Prefix {
   std::string WindowsFolder() const { return "C:\\Windows"; }
   std::string SystemFolder() const { return "C:\\Windows\\System32"; }
 
-  // X:\a\b -> <root>/drive_x/a/b; a native absolute path stays as it is; elsewhere '\' -> '/'.
+  // X:\a\b -> <root>/drive_x/a/b, resolved as Windows does: a rooted path without a drive is
+  // on C:, ".." never climbs above a drive's root. A native absolute path stays where it is
+  // (normalised); any other path is relative, with '\' -> '/'.
   std::filesystem::path ToNative(std::string_view path) const;
+  // True when the native path lies inside one of the prefix's drives.
+  bool HoldsPath(const std::filesystem::path& native) const;
   // A native path inside a drive of the prefix in Windows form (X:\a\b), any other path as it is.
   std::string ToWindows(const std::filesystem::path& native) const;
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -91,14 +92,32 @@ bool IsAllDigits(const char* text) {
 
 }  // namespace
 
-std::vector<ProcessId> ListProcessIds() {
+namespace {
+
+std::vector<ProcessId> ListIds(bool ownOnly) {
   std::vector<ProcessId> ids;
   DirHandle proc(opendir("/proc"));
   if (!proc) return ids;
+  const uid_t me = ::geteuid();
   while (dirent* entry = readdir(proc.get())) {
-    if (IsAllDigits(entry->d_name)) ids.push_back(std::stoi(entry->d_name));
+    if (!IsAllDigits(entry->d_name)) continue;
+    struct stat info {};
+    if (ownOnly &&
+        (::fstatat(dirfd(proc.get()), entry->d_name, &info, 0) != 0 || info.st_uid != me))
+      continue;
+    ids.push_back(std::stoi(entry->d_name));
   }
   return ids;
+}
+
+}  // namespace
+
+std::vector<ProcessId> ListProcessIds() {
+  return ListIds(false);
+}
+
+std::vector<ProcessId> ListOwnProcessIds() {
+  return ListIds(true);
 }
 
 std::string ProcessImageNameFrom(const std::optional<std::string>& exeTarget,

@@ -13,6 +13,8 @@ using ProcessId = int;
 // The ids of all processes now running, in the order /proc lists them. Empty when /proc cannot
 // be read.
 std::vector<ProcessId> ListProcessIds();
+// The same, only those that run as this process's user: another user's programs are theirs.
+std::vector<ProcessId> ListOwnProcessIds();
 
 // The bare file name of the process's executable. Empty when the process is gone, has already
 // ended (a zombie waiting for its parent) or has no executable (a kernel thread), so an ended

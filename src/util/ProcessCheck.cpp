@@ -9,7 +9,7 @@ namespace tandor {
 
 bool IsProcessRunning(std::string_view name) {
   if (name.empty()) return false;
-  for (ProcessId pid : ListProcessIds()) {
+  for (ProcessId pid : ListOwnProcessIds()) {
     if (EqualsIgnoreCase(ProcessImageName(pid), name)) return true;
   }
   return false;

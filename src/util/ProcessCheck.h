@@ -5,8 +5,8 @@
 
 namespace tandor {
 
-// True when a running process's executable file name equals `name` without regard to case:
-// whole names only, no folder, no wildcards. Any failure answers false.
+// True when a running process of this user has an executable file name equal to `name` without
+// regard to case: whole names only, no folder, no wildcards. Any failure answers false.
 bool IsProcessRunning(std::string_view name);
 
 }  // namespace tandor

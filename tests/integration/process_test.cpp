@@ -17,6 +17,7 @@
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "platform/Process.h"
+#include "platform/ProcessList.h"
 #include "settings/ClientSettings.h"
 #include "support/TempDir.h"
 #include "util/ProcessCheck.h"
@@ -136,6 +137,25 @@ TEST_F(ProcessTest, FindsARunningProgramByItsWholeFileNameWithoutCase) {
       {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsProcessRunning(c.name), c.running) << c.name;
+
+  // Another user's program of the same name is theirs: it never holds up this user's updater.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
+  fs::permissions(mTemp.Path(),
+                  fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(mTemp / "bin", fs::perms::owner_all | fs::perms::others_exec);
+  const fs::path other = CopyOf("/bin/sleep", "TandorOtherUser");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0)
+      ::execl(other.c_str(), other.c_str(), "30", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  Child otherChild(pid);
+  bool seen = false;  // the process is there, under its name, before the check is trusted
+  for (int i = 0; i < 500 && !seen; ++i, std::this_thread::sleep_for(10ms))
+    seen = ProcessImageName(pid) == "TandorOtherUser";
+  ASSERT_TRUE(seen);
+  EXPECT_FALSE(IsProcessRunning("TandorOtherUser"));
 }
 
 TEST_F(ProcessTest, AnEndedProgramNoLongerRunsAndItsExitCodeIsRead) {

@@ -25,8 +25,24 @@ TEST(Prefix, PathConversionTable) {
       {"/opt/app\\Tandor.ini", "/opt/app/Tandor.ini"},
       {"relative\\file.txt", "relative/file.txt"},
       {"", ""},
+      // Resolved as Windows resolves them: nothing climbs out of a drive.
+      {"\\Sample\\x", "/p/drive_c/Sample/x"},
+      {"\\x", "/p/drive_c/x"},
+      {"C:\\..\\..\\x", "/p/drive_c/x"},
+      {"C:\\Sample\\../../../etc/passwd", "/p/drive_c/etc/passwd"},
+      {"D:\\a\\.\\b\\..\\c", "/p/drive_d/a/c"},
+      {"/opt/app/../../etc/x", "/etc/x"},
   };
   for (const Case& c : toNative) EXPECT_EQ(prefix.ToNative(c.windows), c.native) << c.windows;
+
+  struct Inside {
+    const char* native;
+    bool held;
+  } inside[] = {{"/p/drive_c/Sample/x", true},   {"/p/drive_z", true},
+                {"/p/drive_c/../../etc", false}, {"/p/registry.ini", false},
+                {"/p/drive_cc/x", false},        {"/etc/passwd", false},
+                {"relative/x", false},           {"/pp/drive_c/x", false}};
+  for (const Inside& c : inside) EXPECT_EQ(prefix.HoldsPath(c.native), c.held) << c.native;
 
   struct Back {
     const char* native;
