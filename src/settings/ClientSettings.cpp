@@ -1,6 +1,7 @@
 #include "settings/ClientSettings.h"
 
 #include <optional>
+#include <utility>
 
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
@@ -81,6 +82,15 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
       WriteIniString(ini, prefix, kSection, key, "", file);
   }
   return s;
+}
+
+void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& folder,
+                      const ClientSettings& settings) {
+  const std::string file = SettingsFile(folder);
+  const std::pair<const char*, const std::string*> keys[] = {
+      {"Method", &settings.Method}, {"Address", &settings.Address},   {"Port", &settings.Port},
+      {"User", &settings.User},     {"Password", &settings.Password}, {"Root", &settings.Root}};
+  for (const auto& [key, value] : keys) WriteIniString(ini, prefix, kSection, key, *value, file);
 }
 
 }  // namespace tandor

@@ -30,6 +30,11 @@ struct ClientSettings {
 ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::string& appFolder,
                             bool consume);
 
+// Writes the connection settings into `Tandor.ini` in `folder`, for the updater that takes over
+// from a pass that consumed them.
+void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& folder,
+                      const ClientSettings& settings);
+
 // Reads and writes through the store with paths in the program's Windows form.
 std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
                           const std::string& key, const std::string& file);

@@ -182,6 +182,8 @@ std::string_view ValueOf(std::string_view line) {
   return value;
 }
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -233,7 +235,11 @@ IniStore::Entry* IniStore::Load(const fs::path& file) {
     std::string_view end = stop == std::string_view::npos ? "" : LineEndAt(all, stop);
     start = stop == std::string_view::npos ? all.size() : stop + end.size();
 
-    std::string_view trimmed = Trim(text);
+    std::string_view parsed = text;
+    // A byte-order mark before the first line is no part of it; the line keeps it on disk.
+    if (text.data() == all.data() && parsed.starts_with(kUtf8Bom))
+      parsed.remove_prefix(kUtf8Bom.size());
+    std::string_view trimmed = Trim(parsed);
     if (!trimmed.empty() && trimmed.front() == '[') {
       Section& section = entry.sections.emplace_back();
       section.lines.push_back(Line{text, end});
@@ -259,6 +265,12 @@ std::string IniStore::Read(std::string_view section, std::string_view key, const
   std::string_view value = ValueOf(where.lines[*line].text);
   value = value.substr(0, mCodePage.CutPoint(value, kValueLimit));
   return mCodePage.ToUtf8(value);
+}
+
+bool IniStore::HasSection(std::string_view section, const fs::path& file) {
+  Entry* entry = Load(file);
+  Names names(mCodePage);
+  return entry->index.contains(names.Fold(mCodePage.FromUtf8(Trim(section))));
 }
 
 void IniStore::Write(std::string_view section, std::string_view key, std::string_view value,

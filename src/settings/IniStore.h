@@ -34,6 +34,8 @@ class IniStore {
   // encoding. Empty when the file, section or key is missing or anything fails.
   std::string Read(std::string_view section, std::string_view key,
                    const std::filesystem::path& file);
+  // True when `file` has a section of that name.
+  bool HasSection(std::string_view section, const std::filesystem::path& file);
   // Stores `value`, creating file, section and key as needed. Failures are ignored.
   void Write(std::string_view section, std::string_view key, std::string_view value,
              const std::filesystem::path& file);

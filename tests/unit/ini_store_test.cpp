@@ -60,6 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"nul_in_other_line", std::string("[S]\r\n\0\0\r\nk=v\r\n", 13), "S", "k", "v"},
         ReadCase{"key_with_blank", "[File1]\r\nServer Path=/x\r\n", "File1", "server path", "/x"},
         ReadCase{"empty_file", "", "S", "k", ""},
+        ReadCase{"byte_order_mark", "\xEF\xBB\xBF[Files]\r\nExecute=2\r\n", "Files", "Execute",
+                 "2"},
         ReadCase{"value_cut_at_1023", "[S]\r\nk=" + std::string(2000, 'x') + "\r\n", "S", "k",
                  std::string(1023, 'x')},
         ReadCase{"utf8_not_split", "[S]\r\nk=" + std::string(1022, 'x') + "\xEA\xB0\x80\r\n", "S",

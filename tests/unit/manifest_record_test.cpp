@@ -66,6 +66,14 @@ TEST_F(RecordTest, EntriesWithTheSameKeyShareOneSection) {
             "Product Version=P2.0\r\n");
 }
 
+TEST_F(RecordTest, KeyHoldingABracketReadsBack) {
+  Pass({Entry("lib[x]86.dll", "3.0")});
+  IniStore ini{CodePage()};
+  InstallationRecord record(ini, mFile);
+  EXPECT_EQ(record.FileVersion("lib[x]86.dll"), "3.0");
+  EXPECT_EQ(record.ProductVersion("lib[x]86.dll"), "P3.0");
+}
+
 TEST_F(RecordTest, AnUnchangedPassWritesNothing) {
   std::vector<FileEntry> entries;
   for (int n = 0; n < 500; ++n) entries.push_back(Entry("f" + std::to_string(n), "1.0"));
