@@ -89,12 +89,13 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
       mErrLog.WriteLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
     } else if (transferred) {
       mLastTransferFailed = true;
-      Report("Error:" + TransferError(before, remote) + " (" + entry.Filename + ")");
-      mStatus = pass_status::EntryFailed;
+      FailEntry(TransferError(before, remote), entry.Filename);
     }
     window.SelectLastLine();
 
-    if (entry.Extract == "1") {
+    // An archive that did not arrive is not extracted: the old one would only put back what is
+    // already there.
+    if (entry.Extract == "1" && !mLastTransferFailed) {
       window.AddLine(entry.Filename + " 파일 압축을 푸는 중");
       if (!ExtractEntry(entry, entry.ExtractTo))
         throw RuntimeError(err::PathFileAccess, entry.Filename + "의 압축풀기 실패");
@@ -102,13 +103,12 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     }
     return true;
   } catch (const RuntimeError& error) {
-    Report("Error:" + error.Description() + " (" + entry.Filename + ")");
+    FailEntry(error.Description(), entry.Filename);
   } catch (const std::exception& error) {
-    Report("Error:" + std::string(error.what()) + " (" + entry.Filename + ")");
+    FailEntry(error.what(), entry.Filename);
   }
   entry.Failed = true;
   mLastTransferFailed = true;
-  mStatus = pass_status::EntryFailed;
   return false;
 }
 

@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
+#include <vector>
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
 #include "platform/Error.h"
 #include "platform/Executable.h"
+#include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
 #include "transfer/FTP.h"
@@ -49,6 +52,11 @@ void MakeRunnable(const fs::path& file) {
   mode_t mode = info.st_mode & 07777;
   mode |= (mode & 0444) >> 2;  // execute wherever read is allowed
   if (mode != (info.st_mode & 07777)) ::chmod(file.c_str(), mode);
+}
+
+// The transfer methods a pass can use.
+bool IsKnownMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "HTTP");
 }
 
 WindowStyle StyleFromExecute(const std::string& execute) {
@@ -105,6 +113,8 @@ std::string UpdatePass::RemoteManifest(const std::string& manifestName) const {
 }
 
 void UpdatePass::EndNow(int status) {
+  // A transfer or an extraction cut short leaves nothing behind.
+  RemoveOwnTemporaries();
   if (mRecord) mRecord->Flush();
   mEnv.Ini->Flush();
   mErrLog.Close();
@@ -115,6 +125,42 @@ void UpdatePass::EndNow(int status) {
 void UpdatePass::Report(const std::string& line) {
   mEnv.Window->AddLine(line);
   mErrLog.WriteLine(line);
+}
+
+void UpdatePass::FailEntry(const std::string& description, const std::string& filename) {
+  Report("Error:" + description + " (" + filename + ")");
+  mStatus = pass_status::EntryFailed;
+  mEntryFailed = true;
+}
+
+bool UpdatePass::IsWritablePlace(const fs::path& native) const {
+  if (mEnv.Machine->HoldsPath(native)) return true;
+  if (!native.is_absolute()) return false;
+  const fs::path relative =
+      native.lexically_normal().lexically_relative(Native(mEnv.AppFolder).lexically_normal());
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+bool UpdatePass::TargetsAllowed(const FileEntry& entry) {
+  std::vector<std::string> targets = {entry.LocalPath + "\\" + entry.Filename,
+                                      entry.LocalPath + "\\" + entry.Realname};
+  if (entry.Extract == "1" && !entry.ExtractTo.empty()) targets.push_back(entry.ExtractTo);
+  for (const std::string& target : targets) {
+    if (IsWritablePlace(Native(target))) continue;
+    FailEntry(target + " 은(는) 설치할 수 있는 폴더 밖에 있어 설치하지 않습니다.", entry.Filename);
+    return false;
+  }
+  return true;
+}
+
+void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
+  std::set<fs::path> folders = {Native(ProductFolder()), Native(mEnv.AppFolder)};
+  for (const FileEntry& entry : table.Entries) {
+    folders.insert(Native(entry.LocalPath));
+    if (entry.Extract == "1" && !entry.ExtractTo.empty()) folders.insert(Native(entry.ExtractTo));
+  }
+  for (const fs::path& folder : folders)
+    if (IsWritablePlace(folder)) tandor::RemoveStaleTemporaries(folder);
 }
 
 void UpdatePass::WaitForLauncher() {
@@ -141,16 +187,21 @@ bool UpdatePass::Connect() {
   if (EqualsIgnoreCase(s.Method, "HTTP")) mFTP->Service(FTP::ServiceHttp);
   mEnv.Window->SetCaption(Caption());
   mEnv.Window->AddLine("Upgrade " + mEnv.ArgumentText + " by " + s.Method);
+  const bool known = IsKnownMethod(s.Method);
   bool connected = false;
   try {
-    connected = mFTP->OpenConnection(s.Address, s.User, s.Password, s.Port);
+    connected = known && mFTP->OpenConnection(s.Address, s.User, s.Password, s.Port);
   } catch (const RuntimeError&) {
     connected = false;  // a port that is no number cannot connect either
   }
   if (connected) return true;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
-  Report(LowerAscii(s.Method) + "://" + s.Address + "에 연결 중 에러가 발생하였습니다.");
+  if (known)
+    Report(LowerAscii(s.Method) + "://" + s.Address + "에 연결 중 에러가 발생하였습니다.");
+  else
+    Report("Error:Tandor.ini의 Method=" + s.Method +
+           " 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 사용하십시오.");
   mEnv.Window->SetBusyPointer(false);
   mStatus = pass_status::NoServer;
   return false;
@@ -176,8 +227,22 @@ bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remo
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
-  mEnv.Window->ShowMessage("", TransferError(before, remote), MessageIcon::None,
-                           MessageButtons::Ok);
+  const std::string text = TransferError(before, remote);
+  mErrLog.WriteLine("Error:" + text);
+  mEnv.Window->ShowMessage("", text, MessageIcon::None, MessageButtons::Ok);
+  return false;
+}
+
+bool UpdatePass::ManifestLooksValid(const fs::path& manifest, const std::string& remote) {
+  if (mEnv.Ini->HasSection("Files", manifest) || mEnv.Ini->HasSection("File1", manifest))
+    return true;
+  mStatus = pass_status::NoServer;
+  mEnv.Window->Show();
+  mEnv.Window->ProcessPendingMessages();
+  const std::string text =
+      remote + " 은(는) 업데이트 목록이 아닙니다: [Files]도 [File1]도 없습니다.";
+  Report("Error:" + text);
+  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
   return false;
 }
 
@@ -193,8 +258,15 @@ void UpdatePass::Sync() {
   std::error_code ec;
   fs::create_directory(Native(productFolder), ec);
   if (fs::exists(Native(localManifest), ec)) fs::remove(Native(localManifest), ec);
-  DownloadManifest(Native(localManifest), RemoteManifest(manifestName));
+  const std::string remoteManifest = RemoteManifest(manifestName);
   mEnv.Ini->Forget(Native(localManifest));
+  if (!DownloadManifest(Native(localManifest), remoteManifest) ||
+      !ManifestLooksValid(Native(localManifest), remoteManifest)) {
+    mFTP->CloseConnection();
+    mErrLog.Close();
+    mEnv.Window->Hide();
+    EndNow(mStatus);
+  }
 
   ManifestReader reader(*mEnv.Ini, Native(localManifest), *mEnv.Settings, mEnv.AppFolder);
   const FilesSettings files = reader.ReadFilesSettings();
@@ -204,6 +276,7 @@ void UpdatePass::Sync() {
   EntryRules rules(*mEnv.Machine, mEnv.Machine->AnsiCodePage(), record,
                    mEnv.Settings->DataAccessVersion, mEnv.Allow);
   EntryTable table = BuildEntryTable(reader, rules);
+  RemoveStaleTemporaries(table);
 
   if (table.DownloadCount > 0) {
     mEnv.Window->Centre();
@@ -214,11 +287,16 @@ void UpdatePass::Sync() {
   }
 
   for (FileEntry& entry : table.Entries) {
+    mEntryFailed = false;
     if (entry.Download) InstallEntry(entry);
-    record.Write(entry);
+    // A failed entry keeps what the record said before, so that the next pass tries it again.
+    if (!mEntryFailed) record.Write(entry);
     // Only a new updater that really arrived takes over: handing over to the old one would
     // start the same failing pass again, for ever.
-    if (entry.Download && !mLastTransferFailed && IsUpdaterItself(entry)) {
+    if (entry.Download && !mEntryFailed && IsUpdaterItself(entry)) {
+      // The new launcher reads its settings from the file this pass emptied: it gets the ones
+      // this pass used, so that its fresh pass talks to the same server.
+      HandOverSettings(*mEnv.Machine, *mEnv.Ini, entry.LocalPath, *mEnv.Settings);
       // The new launcher must not see this working copy still running: it takes this process's
       // place instead of starting beside it.
       record.Flush();
@@ -232,8 +310,7 @@ void UpdatePass::Sync() {
         // The new updater never arrived (or cannot run): nobody takes over, so this pass goes
         // on to its end and says why instead of dying on the exception.
         mErrLog.Reopen();
-        Report("Error:" + error.Description() + " (" + entry.Filename + ")");
-        mStatus = pass_status::EntryFailed;
+        FailEntry(error.Description(), entry.Filename);
       }
     }
   }
@@ -248,16 +325,18 @@ void UpdatePass::Sync() {
 }
 
 void UpdatePass::DeleteOldFiles(const FileEntry& entry) {
-  if (MatchesWildcard(entry.Filename, "Tandor*")) return;
-  for (const std::string* name : {&entry.Filename, &entry.Realname}) {
-    const fs::path file = Native(entry.LocalPath + "\\" + *name);
-    struct stat info {};
-    // A read-only file stays, as a plain delete leaves it.
-    if (::lstat(file.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || (info.st_mode & 0222) == 0)
-      continue;
-    std::error_code ec;
-    fs::remove(file, ec);
-  }
+  // The installed file stays until its replacement has fully arrived and is renamed over it.
+  // Only a copy under a substitute name ("x.ex_" for "x.exe"), which nothing replaces, goes now.
+  if (MatchesWildcard(entry.Filename, "Tandor*") || !MatchesWildcard(entry.Filename, "*_") ||
+      EqualsIgnoreCase(entry.Filename, entry.Realname))
+    return;
+  const fs::path file = Native(entry.LocalPath + "\\" + entry.Filename);
+  struct stat info {};
+  // A read-only file stays, as a plain delete leaves it.
+  if (::lstat(file.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || (info.st_mode & 0222) == 0)
+    return;
+  std::error_code ec;
+  fs::remove(file, ec);
 }
 
 std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, WindowStyle style,
@@ -265,14 +344,17 @@ std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, Windo
   try {
     return StartProgram(*mEnv.Machine, commandLine, style);
   } catch (const RuntimeError& error) {
-    Report("Error:" + error.Description() + " (" + filename + ")");
-    mStatus = pass_status::EntryFailed;
+    FailEntry(error.Description(), filename);
     return std::nullopt;
   }
 }
 
 void UpdatePass::InstallEntry(FileEntry& entry) {
   mEnv.Ini->FlushDue();
+  if (!TargetsAllowed(entry)) {
+    entry.Failed = true;  // nor is it started at the end
+    return;
+  }
   DeleteOldFiles(entry);
   DownloadEntry(entry);
   if (!entry.Execute.empty()) StartEntryProgram(entry);
@@ -299,7 +381,7 @@ void UpdatePass::StartEntryProgram(FileEntry& entry) {
 }
 
 void UpdatePass::ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record) {
-  record.Write(entry);
+  if (!mEntryFailed) record.Write(entry);
   record.Flush();
   mErrLog.Close();
   MessageAnswer answer = mEnv.Window->ShowMessage(
@@ -316,8 +398,7 @@ void UpdatePass::Register(const FileEntry& entry) {
   try {
     RunRegsvr32(*mEnv.Settings, *mEnv.Machine, entry.LocalPath + "\\" + entry.Realname, -1);
   } catch (const RuntimeError& error) {
-    Report("Error:" + error.Description() + " (" + entry.Filename + ")");
-    mStatus = pass_status::EntryFailed;
+    FailEntry(error.Description(), entry.Filename);
   }
 }
 

@@ -91,11 +91,23 @@ class UpdatePass {
   void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
                          const std::string& executeText, bool executeIsNumber);
   void Report(const std::string& line);
+  // Reports a failure of the entry being installed: the pass fails, and the entry keeps its
+  // earlier record so that the next pass tries it again.
+  void FailEntry(const std::string& description, const std::string& filename);
+  // True when every file the entry would write lies in the prefix's drives or the application
+  // folder; otherwise reports the entry.
+  bool TargetsAllowed(const FileEntry& entry);
+  bool IsWritablePlace(const std::filesystem::path& native) const;
+  // Takes away what killed passes left behind in the folders this pass works in.
+  void RemoveStaleTemporaries(const EntryTable& table) const;
+  // A manifest that is no manifest (an error page, garbage) ends the pass.
+  bool ManifestLooksValid(const std::filesystem::path& manifest, const std::string& remote);
   // The transfer client's text for a failure, or ours when it recorded none since `before`.
   std::string TransferError(const std::string& before, const std::string& remote) const;
   void DeleteOldFiles(const FileEntry& entry);
   std::filesystem::path Native(const std::string& path) const;
-  // Starts a program; reports a start that fails and gives nothing back.
+  // Starts a program; reports a start that fails (as a failure of the entry being installed)
+  // and gives nothing back.
   std::optional<ProcessId> Start(const std::string& commandLine, WindowStyle style,
                                  const std::string& filename);
 
@@ -107,6 +119,9 @@ class UpdatePass {
   int mStatus = pass_status::Completed;
   // The last entry's new file did not arrive (its transfer or its step failed).
   bool mLastTransferFailed = false;
+  // Something of the entry being installed failed: its download, extraction, start or
+  // registration.
+  bool mEntryFailed = false;
 };
 
 }  // namespace tandor

@@ -35,9 +35,14 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
 MessageAnswer ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon,
                              MessageButtons buttons) {
   if (IsUnattended()) {
-    std::string shown = text;
-    for (char& c : shown)
-      if (c == '\r') c = '\n';
+    // CR LF is one line break on a terminal; a lone CR becomes one too.
+    std::string shown;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r')
+        shown += text[i];
+      else if (i + 1 == text.size() || text[i + 1] != '\n')
+        shown += '\n';
+    }
     std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
     std::fflush(stderr);
     return DefaultAnswer(buttons);

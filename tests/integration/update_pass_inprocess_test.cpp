@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <regex>
@@ -24,6 +25,7 @@
 #include "support/HttpServer.h"
 #include "support/TempDir.h"
 #include "support/VersionedElf.h"
+#include "support/ZipTools.h"
 #include "sync/UpdatePass.h"
 #include "sync/UpdateWindow.h"
 
@@ -404,25 +406,25 @@ TEST_F(UpdatePassInProcessTest, ProgressEventsOfThreeFullChunksOverHttp) {
   EXPECT_THAT(mWindow.ListLines().front(), "Upgrade Sample by HTTP");
 }
 
-TEST_F(UpdatePassInProcessTest, MethodOtherThanFtpOrHttpDownloadsNothing) {
+TEST_F(UpdatePassInProcessTest, MethodOtherThanFtpOrHttpIsRefusedAtOnce) {
   StartFtp();
   mSettings.Method = "Gopher";
   Publish("readme.txt", "hello\n");
   PublishManifest(CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt"));
-  // A manifest left by an earlier pass goes, and no new one takes its place.
-  WriteFile(mLocal / "Tandor10.ini", CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt"));
-  EXPECT_EQ(RunPass(), pass_status::Completed);
+  EXPECT_EQ(RunPass(), std::nullopt);  // the window waits for EXIT, as after no connection
 
-  EXPECT_FALSE(fs::exists(mLocal / "Tandor10.ini"));
+  EXPECT_EQ(mPass->Status(), pass_status::NoServer);
   EXPECT_FALSE(fs::exists(mLocal / "readme.txt"));
-  EXPECT_FALSE(fs::exists(mLocal / "Version.ini"));
-  EXPECT_THAT(mWindow.ListLines(), ElementsAre("Upgrade Sample by Gopher"));
-  EXPECT_FALSE(mWindow.Has("show"));
-  EXPECT_THAT(mWindow.Messages, IsEmpty());
-  EXPECT_EQ(Log(), "");
+  const std::string line =
+      "Error:Tandor.ini의 Method=Gopher 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 "
+      "사용하십시오.";
+  EXPECT_THAT(mWindow.ListLines(), ElementsAre("Upgrade Sample by Gopher", line));
+  EXPECT_TRUE(mWindow.Has("show"));
+  EXPECT_EQ(Log(), line + "\r\n");
 }
 
-// Old copies go before the download, except for the updater's own files.
+// An installed file stays until its replacement has arrived; a copy under a substitute name goes
+// before the download, except for the updater's own files.
 TEST_F(UpdatePassInProcessTest, OldFilesOfUpdaterEntriesAreKept) {
   struct Case {
     const char* Filename;
@@ -435,7 +437,7 @@ TEST_F(UpdatePassInProcessTest, OldFilesOfUpdaterEntriesAreKept) {
       {"tandorhelp.ex_", "tandorhelp.exe", true, true},
       {"tool.ex_", "tool.exe", true, false},
       {"TANDOR.dat", "TANDOR.dat", false, true},
-      {"other.dat", "other.dat", false, false},
+      {"other.dat", "other.dat", false, true},
   };
   StartFtp();
   std::string manifest = CrLf({"[Files]"});
@@ -474,6 +476,10 @@ TEST_F(UpdatePassInProcessTest, NewUpdaterReplacesTheWorkingCopy) {
   EXPECT_EQ(RunPass(), std::nullopt);
 
   EXPECT_EQ(mReplacedBy, "C:\\Client\\Tandor Sample");
+  // The new launcher's fresh pass talks to the same server.
+  const std::string settings = ReadFile(mApp / "Tandor.ini");
+  EXPECT_THAT(settings, HasSubstr("Port=" + mSettings.Port + "\r\n"));
+  EXPECT_THAT(settings, HasSubstr("User=tandor\r\nPassword=secret\r\nRoot=/Harrowin\r\n"));
   EXPECT_EQ(ReadFile(mApp / "Tandor"), "#!/bin/sh\nexit 0\n");
   EXPECT_EQ(::access((mApp / "Tandor").c_str(), X_OK), 0);
   EXPECT_FALSE(fs::exists(mLocal / "after.txt"));
@@ -504,7 +510,7 @@ TEST_F(UpdatePassInProcessTest, NewUpdaterMissingOnTheServerIsReported) {
   EXPECT_THAT(log, MatchesRegex("Error:[^\r]* \\(Tandor\\)\r\n"
                                 "after\\.txt 파일 다운로드 완료 [^\r]*\r\n"));
   EXPECT_EQ(ReadFile(mLocal / "after.txt"), "after\n");
-  EXPECT_THAT(Record(), HasSubstr("[Updater]"));
+  EXPECT_THAT(Record(), Not(HasSubstr("[Updater]")));
   EXPECT_TRUE(mWindow.Has("hide"));
 }
 
@@ -523,6 +529,203 @@ TEST_F(UpdatePassInProcessTest, WaitsForTheLauncherProcessingMessagesBetweenPoll
   EXPECT_EQ(mPass->Status(), pass_status::NoServer);
   EXPECT_EQ(Log(), "ftp://127.0.0.1에 연결 중 에러가 발생하였습니다.\r\n");
   EXPECT_EQ(mWindow.Calls.back(), "busy:0");
+}
+
+// Manifest paths never lead out of the prefix's drives and the application folder: Windows paths
+// resolve as Windows does, and whatever still points elsewhere fails its entry alone.
+TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationFolder) {
+  struct Case {
+    const char* Name;
+    std::map<std::string, std::string> Keys;
+    std::string Lands;  // below the test folder; empty when the entry is refused
+  };
+  const Case cases[] = {
+      {"climbing file name", {{"Filename", "../../../../x.txt"}}, "prefix/drive_c/x.txt"},
+      {"climbing local path", {{"Local Path", "C:\\..\\..\\x"}}, "prefix/drive_c/x/x.txt"},
+      {"empty local path", {{"Local Path", ""}}, "prefix/drive_c/x.txt"},
+      {"rooted without drive",
+       {{"Local Path", "\\Sample\\sub"}},
+       "prefix/drive_c/Sample/sub/x.txt"},
+      {"application folder",
+       {{"Local Path", "$(AppPath)\\..\\Client"}},
+       "prefix/drive_c/Client/x.txt"},
+      {"native outside", {{"Local Path", (mDir.Path() / "outside").string()}}, ""},
+      {"native climbing out",
+       {{"Local Path", (mApp / ".." / ".." / ".." / "outside").string()}},
+       ""},
+      {"relative", {{"Local Path", "Sample"}}, ""},
+  };
+  StartFtp();
+  Publish("x.txt", "x\n");
+  WriteFile(mServer / "x.txt", "x\n");  // where the server's own root takes "../" to
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(mDir / "prefix" / "drive_c" / "x.txt");
+    fs::remove(mLocal / "Version.ini");
+    mIni.Forget(mLocal / "Version.ini");
+    std::map<std::string, std::string> keys = c.Keys;
+    keys.emplace("Filename", "x.txt");
+    keys["Realname"] = keys["Filename"];
+    PublishManifest(CrLf({"[Files]"}) + Entry(1, "X", "x.txt", keys) + Entry(2, "Y", "x.txt"));
+    mWindow.Calls.clear();
+    const std::optional<int> status = RunPass();
+    EXPECT_EQ(ReadFile(mLocal / "x.txt"), "x\n");  // the second entry is installed all the same
+    if (!c.Lands.empty()) {
+      EXPECT_EQ(status, pass_status::Completed);
+      EXPECT_EQ(ReadFile(mDir / c.Lands), "x\n");
+      continue;
+    }
+    EXPECT_EQ(status, pass_status::EntryFailed);
+    EXPECT_FALSE(fs::exists(mDir / "outside"));
+    EXPECT_THAT(
+        Log(),
+        MatchesRegex("Error:[^\r]* 은\\(는\\) 설치할 수 있는 폴더 밖에 있어 설치하지 "
+                     "않습니다\\. \\([^)]*x\\.txt\\)\r\nx\\.txt 파일 다운로드 완료[^\r]*\r\n"));
+    EXPECT_THAT(Record(), Not(HasSubstr("[X]")));
+  }
+}
+
+// A pass that did not install an entry never notes it as installed: the old file and the old
+// record stay, and the next pass tries again until it succeeds.
+TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
+  struct Case {
+    const char* Name;
+    std::string Published;  // the new file as the server has it at first; empty: missing
+    bool Extract;
+  };
+  const Case cases[] = {
+      {"missing on the server", "", false},
+      {"broken archive", "this is no zip", true},
+  };
+  StartFtp();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mLocal / "data.bin", "old");
+    fs::permissions(mLocal / "data.bin", fs::perms::owner_read);  // read-only, as shipped
+    WriteFile(mLocal / "Version.ini", CrLf({"[Data]", "Filename=data.bin", "Local Path=C:\\Sample",
+                                            "File Version=", "Product Version=1.0"}));
+    fs::remove(mProduct / "data.bin");
+    if (!c.Published.empty()) Publish("data.bin", c.Published);
+    std::map<std::string, std::string> keys = {{"CopyMode", "Normal"}, {"Product Version", "2.0"}};
+    if (c.Extract) keys["Extract"] = "1";
+    PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", keys));
+
+    EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+    if (!c.Extract) EXPECT_EQ(ReadFile(mLocal / "data.bin"), "old");
+    EXPECT_THAT(Record(), HasSubstr("Product Version=1.0\r\n"));
+
+    // The server is mended: the next pass installs it and only then notes 2.0.
+    mWindow.Calls.clear();
+    if (c.Extract) {
+      MakePythonZip(mProduct / "data.bin", "z.writestr('inside.txt', 'inside')");
+    } else {
+      Publish("data.bin", "new");
+    }
+    EXPECT_EQ(RunPass(), pass_status::Completed);
+    if (c.Extract)
+      EXPECT_EQ(ReadFile(mLocal / "inside.txt"), "inside");
+    else
+      EXPECT_EQ(ReadFile(mLocal / "data.bin"), "new");
+    EXPECT_THAT(Record(), HasSubstr("Product Version=2.0\r\n"));
+  }
+}
+
+// A manifest that is no manifest is reported and ends the pass, rather than installing nothing
+// and calling that a success.
+TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
+  struct Case {
+    const char* Name;
+    std::string Manifest;
+    std::optional<int> Status;
+  };
+  const Case cases[] = {
+      {"binary garbage",
+       std::string("\x7f"
+                   "ELF\0\x01\x02garbage\xff\xfe",
+                   16),
+       2},
+      {"error page", "<html><body><h1>Not Found</h1></body></html>\r\n", 2},
+      {"files section only", CrLf({"[Files]", "Execute=0"}), 0},
+      {"entries only", Entry(1, "Readme", "readme.txt"), 0},
+      {"byte-order mark",
+       "\xEF\xBB\xBF" + CrLf({"[Files]", "Execute=1"}) + Entry(1, "Readme", "readme.txt"), 0},
+  };
+  StartFtp();
+  Publish("readme.txt", "#!/bin/sh\ntouch \"$0.ran\"\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    mWindow.Calls.clear();
+    mWindow.Messages.clear();
+    PublishManifest(c.Manifest);
+    EXPECT_EQ(RunPass(), c.Status);
+    if (c.Status == pass_status::Completed) continue;
+    ASSERT_EQ(mWindow.Messages.size(), 1u);
+    const std::string text =
+        "/Harrowin/Sample/Tandor10.ini 은(는) 업데이트 목록이 아닙니다: [Files]도 [File1]도 "
+        "없습니다.";
+    EXPECT_EQ(mWindow.Messages[0].Text, text);
+    EXPECT_EQ(Log(), "Error:" + text + "\r\n");
+  }
+  // With the mark gone, "[Files]" is seen and its program started.
+  for (int i = 0; i < 500 && !fs::exists(mLocal / "readme.txt.ran"); ++i) ::usleep(10000);
+  EXPECT_TRUE(fs::exists(mLocal / "readme.txt.ran"));
+}
+
+// Temporary files of passes that were killed go at the next pass; those of a running process
+// and files that merely look alike stay.
+TEST_F(UpdatePassInProcessTest, StaleTemporaryFilesAreSweptAtTheStart) {
+  StartFtp();
+  Publish("readme.txt", "new\n");
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Readme", "readme.txt") +
+                  Entry(2, "Other", "readme.txt", {{"Local Path", "C:\\Other"}}));
+  const std::string dead = std::to_string(std::numeric_limits<int>::max() - 1);
+  const std::string alive = std::to_string(::getppid());
+  const struct {
+    fs::path File;
+    bool Stays;
+  } files[] = {
+      {mLocal / ("readme.txt.tmp" + dead + ".0"), false},
+      {mLocal / ("big.bin.tmp" + dead + ".17"), false},
+      {mDir / "prefix/drive_c/Other" / ("x.tmp" + dead + ".3"), false},
+      {mApp / ("Tandor.ini.tmp" + dead + ".1"), false},
+      {mLocal / ("readme.txt.tmp" + alive + ".0"), true},
+      {mLocal / ("notes.tmp" + dead), true},
+      {mLocal / "backup.tmp1.x", true},
+  };
+  for (const auto& f : files) WriteFile(f.File, "partial");
+  EXPECT_EQ(RunPass(), pass_status::Completed);
+  for (const auto& f : files) EXPECT_EQ(fs::exists(f.File), f.Stays) << f.File;
+}
+
+// EXIT in the middle of a transfer leaves no partial file behind.
+TEST_F(UpdatePassInProcessTest, ExitRemovesThePartialDownload) {
+  StartHttp();
+  Publish("big.bin", std::string(5 * 10240, 'b'));
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Big", "big.bin"));
+  mWindow.AfterProgress = [&](std::int64_t current, std::int64_t) {
+    if (current == 2 * 10240) PressExit();
+  };
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+  std::vector<std::string> left;
+  for (const auto& file : fs::directory_iterator(mLocal)) left.push_back(file.path().filename());
+  EXPECT_THAT(left, ElementsAre("Tandor10.ini"));
+}
+
+// A Key the record cannot hold as it is still reads back, so its entry is not fetched again.
+TEST_F(UpdatePassInProcessTest, KeyWithABracketIsInstalledOnce) {
+  StartFtp();
+  Publish("readme.txt", "hello\n");
+  PublishManifest(CrLf({"[Files]"}) + Entry(1, "Read]me", "readme.txt", {{"CopyMode", "Normal"}}));
+  EXPECT_EQ(RunPass(), pass_status::Completed);
+  mWindow.Calls.clear();
+  fs::remove(mLocal / "readme.txt");
+  WriteFile(mLocal / "readme.txt", "kept\n");
+  EXPECT_EQ(RunPass(), pass_status::Completed);
+  EXPECT_FALSE(mWindow.Has("show"));
+  EXPECT_EQ(ReadFile(mLocal / "readme.txt"), "kept\n");
 }
 
 }  // namespace
