@@ -166,6 +166,13 @@ z.writestr('second.txt', 'S' * 1000, compress_type=zipfile.ZIP_STORED)
   std::string badDeflate = bytes;
   const std::size_t deflated = badDeflate.find("first.txt") + 9;
   for (std::size_t i = 0; i < 8; ++i) badDeflate[deflated + i] = '\xff';
+  // Both entries declare 100 bytes, in their local headers and in the central directory, but
+  // hold 5000 and 1000: a zip bomb in small.
+  std::string bomb = bytes;
+  for (const auto& [header, sizeAt] : {std::pair{"PK\3\4", 22}, std::pair{"PK\1\2", 24}}) {
+    for (std::size_t at = 0; (at = bomb.find(header, at)) != std::string::npos; ++at)
+      bomb.replace(at + sizeAt, 4, "d\0\0\0", 4);
+  }
 
   struct Case {
     const char* name;
@@ -183,6 +190,7 @@ z.writestr('second.txt', 'S' * 1000, compress_type=zipfile.ZIP_STORED)
       {"half", bytes.substr(0, bytes.size() / 2), unzipstatus::NoZip, false, false},
       {"bad crc", badCrc, unzipstatus::EntryError, true, false},
       {"bad deflate data", badDeflate, unzipstatus::EntryError, false, true},
+      {"more data than declared", bomb, unzipstatus::EntryError, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,6 +9,7 @@
 #include "support/ZipTools.h"
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
+#include "unzip/ZipExtraction.h"
 
 namespace tandor {
 namespace {
@@ -98,7 +99,8 @@ TEST_F(UnzipSafetyTest, AFileReplacesALinkInsteadOfWritingThroughIt) {
   EXPECT_EQ(ReadFile(mTemp / "outside" / "victim.txt"), "untouched");
 }
 
-// Tests run as root, so the failures are ones that no permission overrides.
+// Tests run as root, so the failures are ones that no permission overrides; a full disk is
+// pretended.
 TEST_F(UnzipSafetyTest, AnOutputFileThatCannotBeWrittenIsStatus50) {
   const fs::path archive = mTemp / "a.zip";
   test::MakePythonZip(archive, "z.writestr('Viewer', 'new')\nz.writestr('sub/other.txt', 'o')");
@@ -119,6 +121,21 @@ TEST_F(UnzipSafetyTest, AnOutputFileThatCannotBeWrittenIsStatus50) {
   WriteFile(fileAsTarget, "a file, not a folder");
   EXPECT_EQ(Extract(archive, fileAsTarget), unzipstatus::DiskError);
   EXPECT_EQ(ReadFile(fileAsTarget), "a file, not a folder");
+
+  // A disk with room for the two files (4 bytes) but not for the margin on top of them: nothing
+  // is written. One byte more and the archive goes in.
+  std::uint64_t freeBytes = 4 + FreeSpaceMargin - 1;
+  Unzip32 smallDisk([](const std::string&) { return std::string(); }, CodePage(),
+                    [&freeBytes](const fs::path&) { return freeBytes; });
+  const fs::path fullDisk = mTemp / "full disk";
+  WriteFile(fullDisk / "Viewer", "old");
+  smallDisk.SetUnzipOptions(archive, fullDisk, {}, {}, "", 1, 0, 1, 1, 1);
+  EXPECT_EQ(smallDisk.RunUnzip(), unzipstatus::DiskError);
+  EXPECT_EQ(ReadFile(fullDisk / "Viewer"), "old");
+  EXPECT_FALSE(fs::exists(fullDisk / "sub"));
+  ++freeBytes;
+  EXPECT_EQ(smallDisk.RunUnzip(), unzipstatus::Ok);
+  EXPECT_EQ(ReadFile(fullDisk / "Viewer"), "new");
 }
 
 }  // namespace
