@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds Tandor with --coverage in its own tree, runs the whole test suite and prints the line
+# coverage of src/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+build=${TANDOR_COVERAGE_DIR:-build-cov}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTANDOR_BENCH=OFF \
+  -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
+  -DCMAKE_EXE_LINKER_FLAGS=--coverage >/dev/null
+cmake --build "$build" -j "$(nproc)"
+find "$build" -name '*.gcda' -delete
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300 || status=$?
+gcovr -r . --filter src/ --object-directory "$build" --print-summary -o /dev/null
+exit "${status:-0}"
