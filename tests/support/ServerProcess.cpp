@@ -52,6 +52,10 @@ std::string ReadPortLine(int fd, Clock::time_point deadline) {
 
 }  // namespace
 
+std::vector<std::string> ServerCommand(const std::string& kind) {
+  return {"/usr/bin/python3", std::string(TANDOR_SOURCE_DIR) + "/tests/support/servers.py", kind};
+}
+
 ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

@@ -19,6 +19,7 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int Port() const { return mPort; }
+  std::string PortText() const { return std::to_string(mPort); }
 
  private:
   void Stop();
@@ -27,9 +28,7 @@ class ServerProcess {
   int mPort = 0;
 };
 
-// The python interpreter that sees Debian's packages (pyftpdlib).
-inline const char* SystemPython() {
-  return "/usr/bin/python3";
-}
+// `servers.py <kind>` with the python interpreter that sees Debian's packages (pyftpdlib).
+std::vector<std::string> ServerCommand(const std::string& kind);
 
 }  // namespace tandor::test

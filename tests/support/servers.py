@@ -1,9 +1,15 @@
-"""HTTP server for the tests: serves a folder on 127.0.0.1 and misbehaves on chosen paths.
+"""Servers for the tests, on 127.0.0.1 only: `ftp` (pyftpdlib, one user with full rights on a
+folder) or `http` (a folder served over HTTP/1.1, misbehaving on chosen paths).
 
-Prints the port it listens on as its first line of output, then serves until it is terminated.
-Every request (request line and headers) is appended to the log file given with --log.
+Each listens on a free port below 32768 (the updater reads ports as 16-bit signed numbers),
+prints that port as its first line of output, and serves until it is terminated.
 
---rule PATH=BEHAVIOUR, repeatable, where BEHAVIOUR is one of
+ftp --root DIR --user U --password P [--no-mlsd]
+  An upload to a name starting with "cutoff" is broken off after 16 KiB, as a server whose disk
+  fills up would do. --no-mlsd offers LIST only, as older servers do.
+
+http --root DIR [--log FILE] [--rule PATH=BEHAVIOUR ...]
+  Every request (request line and headers) is appended to FILE. BEHAVIOUR is one of
   404, 500      answer with that status
   nolength      the file without a Content-Length header (the connection closes at its end)
   closeearly    announce the whole file, send half of it, close the connection
@@ -13,18 +19,76 @@ Every request (request line and headers) is appended to the log file given with 
 """
 
 import argparse
+import errno
 import os
+import random
 import socket
 import sys
-
-from fixture_ports import listen_below_32768
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit
 
 
-def make_handler(root, rules, log_path, log_lock):
+def listen_below_32768(create):
+    for _ in range(500):
+        try:
+            return create(random.randint(20000, 32767))
+        except OSError:
+            continue
+    raise SystemExit("no free port below 32768")
+
+
+def serve_ftp(args):
+    import logging
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.filesystems import AbstractedFS
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    class CutOffFile:
+        def __init__(self, inner):
+            self._inner = inner
+            self._written = 0
+
+        def write(self, data):
+            self._written += len(data)
+            if self._written > 16384:
+                raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
+            return self._inner.write(data)
+
+        def __getattr__(self, name):
+            return getattr(self._inner, name)
+
+    class FixtureFS(AbstractedFS):
+        def open(self, filename, mode):
+            opened = super().open(filename, mode)
+            if "w" in mode and os.path.basename(filename).startswith("cutoff"):
+                return CutOffFile(opened)
+            return opened
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = DummyAuthorizer()
+    Handler.authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    Handler.abstracted_fs = FixtureFS
+    Handler.auth_failed_timeout = 0  # answer a wrong password at once
+    Handler.timeout = 120
+    if args.no_mlsd:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                              if k not in ("MLSD", "MLST")}
+    logging.basicConfig(level=logging.ERROR)
+    server = listen_below_32768(lambda port: FTPServer(("127.0.0.1", port), Handler))
+    server.max_cons = 64
+    print(server.address[1], flush=True)
+    sys.stdout.close()
+    server.serve_forever(handle_exit=True)
+
+
+def make_http_handler(root, rules, log_path):
+    log_lock = threading.Lock()
+
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
@@ -94,22 +158,30 @@ def make_handler(root, rules, log_path, log_lock):
     return Handler
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--log", default="")
-    parser.add_argument("--rule", action="append", default=[])
-    args = parser.parse_args()
-    rules = {}
-    for rule in args.rule:
-        path, _, behaviour = rule.partition("=")
-        rules[path] = behaviour
-    handler = make_handler(args.root, rules, args.log, threading.Lock())
+def serve_http(args):
+    rules = dict(rule.partition("=")[::2] for rule in args.rule)
+    handler = make_http_handler(args.root, rules, args.log)
     server = listen_below_32768(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
     server.daemon_threads = True
     print(server.server_address[1], flush=True)
     sys.stdout.close()
     server.serve_forever()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    kinds = parser.add_subparsers(dest="kind", required=True)
+    ftp = kinds.add_parser("ftp")
+    ftp.add_argument("--root", required=True)
+    ftp.add_argument("--user", required=True)
+    ftp.add_argument("--password", required=True)
+    ftp.add_argument("--no-mlsd", action="store_true")
+    http = kinds.add_parser("http")
+    http.add_argument("--root", required=True)
+    http.add_argument("--log", default="")
+    http.add_argument("--rule", action="append", default=[])
+    args = parser.parse_args()
+    serve_ftp(args) if args.kind == "ftp" else serve_http(args)
 
 
 if __name__ == "__main__":
