@@ -99,5 +99,7 @@ int main() {
     Run(count, true);
     Run(count, false);
   }
+  // A manifest far past any 16-bit entry counter.
+  Run(100000L, false);
   return 0;
 }
