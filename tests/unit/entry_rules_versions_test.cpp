@@ -14,7 +14,6 @@
 #include "support/TempDir.h"
 #include "support/VersionedElf.h"
 #include "sync/EntryRules.h"
-#include "util/FileVersion.h"
 
 namespace tandor {
 namespace {
@@ -54,11 +53,9 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
   };
   const std::vector<Case> cases = {
       {"versioned file, record ignored", Installed::Versioned, true, "1.0.0.210", "1.00.0210"},
-      {"versioned file, no record", Installed::Versioned, false, "1.0.0.210", "1.00.0210"},
       {"large versioned file", Installed::LargeVersioned, true, "1.0.0.210", "1.00.0210"},
       {"missing file: the record", Installed::Missing, true, "2008-07-24 09:05:00",
        "2008-07-24 09:05:01"},
-      {"missing file, no record", Installed::Missing, false, "", ""},
       {"unversioned file: the record", Installed::Unversioned, true, "2008-07-24 09:05:00",
        "2008-07-24 09:05:01"},
       {"unversioned file, no record", Installed::Unversioned, false, "", ""},
@@ -110,50 +107,6 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
     local.ReadInstalledVersions(entry);
     EXPECT_EQ(entry.InstalledFileVersion, c.fileVersion) << c.name;
     EXPECT_EQ(entry.InstalledProductVersion, c.productVersion) << c.name;
-    // The same answers as the file version query and the version fields give for the file.
-    if (c.installed != Installed::Missing && c.installed != Installed::Unversioned) {
-      VersionInfoQuery query(prefix, CodePage());
-      EXPECT_EQ(entry.InstalledFileVersion, GetFileVersion(native)) << c.name;
-      EXPECT_EQ(entry.InstalledProductVersion,
-                query.QueryFileVersionInfo("C:\\Sample\\Sample.dll").ProductVersion)
-          << c.name;
-    }
-  }
-}
-
-TEST_F(InstalledVersionsTest, UnversionedFileIsDecidedByTheRecord) {
-  // Files without a version resource carry time stamps in the manifest; the record holds the
-  // stamp of the last pass, so an unchanged stamp is not installed again.
-  struct Case {
-    const char* mode;
-    const char* recorded;  // nullptr: no record section
-    bool download;
-  };
-  const std::vector<Case> cases = {
-      {"Normal", "2008-07-24 09:05:00", false},
-      {"Normal", "2008-07-23 09:05:00", true},
-      {"Normal", nullptr, true},
-      {"SkipIfExists", nullptr, true},
-      {"SkipIfExists", "2008-07-24 09:05:00", false},
-  };
-  for (const Case& c : cases) {
-    TempDir scratch;
-    Prefix prefix = Prefix::Open(scratch.Path());
-    WriteFile(prefix.ToNative("C:\\Sample\\data.txt"), "data");
-    if (c.recorded)
-      WriteFile(prefix.ToNative("C:\\Sample\\Version.ini"),
-                std::string("[data.txt]\r\nProduct Version=") + c.recorded + "\r\n");
-    IniStore ini{CodePage()};
-    InstallationRecord record(ini, prefix.ToNative("C:\\Sample\\Version.ini"));
-    EntryRules rules(prefix, CodePage(), record, "?Error", nullptr);
-    FileEntry entry;
-    entry.Key = entry.Filename = entry.Realname = "data.txt";
-    entry.LocalPath = entry.ExtractTo = "C:\\Sample";
-    entry.CopyMode = c.mode;
-    entry.ProductVersion = "2008-07-24 09:05:00";
-    rules.ReadInstalledVersions(entry);
-    rules.Decide(entry);
-    EXPECT_EQ(entry.Download, c.download) << c.mode << " " << (c.recorded ? c.recorded : "-");
   }
 }
 
