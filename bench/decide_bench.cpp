@@ -14,7 +14,7 @@
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
-#include "support/VersionedElf.h"
+#include "VersionedElf.h"
 #include "sync/EntryRules.h"
 
 namespace {

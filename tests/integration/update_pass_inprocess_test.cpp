@@ -23,7 +23,6 @@
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/TempDir.h"
-#include "support/VersionedElf.h"
 #include "sync/UpdatePass.h"
 #include "sync/UpdateWindow.h"
 
@@ -509,7 +508,8 @@ TEST_F(UpdatePassInProcessTest, NewUpdaterMissingOnTheServerIsReported) {
 }
 
 TEST_F(UpdatePassInProcessTest, WaitsForTheLauncherProcessingMessagesBetweenPolls) {
-  WriteVersionedFile(mApp / "TandorSample", VersionSpec{.Strings = {{"InternalName", "Tandor"}}});
+  // A working copy whose version resource names it Tandor.
+  fs::copy_file(fs::path(TANDOR_VERSION_FIXTURES) / "own_version64.o", mApp / "TandorSample");
   mLauncherPolls = 3;
   mSettings.Port = "1";  // nothing listens there: the pass stops after connecting
   EXPECT_EQ(RunPass(), std::nullopt);
