@@ -11,9 +11,10 @@ namespace tandor::test {
 
 class ServerProcess {
  public:
-  // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and
-  // for the port to accept connections on 127.0.0.1. Throws std::runtime_error when it does not.
-  explicit ServerProcess(const std::vector<std::string>& argv);
+  // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and,
+  // when it `listens`, for the port to accept connections on 127.0.0.1. Throws
+  // std::runtime_error when it does not.
+  explicit ServerProcess(const std::vector<std::string>& argv, bool listens = true);
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
