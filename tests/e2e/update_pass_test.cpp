@@ -1,10 +1,11 @@
 // The working copy against a real FTP server: the built updater in a temporary prefix and
-// application folder, unattended, as a product would start it. One pass per exit status, the
-// idle pass after an install, and the updater replacing itself; the pass's logic is tested in
-// process.
+// application folder, unattended, as a product would start it. One pass per exit status (the
+// first install followed by an idle pass for 0), and the updater replacing itself; the pass's
+// logic is tested in process.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <xcb/xcb.h>
 
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include "support/FtpServer.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
+#include "support/XvfbServer.h"
 #include "support/ZipTools.h"
 
 namespace tandor::test {
@@ -196,6 +198,35 @@ TEST_F(UpdatePassTest, UnreachableServerEndsWithStatusTwo) {
   EXPECT_EQ(ReadFile(mApp / "Err.log"), line + "\r\n");
   EXPECT_NE(run.Out.find("Upgrade " + kProduct + " by FTP\n" + line + "\n"), std::string::npos)
       << run.Out;
+}
+
+// A program's main window, open on a private X server, refuses its entry and the pass.
+TEST_F(UpdatePassTest, OpenProgramWindowEndsWithStatusThree) {
+  if (!XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed";
+  XvfbServer display;
+  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> x(xcb_connect(nullptr, nullptr),
+                                                                 &xcb_disconnect);
+  ASSERT_EQ(xcb_connection_has_error(x.get()), 0);
+  const xcb_window_t window = xcb_generate_id(x.get());
+  xcb_create_window(x.get(), XCB_COPY_FROM_PARENT, window,
+                    xcb_setup_roots_iterator(xcb_get_setup(x.get())).data->root, 0, 0, 100, 100, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  const std::string title = kProduct + " Viewer";
+  xcb_change_property(x.get(), XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                      static_cast<std::uint32_t>(title.size()), title.data());
+  xcb_map_window(x.get(), window);
+  std::free(xcb_get_input_focus_reply(x.get(), xcb_get_input_focus(x.get()), nullptr));
+
+  FtpServer server(mServer);
+  Publish("viewer", "new viewer");
+  PublishManifest(Lines({"[Files]"}) + Entry(1, "Viewer", "viewer", {{"Caption", title}}));
+  Configure(server.PortText());
+  ProgramResult run = RunWorkingCopy();
+  EXPECT_EQ(run.Status, 3) << run.Out << run.Err;
+  EXPECT_NE(run.Err.find(title + "이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다."),
+            std::string::npos)
+      << run.Err;
+  EXPECT_FALSE(fs::exists(mLocal / "viewer"));
 }
 
 TEST_F(UpdatePassTest, UpdaterReplacesItselfAndAFreshPassRuns) {
