@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -136,10 +137,7 @@ TEST_F(UpdatePassTest, FirstInstallThenNothingToDo) {
   // One log line per download.
   const std::string log = ReadFile(mApp / "Err.log");
   EXPECT_EQ(log.rfind("readme.txt 파일 다운로드 완료 (", 0), 0u) << log;
-  int lines = 0;
-  for (std::size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2))
-    ++lines;
-  EXPECT_EQ(lines, 5) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5) << log;
   EXPECT_NE(ReadFile(mLocal / "Version.ini")
                 .find("[Tool]\r\nFilename=tool\r\nLocal Path=C:\\" + kProduct +
                       "\\bin\r\nFile Version=\r\nProduct Version=1.0\r\n"),

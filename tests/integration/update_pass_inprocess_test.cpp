@@ -289,9 +289,6 @@ TEST_F(UpdatePassInProcessTest, NothingToInstallKeepsTheWindowHidden) {
   const Case cases[] = {
       {"same version present", Entry(1, "Readme", "readme.txt", {{"CopyMode", "Normal"}}), true,
        nullptr},
-      {"older version published",
-       Entry(1, "Readme", "readme.txt", {{"CopyMode", "Normal"}, {"Product Version", "0.9"}}), true,
-       nullptr},
       {"missing but not allowed here",
        Entry(1, "Readme", "readme.txt", {{"Allow", "00-11-22-33-44-55"}}), false,
        [](const std::string& allow, const std::string&) { return allow.empty(); }},

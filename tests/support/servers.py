@@ -1,21 +1,12 @@
-"""Servers for the tests, on 127.0.0.1 only: `ftp` (pyftpdlib, one user with full rights on a
-folder) or `http` (a folder served over HTTP/1.1, misbehaving on chosen paths).
+"""Servers for the tests on 127.0.0.1: `ftp` (pyftpdlib, one user with full rights on a folder;
+an upload to a name starting with "cutoff" is broken off after 16 KiB, as on a full disk;
+--no-mlsd offers LIST only) or `http` (a folder over HTTP/1.1, every request appended to --log,
+and --rule PATH=BEHAVIOUR, repeatable, one of: 404, 500 (that status); nolength (no
+Content-Length, the connection closes at the end); closeearly (half the announced file, then
+close); stall (half, then nothing); extra (100 bytes past the announced size); redirect:URL).
 
 Each listens on a free port below 32768 (the updater reads ports as 16-bit signed numbers),
-prints that port as its first line of output, and serves until it is terminated.
-
-ftp --root DIR --user U --password P [--no-mlsd]
-  An upload to a name starting with "cutoff" is broken off after 16 KiB, as a server whose disk
-  fills up would do. --no-mlsd offers LIST only, as older servers do.
-
-http --root DIR [--log FILE] [--rule PATH=BEHAVIOUR ...]
-  Every request (request line and headers) is appended to FILE. BEHAVIOUR is one of
-  404, 500      answer with that status
-  nolength      the file without a Content-Length header (the connection closes at its end)
-  closeearly    announce the whole file, send half of it, close the connection
-  stall         announce the whole file, send half of it, then send nothing more
-  extra         announce the file's size but send 100 bytes more
-  redirect:URL  answer 302 with Location URL
+prints the port as its first line and serves until it is terminated.
 """
 
 import argparse
