@@ -9,7 +9,7 @@ packages=(
   python3 python3-pyftpdlib
   fonts-nanum xvfb xauth
   binutils-mingw-w64-x86-64
-  curl zip unzip nginx-light
+  curl zip unzip nginx-light gcovr
   clang libclang-rt-14-dev
 )
 

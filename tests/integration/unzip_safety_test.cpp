@@ -55,11 +55,9 @@ TEST_F(UnzipSafetyTest, NoEntryWritesOutsideTheTargetFolder) {
     std::string script;  // adds the dangerous entries; good.txt comes first in every archive
   };
   const Case cases[] = {
-      {"dot dot", "z.writestr('../escape.txt', 'x')"},
       {"dot dot inside", "z.writestr('sub/../../../escape.txt', 'x')"},
       {"backslash dot dot", "z.writestr(zipfile.ZipInfo('..\\\\..\\\\escape.txt'), 'x')"},
       {"absolute", "z.writestr('" + outsideName + "/victim.txt', 'overwritten')"},
-      {"absolute new", "z.writestr('" + outsideName + "/new.txt', 'x')"},
       {"symlink to folder",
        "i = zipfile.ZipInfo('link')\ni.external_attr = 0o120777 << 16\n"
        "z.writestr(i, '" +
@@ -116,11 +114,6 @@ TEST_F(UnzipSafetyTest, AnOutputFileThatCannotBeWrittenIsStatus50) {
   EXPECT_EQ(Extract(archive, fileInTheWay), unzipstatus::DiskError);
   EXPECT_EQ(ReadFile(fileInTheWay / "sub"), "a file where a folder must go");
   EXPECT_EQ(ReadFile(fileInTheWay / "Viewer"), "new");
-
-  const fs::path fileAsTarget = mTemp / "file as target";
-  WriteFile(fileAsTarget, "a file, not a folder");
-  EXPECT_EQ(Extract(archive, fileAsTarget), unzipstatus::DiskError);
-  EXPECT_EQ(ReadFile(fileAsTarget), "a file, not a folder");
 
   // A disk with room for the two files (4 bytes) but not for the margin on top of them: nothing
   // is written. One byte more and the archive goes in.
