@@ -57,34 +57,73 @@ class UpdateWindowTest : public testing::Test {
 
 std::unique_ptr<QApplication> UpdateWindowTest::sApp;
 
-TEST_F(UpdateWindowTest, EveryProgressEventLetsTheWindowWork) {
+// Window events are delivered by the clock, not per event: every PumpInterval, on progress
+// events and while a transfer waits for data alike.
+TEST_F(UpdateWindowTest, TheWindowWorksByTheClock) {
   auto window = MakeWindow();
-  // Each event, total 0 and held-back ones included, delivers what is queued.
-  for (auto total : {0, 1000, 1000}) {
+  const struct {
+    const char* Name;
+    std::function<void()> Call;
+  } pumps[] = {
+      {"progress", [&] { window->ShowProgress(10, 1000); }},
+      {"progress of an unknown total", [&] { window->ShowProgress(10, 0); }},
+      {"waiting for data", [&] { window->WaitingForData(); }},
+  };
+  for (const auto& pump : pumps) {
+    SCOPED_TRACE(pump.Name);
     bool delivered = false;
     QMetaObject::invokeMethod(
         window.get(), [&] { delivered = true; }, Qt::QueuedConnection);
-    window->ShowProgress(10, total);
-    EXPECT_TRUE(delivered) << "total " << total;
+    mNow += frmTandor::PumpInterval;
+    pump.Call();
+    EXPECT_TRUE(delivered);
+    delivered = false;
+    QMetaObject::invokeMethod(
+        window.get(), [&] { delivered = true; }, Qt::QueuedConnection);
+    pump.Call();  // too soon: nothing is delivered, nothing drawn
+    EXPECT_FALSE(delivered);
+    mNow += frmTandor::PumpInterval;
+    pump.Call();
+    EXPECT_TRUE(delivered);
   }
-  // So EXIT acts in the middle of a transfer.
+  // So EXIT acts in the middle of a transfer, also while no data arrives.
   QMetaObject::invokeMethod(&Control<QPushButton>(*window, "cmdExit"), "click",
                             Qt::QueuedConnection);
-  window->ShowProgress(20, 1000);
+  mNow += frmTandor::PumpInterval;
+  window->WaitingForData();
   EXPECT_EQ(mEnds, 1);
+}
+
+// The bar follows every change of its text at once, with no event loop running: a new file
+// never starts on the last one's 100 %.
+TEST_F(UpdateWindowTest, TheBarNeverShowsAnOldValue) {
+  auto window = MakeWindow();
+  auto& text = Control<QLabel>(*window, "txtCurrent");
+  window->ShowProgress(1000, 1000);
+  EXPECT_EQ(text.text(), "100%");
+  window->ShowProgress(10, 1000);  // the next file's first chunk, in the same instant
+  EXPECT_EQ(text.text(), "1%");
+  EXPECT_LT(text.width(), 50);
 }
 
 TEST_F(UpdateWindowTest, AddedLinesAreSelectedUnlessAskedNot) {
   auto window = MakeWindow();
   auto& list = Control<QListWidget>(*window, "lstCurrent");
+  auto pump = [&] {
+    mNow += frmTandor::PumpInterval;
+    window->ProcessPendingMessages();
+  };
   testing::internal::CaptureStdout();
   window->AddLine("Upgrade Sample by FTP");
   window->AddLine("Viewer.exe 파일 다운로드 완료 (1)");
+  pump();  // the selection is made when the window next works, not at every line
   EXPECT_EQ(list.currentRow(), 1);
   window->AddLineUnselected("2개의 파일을 다운로드 합니다.");
+  pump();
   EXPECT_EQ(list.count(), 3);
   EXPECT_EQ(list.currentRow(), 1);
   window->SelectLastLine();
+  pump();
   EXPECT_EQ(list.currentRow(), 2);
   EXPECT_EQ(list.item(2)->text(), QString::fromUtf8("2개의 파일을 다운로드 합니다."));
   // Unattended, the list also goes to standard output line by line.
