@@ -7,8 +7,8 @@ namespace tandor::test {
 // The behaviour's name in servers.py, in the order of HttpFault.
 std::vector<std::string> HttpServer::Command(const std::filesystem::path& root,
                                              const std::vector<HttpRule>& rules) {
-  static const char* const kNames[] = {"404",   "500",   "nolength", "closeearly",
-                                       "stall", "extra", "redirect:"};
+  static const char* const kNames[] = {"404",   "500",     "nolength", "chunked",  "closeearly",
+                                       "stall", "trickle", "extra",    "redirect:"};
   std::filesystem::create_directories(root);
   std::vector<std::string> argv = ServerCommand("http");
   argv.insert(argv.end(), {"--root", root.string(), "--log", LogOf(root).string()});

@@ -1,12 +1,14 @@
 """Servers for the tests on 127.0.0.1: `ftp` (pyftpdlib, one user with full rights on a folder;
 an upload to a name starting with "cutoff" is broken off after 16 KiB, as on a full disk;
---no-mlsd offers LIST only) or `http` (a folder over HTTP/1.1, every request appended to --log,
+--no-mlsd offers LIST only; --no-active refuses PORT and EPRT, as servers behind a firewall
+do) or `http` (a folder over HTTP/1.1, every request appended to --log,
 and --rule PATH=BEHAVIOUR, repeatable, one of: 404, 500 (that status); nolength (no
-Content-Length, the connection closes at the end); closeearly (half the announced file, then
-close); stall (half, then nothing); extra (100 bytes past the announced size); redirect:URL).
+Content-Length, the connection closes at the end); chunked (chunked transfer encoding);
+closeearly (half the announced file, then close); stall (half, 5 s of silence, the rest);
+trickle (one byte every 100 ms); extra (100 bytes past the announced size); redirect:URL).
 
-Each listens on a free port below 32768 (the updater reads ports as 16-bit signed numbers),
-prints the port as its first line and serves until it is terminated.
+Each listens on a free port above 32767 (so every test shows such ports work), prints the port
+as its first line and serves until it is terminated.
 """
 
 import argparse
@@ -21,13 +23,13 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit
 
 
-def listen_below_32768(create):
+def listen_on_free_port(create):
     for _ in range(500):
         try:
-            return create(random.randint(20000, 32767))
+            return create(random.randint(32768, 65535))
         except OSError:
             continue
-    raise SystemExit("no free port below 32768")
+    raise SystemExit("no free port above 32767")
 
 
 def serve_ftp(args):
@@ -69,8 +71,11 @@ def serve_ftp(args):
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
+    if args.no_active:
+        Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items()
+                              if k not in ("PORT", "EPRT")}
     logging.basicConfig(level=logging.ERROR)
-    server = listen_below_32768(lambda port: FTPServer(("127.0.0.1", port), Handler))
+    server = listen_on_free_port(lambda port: FTPServer(("127.0.0.1", port), Handler))
     server.max_cons = 64
     print(server.address[1], flush=True)
     sys.stdout.close()
@@ -98,6 +103,18 @@ def make_http_handler(root, rules, log_path):
             self.end_headers()
             self.wfile.write(body)
 
+        def send_slowly(self, source, size, rule):
+            if rule == "stall":
+                self.wfile.write(source.read(size // 2))
+                self.wfile.flush()
+                time.sleep(5)
+                self.wfile.write(source.read())
+                return
+            while byte := source.read(1):
+                self.wfile.write(byte)
+                self.wfile.flush()
+                time.sleep(0.1)
+
         def do_GET(self):
             self.record()
             path = unquote(urlsplit(self.path).path)
@@ -121,17 +138,28 @@ def make_http_handler(root, rules, log_path):
             if rule == "nolength":
                 self.send_header("Connection", "close")
                 self.close_connection = True
+            elif rule == "chunked":
+                self.send_header("Transfer-Encoding", "chunked")
             else:
                 self.send_header("Content-Length", str(size))
             self.end_headers()
             with open(file, "rb") as source:
-                if rule in ("closeearly", "stall"):
+                if rule == "closeearly":
                     self.wfile.write(source.read(size // 2))
                     self.wfile.flush()
-                    if rule == "stall":
-                        time.sleep(60)
                     self.close_connection = True
                     self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                if rule in ("stall", "trickle"):
+                    try:
+                        self.send_slowly(source, size, rule)
+                    except OSError:
+                        self.close_connection = True  # the client gave up
+                    return
+                if rule == "chunked":
+                    while block := source.read(7000):
+                        self.wfile.write(b"%x\r\n%s\r\n" % (len(block), block))
+                    self.wfile.write(b"0\r\n\r\n")
                     return
                 if rule == "extra":
                     self.wfile.write(source.read() + b"x" * 100)
@@ -152,7 +180,7 @@ def make_http_handler(root, rules, log_path):
 def serve_http(args):
     rules = dict(rule.partition("=")[::2] for rule in args.rule)
     handler = make_http_handler(args.root, rules, args.log)
-    server = listen_below_32768(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
+    server = listen_on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
     server.daemon_threads = True
     print(server.server_address[1], flush=True)
     sys.stdout.close()
@@ -167,6 +195,7 @@ def main():
     ftp.add_argument("--user", required=True)
     ftp.add_argument("--password", required=True)
     ftp.add_argument("--no-mlsd", action="store_true")
+    ftp.add_argument("--no-active", action="store_true")
     http = kinds.add_parser("http")
     http.add_argument("--root", required=True)
     http.add_argument("--log", default="")

@@ -34,7 +34,9 @@ TEST(ProgressBar, LookOfOneEvent) {
       // Outside 0..total: held at the ends, never past the frame.
       {2000, 1000, "100%", 155, kFrameWidth + 15},
       {std::numeric_limits<std::int64_t>::max(), 1, "100%", 155, kFrameWidth + 15},
-      {5, -10, "0%", 255, 15},
+      // No total known: the kilobytes so far on a full white bar.
+      {20480, -1, "20 KB", 255, kFrameWidth + 15},
+      {5, -10, "0 KB", 255, kFrameWidth + 15},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Current << " of " << c.Total);
