@@ -7,10 +7,10 @@
                                            named `file` with fault F
 
 Faults: none; drop (HTTP: the first 64 bytes of the reply, then a reset; FTP: 426 after at most
-10000 bytes); stall (HTTP: no byte of the reply; FTP: silence after 10000 bytes); trickle (a byte
-every 100 ms for 30 s, then the rest at once); short (half the file, then the end as if complete); and for HTTP only: long (100
-bytes more than announced, connection kept), chunked, close (no length, the close ends the
-body), 500, garbage (no status line).
+10000 bytes); stall (HTTP: no byte of the reply; FTP: silence after 10000 bytes); trickle (a
+byte every 100 ms for 30 s, then the rest at once); short (half the file, then the end as if
+complete); and for HTTP only: long (100 bytes more than announced, connection kept), chunked,
+close (no length, the close ends the body), 500, garbage (no status line).
 
 Prints the port it listens on as its first line of output; ends at once when terminated.
 """
@@ -47,12 +47,9 @@ def fetch(upstream, request):
     with socket.create_connection(("127.0.0.1", upstream)) as conn, conn.makefile("rb") as reply:
         conn.sendall(request)
         head = read_head(reply)
-        length = 0
-        for line in head.split(b"\r\n"):
-            name, _, value = line.partition(b":")
-            if name.strip().lower() == b"content-length":
-                length = int(value)
-        return head[:-2], reply.read(length)
+        lengths = [line[15:] for line in head.split(b"\r\n")
+                   if line.lower().startswith(b"content-length:")]
+        return head[:-2], reply.read(int(lengths[0]) if lengths else 0)
 
 
 def faulty_reply(sock, head, body, fault):
