@@ -137,7 +137,7 @@ class FaultTest : public ::testing::Test {
     mSettings.Passive = std::string(fault) != "active";
     mFaulty.reset();
     mFaulty.emplace(std::vector<std::string>{
-        SystemPython(), script, http ? "--http" : "--ftp",
+        "/usr/bin/python3", script, http ? "--http" : "--ftp",
         http ? mHttp.PortText() : mServer.string(), "--fault", fault, "--path",
         http ? "/Harrowin/Sample/" + std::string(row.File) : row.File});
     mSettings.Port = std::to_string(mFaulty->Port());
