@@ -183,6 +183,7 @@ bool UpdatePass::Connect() {
   };
   FtpOptions options;
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
+  options.IdleTimeout = mEnv.TransferIdleLimit;
   mFTP = std::make_unique<FTP>(std::move(events), options);
   if (EqualsIgnoreCase(s.Method, "HTTP")) mFTP->Service(FTP::ServiceHttp);
   if (s.Passive) mFTP->SetModePassive();
