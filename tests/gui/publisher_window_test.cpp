@@ -42,7 +42,7 @@ class PublisherWindowTest : public testing::Test {
     fs::create_directories(mDir / "app");
     frmVersion::Setup setup{
         mDir / "app" / "Tandor10.ini",
-        {},
+        CodePage(949),  // manifests written on Korean Windows
         {1, 0, 210},
         "Tandor 1.0.210",
         &mVersions,
@@ -195,7 +195,7 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
   const fs::path sample = mServer.Root() / "Harrowin" / "Sample";
   const fs::path local = mDir / "local";
   const fs::path editCopy = mDir / "app" / "Tandor10.ini";
-  test::WriteFile(sample / "Tandor10.ini", "[Files]\r\n[File1]\r\nKey=a");
+  test::WriteFile(sample / "Tandor10.ini", "[Files]\r\n[File1]\r\nKey=\xbb\xf9\xc7\xc3");
   test::WriteFile(local / "Sample.dll", "dll bytes");
   test::WriteFile(local / "Tandor", "updater");
   const std::string up = mServer.PortText();
@@ -210,14 +210,15 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
     bool Substitute; std::string After, Message, ServerFile, ServerBytes;
   } cases[] = {
       // Search: the manifest; a box when there is none; without a server the reason in the editor.
-      {"cmdSearch", up, S, "old", {}, false, "[Files]\r\n[File1]\r\nKey=a", "", "", ""},
+      {"cmdSearch", up, S, "old", {}, false, "[Files]\r\n[File1]\r\nKey=샘플", "", "", ""},
       {"cmdSearch", up, "/Harrowin/None", "kept", {}, false, "kept", "File not found", "", ""},
       {"cmdSearch", down, S, "old", {}, false, noServer, "", "", ""},
       {"cmdSearch", "2x1", S, "old", {}, false, "Type mismatch", "", "", ""},
       // Save: numbered, written, uploaded as the editor then shows it; any failure is said.
       {"cmdSave", up, S, "[Files]\r\n[File]\r\nK=a\r\n[FILE]", {}, false,
        "[Files]\r\n[File1]\r\nK=a\r\n[File2]", "", S + "/Tandor10.ini", ""},
-      {"cmdSave", up, "", "[File]\r\nK=x", {}, false, "[Files]\r\nK=x", "", "/Tandor10.ini", ""},
+      {"cmdSave", up, "", "[File]\r\nK=샘플", {}, false, "[Files]\r\nK=샘플", "", "/Tandor10.ini",
+       "[Files]\r\nK=\xbb\xf9\xc7\xc3"},
       {"cmdSave", down, S, "[Files]", {}, false, "[Files]", noServer, "", ""},
       {"cmdSave", up, "/Nowhere", "[Files]", {}, false, "[Files]", "550 ", "", ""},
       // Upload: own or substitute name; failures said; cancel does nothing.
@@ -259,7 +260,7 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
                 c.Message.empty() ? test::ReadFile(sample / "Tandor10.ini") : "");
     }
     if (button == "cmdSave") {
-      EXPECT_EQ(test::ReadFile(editCopy), c.After);
+      EXPECT_EQ(test::ReadFile(editCopy), c.ServerBytes.empty() ? c.After : c.ServerBytes);
     }
     EXPECT_FALSE(Control<QCheckBox>("chkFilename").isChecked());
   }
