@@ -125,7 +125,8 @@ frmVersion::frmVersion(Setup setup)
   if (!mSetup.PickFile) mSetup.PickFile = [this] { return ShowFileDialog(this); };
   if (!mSetup.ShowMessage) {
     mSetup.ShowMessage = [](const std::string& title, const std::string& text, MessageIcon icon) {
-      ShowMessageBox(title, text, icon, MessageButtons::Ok);
+      // A box without a title of its own carries the program's name.
+      ShowMessageBox(title.empty() ? "Tandor" : title, text, icon, MessageButtons::Ok);
     };
   }
   BuildControls();
