@@ -71,13 +71,13 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   const auto click = [&](int left, int top, int width, int height) {
     XDo("mousemove --window " + window + " " + std::to_string((left + width / 2) / 15) + " " +
         std::to_string((top + height / 2) / 15) + " click 1");
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(400ms);  // a sanitizer build takes its time to react
   };
   const auto type = [](const std::string& text) { XDo("type --delay 15 '" + text + "'"); };
   const auto pick = [&] {
     const std::string dialog = XDo("search --sync --onlyvisible --name '^Open$'");
     XDo("windowfocus --sync " + dialog);
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(1s);
     type(file.string());
     XDo("key Return");
     EXPECT_TRUE(WaitFor([] { return XDo("search --onlyvisible --name '^Open$'").empty(); }, 10s));
