@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libarchive-dev libxcb1-dev libxcb-ewmh-dev
   libgtest-dev libgmock-dev googletest
   python3 python3-pyftpdlib
-  fonts-nanum xvfb xauth
+  fonts-nanum fonts-liberation2 xvfb xauth xdotool
   binutils-mingw-w64-x86-64
   curl zip unzip nginx-light gcovr
   clang libclang-rt-14-dev

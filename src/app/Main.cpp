@@ -1,6 +1,5 @@
 #include "app/Main.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -46,8 +45,7 @@ int Main(int argc, char** argv) {
     case Role::None:
       return 0;
     case Role::Publisher:
-      std::fprintf(stderr, "Tandor: the publisher window is not available in this build\n");
-      return 1;
+      return RunPublisher(startup);
     case Role::AddressDisplay:
       return ShowAddresses(startup);
     case Role::Launcher:

@@ -27,6 +27,8 @@ std::string UpdaterCaption(const ProgramVersion& version);
 int RunLauncher(const Startup& startup);
 int RunWorkingCopy(const Startup& startup);
 int ShowAddresses(const Startup& startup);
+// The publisher window; runs until it is closed.
+int RunPublisher(const Startup& startup);
 int ShowDamagedFile(const Startup& startup);
 
 // Ends the program at once with `status`; what was printed is flushed first.
