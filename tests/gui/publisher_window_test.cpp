@@ -16,7 +16,7 @@
 #include "support/FtpServer.h"
 #include "support/TempDir.h"
 #include "support/TransferData.h"
-#include "support/VersionedElf.h"
+#include "VersionedElf.h"
 
 namespace tandor {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "support/TempDir.h"
-#include "support/VersionedElf.h"
+#include "VersionedElf.h"
 #include "util/FileVersion.h"
 
 namespace tandor {
