@@ -268,10 +268,10 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
 }
 
 TEST_F(PublisherWindowTest, AddAndVersionTakeThePickedFile) {
-  test::VersionSpec spec;
-  spec.FileVersion = {2, 5, 0, 7};
-  spec.Strings = {{"ProductVersion", "2.50"}};
-  test::WriteVersionedFile(mDir / "x.dll", spec);
+  test::VersionSpec wanted;
+  wanted.FileVersion = {2, 5, 0, 7};
+  wanted.Strings = {{"ProductVersion", "2.50"}};
+  test::WriteVersionedFile(mDir / "x.dll", wanted);
   mPick = (mDir / "x.dll").string();
   Type("cboServerPath", "/Harrowin/Sample");
   Type("cboLocalPath", "$(WinSysPath)");

@@ -62,10 +62,10 @@ TEST(PublisherModelTest, VersionsOfPickedFiles) {
   test::TempDir dir;
   Prefix prefix = Prefix::Open(dir / "prefix");
   VersionInfoQuery query(prefix, prefix.AnsiCodePage());
-  test::VersionSpec spec;
-  spec.FileVersion = {2, 5, 0, 7};
-  spec.Strings = {{"ProductVersion", "2.50"}};
-  test::WriteVersionedFile(dir / "x.dll", spec);
+  test::VersionSpec wanted;
+  wanted.FileVersion = {2, 5, 0, 7};
+  wanted.Strings = {{"ProductVersion", "2.50"}};
+  test::WriteVersionedFile(dir / "x.dll", wanted);
   test::WriteVersionedFile(dir / "noproduct.dll", {});
 
   // Made now, modified long ago: the stamp is the creation time where the file system keeps
