@@ -99,7 +99,8 @@ frmVersion::frmVersion(Setup setup)
                  FtpEvents{[] { QCoreApplication::processEvents(); },
                            [this](std::int64_t current, std::int64_t total) {
                              ShowProgress(current, total);
-                           }}),
+                           },
+                           [] { QCoreApplication::processEvents(); }}),
       mCboAddress(this),
       mTxtPort(this),
       mTxtAccount(this),

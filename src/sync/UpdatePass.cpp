@@ -178,6 +178,7 @@ bool UpdatePass::Connect() {
   const ClientSettings& s = *mEnv.Settings;
   FtpEvents events;
   events.ProcessPendingMessages = [this] { mEnv.Window->ProcessPendingMessages(); };
+  events.WaitingForData = [this] { mEnv.Window->WaitingForData(); };
   events.FileTransferProgress = [this](std::int64_t current, std::int64_t total) {
     mEnv.Window->ShowProgress(current, total);
   };

@@ -13,6 +13,8 @@ namespace tandor {
 
 namespace {
 
+constexpr std::size_t kWriteSize = 256 * 1024;
+
 [[noreturn]] void ThrowFileError(int error, const std::filesystem::path& file) {
   throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + std::strerror(error));
 }
@@ -20,9 +22,7 @@ namespace {
 }  // namespace
 
 ChunkedDownload::ChunkedDownload(std::filesystem::path target, const FtpEvents& events)
-    : mTarget(std::move(target)), mEvents(events) {
-  mChunk.reserve(TransferChunkSize);
-}
+    : mTarget(std::move(target)), mEvents(events) {}
 
 ChunkedDownload::~ChunkedDownload() {
   if (mFd >= 0) ::close(mFd);
@@ -52,10 +52,9 @@ void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
   }
 }
 
-void ChunkedDownload::CompleteChunk() {
-  mCount += TransferChunkSize;
-  if (mEvents.ProcessPendingMessages) mEvents.ProcessPendingMessages();
-  if (mEvents.FileTransferProgress) mEvents.FileTransferProgress(mCount, mTotal);
+void ChunkedDownload::Flush() {
+  WriteOut(mBuffer.data(), mBuffer.size());
+  mBuffer.clear();
 }
 
 bool ChunkedDownload::Take(const char* data, std::size_t size) {
@@ -65,24 +64,16 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
   }
   mReceived += static_cast<std::int64_t>(size);
   try {
-    while (size > 0) {
-      // Full chunks straight from the library's buffer; only pieces are gathered.
-      if (mChunk.empty() && size >= static_cast<std::size_t>(TransferChunkSize)) {
-        WriteOut(data, TransferChunkSize);
-        data += TransferChunkSize;
-        size -= TransferChunkSize;
-        CompleteChunk();
-        continue;
-      }
-      const std::size_t take = std::min(size, TransferChunkSize - mChunk.size());
-      mChunk.insert(mChunk.end(), data, data + take);
-      data += take;
-      size -= take;
-      if (mChunk.size() == static_cast<std::size_t>(TransferChunkSize)) {
-        WriteOut(mChunk.data(), mChunk.size());
-        mChunk.clear();
-        CompleteChunk();
-      }
+    // Few large writes: a write per chunk costs more than the copy into the buffer.
+    if (mBuffer.size() + size > kWriteSize) Flush();
+    if (size >= kWriteSize)
+      WriteOut(data, size);
+    else
+      mBuffer.insert(mBuffer.end(), data, data + size);
+    while (mReceived - mCount >= TransferChunkSize) {
+      mCount += TransferChunkSize;
+      if (mEvents.ProcessPendingMessages) mEvents.ProcessPendingMessages();
+      if (mEvents.FileTransferProgress) mEvents.FileTransferProgress(mCount, mTotal);
     }
   } catch (...) {
     mFailure = std::current_exception();
@@ -92,8 +83,7 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
 }
 
 void ChunkedDownload::Finish() {
-  WriteOut(mChunk.data(), mChunk.size());  // also creates the file of an empty download
-  mChunk.clear();
+  Flush();  // also creates the file of an empty download
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0) ThrowFileError(errno, mTarget);

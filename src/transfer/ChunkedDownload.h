@@ -1,7 +1,7 @@
 #pragma once
-// Receives a download in 10240-byte chunks: each full chunk is written to a temporary file
-// beside the target, the message loop runs once and a progress event follows; only a complete
-// download is renamed over the target.
+// Receives a download in 10240-byte chunks: for each full chunk the message loop runs once and a
+// progress event follows. The bytes go to a temporary file beside the target in writes of up to
+// 256 KiB; only a complete download is renamed over the target.
 
 #include <cstdint>
 #include <exception>
@@ -42,7 +42,7 @@ class ChunkedDownload {
  private:
   void OpenTemporary();
   void WriteOut(const char* data, std::size_t size);
-  void CompleteChunk();
+  void Flush();
 
   std::filesystem::path mTarget;
   std::filesystem::path mTemporary;
@@ -51,8 +51,8 @@ class ChunkedDownload {
   std::int64_t mTotal = -1;
   bool mExactSize = true;
   std::int64_t mReceived = 0;
-  std::int64_t mCount = 0;  // bytes in full chunks written so far
-  std::vector<char> mChunk;
+  std::int64_t mCount = 0;    // bytes in full chunks announced so far
+  std::vector<char> mBuffer;  // received, not yet written
   bool mOverflowed = false;
   std::exception_ptr mFailure;
 };

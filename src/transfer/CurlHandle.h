@@ -13,6 +13,11 @@ struct CurlEasyDeleter {
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
+struct CurlMultiDeleter {
+  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+
 // A header or command list; Append keeps the list owned even when curl returns a new head.
 class CurlList {
  public:

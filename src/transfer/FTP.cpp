@@ -2,6 +2,8 @@
 // remote file management and listings in FtpRemote.cpp.
 #include "transfer/FTP.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -103,7 +105,8 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
   const int port = ParsePort(sPort);
 
   mCurl.reset(curl_easy_init());
-  if (!mCurl) {
+  mMulti.reset(curl_multi_init());
+  if (!mCurl || !mMulti) {
     Record("InternetOpen", inet::NotEnoughMemory);
     Record("InternetConnect", inet::InvalidHandle);
     return false;
@@ -126,6 +129,7 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
   CURLcode result = Perform();
   if (result != CURLE_OK) {
     RecordCurl("InternetConnect", result);
+    mMulti.reset();
     mCurl.reset();
     return false;
   }
@@ -134,7 +138,8 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
 }
 
 void FTP::CloseConnection() {
-  mCurl.reset();  // sends QUIT on an open FTP control connection
+  mMulti.reset();  // closes the kept connections: QUIT on an open FTP control connection
+  mCurl.reset();
   mConnected = false;
 }
 
@@ -198,8 +203,45 @@ CURLcode FTP::Perform() {
   mMoved = 0;
   mLastMove = mPace.back().first;
   mTooSlow = false;
-  const CURLcode result = curl_easy_perform(mCurl.get());
+  const CURLcode result = RunRequest();
   return result == CURLE_ABORTED_BY_CALLBACK && mTooSlow ? CURLE_OPERATION_TIMEDOUT : result;
+}
+
+// Runs the request in slices of at most kWaitSlice, so that the window gets its turn also while
+// the server sends nothing (libcurl's own loop would wait up to a second at a time).
+CURLcode FTP::RunRequest() {
+  constexpr int kWaitSliceMs = 25;
+  CURL* easy = mCurl.get();
+  CURLM* multi = mMulti.get();
+  if (multi == nullptr || curl_multi_add_handle(multi, easy) != CURLM_OK)
+    return curl_easy_perform(easy);
+  // The request leaves the multi handle however it ends, a throwing event handler included.
+  struct Detach {
+    CURLM* Multi;
+    CURL* Easy;
+    ~Detach() { curl_multi_remove_handle(Multi, Easy); }
+  } detach{multi, easy};
+  CURLcode result = CURLE_OK;
+  for (int running = 1; running > 0;) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+    if (running == 0) break;
+    if (curl_multi_poll(multi, nullptr, 0, kWaitSliceMs, nullptr) != CURLM_OK)
+      return CURLE_OUT_OF_MEMORY;
+    if (mEvents.WaitingForData) mEvents.WaitingForData();
+  }
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi, &left))
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy) result = message->data.result;
+  // libcurl reads an HTTP reply no further than its announced length; bytes a server sent beyond
+  // it are still waiting on the kept connection (which only the attached handle can name).
+  if (!IsFtp() && result == CURLE_OK) {
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    char byte = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+        socket != CURL_SOCKET_BAD && ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+      mExcessData = true;
+  }
+  return result;
 }
 
 // libcurl's own low-speed check averages over a few seconds before its time starts, so a
@@ -300,6 +342,7 @@ void FTP::RecordCurl(std::string_view label, CURLcode result) {
 // A reply that broke its own framing may leave bytes behind on a kept-alive connection; the
 // next request must not read them as its reply.
 void FTP::DropConnection() {
+  mMulti.reset(curl_multi_init());
   mCurl.reset(curl_easy_init());
 }
 

@@ -112,6 +112,7 @@ class FTP {
   bool IsFtp() const { return mService != ServiceHttp; }
   void ResetRequest();
   CURLcode Perform();
+  CURLcode RunRequest();
   bool KeepsPace(std::int64_t bytes);
   void Record(std::string_view label, int code);
   void RecordCurl(std::string_view label, CURLcode result);
@@ -141,7 +142,9 @@ class FTP {
 
   FtpEvents mEvents;
   FtpOptions mOptions;
+  // The request handle, and the multi handle that runs it and keeps its connections.
   CurlEasy mCurl;
+  CurlMulti mMulti;
   bool mConnected = false;
   bool mPassiveConnection = false;  // the mode the connection was opened with
   std::string mBaseUrl;

@@ -121,18 +121,6 @@ size_t WriteDownload(char* data, size_t size, size_t count, void* user) {
   return context.Sink->Take(data, size * count) ? size * count : 0;
 }
 
-// libcurl reads no further than the announced length; bytes a server sent beyond it are still
-// waiting on a connection kept open.
-bool UnreadBytesWait(CURL* curl) {
-  curl_socket_t socket = CURL_SOCKET_BAD;
-  if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
-      socket == CURL_SOCKET_BAD) {
-    return false;
-  }
-  char byte = 0;
-  return ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
-}
-
 struct UploadContext {
   int Fd = -1;
   const FtpEvents* Events = nullptr;  // none for the one-call transfer
@@ -296,7 +284,6 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
         RecordCurl("HttpSendRequest", result);
         return false;
       }
-      if (result == CURLE_OK && UnreadBytesWait(curl)) mExcessData = true;
       if (sink.Overflowed() || mExcessData) {
         Record(ReadLabel(sink.Total(), sink.Total()), inet::InvalidServerResponse);
         return false;

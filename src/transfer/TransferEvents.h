@@ -12,6 +12,9 @@ struct FtpEvents {
   std::function<void()> ProcessPendingMessages;
   // FileTransferProgress(lCurrentBytes, lTotalBytes).
   std::function<void(std::int64_t, std::int64_t)> FileTransferProgress;
+  // Run again and again while a request waits for the server, data or not (a few times a
+  // second at least), so that a stalled transfer cannot make the window unresponsive.
+  std::function<void()> WaitingForData;
 };
 
 // Every transfer moves in chunks of this size: one progress event per chunk.
