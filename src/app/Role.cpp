@@ -1,6 +1,6 @@
 #include "app/Role.h"
 
-#include "util/TextCase.h"
+#include "text/TextCase.h"
 
 namespace tandor {
 

@@ -1,4 +1,5 @@
 #include "hostid/AllowRule.h"
+#include "text/TextCase.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,12 +9,6 @@
 namespace tandor {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 std::vector<std::string> SplitAtComma(const std::string& text) {
   std::vector<std::string> items;
@@ -27,11 +22,11 @@ std::vector<std::string> SplitAtComma(const std::string& text) {
 }
 
 bool AnyAddressOccursIn(const std::string& list, const AdapterSource& source) {
-  std::string haystack = Lower(list);
+  std::string haystack = LowerAscii(list);
   std::vector<std::string> addresses = SplitAtComma(GetMacAddressList(',', source));
   return std::ranges::any_of(addresses, [&](const std::string& address) {
     // An empty item (no adapters at all) names no machine.
-    return !address.empty() && haystack.find(Lower(address)) != std::string::npos;
+    return !address.empty() && haystack.find(LowerAscii(address)) != std::string::npos;
   });
 }
 

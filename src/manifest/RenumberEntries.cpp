@@ -1,7 +1,7 @@
 #include "manifest/RenumberEntries.h"
 
+#include "text/TextCase.h"
 #include "util/PathMacros.h"
-#include "util/TextCase.h"
 
 namespace tandor {
 

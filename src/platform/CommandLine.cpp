@@ -1,4 +1,5 @@
 #include "platform/CommandLine.h"
+#include "text/TextCase.h"
 
 #include <system_error>
 
@@ -12,11 +13,6 @@ namespace {
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-std::string_view TrimLeadingBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  return text;
 }
 
 bool IsExistingFile(const fs::path& path) {
@@ -52,7 +48,7 @@ ProgramSplit SplitUnquotedProgram(const Prefix& prefix, std::string_view text) {
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const Prefix& prefix, std::string_view commandLine) {
-  std::string_view text = TrimLeadingBlanks(commandLine);
+  std::string_view text = TrimStart(commandLine);
   ProgramSplit split = (!text.empty() && text.front() == '"') ? SplitQuotedProgram(text)
                                                               : SplitUnquotedProgram(prefix, text);
   ParsedCommandLine parsed;

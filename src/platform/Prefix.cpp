@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/FileIo.h"
+#include "text/TextCase.h"
 
 namespace tandor {
 
@@ -16,22 +17,15 @@ namespace {
 
 constexpr std::string_view kMachineKey = "HKEY_LOCAL_MACHINE\\";
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
+// Registry lines may keep a CR of a CR LF line end.
+std::string_view TrimLine(std::string_view text) {
+  return Trim(text, " \t\r");
 }
 
 std::string FullKey(std::string_view key) {
   std::string full(key);
-  if (Lower(full).rfind(Lower(kMachineKey), 0) != 0) full = std::string(kMachineKey) + full;
+  if (LowerAscii(full).rfind(LowerAscii(kMachineKey), 0) != 0)
+    full = std::string(kMachineKey) + full;
   return full;
 }
 
@@ -126,8 +120,7 @@ fs::path Prefix::ToNative(std::string_view path) const {
     }
     parts.push_back(part);
   }
-  fs::path native = mRoot / (std::string("drive_") +
-                             static_cast<char>(std::tolower(static_cast<unsigned char>(drive))));
+  fs::path native = mRoot / (std::string("drive_") + LowerAscii(drive));
   for (std::string_view part : parts) native /= part;
   return native;
 }
@@ -168,23 +161,23 @@ std::optional<std::string> Prefix::ReadRegistryValue(std::string_view key,
                                                      std::string_view name) const {
   std::error_code ec;
   if (!fs::is_regular_file(RegistryFile(), ec)) return std::nullopt;
-  const std::string wantedSection = Lower(FullKey(key));
-  const std::string wantedName = Lower(name);
+  const std::string wantedSection = LowerAscii(FullKey(key));
+  const std::string wantedName = LowerAscii(name);
   bool inSection = false;
   for (const std::string& raw : ReadLines(RegistryFile())) {
-    std::string_view line = Trim(raw);
+    std::string_view line = TrimLine(raw);
     if (!line.empty() && line.front() == '[') {
       std::size_t close = line.find(']');
       std::string_view section =
           line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1);
-      inSection = Lower(Trim(section)) == wantedSection;
+      inSection = LowerAscii(TrimLine(section)) == wantedSection;
       continue;
     }
     if (!inSection) continue;
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    if (Lower(Trim(line.substr(0, eq))) == wantedName)
-      return std::string(Trim(line.substr(eq + 1)));
+    if (LowerAscii(TrimLine(line.substr(0, eq))) == wantedName)
+      return std::string(TrimLine(line.substr(eq + 1)));
   }
   return std::nullopt;
 }
@@ -192,19 +185,19 @@ std::optional<std::string> Prefix::ReadRegistryValue(std::string_view key,
 void Prefix::WriteRegistryValue(std::string_view key, std::string_view name,
                                 std::string_view value) const {
   std::vector<std::string> lines = ReadLines(RegistryFile());
-  const std::string wantedSection = Lower(FullKey(key));
-  const std::string wantedName = Lower(name);
+  const std::string wantedSection = LowerAscii(FullKey(key));
+  const std::string wantedName = LowerAscii(name);
   const std::string newLine = std::string(name) + "=" + std::string(value);
   bool inSection = false;
   bool found = false;
   std::size_t insertAt = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view line = Trim(lines[i]);
+    std::string_view line = TrimLine(lines[i]);
     if (!line.empty() && line.front() == '[') {
       if (inSection) break;
       std::size_t close = line.find(']');
       inSection =
-          Lower(Trim(line.substr(
+          LowerAscii(TrimLine(line.substr(
               1, close == std::string_view::npos ? line.size() - 1 : close - 1))) == wantedSection;
       if (inSection) insertAt = i + 1;
       continue;
@@ -213,7 +206,7 @@ void Prefix::WriteRegistryValue(std::string_view key, std::string_view name,
     std::size_t eq = line.find('=');
     if (eq != std::string_view::npos) {
       insertAt = i + 1;
-      if (Lower(Trim(line.substr(0, eq))) == wantedName) {
+      if (LowerAscii(TrimLine(line.substr(0, eq))) == wantedName) {
         lines[i] = newLine;
         found = true;
         break;

@@ -12,9 +12,9 @@
 
 #include "platform/Error.h"
 #include "platform/FileIo.h"
+#include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "util/FileVersion.h"
-#include "util/TextCase.h"
 
 namespace tandor {
 

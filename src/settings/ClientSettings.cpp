@@ -6,7 +6,7 @@
 
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
-#include "util/TextCase.h"
+#include "text/TextCase.h"
 
 namespace tandor {
 

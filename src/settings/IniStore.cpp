@@ -1,4 +1,5 @@
 #include "settings/IniStore.h"
+#include "text/TextCase.h"
 
 #include <sys/stat.h>
 
@@ -22,16 +23,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 // milliseconds, so a same-size rewrite within that time cannot be told from the stamp anyway;
 // looking less often keeps a system call off every read of a key.
 constexpr auto kRevalidateAfter = std::chrono::milliseconds(2);
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // Identity of a file's content on disk; a change of any part means the file was replaced or
 // written since we parsed it.

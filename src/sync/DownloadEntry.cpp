@@ -8,11 +8,11 @@
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "sync/UpdatePass.h"
+#include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
 #include "util/PathMacros.h"
-#include "util/TextCase.h"
 
 namespace tandor {
 

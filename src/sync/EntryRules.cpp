@@ -10,8 +10,8 @@
 #include "platform/MappedFile.h"
 #include "platform/Prefix.h"
 #include "sync/VersionOrder.h"
+#include "text/TextCase.h"
 #include "util/NormalizeVersion.h"
-#include "util/TextCase.h"
 #include "util/VersionResource.h"
 
 namespace tandor {

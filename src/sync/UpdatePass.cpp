@@ -14,10 +14,10 @@
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
+#include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
 #include "util/Registration.h"
-#include "util/TextCase.h"
 
 namespace tandor {
 
@@ -29,12 +29,6 @@ namespace {
 // leave the processor alone.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr int kStillActive = 259;
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 // Every occurrence of `what` removed from `text`, compared byte for byte.
 std::string RemoveAll(std::string text, const std::string& what) {

@@ -1,6 +1,7 @@
 // The connection, the settings and the failure texts of FTP; transfers are in FtpTransfer.cpp,
 // remote file management and listings in FtpRemote.cpp.
 #include "transfer/FTP.h"
+#include "text/TextCase.h"
 
 #include <sys/socket.h>
 
@@ -41,16 +42,10 @@ constexpr int TypeMismatch = 13;
 constexpr int Overflow = 6;
 constexpr long ReceiveBufferSize = 256 * 1024;
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // A port text read the way a Basic integer conversion reads it: blanks around it, an optional
 // sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
 int ParsePort(std::string_view text) {
-  std::string_view digits = TrimBlanks(text);
+  std::string_view digits = Trim(text);
   const std::string original(text);
   bool negative = false;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
@@ -111,7 +106,7 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
     Record("InternetConnect", inet::InvalidHandle);
     return false;
   }
-  std::string host = ToServer(TrimBlanks(sServer));
+  std::string host = ToServer(Trim(sServer));
   if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
   mBaseUrl = (IsFtp() ? "ftp://" : "http://") + host + ":" + std::to_string(port);
   mUser = ToServer(sUser);

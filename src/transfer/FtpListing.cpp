@@ -4,20 +4,14 @@
 #include <cctype>
 #include <charconv>
 
+#include "text/TextCase.h"
 #include "transfer/DirItem.h"
-#include "util/TextCase.h"
 
 namespace tandor {
 
 namespace {
 
 constexpr std::int64_t SecondsPerDay = 86400;
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 std::optional<std::int64_t> ToNumber(std::string_view text) {
   std::int64_t value = 0;
@@ -60,7 +54,7 @@ std::vector<std::string_view> SplitWords(std::string_view line, std::size_t maxW
 int MonthNumber(std::string_view word) {
   static constexpr std::array<std::string_view, 12> Months = {
       "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
-  std::string lower = Lower(word);
+  std::string lower = LowerAscii(word);
   for (std::size_t i = 0; i < Months.size(); ++i) {
     if (lower == Months[i]) return static_cast<int>(i) + 1;
   }
@@ -146,7 +140,7 @@ std::optional<ListedEntry> ParseDosLine(std::string_view line) {
   auto hour = ToNumber(time.substr(0, 2));
   auto minute = ToNumber(time.substr(3, 2));
   if (!hour || !minute) return {};
-  const bool pm = Lower(time.substr(5)) == "pm";
+  const bool pm = LowerAscii(time.substr(5)) == "pm";
   int h = static_cast<int>(*hour % 12) + (pm ? 12 : 0);
   int fullYear = static_cast<int>(*year) + (*year < 70 ? 2000 : 1900);
 
@@ -187,10 +181,10 @@ std::optional<ListedEntry> ParseMlsdLine(std::string_view line) {
     facts = semi == std::string_view::npos ? std::string_view() : facts.substr(semi + 1);
     std::size_t eq = fact.find('=');
     if (eq == std::string_view::npos) continue;
-    std::string key = Lower(fact.substr(0, eq));
+    std::string key = LowerAscii(fact.substr(0, eq));
     std::string_view value = fact.substr(eq + 1);
     if (key == "type") {
-      type = Lower(value);
+      type = LowerAscii(value);
     } else if (key == "size") {
       entry.Size = ToNumber(value).value_or(0);
     } else if (key == "modify" && value.size() >= 14) {

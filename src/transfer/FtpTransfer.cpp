@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/Error.h"
+#include "text/TextCase.h"
 #include "transfer/ChunkedDownload.h"
 #include "transfer/FTP.h"
 #include "transfer/InternetError.h"
@@ -17,14 +18,8 @@ namespace tandor {
 
 namespace {
 
-std::string_view TrimSpaces(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 std::filesystem::path TrimSpaces(const std::filesystem::path& path) {
-  return std::filesystem::path(std::string(TrimSpaces(std::string_view(path.native()))));
+  return std::filesystem::path(std::string(Trim(path.native(), " ")));
 }
 
 // The label of a read that failed after `received` of `total` bytes: the full chunks have
@@ -199,7 +194,7 @@ std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
 
 bool FTP::FTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
-  const std::string_view remote = TrimSpaces(sRemote);
+  const std::string_view remote = Trim(sRemote, " ");
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("FtpFindFirstFile")) return false;
   return Download(local, std::string(remote), false, {});
@@ -207,7 +202,7 @@ bool FTP::FTPDownloadFile(const std::filesystem::path& sLocal, std::string_view 
 
 bool FTP::HTTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
-  const std::string_view remote = TrimSpaces(sRemote);
+  const std::string_view remote = Trim(sRemote, " ");
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("HttpOpenRequest:GetFile")) return false;
   return Download(local, std::string(remote), true, {});
@@ -367,7 +362,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
 
 bool FTP::FTPUploadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
-  const std::string_view remote = TrimSpaces(sRemote);
+  const std::string_view remote = Trim(sRemote, " ");
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("FtpOpenFile:PutFile")) return false;
   return Upload(local, remote, true, "FtpOpenFile:PutFile");

@@ -1,33 +1,21 @@
 #include "util/PathMacros.h"
 
-#include <cctype>
+#include "text/TextCase.h"
 
 namespace tandor {
-
-namespace {
-
-bool SameLetter(char a, char b) {
-  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-}
-
-}  // namespace
 
 std::string ReplaceIgnoringCase(const std::string& text, const std::string& name,
                                 const std::string& value) {
   if (name.empty() || text.size() < name.size()) return text;
   std::string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    bool match = i + name.size() <= text.size();
-    for (std::size_t j = 0; match && j < name.size(); ++j) match = SameLetter(text[i + j], name[j]);
-    if (match) {
-      out += value;
-      i += name.size();
-    } else {
-      out += text[i++];
-    }
+  std::size_t from = 0;
+  for (std::size_t at; (at = FindIgnoreCase(text, name, from)) != std::string::npos;
+       from = at + name.size()) {
+    out.append(text, from, at - from);
+    out += value;
   }
+  out.append(text, from);
   return out;
 }
 

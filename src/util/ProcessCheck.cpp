@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/ProcessList.h"
-#include "util/TextCase.h"
+#include "text/TextCase.h"
 
 namespace tandor {
 

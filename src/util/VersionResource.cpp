@@ -1,5 +1,7 @@
 #include "util/VersionResource.h"
 
+#include "text/TextCase.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -62,17 +64,6 @@ std::string Utf16ToUtf8(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
 // Compares a UTF-16 key with `name` without regard to ASCII case. Keys are ASCII in practice
 // and compare in place; lookups run for every field of every file, so they avoid copies.
 bool KeyEquals(std::span<const std::uint8_t> key, std::string_view name) {
@@ -80,7 +71,7 @@ bool KeyEquals(std::span<const std::uint8_t> key, std::string_view name) {
   bool ascii = true;
   for (std::uint64_t at = 0; at + 2 <= units.Size() && ascii; at += 2)
     ascii = *units.U16(at) < 0x80;
-  if (!ascii) return EqualsIgnoringAsciiCase(Utf16ToUtf8(key), name);
+  if (!ascii) return EqualsIgnoreCase(Utf16ToUtf8(key), name);
   if (key.size() != name.size() * 2) return false;
   for (std::size_t i = 0; i < name.size(); ++i)
     if (LowerAscii(static_cast<char>(key[i * 2])) != LowerAscii(name[i])) return false;

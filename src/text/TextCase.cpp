@@ -1,11 +1,11 @@
-#include "util/TextCase.h"
+#include "text/TextCase.h"
 
 namespace tandor {
 
 namespace {
 
 char Fold(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return LowerAscii(c);
 }
 
 bool SameAt(std::string_view text, std::size_t at, std::string_view needle) {
@@ -15,6 +15,27 @@ bool SameAt(std::string_view text, std::size_t at, std::string_view needle) {
 }
 
 }  // namespace
+
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+
+std::string_view TrimStart(std::string_view text, std::string_view blanks) {
+  const std::size_t first = text.find_first_not_of(blanks);
+  return first == std::string_view::npos ? std::string_view() : text.substr(first);
+}
+
+std::string_view Trim(std::string_view text, std::string_view blanks) {
+  text = TrimStart(text, blanks);
+  const std::size_t last = text.find_last_not_of(blanks);
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && SameAt(a, 0, b);

@@ -1,6 +1,7 @@
 #pragma once
-// Text comparisons that ignore case, as every key, name, copy mode and pattern of the manifest
-// is compared. Only ASCII letters have case here; other characters compare as they are.
+// Text helpers of the whole program: comparisons that ignore case (as every key, name, copy mode
+// and pattern of the manifest is compared), lower case and trimming. Only ASCII letters have
+// case here, whatever locale is set; other characters stay as they are.
 
 #include <cstddef>
 #include <string>
@@ -9,6 +10,14 @@
 namespace tandor {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+char LowerAscii(char c);
+std::string LowerAscii(std::string_view text);
+
+// `text` without the characters of `blanks` at either end (spaces and tabs unless told).
+std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
+// The same at the start only.
+std::string_view TrimStart(std::string_view text, std::string_view blanks = " \t");
 
 // Position of the first `needle` in `text` at or after `from`, or npos.
 std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
