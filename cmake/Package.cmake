@@ -14,13 +14,13 @@ endforeach()
 set(tandor_package_dir ${PROJECT_BINARY_DIR}/package)
 file(MAKE_DIRECTORY ${tandor_package_dir})
 string(TIMESTAMP tandor_package_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-file(WRITE ${tandor_package_dir}/changelog.Debian
+file(WRITE ${tandor_package_dir}/changelog
   "tandor (${PROJECT_VERSION}) stable; urgency=medium\n\n"
   "  * Tandor ${PROJECT_VERSION}.\n\n"
   " -- Tandor maintainers <maintainers@users.noreply.c-seed-8417183d.example>  "
   "${tandor_package_date}\n")
 find_program(TANDOR_GZIP gzip REQUIRED)
-foreach(pair "packaging/Tandor.1:Tandor.1.gz" "${tandor_package_dir}/changelog.Debian:changelog.Debian.gz")
+foreach(pair "packaging/Tandor.1:Tandor.1.gz" "${tandor_package_dir}/changelog:changelog.gz")
   string(REPLACE ":" ";" pair "${pair}")
   list(GET pair 0 from)
   list(GET pair 1 to)
@@ -33,7 +33,7 @@ endforeach()
 
 set(tandor_doc ${CMAKE_INSTALL_DATADIR}/doc/tandor)
 install(FILES ${tandor_package_dir}/Tandor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${tandor_package_dir}/changelog.Debian.gz packaging/copyright
+install(FILES ${tandor_package_dir}/changelog.gz packaging/copyright
   DESTINATION ${tandor_doc})
 install(FILES packaging/tandor-publisher.desktop packaging/tandor-net.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -45,10 +45,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Tandor maintainers <maintainers@users.noreply.c-seed-8417183d.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keeps client programs up to date from an FTP or HTTP server")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Tandor brings the files of a family of client programs up to date each time a product\n"
-  "starts it: it downloads the product's manifest, installs what is new or missing, keeps an\n"
-  "installation record and starts the product. It also carries the publisher window that\n"
-  "edits and uploads manifests, and a display of the machine's network addresses.")
+  "Tandor brings the files of a family of client programs up to date each time\n"
+  "a product starts it: it downloads the product's manifest, installs what is new\n"
+  "or missing, keeps an installation record and starts the product. It also\n"
+  "carries the publisher window that edits and uploads manifests, and a display\n"
+  "of the machine's network addresses.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
