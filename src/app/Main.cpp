@@ -73,9 +73,10 @@ int Main(int argc, char** argv) {
   // Installed system-wide: the application folder moves into the prefix, and the launcher runs
   // its copy there.
   if (role != Role::None && IsSystemFolder(appFolderNative)) {
+    const std::filesystem::path ownSettings = appFolderNative / "Tandor.ini";
     appFolderNative = SystemWideAppFolder(prefix);
     try {
-      PrepareAppFolder(appFolderNative, kSystemSettingsFile);
+      PrepareAppFolder(appFolderNative, {ownSettings, kSystemSettingsFile});
       if (role == Role::Launcher) {
         PlaceLauncherCopy(executable, appFolderNative, executable.filename().string());
         const std::string copy = prefix.ToWindows(appFolderNative / executable.filename());

@@ -52,7 +52,8 @@ Environment:
                      the window system; without a usable one the run is unattended
 
 Settings are read from Tandor.ini in the application folder (the launcher's folder; when that
-is not writable, drive_c/Tandor in the prefix, first filled from /etc/tandor/Tandor.ini).
+is not writable, drive_c/Tandor in the prefix, whose Tandor.ini comes from the launcher's
+folder or from /etc/tandor/Tandor.ini the first time).
 The log of the latest update is Err.log in the application folder.
 )";
 }

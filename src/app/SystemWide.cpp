@@ -51,15 +51,18 @@ fs::path SystemWideAppFolder(const Prefix& prefix) {
   return prefix.Root() / "drive_c" / "Tandor";
 }
 
-void PrepareAppFolder(const fs::path& folder, const fs::path& systemSettings) {
+void PrepareAppFolder(const fs::path& folder, std::initializer_list<fs::path> sources) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) ThrowFor(ec.value(), folder.string());
   const fs::path settings = folder / "Tandor.ini";
-  if (fs::exists(settings, ec) || !fs::exists(systemSettings, ec)) return;
-  std::optional<std::string> bytes = ReadWholeFile(systemSettings);
-  if (!bytes) ThrowFor(errno, systemSettings.string());
-  if (!WriteFileAtomically(settings, *bytes)) ThrowFor(errno, settings.string());
+  if (fs::exists(settings, ec)) return;
+  for (const fs::path& source : sources) {
+    std::optional<std::string> bytes = ReadWholeFile(source);
+    if (!bytes) continue;
+    if (!WriteFileAtomically(settings, *bytes)) ThrowFor(errno, settings.string());
+    return;
+  }
 }
 
 void PlaceLauncherCopy(const fs::path& self, const fs::path& folder, const std::string& name) {

@@ -1,9 +1,12 @@
 #pragma once
 // A launcher installed system-wide (/usr/bin/Tandor) cannot write beside itself. Its application
 // folder is then drive_c/Tandor in the prefix: the launcher places a copy of itself there, takes
-// the settings from /etc/tandor/Tandor.ini the first time, and runs that copy.
+// the settings from its own folder or else from /etc/tandor/Tandor.ini the first time, and runs
+// that copy.
 
 #include <filesystem>
+#include <initializer_list>
+#include <string>
 
 namespace tandor {
 
@@ -18,10 +21,10 @@ bool IsSystemFolder(const std::filesystem::path& folder);
 // drive_c/Tandor in the prefix.
 std::filesystem::path SystemWideAppFolder(const Prefix& prefix);
 
-// Creates `folder` and gives it `Tandor.ini` from `systemSettings` when it has none yet.
-// Throws RuntimeError when the folder cannot be created.
+// Creates `folder` and, when it has no `Tandor.ini` yet, gives it the first of `sources` that
+// exists. Throws RuntimeError when the folder or the file cannot be written.
 void PrepareAppFolder(const std::filesystem::path& folder,
-                      const std::filesystem::path& systemSettings);
+                      std::initializer_list<std::filesystem::path> sources);
 
 // Places the running launcher `self` in `folder` as `name`, unless a copy of the same or a newer
 // version is there already (an update may have replaced it). Throws RuntimeError.

@@ -144,16 +144,17 @@ TEST_F(Startup, LauncherThatCannotWriteItsWorkingCopy) {
   const fs::path bin = mDir / "bin";
   fs::create_directories(bin);
   fs::copy_file(TANDOR_BINARY, bin / "Tandor");
+  WriteFile(bin / "Tandor.ini", kDeadServer);  // taken along the first time
   fs::permissions(bin, fs::perms(0555));
   const fs::path system = mPrefix / "drive_c" / "Tandor";
-  WriteFile(system / "Tandor.ini", kDeadServer);
   ProgramResult run = RunAsUser(bin / "Tandor", {"--wait", "Sample"}, {mPrefix});
   EXPECT_EQ(run.Status, 2) << run.Out << run.Err;
   EXPECT_NE(run.Out.find(kNoConnection), std::string::npos) << run.Out;
   EXPECT_TRUE(ReadFile(system / "Tandor") == ReadFile(bin / "Tandor"));
   EXPECT_TRUE(ReadFile(system / "TandorSample") == ReadFile(bin / "Tandor"));
   EXPECT_NE(ReadFile(system / "Err.log").find("ftp://127.0.0.1"), std::string::npos);
-  EXPECT_EQ(std::distance(fs::directory_iterator(bin), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(bin), fs::directory_iterator()), 2);
+  EXPECT_EQ(ReadFile(bin / "Tandor.ini"), kDeadServer);
 
   // A working copy the user may not overwrite, in a folder the user may write: not "in use",
   // a failure to report.
