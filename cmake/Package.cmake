@@ -1,14 +1,24 @@
 # Installation and the Debian package (scripts/package.sh builds it with CPack).
 include(GNUInstallDirs)
 
-# Every program the project builds goes to /usr/bin: the executables defined in this folder.
-get_property(tandor_targets DIRECTORY ${PROJECT_SOURCE_DIR} PROPERTY BUILDSYSTEM_TARGETS)
-foreach(target ${tandor_targets})
-  get_target_property(type ${target} TYPE)
-  if(type STREQUAL "EXECUTABLE")
-    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+# Every program the project builds goes to /usr/bin: the executables of this folder and its
+# sub-folders, but for the tests and benchmarks. Included last, so that it sees them all.
+function(tandor_install_programs directory)
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target ${targets})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory ${subdirectories})
+    if(NOT subdirectory MATCHES "/(tests|bench)$")
+      tandor_install_programs(${subdirectory})
+    endif()
+  endforeach()
+endfunction()
+tandor_install_programs(${PROJECT_SOURCE_DIR})
 
 # Debian wants the man page and the changelog compressed without a time stamp.
 set(tandor_package_dir ${PROJECT_BINARY_DIR}/package)
