@@ -34,7 +34,6 @@ namespace tandor {
 
 namespace {
 
-// Qt needs a display unless it draws offscreen; unattended runs always draw offscreen.
 // Qt's own texts (standard dialogs) in Korean, and the program's icon on every window.
 class Application : public QApplication {
  public:
