@@ -14,7 +14,7 @@
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
-#include "support/VersionedElf.h"
+#include "VersionedElf.h"
 #include "sync/EntryRules.h"
 
 namespace {
@@ -99,5 +99,7 @@ int main() {
     Run(count, true);
     Run(count, false);
   }
+  // A manifest far past any 16-bit entry counter.
+  Run(100000L, false);
   return 0;
 }

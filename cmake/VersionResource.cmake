@@ -98,15 +98,16 @@ add_custom_target(tandor_version_fixtures DEPENDS ${fixtures})
 # The test and benchmark programs are defined later (tests/, bench/): attach the fixtures and
 # the embedded resource to them once the whole tree has been read.
 function(tandor_attach_version_fixtures)
-  foreach(target unit_FileVersion_test unit_VersionResource_test version_bench)
+  foreach(target unit_file_version_test unit_version_resource_test unit_entry_rules_versions_test
+                 integration_update_pass_inprocess_test version_bench)
     if(TARGET ${target})
       add_dependencies(${target} tandor_version_fixtures)
       target_compile_definitions(${target} PRIVATE TANDOR_VERSION_FIXTURES="${fixtureDir}")
     endif()
   endforeach()
   # This test program carries the updater's resource, so that it can read its own version.
-  if(TARGET e2e_OwnVersion_test)
-    target_link_libraries(e2e_OwnVersion_test PRIVATE tandor_version_resource)
+  if(TARGET e2e_own_version_test)
+    target_link_libraries(e2e_own_version_test PRIVATE tandor_version_resource)
   endif()
 endfunction()
 cmake_language(DEFER CALL tandor_attach_version_fixtures)

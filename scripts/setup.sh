@@ -10,7 +10,7 @@ packages=(
   fonts-nanum qt6-translations-l10n libqt6svg6 xvfb xauth
   lintian
   binutils-mingw-w64-x86-64
-  curl zip unzip
+  curl zip unzip nginx-light gcovr
   clang libclang-rt-14-dev
 )
 

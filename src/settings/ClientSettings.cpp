@@ -1,5 +1,6 @@
 #include "settings/ClientSettings.h"
 
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -64,6 +65,7 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.User = ReadIniString(ini, prefix, kSection, "User", file);
   s.Password = ReadIniString(ini, prefix, kSection, "Password", file);
   s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
+  s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
 
   if (s.Method.empty()) s.Method = "FTP";
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
@@ -91,6 +93,7 @@ void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& fo
       {"Method", &settings.Method}, {"Address", &settings.Address},   {"Port", &settings.Port},
       {"User", &settings.User},     {"Password", &settings.Password}, {"Root", &settings.Root}};
   for (const auto& [key, value] : keys) WriteIniString(ini, prefix, kSection, key, *value, file);
+  WriteIniString(ini, prefix, kSection, "Passive", settings.Passive ? "1" : "0", file);
 }
 
 }  // namespace tandor

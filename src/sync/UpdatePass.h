@@ -3,6 +3,7 @@
 // every entry, install the chosen ones in manifest order, keep the installation record, replace
 // the updater when the manifest carries a new one, and start the product.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -52,6 +53,8 @@ struct PassEnvironment {
   std::function<bool(const std::string&)> ProcessRunning;
   std::function<bool(const std::string&)> FormWindowOpen;
   AllowRule Allow;
+  // A transfer that moves (almost) nothing for this long fails.
+  std::chrono::seconds TransferIdleLimit{60};
 };
 
 class UpdatePass {

@@ -30,6 +30,9 @@ class UpdateWindow {
   virtual void SetBusyPointer(bool busy) = 0;
   // Lets the window deliver queued input and paint; EXIT and the close box act here.
   virtual void ProcessPendingMessages() = 0;
+  // Called again and again while a transfer waits for the server and no data arrives, so that
+  // the window can stay responsive; nothing by default.
+  virtual void WaitingForData() {}
   // One transfer progress event: repaints the bar, then processes pending messages.
   virtual void ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes) = 0;
   // A message box; an empty title means the application's title.

@@ -4,8 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "unzip/ZipExtraction.h"
-
 namespace tandor {
 
 namespace {
@@ -21,8 +19,8 @@ std::vector<std::string> CountedNames(const UnzipNameList& list) {
 
 }  // namespace
 
-Unzip32::Unzip32(PasswordQuestion question, CodePage nameCodePage)
-    : mQuestion(std::move(question)), mCodePage(nameCodePage) {}
+Unzip32::Unzip32(PasswordQuestion question, CodePage nameCodePage, FreeSpaceSource freeSpace)
+    : mQuestion(std::move(question)), mCodePage(nameCodePage), mFreeSpace(std::move(freeSpace)) {}
 
 void Unzip32::SetUnzipOptions(const std::filesystem::path& zipFile,
                               const std::filesystem::path& targetFolder,
@@ -51,6 +49,7 @@ std::int32_t Unzip32::RunUnzip() {
   job.ListOnly = mListContents != 0;
   job.KeepFolders = mRecreateFolders != 0;
   job.NameCodePage = mCodePage;
+  job.FreeSpace = mFreeSpace;
   return RunZipJob(job, [this]() -> std::optional<std::string> {
     std::string password;
     if (AskPassword(password, PasswordBufferSize) != 0) return std::nullopt;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/CodePage.h"
+#include "unzip/ZipExtraction.h"
 
 namespace tandor {
 
@@ -29,8 +30,10 @@ class Unzip32 {
   static constexpr std::size_t PasswordBufferSize = 81;
 
   // `nameCodePage` is the machine's ANSI code page: names the archive does not flag as UTF-8 and
-  // the password are in it.
-  explicit Unzip32(PasswordQuestion question, CodePage nameCodePage = CodePage());
+  // the password are in it. `freeSpace` tells the room left on the target's disk (statvfs when
+  // empty).
+  explicit Unzip32(PasswordQuestion question, CodePage nameCodePage = CodePage(),
+                   FreeSpaceSource freeSpace = {});
 
   // Stores the options for the next RunUnzip. `text` and `counterStart` have no effect on the
   // extraction. An existing file is always replaced without asking, whatever
@@ -56,6 +59,7 @@ class Unzip32 {
  private:
   PasswordQuestion mQuestion;
   CodePage mCodePage;
+  FreeSpaceSource mFreeSpace;
   std::filesystem::path mZipFile;
   std::filesystem::path mTargetFolder;
   UnzipNameList mInclude;

@@ -2,6 +2,7 @@
 
 #include <archive_entry.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +28,13 @@ constexpr std::size_t kReadBlockSize = 256 * 1024;
 // an archive can make, below the target folder.
 constexpr int kWriteFlags = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT;
 
+// What the entry says its data inflates to. libarchive reports the local header's size, or the
+// central directory's when the local header leaves it to a trailing descriptor.
+std::uint64_t DeclaredSize(archive_entry* entry) {
+  if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0) return 0;
+  return static_cast<std::uint64_t>(archive_entry_size(entry));
+}
+
 struct EntryResult {
   std::int32_t Status = unzipstatus::Ok;
   bool PasswordSkipped = false;
@@ -44,12 +52,13 @@ class ZipRun {
   bool ReopenReaderAfter(std::size_t entries);
   bool OpenWriter();
   std::int32_t ListEntries();
+  bool FitsOnDisk();
   std::int32_t ExtractEntries();
   bool Selected(const std::string& name) const;
   EntryResult ExtractEntry(archive_entry* entry, const fs::path& relative);
   EntryResult WriteRegularFile(archive_entry* entry, const fs::path& destination);
   EntryResult WriteInPlace(archive_entry* entry, const fs::path& destination);
-  EntryResult CopyData();
+  EntryResult CopyData(std::uint64_t declared);
   EntryResult ReadFailure(int code);
   std::int32_t WriteFailure(int code);
   std::int32_t CheckFolders(const fs::path& relative) const;
@@ -78,6 +87,8 @@ std::int32_t ZipRun::Run() {
   // An empty target folder only lists: never extract into whatever the current folder is.
   if (mJob.ListOnly || mJob.Target.empty()) return ListEntries();
   if (!OpenWriter()) return unzipstatus::DiskError;
+  if (!FitsOnDisk()) return unzipstatus::DiskError;
+  if (!ReopenReaderAfter(0)) return unzipstatus::NoZip;
   return ExtractEntries();
 }
 
@@ -129,6 +140,26 @@ std::int32_t ZipRun::ListEntries() {
     ++entries;
   }
   return entries == 0 ? unzipstatus::Warning : unzipstatus::Ok;
+}
+
+// Reads every header (no data, so no password question) and adds up what the selected files
+// declare. Damaged headers count as nothing here; the extraction reports them.
+bool ZipRun::FitsOnDisk() {
+  std::uint64_t declared = 0;
+  for (;;) {
+    archive_entry* entry = nullptr;
+    const int code = archive_read_next_header(mReader.get(), &entry);
+    if (code == ARCHIVE_EOF || code < ARCHIVE_FAILED) break;
+    const char* stored = archive_entry_pathname(entry);
+    if (code == ARCHIVE_FAILED || stored == nullptr || archive_entry_filetype(entry) != AE_IFREG ||
+        !Selected(EntryNameToUtf8(stored, mJob.NameCodePage))) {
+      continue;
+    }
+    declared += std::min(DeclaredSize(entry), UINT64_MAX - declared);
+  }
+  const std::uint64_t available =
+      mJob.FreeSpace ? mJob.FreeSpace(mTarget) : AvailableSpace(mTarget);
+  return declared <= available && available - declared >= FreeSpaceMargin;
 }
 
 std::int32_t ZipRun::ExtractEntries() {
@@ -206,7 +237,7 @@ EntryResult ZipRun::WriteRegularFile(archive_entry* entry, const fs::path& desti
   archive_entry_copy_pathname(entry, staging.c_str());
   const int header = archive_write_header(mWriter.get(), entry);
   if (header < ARCHIVE_WARN) return {WriteFailure(header), false};
-  EntryResult result = CopyData();
+  EntryResult result = CopyData(DeclaredSize(entry));
   const int finish = archive_write_finish_entry(mWriter.get());
   if (result.Status == unzipstatus::Ok && finish < ARCHIVE_WARN)
     result.Status = WriteFailure(finish);
@@ -228,7 +259,9 @@ EntryResult ZipRun::WriteInPlace(archive_entry* entry, const fs::path& destinati
   return {};
 }
 
-EntryResult ZipRun::CopyData() {
+// Writes no byte past `declared`: an entry whose data runs on is damaged or hostile, and the free
+// space was checked against the declared sizes only.
+EntryResult ZipRun::CopyData(std::uint64_t declared) {
   for (;;) {
     const void* block = nullptr;
     std::size_t size = 0;
@@ -238,6 +271,8 @@ EntryResult ZipRun::CopyData() {
     // A bad CRC comes as a warning together with the last block: the entry is damaged all the
     // same.
     if (read != ARCHIVE_OK) return ReadFailure(read);
+    if (offset < 0 || size > declared || static_cast<std::uint64_t>(offset) > declared - size)
+      return {unzipstatus::EntryError, false};
     const la_ssize_t written = archive_write_data_block(mWriter.get(), block, size, offset);
     if (written < ARCHIVE_OK) return {WriteFailure(static_cast<int>(written)), false};
   }
@@ -296,6 +331,16 @@ const char* ZipRun::NextPassphrase() {
 }
 
 }  // namespace
+
+std::uint64_t AvailableSpace(const fs::path& folder) {
+  // The target folder and the ones above it may not exist yet: they are created on the way.
+  for (fs::path at = folder;; at = at.parent_path()) {
+    struct statvfs info {};
+    if (::statvfs(at.c_str(), &info) == 0)
+      return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    if (at.empty() || at == at.parent_path()) return 0;
+  }
+}
 
 std::int32_t RunZipJob(const ZipJob& job, const PassphraseSource& passphrase) {
   return ZipRun(job, passphrase).Run();

@@ -13,6 +13,15 @@
 
 namespace tandor {
 
+// The bytes that may still be written to the file system that holds `folder`.
+using FreeSpaceSource = std::function<std::uint64_t(const std::filesystem::path& folder)>;
+
+// What an extraction leaves free on top of the sizes its entries declare.
+constexpr std::uint64_t FreeSpaceMargin = 64ull << 20;
+
+// The space statvfs reports for the nearest folder of `folder` that exists; 0 when it cannot.
+std::uint64_t AvailableSpace(const std::filesystem::path& folder);
+
 struct ZipJob {
   std::filesystem::path Archive;
   // Where the entries go. Empty means the archive is only listed and nothing is written.
@@ -25,6 +34,8 @@ struct ZipJob {
   bool KeepFolders = true;
   // Code page of entry names that the archive does not flag as UTF-8.
   CodePage NameCodePage;
+  // Where the free space of the target comes from; empty means AvailableSpace.
+  FreeSpaceSource FreeSpace;
 };
 
 // Asked for the password of an encrypted entry: the password, or nothing to skip the entry. It is
@@ -33,7 +44,9 @@ using PassphraseSource = std::function<std::optional<std::string>()>;
 
 // Runs the job. Existing files are replaced without asking; each file is written under a
 // temporary name beside its place and renamed over it only when all its data has been read and
-// checked, so a wrong password or damaged data never touches the file already there.
+// checked, so a wrong password or damaged data never touches the file already there. Nothing is
+// written when the sizes the entries declare, plus the margin, exceed the free space, and an
+// entry whose data runs past its declared size is stopped there: an archive cannot fill the disk.
 std::int32_t RunZipJob(const ZipJob& job, const PassphraseSource& passphrase);
 
 }  // namespace tandor

@@ -7,14 +7,11 @@
 #include <utility>
 
 #include "platform/Unattended.h"
+#include "sync/ConsoleWindow.h"
 
 namespace tandor {
 
 namespace {
-
-MessageAnswer DefaultAnswer(MessageButtons buttons) {
-  return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
-}
 
 QMessageBox::Icon ToQt(MessageIcon icon) {
   switch (icon) {
@@ -37,16 +34,7 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
 MessageAnswer ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon,
                              MessageButtons buttons) {
   if (IsUnattended()) {
-    // CR LF is one line break on a terminal; a lone CR becomes one too.
-    std::string shown;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] != '\r')
-        shown += text[i];
-      else if (i + 1 == text.size() || text[i + 1] != '\n')
-        shown += '\n';
-    }
-    std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
-    std::fflush(stderr);
+    PrintUnattendedMessage(title, text);
     return DefaultAnswer(buttons);
   }
   QMessageBox box(ToQt(icon), QString::fromStdString(title), QString::fromStdString(text));

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/Unattended.h"
+#include "sync/ConsoleWindow.h"
 #include "updatewin/MessageBox.h"
 
 namespace tandor {
@@ -79,12 +80,9 @@ frmTandor::frmTandor(EndProgram endProgram, Clock clock)
       mPictureBox(this),
       mTxtCurrent(&mPictureBox),
       mCmdExit(QStringLiteral("EXIT"), this),
-      mTimer(this),
-      mRepaintTimer(this) {
+      mTimer(this) {
   BuildControls();
   connect(&mCmdExit, &QPushButton::clicked, this, [this] { mEndProgram(); });
-  mRepaintTimer.setSingleShot(true);
-  connect(&mRepaintTimer, &QTimer::timeout, this, [this] { FlushProgress(); });
 }
 
 frmTandor::~frmTandor() {
@@ -149,6 +147,12 @@ void frmTandor::AddLineUnselected(const std::string& text) {
 }
 
 void frmTandor::SelectLastLine() {
+  mSelectionPending = true;
+}
+
+void frmTandor::ApplyPendingSelection() {
+  if (!mSelectionPending) return;
+  mSelectionPending = false;
   const int last = mLstCurrent.count() - 1;
   if (last < 0) return;
   mLstCurrent.setCurrentRow(last);
@@ -186,37 +190,24 @@ void frmTandor::SetBusyPointer(bool busy) {
 }
 
 void frmTandor::ProcessPendingMessages() {
+  const auto now = mClock();
+  if (mLastPump && now - *mLastPump < PumpInterval) return;
+  mLastPump = now;
+  ApplyPendingSelection();
   QCoreApplication::processEvents();
 }
 
 void frmTandor::ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes) {
   if (auto look = ComputeProgressBar(currentBytes, totalBytes, kPictureBox.Width)) {
-    mPendingLook = std::move(look);
-    if (RepaintDue(*mPendingLook)) {
-      FlushProgress();
-    } else if (!mRepaintTimer.isActive()) {
-      // Shows the held-back value once the pace allows, even if no further event comes.
-      const auto waited = mClock() - *mLastRepaint;
-      const auto left = std::chrono::milliseconds(1000 / RepaintsPerSecond) -
-                        std::chrono::duration_cast<std::chrono::milliseconds>(waited);
-      mRepaintTimer.start(
-          std::clamp<int>(static_cast<int>(left.count()), 0, 1000 / RepaintsPerSecond));
+    // The widgets change at once, whenever the text or the width in pixels does (so a new file
+    // never starts on the last one's 100 %); they are painted at the next pump.
+    if (!mShownLook || look->Text != mShownLook->Text || look->Grey != mShownLook->Grey ||
+        TwipsToPixels(look->WidthTwips) != TwipsToPixels(mShownLook->WidthTwips)) {
+      ApplyProgress(*look);
+      mShownLook = std::move(look);
     }
   }
   ProcessPendingMessages();
-}
-
-bool frmTandor::RepaintDue(const ProgressBarLook& look) const {
-  if (!mLastRepaint || look.Percent == 100) return true;
-  return mClock() - *mLastRepaint >= std::chrono::milliseconds(1000 / RepaintsPerSecond);
-}
-
-void frmTandor::FlushProgress() {
-  mRepaintTimer.stop();
-  if (!mPendingLook) return;
-  ApplyProgress(*mPendingLook);
-  mPendingLook.reset();
-  mLastRepaint = mClock();
 }
 
 void frmTandor::ApplyProgress(const ProgressBarLook& look) {
@@ -228,13 +219,13 @@ void frmTandor::ApplyProgress(const ProgressBarLook& look) {
 MessageAnswer frmTandor::ShowMessage(const std::string& title, const std::string& text,
                                      MessageIcon icon, MessageButtons buttons) {
   NormalPointerWhileAsking pointer(mBusy);
+  ApplyPendingSelection();
   return ShowMessageBox(title.empty() ? kApplicationTitle : title, text, icon, buttons);
 }
 
 std::string frmTandor::AskPassword(const std::string& prompt) {
   if (IsUnattended()) {
-    std::fprintf(stderr, "[%s] %s\n", kApplicationTitle, prompt.c_str());
-    std::fflush(stderr);
+    PrintUnattendedMessage(kApplicationTitle, prompt);
     return {};
   }
   NormalPointerWhileAsking pointer(mBusy);

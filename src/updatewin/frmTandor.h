@@ -27,7 +27,7 @@ class frmTandor : public QWidget, public UpdateWindow {
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
   // `endProgram` ends the program at once; EXIT and the close box call it. `clock` paces the
-  // repaints of the progress bar.
+  // processing of window events.
   explicit frmTandor(EndProgram endProgram, Clock clock = std::chrono::steady_clock::now);
   ~frmTandor() override;
 
@@ -39,7 +39,10 @@ class frmTandor : public QWidget, public UpdateWindow {
   void Show() override;
   void Hide() override;
   void SetBusyPointer(bool busy) override;
+  // Delivers queued input and paints, at most once per PumpInterval: EXIT still acts within a
+  // fraction of a second, while a transfer of many small files does not spend its time drawing.
   void ProcessPendingMessages() override;
+  void WaitingForData() override { ProcessPendingMessages(); }
   void ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes) override;
   MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
                             MessageButtons buttons) override;
@@ -51,8 +54,7 @@ class frmTandor : public QWidget, public UpdateWindow {
   // The launcher's timer: 1 ms, stopped until the launcher starts it.
   QTimer& Timer() { return mTimer; }
 
-  // At most this many bar repaints a second; the last value of a transfer is shown regardless.
-  static constexpr int RepaintsPerSecond = 30;
+  static constexpr std::chrono::milliseconds PumpInterval{30};
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -61,8 +63,7 @@ class frmTandor : public QWidget, public UpdateWindow {
   void BuildControls();
   void AppendLine(const std::string& text);
   void ApplyProgress(const ProgressBarLook& look);
-  void FlushProgress();
-  bool RepaintDue(const ProgressBarLook& look) const;
+  void ApplyPendingSelection();
 
   EndProgram mEndProgram;
   Clock mClock;
@@ -73,10 +74,12 @@ class frmTandor : public QWidget, public UpdateWindow {
   QLabel mTxtCurrent;
   QPushButton mCmdExit;
   QTimer mTimer;
-  // Holds back bar repaints that come faster than RepaintsPerSecond, then shows the latest.
-  QTimer mRepaintTimer;
-  std::optional<ProgressBarLook> mPendingLook;
-  std::optional<std::chrono::steady_clock::time_point> mLastRepaint;
+  // What the bar shows now: a progress event that changes neither its text nor its width in
+  // pixels touches no widget.
+  std::optional<ProgressBarLook> mShownLook;
+  // The last line is selected (and scrolled to) at the next pump, not at every line added.
+  bool mSelectionPending = false;
+  std::optional<std::chrono::steady_clock::time_point> mLastPump;
   bool mBusy = false;
 };
 

@@ -1,4 +1,5 @@
-// Starts the built updater in a fresh application folder and looks at what it leaves behind.
+// The launcher at start: options, failures it must report, and an installation in a folder it
+// cannot write.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,6 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 
 using Environment = std::map<std::string, std::string>;
+
+// A product name of these tests' own, so that no working copy running elsewhere interferes.
+constexpr const char* kProduct = "Wren";
+constexpr const char* kWorkingCopy = "TandorWren";
 
 // An address where nothing listens: the pass fails to connect at once.
 const char* const kDeadServer = "[Tandor]\r\nAddress=127.0.0.1\r\nPort=1\r\n";
@@ -60,21 +65,6 @@ class Startup : public ::testing::Test {
   fs::path mPrefix = mDir / "prefix";
   fs::path mApp = mPrefix / "drive_c" / "Client";
 };
-
-TEST_F(Startup, NoArgumentEndsWithoutTouchingAnything) {
-  EXPECT_EQ(Run(mApp / "Tandor", {}).Status, 0);
-  EXPECT_FALSE(fs::exists(mApp / "Tandor.ini"));
-  EXPECT_FALSE(fs::exists(mPrefix / "registry.ini"));
-  EXPECT_FALSE(fs::exists(mApp / "Err.log"));
-}
-
-TEST_F(Startup, OperatorSwitchesReadSettingsWithoutConsumingThem) {
-  const std::string text = "[Tandor]\r\nAddress=10.0.0.1\r\n";
-  WriteFile(mApp / "Tandor.ini", text);
-  EXPECT_EQ(Run(mApp / "Tandor", {"$net"}).Status, 0);
-  EXPECT_EQ(ReadFile(mApp / "Tandor.ini"), text);
-  EXPECT_TRUE(fs::exists(mPrefix / "registry.ini"));
-}
 
 TEST_F(Startup, OptionsAreNeverProductNames) {
   struct Case {
@@ -131,7 +121,7 @@ TEST_F(Startup, FailuresAtStartSayWhy) {
   };
   for (const Case& c : cases) {
     WriteFile(mApp / "Tandor.ini", kDeadServer);
-    ProgramResult run = Run(mApp / "Tandor", {"--wait", "Sample"}, c.env);
+    ProgramResult run = Run(mApp / "Tandor", {"--wait", kProduct}, c.env);
     EXPECT_EQ(run.Status, c.status) << c.what << ": " << run.Out << run.Err;
     EXPECT_NE((run.*c.stream).find(c.text), std::string::npos) << c.what << ": " << run.*c.stream;
     EXPECT_EQ(ReadFile(mApp / "Tandor.ini") != kDeadServer, c.consumed) << c.what;
@@ -147,20 +137,20 @@ TEST_F(Startup, LauncherThatCannotWriteItsWorkingCopy) {
   WriteFile(bin / "Tandor.ini", kDeadServer);  // taken along the first time
   fs::permissions(bin, fs::perms(0555));
   const fs::path system = mPrefix / "drive_c" / "Tandor";
-  ProgramResult run = RunAsUser(bin / "Tandor", {"--wait", "Sample"}, {mPrefix});
+  ProgramResult run = RunAsUser(bin / "Tandor", {"--wait", kProduct}, {mPrefix});
   EXPECT_EQ(run.Status, 2) << run.Out << run.Err;
   EXPECT_NE(run.Out.find(kNoConnection), std::string::npos) << run.Out;
   EXPECT_TRUE(ReadFile(system / "Tandor") == ReadFile(bin / "Tandor"));
-  EXPECT_TRUE(ReadFile(system / "TandorSample") == ReadFile(bin / "Tandor"));
+  EXPECT_TRUE(ReadFile(system / kWorkingCopy) == ReadFile(bin / "Tandor"));
   EXPECT_NE(ReadFile(system / "Err.log").find("ftp://127.0.0.1"), std::string::npos);
   EXPECT_EQ(std::distance(fs::directory_iterator(bin), fs::directory_iterator()), 2);
   EXPECT_EQ(ReadFile(bin / "Tandor.ini"), kDeadServer);
 
   // A working copy the user may not overwrite, in a folder the user may write: not "in use",
   // a failure to report.
-  WriteFile(mApp / "TandorSample", "somebody else's");
-  fs::permissions(mApp / "TandorSample", fs::perms(0444));
-  run = RunAsUser(mApp / "Tandor", {"Sample"}, {mApp});
+  WriteFile(mApp / kWorkingCopy, "somebody else's");
+  fs::permissions(mApp / kWorkingCopy, fs::perms(0444));
+  run = RunAsUser(mApp / "Tandor", {kProduct}, {mApp});
   EXPECT_EQ(run.Status, 1) << run.Err;
   EXPECT_NE(run.Err.find("'70' 런타임 오류가 발생하였습니다.:\n\nPermission denied"),
             std::string::npos)

@@ -122,18 +122,13 @@ TEST_F(ProcessTest, FindsARunningProgramByItsWholeFileNameWithoutCase) {
     bool running;
   };
   const Case cases[] = {
-      {"TandorSample", true},
       {"TANDORSAMPLE", true},
-      {"tandorsample", true},
       {"TandorSampl", false},
       {"andorSample", false},
       {"TandorSample.exe", false},
-      {"TandorSample ", false},
-      {"TandorVeryLongProductName", true},
       {"tandorverylongproductname", true},
       {"TandorVeryLongP", false},  // what the kernel's 15-byte name holds
       {"TandorReplaced", true},
-      {"TandorNoSuchProgram", false},
       {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsProcessRunning(c.name), c.running) << c.name;
@@ -158,27 +153,23 @@ TEST_F(ProcessTest, FindsARunningProgramByItsWholeFileNameWithoutCase) {
   EXPECT_FALSE(IsProcessRunning("TandorOtherUser"));
 }
 
-TEST_F(ProcessTest, AnEndedProgramNoLongerRunsAndItsExitCodeIsRead) {
-  // A script runs as its interpreter; give it a binary of its own name instead.
-  fs::path ended = CopyOf("/bin/true", "TandorEndsAtOnce");
-  ProcessId pid = StartProgram(mPrefix, ended.string(), WindowStyle::NormalFocus);
-  ASSERT_TRUE(WaitUntilZombie(pid));
-  EXPECT_FALSE(IsProcessRunning("TandorEndsAtOnce"));
-  EXPECT_EQ(PollExitCode(pid), 0);
-}
-
-TEST_F(ProcessTest, PollingARunningProgramNeverBlocks) {
-  fs::path file = mTemp / "bin" / "waits";
+TEST_F(ProcessTest, PollingNeverBlocksAndAnEndedProgramNoLongerRuns) {
+  // A script runs as its interpreter; give the program a binary of its own name instead.
   fs::path gate = mTemp / "gate";
-  WriteProgram(file, "#!/bin/sh\nwhile [ ! -e '" + gate.string() + "' ]; do sleep 0.01; done\n" +
-                         "exit 7\n");
-  ProcessId pid = StartProgram(mPrefix, file.string(), WindowStyle::NormalFocus);
+  ProcessId pid =
+      StartProgram(mPrefix,
+                   CopyOf("/bin/sh", "TandorEndsLater").string() + " -c \"while [ ! -e '" +
+                       gate.string() + "' ]; do sleep 0.01; done; exit 7\"",
+                   WindowStyle::NormalFocus);
   Child guard(pid);
   auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(PollExitCode(pid), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+  EXPECT_TRUE(IsProcessRunning("TandorEndsLater"));
   test::WriteFile(gate, "");
-  EXPECT_EQ(WaitForExitCode(pid), 7);
+  ASSERT_TRUE(WaitUntilZombie(pid));
+  EXPECT_FALSE(IsProcessRunning("TandorEndsLater"));
+  EXPECT_EQ(PollExitCode(pid), 7);
 }
 
 TEST_F(ProcessTest, StartsCommandLinesAsWindowsReadsThem) {
@@ -193,10 +184,8 @@ TEST_F(ProcessTest, StartsCommandLinesAsWindowsReadsThem) {
     std::string arguments;
   };
   const Case cases[] = {
-      {"C:\\Sample\\rec a b", "a\nb\n"},
-      {"C:\\Sample\\rec", ""},
       {"C:\\Sample\\rec ", ""},
-      {"c:\\Sample\\rec Sample", "Sample\n"},
+      {"c:\\Sample\\rec a b", "a\nb\n"},
       {"C:\\Sample\\rec \"C:\\My Files\\a.dll\" /S", "C:\\My Files\\a.dll\n/S\n"},
       {"C:\\Program Files\\My App\\rec Sample", "Sample\n"},
       {"\"C:\\Program Files\\My App\\rec\" Sample x", "Sample\nx\n"},
@@ -227,8 +216,7 @@ TEST_F(ProcessTest, AStartThatCannotRunFailsWithAReason) {
     int number;
   };
   const Case cases[] = {
-      {"C:\\Sample\\missing arg", err::FileNotFound},
-      {"C:\\NoFolder\\missing", err::FileNotFound},
+      {"C:\\NoFolder\\missing arg", err::FileNotFound},
       {"C:\\Sample\\data.txt", err::PermissionDenied},
       {"C:\\Sample\\noformat", err::PermissionDenied},
       {"C:\\Sample\\folder", err::PermissionDenied},
@@ -287,7 +275,6 @@ TEST_F(ProcessTest, RegistersThroughTheSystemFoldersTool) {
       {"\"C:\\My Files\\b.ocx\"", -1, "/S\nC:\\My Files\\b.ocx\n"},
       {"C:\\My Files\\b.ocx", -1, "/S\nC:\\My\nFiles\\b.ocx\n"},  // callers quote blanks
       {"C:\\Sample\\a.dll", 1, std::nullopt},
-      {"C:\\Sample\\a.dll", 2, std::nullopt},
   };
   for (const Case& c : cases) {
     fs::remove(Record());

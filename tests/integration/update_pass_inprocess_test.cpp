@@ -24,7 +24,6 @@
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/TempDir.h"
-#include "support/VersionedElf.h"
 #include "support/ZipTools.h"
 #include "sync/UpdatePass.h"
 #include "sync/UpdateWindow.h"
@@ -292,9 +291,6 @@ TEST_F(UpdatePassInProcessTest, NothingToInstallKeepsTheWindowHidden) {
   const Case cases[] = {
       {"same version present", Entry(1, "Readme", "readme.txt", {{"CopyMode", "Normal"}}), true,
        nullptr},
-      {"older version published",
-       Entry(1, "Readme", "readme.txt", {{"CopyMode", "Normal"}, {"Product Version", "0.9"}}), true,
-       nullptr},
       {"missing but not allowed here",
        Entry(1, "Readme", "readme.txt", {{"Allow", "00-11-22-33-44-55"}}), false,
        [](const std::string& allow, const std::string&) { return allow.empty(); }},
@@ -515,7 +511,8 @@ TEST_F(UpdatePassInProcessTest, NewUpdaterMissingOnTheServerIsReported) {
 }
 
 TEST_F(UpdatePassInProcessTest, WaitsForTheLauncherProcessingMessagesBetweenPolls) {
-  WriteVersionedFile(mApp / "TandorSample", VersionSpec{.Strings = {{"InternalName", "Tandor"}}});
+  // A working copy whose version resource names it Tandor.
+  fs::copy_file(fs::path(TANDOR_VERSION_FIXTURES) / "own_version64.o", mApp / "TandorSample");
   mLauncherPolls = 3;
   mSettings.Port = "1";  // nothing listens there: the pass stops after connecting
   EXPECT_EQ(RunPass(), std::nullopt);

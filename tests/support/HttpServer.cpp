@@ -4,49 +4,20 @@
 
 namespace tandor::test {
 
-namespace {
-
-std::string FaultName(const HttpRule& rule) {
-  switch (rule.Fault) {
-    case HttpFault::Status404:
-      return "404";
-    case HttpFault::Status500:
-      return "500";
-    case HttpFault::NoLength:
-      return "nolength";
-    case HttpFault::CloseEarly:
-      return "closeearly";
-    case HttpFault::Stall:
-      return "stall";
-    case HttpFault::Extra:
-      return "extra";
-    case HttpFault::Redirect:
-      return "redirect:" + rule.Target;
-  }
-  return "";
-}
-
-}  // namespace
-
+// The behaviour's name in servers.py, in the order of HttpFault.
 std::vector<std::string> HttpServer::Command(const std::filesystem::path& root,
-                                             const std::filesystem::path& log,
                                              const std::vector<HttpRule>& rules) {
+  static const char* const kNames[] = {"404",   "500",     "nolength", "chunked",  "closeearly",
+                                       "stall", "trickle", "extra",    "redirect:"};
   std::filesystem::create_directories(root);
-  std::vector<std::string> argv = {
-      SystemPython(), std::string(TANDOR_SOURCE_DIR) + "/tests/support/http_fixture.py",
-      "--root",       root.string(),
-      "--log",        log.string()};
+  std::vector<std::string> argv = ServerCommand("http");
+  argv.insert(argv.end(), {"--root", root.string(), "--log", LogOf(root).string()});
   for (const HttpRule& rule : rules) {
     argv.push_back("--rule");
-    argv.push_back(rule.Path + "=" + FaultName(rule));
+    argv.push_back(rule.Path + "=" + kNames[static_cast<int>(rule.Fault)] + rule.Target);
   }
   return argv;
 }
-
-// The log lies beside the served folder, so that it is never served itself.
-HttpServer::HttpServer(const std::filesystem::path& root, const std::vector<HttpRule>& rules)
-    : mLog(root.parent_path() / (root.filename().string() + ".requests.log")),
-      mProcess(Command(root, mLog, rules)) {}
 
 std::string HttpServer::RequestLog() const {
   return ReadFile(mLog);

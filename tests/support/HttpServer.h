@@ -4,10 +4,8 @@
 //
 //   tandor::test::HttpServer server(dir.Path() / "www", {{"/gone.bin", HttpFault::Status404},
 //                                                       {"/old", HttpFault::Redirect, "/new"}});
-//   ftp.OpenConnection("127.0.0.1", "", "", server.PortText());
 //
-// Requests (request line and headers) are logged; RequestLog() returns them. The server stops
-// when the object goes away.
+// Requests (request line and headers) are logged beside the folder; RequestLog() returns them.
 
 #include <filesystem>
 #include <string>
@@ -22,8 +20,10 @@ enum class HttpFault {
   Status404,
   Status500,
   NoLength,    // no Content-Length; the connection closes after the file
+  Chunked,     // chunked transfer encoding
   CloseEarly,  // announces the whole file, sends half, closes
-  Stall,       // announces the whole file, sends half, then nothing for a minute
+  Stall,       // announces the whole file, sends half, is silent for 5 s, sends the rest
+  Trickle,     // announces the whole file, sends one byte every 100 ms
   Extra,       // announces the file's size, sends 100 bytes more
   Redirect,    // 302 to `Target`
 };
@@ -37,21 +37,21 @@ struct HttpRule {
   std::string Target;  // Redirect only
 };
 
-class HttpServer {
+class HttpServer : public ServerProcess {
  public:
-  explicit HttpServer(const std::filesystem::path& root, const std::vector<HttpRule>& rules = {});
+  explicit HttpServer(const std::filesystem::path& root, const std::vector<HttpRule>& rules = {})
+      : ServerProcess(Command(root, rules)), mLog(LogOf(root)) {}
 
-  int Port() const { return mProcess.Port(); }
-  std::string PortText() const { return std::to_string(Port()); }
   std::string RequestLog() const;
 
  private:
+  static std::filesystem::path LogOf(const std::filesystem::path& root) {
+    return root.parent_path() / (root.filename().string() + ".requests.log");
+  }
   static std::vector<std::string> Command(const std::filesystem::path& root,
-                                          const std::filesystem::path& log,
                                           const std::vector<HttpRule>& rules);
 
   std::filesystem::path mLog;
-  ServerProcess mProcess;
 };
 
 }  // namespace tandor::test

@@ -52,7 +52,11 @@ std::string ReadPortLine(int fd, Clock::time_point deadline) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
+std::vector<std::string> ServerCommand(const std::string& kind) {
+  return {"/usr/bin/python3", std::string(TANDOR_SOURCE_DIR) + "/tests/support/servers.py", kind};
+}
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv, bool listens) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   std::vector<char*> args;
@@ -80,7 +84,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
     Stop();
     throw std::runtime_error("server did not report its port: " + argv.back());
   }
-  while (!Accepts(mPort)) {
+  while (listens && !Accepts(mPort)) {
     if (Clock::now() > deadline) {
       Stop();
       throw std::runtime_error("server does not accept connections");

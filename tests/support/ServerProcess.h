@@ -11,14 +11,16 @@ namespace tandor::test {
 
 class ServerProcess {
  public:
-  // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and
-  // for the port to accept connections on 127.0.0.1. Throws std::runtime_error when it does not.
-  explicit ServerProcess(const std::vector<std::string>& argv);
+  // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and,
+  // when it `listens`, for the port to accept connections on 127.0.0.1. Throws
+  // std::runtime_error when it does not.
+  explicit ServerProcess(const std::vector<std::string>& argv, bool listens = true);
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int Port() const { return mPort; }
+  std::string PortText() const { return std::to_string(mPort); }
 
  private:
   void Stop();
@@ -27,9 +29,7 @@ class ServerProcess {
   int mPort = 0;
 };
 
-// The python interpreter that sees Debian's packages (pyftpdlib).
-inline const char* SystemPython() {
-  return "/usr/bin/python3";
-}
+// `servers.py <kind>` with the python interpreter that sees Debian's packages (pyftpdlib).
+std::vector<std::string> ServerCommand(const std::string& kind);
 
 }  // namespace tandor::test

@@ -1,38 +1,40 @@
 #pragma once
-// A private X server for one test: Xvfb on a display number it picks itself, DISPLAY pointing at
-// it while the object lives, stopped and DISPLAY restored at the end.
+// A private X server for one test: Xvfb on a display number it picks itself (no TCP listener),
+// DISPLAY pointing at it while the object lives, stopped and DISPLAY restored at the end.
 
-#include <sys/types.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <optional>
 #include <string>
+
+#include "support/ServerProcess.h"
 
 namespace tandor::test {
 
 class XvfbServer {
  public:
-  XvfbServer();
-  ~XvfbServer();
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
+  // Throws std::runtime_error when Xvfb does not come up.
+  XvfbServer() {
+    if (const char* old = std::getenv("DISPLAY")) mOldDisplay = old;
+    ::setenv("DISPLAY", (":" + mProcess.PortText()).c_str(), 1);
+  }
+  ~XvfbServer() {
+    if (mOldDisplay)
+      ::setenv("DISPLAY", mOldDisplay->c_str(), 1);
+    else
+      ::unsetenv("DISPLAY");
+  }
 
-  // False when Xvfb is not installed or did not come up; the reason is in Problem().
-  bool Running() const { return mPid > 0; }
-  const std::string& Problem() const { return mProblem; }
-  // ":N"
-  const std::string& DisplayName() const { return mDisplay; }
-
-  // True when the Xvfb program is on this machine.
-  static bool Installed();
+  static bool Installed() { return ::access(kProgram, X_OK) == 0; }
 
  private:
-  void Start();
-  void Stop();
+  static constexpr const char* kProgram = "/usr/bin/Xvfb";
 
-  pid_t mPid = -1;
-  std::string mDisplay;
-  std::string mProblem;
   std::optional<std::string> mOldDisplay;
+  // The display number is written, like a server's port, once connections are accepted.
+  ServerProcess mProcess{
+      {kProgram, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"}, false};
 };
 
 }  // namespace tandor::test

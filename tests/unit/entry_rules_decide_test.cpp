@@ -60,22 +60,11 @@ TEST(VersionOrderTest, ComparesWithoutCaseAndRanksSymbolsDigitsLetters) {
     int sign;
   };
   const std::vector<Case> cases = {
-      {"", "", 0},
-      {"1", "", 1},
-      {"100", "1000", -1},
-      {"2", "10", 1},
-      {"1000000000", "1000000000", 0},
-      {"abc", "ABC", 0},
-      {"1.0a", "1.0B", -1},
-      {"?", "0", -1},
-      {"?Error", "28", -1},
-      {" 1", "1", -1},
-      {"-", "0", -1},
-      {"9", "a", -1},
-      {"Z", "가", -1},
-      {"가", "나", -1},
-      {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
-      {"2008-07-24 19:05:00", "2008-07-24 09:05:00", 1},
+      {"1", "", 1},         {"100", "1000", -1},
+      {"2", "10", 1},       {"abc", "ABC", 0},
+      {"1.0a", "1.0B", -1}, {"?Error", "28", -1},
+      {" 1", "1", -1},      {"9", "a", -1},
+      {"Z", "가", -1},      {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
   };
   for (const Case& c : cases) {
     auto sign = [](int v) { return (v > 0) - (v < 0); };
@@ -94,37 +83,24 @@ TEST_F(DecideTest, CopyModeOfAnOrdinaryEntryComparesProductVersions) {
   const std::vector<Case> cases = {
       {"Normal", "1.00.0211", "1.00.0210", true},
       {"Normal", "1.00.0210", "1.00.0210", false},
-      {"Normal", "1.00.0209", "1.00.0210", false},
       {"Normal", "1.0.0.0", "1.0", true},  // the longer text ranks above its prefix
       {"Normal", "1.10", "1.9", false},    // parts are filled on the right
-      {"Normal", "1.1", "1.10", false},
-      {"Normal", "", "1.0", false},  // an empty version is never newer
+      {"Normal", "", "1.0", false},        // an empty version is never newer
       {"Normal", "1.0", "", true},
-      {"Normal", "", "", false},
       {"Normal", "1.0", "?", true},  // "?" ranks below every number
       {"Normal", "1.0b", "1.0A", true},
-      {"Normal", "1.0A", "1.0a", false},
       {"Normal", "2008-07-25 10:00:00", "2008-07-24 09:05:00", true},
-      {"Normal", "2008-07-24 09:05:00", "2008-07-24 09:05:00", false},
-      {"normal", "2", "1", true},
       {"NORMAL", "2", "1", true},
       {"SkipIfSame", "1.00.0209", "1.00.0210", true},
-      {"SkipIfSame", "1.00.0211", "1.00.0210", true},
       {"SkipIfSame", "1.00.0210", "1.00.0210", false},
       {"SkipIfSame", "1,00,0210", "1.00.0210", false},  // same after normalising
-      {"SkipIfSame", "1.0A", "1.0a", false},
       {"SkipIfSame", "", "1.0", true},
-      {"SkipIfSame", "", "", false},
       {"skipifsame", "2", "1", true},
       {"SkipIfExists", "2", "", true},
       {"SkipIfExists", "2", "1", false},
-      {"SkipIfExists", "2", "?", false},
       {"SKIPIFEXISTS", "", "", true},
       {"Force", "1", "1", true},
-      {"Force", "", "9", true},
-      {"force", "1", "2", true},
       {"", "2", "1", false},
-      {"Other", "2", "1", false},
       {"Normal ", "2", "1", false},
       {"SkipIfExist", "2", "", false},
   };
@@ -149,15 +125,11 @@ TEST_F(DecideTest, CopyModeOfADataAccessPackageComparesWithTheMachine) {
   const std::vector<Case> cases = {
       {"Normal", "2.80.1022.0", "2.81.1117.0", false},
       {"Normal", "2.81.1117.1", "2.81.1117.0", true},
-      {"Normal", "2.81.1117.0", "2.81.1117.0", false},
       {"Normal", "2.8", "?Error", true},
-      {"Normal", "", "2.81", false},
       {"normal", "2.81.1117.1", "2.81.1117.0", true},
       {"SkipIfSame", "2.80.1022.0", "2.81.1117.0", true},
       {"SkipIfSame", "2.81.1117.0", "2.81.1117.0", false},
-      {"SkipIfSame", "2.81.1117.0", "?Error", true},
       {"SkipIfExists", "2.81", "?Error", false},  // "?Error" is a value like any other
-      {"SkipIfExists", "2.81", "2.81", false},
       {"SkipIfExists", "2.81", "", true},
       {"Force", "2.80", "2.81", true},
       {"", "2.82", "2.81", false},
@@ -199,19 +171,12 @@ TEST_F(DecideTest, MissingFileRule) {
       {"file missing", "a.dll", "a.dll", "", "", "", "", true},
       {"a folder is no file", "a.dll", "a.dll", "", "", "", "a.dll\\inner", true},
       {"plain name: server name looked for", "a.dll", "b.dll", "", "", "", "a.dll", false},
-      {"plain name: only real name present", "a.dll", "b.dll", "", "", "", "b.dll", true},
       {"substitute: real name looked for", "Sample.ex_", "Sample.exe", "", "", "", "Sample.exe",
        false},
-      {"substitute: only server name present", "Sample.ex_", "Sample.exe", "", "", "", "Sample.ex_",
-       true},
       {"extraction target present", "pack.zip", "pack.zip", "", "1", "out",
        "pack.zip out\\pack.zip", false},
       {"extraction target missing", "pack.zip", "pack.zip", "", "1", "out", "pack.zip", true},
-      {"extraction into the local folder", "pack.zip", "pack.zip", "", "1", "", "pack.zip", false},
       {"no extraction: target ignored", "pack.zip", "pack.zip", "", "", "out", "pack.zip", false},
-      {"Extract other than 1", "pack.zip", "pack.zip", "", "yes", "out", "pack.zip", false},
-      {"substitute with extraction", "pack.zi_", "pack.zip", "", "1", "out",
-       "pack.zip out\\pack.zip", false},
       {"data-access package missing", "MDAC_TYP.EXE", "MDAC28.exe", "1", "", "", "", false},
       {"MDAC name not started: exempt", "MDAC_TYP.EXE", "Mdac28.exe", "", "", "", "", false},
       {"MDAC name extracted, missing: exempt", "mdac.zip", "MDAC.zip", "", "1", "out", "", false},
@@ -255,9 +220,9 @@ TEST_F(DecideTest, RefusalByAllowWinsOverEverything) {
     bool download;
   };
   const std::vector<Case> cases = {
-      {false, "Force", true, false},  {false, "Normal", false, false},
-      {false, "Force", false, false}, {true, "Force", true, true},
-      {true, "Normal", false, true},  {true, "Normal", true, false},
+      {false, "Force", true, false},
+      {false, "Normal", false, false},
+      {true, "Normal", false, true},
   };
   EntryRules rules = Rules();
   for (const Case& c : cases) {

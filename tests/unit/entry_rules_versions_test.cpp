@@ -12,24 +12,19 @@
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
 #include "support/TempDir.h"
-#include "support/VersionedElf.h"
 #include "sync/EntryRules.h"
-#include "util/FileVersion.h"
 
 namespace tandor {
 namespace {
 
 using test::TempDir;
-using test::VersionSpec;
 using test::WriteFile;
-using test::WriteVersionedFile;
+namespace fs = std::filesystem;
 
-VersionSpec Sample() {
-  VersionSpec wanted;
-  wanted.FileVersion = {1, 0, 0, 210};
-  wanted.ProductVersion = {1, 0, 0, 210};
-  wanted.Strings = {{"FileVersion", "1.00.0210"}, {"ProductVersion", "1.00.0210"}};
-  return wanted;
+// Programs with version resources that the build makes with the MinGW tools.
+void PlaceFixture(const char* name, const fs::path& file) {
+  fs::create_directories(file.parent_path());
+  fs::copy_file(fs::path(TANDOR_VERSION_FIXTURES) / name, file);
 }
 
 class InstalledVersionsTest : public ::testing::Test {
@@ -53,18 +48,16 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
     const char* productVersion;
   };
   const std::vector<Case> cases = {
-      {"versioned file, record ignored", Installed::Versioned, true, "1.0.0.210", "1.00.0210"},
-      {"versioned file, no record", Installed::Versioned, false, "1.0.0.210", "1.00.0210"},
-      {"large versioned file", Installed::LargeVersioned, true, "1.0.0.210", "1.00.0210"},
+      {"versioned file, record ignored", Installed::Versioned, true, "2.5.3.1234", "2.5 beta"},
+      {"large versioned file", Installed::LargeVersioned, true, "2.5.3.1234", "2.5 beta"},
       {"missing file: the record", Installed::Missing, true, "2008-07-24 09:05:00",
        "2008-07-24 09:05:01"},
-      {"missing file, no record", Installed::Missing, false, "", ""},
       {"unversioned file: the record", Installed::Unversioned, true, "2008-07-24 09:05:00",
        "2008-07-24 09:05:01"},
       {"unversioned file, no record", Installed::Unversioned, false, "", ""},
-      // "?" is the file's own answer: only the file version falls back to nothing here, since
-      // the fixed part of the resource still carries it.
-      {"resource without ProductVersion", Installed::NoProductString, true, "3.1.0.7", "?"},
+      // "?" is the file's own answer (its strings lie under another language): the record does
+      // not stand in for it, and the fixed part of the resource still carries the file version.
+      {"resource without ProductVersion", Installed::NoProductString, true, "3.0.0.1", "?"},
   };
   for (const Case& c : cases) {
     TempDir scratch;
@@ -74,20 +67,15 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
       case Installed::Missing:
         break;
       case Installed::Versioned:
-        WriteVersionedFile(native, Sample());
+        PlaceFixture("all_strings.exe", native);
         break;
-      case Installed::LargeVersioned: {
-        WriteVersionedFile(native, Sample());
+      case Installed::LargeVersioned:
+        PlaceFixture("all_strings.exe", native);
         std::ofstream(native, std::ios::binary | std::ios::app) << std::string(1 << 20, '\0');
         break;
-      }
-      case Installed::NoProductString: {
-        VersionSpec wanted;
-        wanted.FileVersion = {3, 1, 0, 7};
-        wanted.Strings = {{"FileVersion", "3.1"}, {"InternalName", "Sample"}};
-        WriteVersionedFile(native, wanted);
+      case Installed::NoProductString:
+        PlaceFixture("other_language.exe", native);
         break;
-      }
       case Installed::Unversioned:
         WriteFile(native, "plain text, no version resource\r\n");
         break;
@@ -110,63 +98,19 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
     local.ReadInstalledVersions(entry);
     EXPECT_EQ(entry.InstalledFileVersion, c.fileVersion) << c.name;
     EXPECT_EQ(entry.InstalledProductVersion, c.productVersion) << c.name;
-    // The same answers as the file version query and the version fields give for the file.
-    if (c.installed != Installed::Missing && c.installed != Installed::Unversioned) {
-      VersionInfoQuery query(prefix, CodePage());
-      EXPECT_EQ(entry.InstalledFileVersion, GetFileVersion(native)) << c.name;
-      EXPECT_EQ(entry.InstalledProductVersion,
-                query.QueryFileVersionInfo("C:\\Sample\\Sample.dll").ProductVersion)
-          << c.name;
-    }
-  }
-}
-
-TEST_F(InstalledVersionsTest, UnversionedFileIsDecidedByTheRecord) {
-  // Files without a version resource carry time stamps in the manifest; the record holds the
-  // stamp of the last pass, so an unchanged stamp is not installed again.
-  struct Case {
-    const char* mode;
-    const char* recorded;  // nullptr: no record section
-    bool download;
-  };
-  const std::vector<Case> cases = {
-      {"Normal", "2008-07-24 09:05:00", false},
-      {"Normal", "2008-07-23 09:05:00", true},
-      {"Normal", nullptr, true},
-      {"SkipIfExists", nullptr, true},
-      {"SkipIfExists", "2008-07-24 09:05:00", false},
-  };
-  for (const Case& c : cases) {
-    TempDir scratch;
-    Prefix prefix = Prefix::Open(scratch.Path());
-    WriteFile(prefix.ToNative("C:\\Sample\\data.txt"), "data");
-    if (c.recorded)
-      WriteFile(prefix.ToNative("C:\\Sample\\Version.ini"),
-                std::string("[data.txt]\r\nProduct Version=") + c.recorded + "\r\n");
-    IniStore ini{CodePage()};
-    InstallationRecord record(ini, prefix.ToNative("C:\\Sample\\Version.ini"));
-    EntryRules rules(prefix, CodePage(), record, "?Error", nullptr);
-    FileEntry entry;
-    entry.Key = entry.Filename = entry.Realname = "data.txt";
-    entry.LocalPath = entry.ExtractTo = "C:\\Sample";
-    entry.CopyMode = c.mode;
-    entry.ProductVersion = "2008-07-24 09:05:00";
-    rules.ReadInstalledVersions(entry);
-    rules.Decide(entry);
-    EXPECT_EQ(entry.Download, c.download) << c.mode << " " << (c.recorded ? c.recorded : "-");
   }
 }
 
 TEST_F(InstalledVersionsTest, BuildsTheEntryTableFromAManifest) {
-  WriteVersionedFile(mPrefix.ToNative("C:\\Tools\\Sample.dll"), Sample());
-  WriteVersionedFile(mPrefix.ToNative("C:\\Tools\\Sample.exe"), Sample());
+  PlaceFixture("all_strings.exe", mPrefix.ToNative("C:\\Tools\\Sample.dll"));
+  PlaceFixture("all_strings.exe", mPrefix.ToNative("C:\\Tools\\Sample.exe"));
   const auto manifest = mPrefix.ToNative("C:\\Sample\\Tandor10.ini");
   WriteFile(manifest,
             "[Files]\r\nExecute=2\r\n"
             "[File1]\r\nKey=Sample.dll\r\nFileName=Sample.dll\r\nRealName=Sample.dll\r\n"
-            "Local Path=$(AppPath)\r\nProduct Version=1.00.0210\r\nCopyMode=Normal\r\n"
+            "Local Path=$(AppPath)\r\nProduct Version=2.5 beta\r\nCopyMode=Normal\r\n"
             "[File2]\r\nKey=Sample.exe\r\nFileName=Sample.ex_\r\nRealName=Sample.exe\r\n"
-            "Local Path=$(AppPath)\r\nProduct Version=1.00.0211\r\nCopyMode=Normal\r\n"
+            "Local Path=$(AppPath)\r\nProduct Version=2.5 gamma\r\nCopyMode=Normal\r\n"
             "[File3]\r\nKey=New.dll\r\nFileName=New.dll\r\nRealName=New.dll\r\n"
             "Local Path=$(AppPath)\r\nProduct Version=1.0\r\nCopyMode=SkipIfExists\r\n"
             "[File5]\r\nKey=Unseen.dll\r\nFileName=Unseen.dll\r\nCopyMode=Force\r\n");
@@ -176,7 +120,7 @@ TEST_F(InstalledVersionsTest, BuildsTheEntryTableFromAManifest) {
   EntryTable table = BuildEntryTable(reader, rules);
   ASSERT_EQ(table.Entries.size(), 3u);
   EXPECT_FALSE(table.Entries[0].Download);
-  EXPECT_EQ(table.Entries[0].InstalledProductVersion, "1.00.0210");
+  EXPECT_EQ(table.Entries[0].InstalledProductVersion, "2.5 beta");
   EXPECT_TRUE(table.Entries[1].Download);
   EXPECT_TRUE(table.Entries[2].Download);
   EXPECT_EQ(table.DownloadCount, 2);

@@ -54,10 +54,7 @@ TEST(ManifestFileNameTest, JoinsMajorAndMinorWithoutSeparator) {
     int major, minor;
     const char* name;
   };
-  for (const Case& c : std::vector<Case>{{1, 0, "Tandor10.ini"},
-                                         {1, 10, "Tandor110.ini"},
-                                         {11, 0, "Tandor110.ini"},
-                                         {2, 5, "Tandor25.ini"}}) {
+  for (const Case& c : std::vector<Case>{{1, 0, "Tandor10.ini"}, {11, 0, "Tandor110.ini"}}) {
     EXPECT_EQ(ManifestFileName(ProgramVersion{c.major, c.minor, 210}), c.name)
         << c.major << "." << c.minor;
   }
@@ -73,17 +70,12 @@ TEST_F(ManifestReaderTest, FilesExecuteIsReadAsAWholeNumberOrReported) {
   const std::vector<Case> cases = {
       {"", 0, true, ""},
       {"Execute=\r\n", 0, true, ""},
-      {"Execute=0\r\n", 0, true, "0"},
-      {"Execute=2\r\n", 2, true, "2"},
       {"EXECUTE=7\r\n", 7, true, "7"},
       {"Execute=007\r\n", 7, true, "007"},
       {"Execute=32767\r\n", 32767, true, "32767"},
-      {"Execute=x\r\n", 0, false, "x"},
       {"Execute=2x\r\n", 0, false, "2x"},
       {"Execute=-1\r\n", 0, false, "-1"},
-      {"Execute=1.5\r\n", 0, false, "1.5"},
       {"Execute=32768\r\n", 0, false, "32768"},
-      {"Execute=99999999999999999999\r\n", 0, false, "99999999999999999999"},
   };
   for (const Case& c : cases) {
     auto file = Manifest(std::string("[Files]\r\n") + c.lines + "[File1]\r\nKey=a\r\n");
@@ -110,12 +102,6 @@ TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
       "File Version=1.0.0.210\r\nProduct Version=1.00.0210\r\nRegister=$(DLLSelfRegister)\r\n"
       "CopyMode=Normal\r\nExecute=1\r\nExecute Option=$(WinPath)\\a.txt\r\nWait=1\r\n"
       "Extract=1\r\nExtract To=$(AppPath)/sub\r\nAllow=00-1A\r\nBlock=00-2B\r\n";
-  const std::string upper =
-      "[FILE1]\r\nKEY=Sample.exe\r\nFILENAME=Sample.ex_\r\nREALNAME=Sample.exe\r\n"
-      "CAPTION=Sample\r\nSERVER PATH=/Harrowin/Sample\r\nLOCAL PATH=$(APPPATH)\r\n"
-      "FILE VERSION=1.0.0.210\r\nPRODUCT VERSION=1.00.0210\r\nREGISTER=$(DLLSelfRegister)\r\n"
-      "COPYMODE=Normal\r\nEXECUTE=1\r\nEXECUTE OPTION=$(winpath)\\a.txt\r\nWAIT=1\r\n"
-      "EXTRACT=1\r\nEXTRACT TO=$(AppPath)/sub\r\nALLOW=00-1A\r\nBLOCK=00-2B\r\n";
   const std::string shuffled =
       "[file1]\r\nblock=00-2B\r\nallow=00-1A\r\nextract to=$(AppPath)/sub\r\nextract=1\r\n"
       "wait=1\r\nexecute option=$(WinPath)\\a.txt\r\nexecute=1\r\ncopymode=Normal\r\n"
@@ -142,9 +128,8 @@ TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
   expected.AllowList = "00-1A";
   expected.BlockList = "00-2B";
 
-  for (const Case& c : std::vector<Case>{{"publisher's form", publisher},
-                                         {"upper case", upper},
-                                         {"lower case, other order", shuffled}}) {
+  for (const Case& c :
+       std::vector<Case>{{"publisher's form", publisher}, {"lower case, other order", shuffled}}) {
     auto file = Manifest("[Files]\r\n" + c.section);
     std::vector<FileEntry> entries = Reader(file).ReadEntries();
     ASSERT_EQ(entries.size(), 1u) << c.name;
@@ -160,17 +145,14 @@ TEST_F(ManifestReaderTest, EntryListEndsAtTheFirstGapOrEmptyKey) {
   };
   const std::vector<Case> cases = {
       {"no file", nullptr, {}},
-      {"empty file", "", {}},
       {"only [Files]", "[Files]\r\nExecute=1\r\n", {}},
       {"File1 without Key", "[File1]\r\nFilename=a\r\n[File2]\r\nKey=b\r\n", {}},
       {"gap after File2",
        "[File1]\r\nKey=a\r\n[File2]\r\nKey=b\r\n[File4]\r\nKey=d\r\n",
        {"a", "b"}},
-      {"File1 and File3", "[File1]\r\nKey=a\r\n[File3]\r\nKey=c\r\n", {"a"}},
       {"empty Key in File2", "[File1]\r\nKey=a\r\n[File2]\r\nKey=\r\n[File3]\r\nKey=c\r\n", {"a"}},
       {"sections out of order", "[File2]\r\nKey=b\r\n[File1]\r\nKey=a\r\n", {"a", "b"}},
       {"leading zero is another name", "[File01]\r\nKey=a\r\n", {}},
-      {"same Key twice", "[File1]\r\nKey=a\r\n[File2]\r\nKey=A\r\n", {"a", "A"}},
   };
   for (const Case& c : cases) {
     std::filesystem::path file = mDir / (std::string("m") + std::to_string(&c - &cases[0]));
@@ -193,13 +175,10 @@ TEST_F(ManifestReaderTest, ProcessesPathsOfAnEntry) {
       {"Server Path=$ROOT/Sample\r\nLocal Path=$(AppPath)\r\n", "/Harrowin/Sample", "C:\\Tools",
        "C:\\Tools", ""},
       {"Server Path=$root/a/$Root\r\n", "/Harrowin/a//Harrowin", "", "", ""},
-      {"Server Path=/x/$(AppPath)\r\n", "/x/$(AppPath)", "", "", ""},
       {"Local Path=$(WinSysPath)\\sub\r\nExtract To=.\\\r\n", "", "C:\\Windows\\System32\\sub",
        "C:\\Windows\\System32\\sub", ""},
-      {"Local Path=C:\\Sample\r\nExtract To=./\r\n", "", "C:\\Sample", "C:\\Sample", ""},
       {"Local Path=C:\\Sample\r\nExtract To=$(AppPath)/sub/deep\r\n", "", "C:\\Sample",
        "C:\\Tools\\sub\\deep", ""},
-      {"Local Path=C:\\Sample\r\nExtract To=D:\\Data\r\n", "", "C:\\Sample", "D:\\Data", ""},
       {"Local Path=$(ProgramFiles)\\App\r\nExecute Option=/dir $(AppPath) /q\r\n", "",
        "C:\\Program Files\\App", "C:\\Program Files\\App", "/dir C:\\Tools /q"},
       {"Local Path=$(Unknown)\\x\r\n", "", "$(Unknown)\\x", "$(Unknown)\\x", ""},
@@ -211,8 +190,6 @@ TEST_F(ManifestReaderTest, ProcessesPathsOfAnEntry) {
     EXPECT_EQ(entry.LocalPath, c.localPath) << c.lines;
     EXPECT_EQ(entry.ExtractTo, c.extractTo) << c.lines;
     EXPECT_EQ(entry.ExecuteOption, c.executeOption) << c.lines;
-    EXPECT_FALSE(entry.Download);
-    EXPECT_FALSE(entry.Failed);
   }
 }
 
@@ -225,8 +202,8 @@ TEST_F(ManifestReaderTest, ReadsAManifestInTheMachinesCodePage) {
   EXPECT_EQ(reader.ReadEntry(1).Caption, "샘플 프로그램");
 }
 
-TEST_F(ManifestReaderTest, ReadsOneHundredThousandEntries) {
-  constexpr long kCount = 100000;
+TEST_F(ManifestReaderTest, NumbersPastASixteenBitCounterAreRead) {
+  constexpr long kCount = 32770;
   std::string text = "[Files]\r\nExecute=\r\n";
   for (long n = 1; n <= kCount; ++n) {
     std::string name = "f" + std::to_string(n) + ".dll";
@@ -237,7 +214,7 @@ TEST_F(ManifestReaderTest, ReadsOneHundredThousandEntries) {
   ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
   EXPECT_EQ(entries[32766].Key, "f32767.dll");
   EXPECT_EQ(entries[32767].Key, "f32768.dll");
-  EXPECT_EQ(entries.back().Realname, "f100000.dll");
+  EXPECT_EQ(entries.back().Realname, "f32770.dll");
   EXPECT_EQ(entries.back().LocalPath, "C:\\Tools");
 }
 

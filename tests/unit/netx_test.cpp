@@ -29,23 +29,6 @@ AdapterSource Machine(std::vector<SystemAdapter> adapters) {
 const std::vector<std::uint8_t> MacA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 const std::vector<std::uint8_t> MacB = {0x00, 0x0C, 0x29, 0xAB, 0xCD, 0xEF};
 
-TEST(NetX, FormatsHardwareAddressesAsUpperCasePairs) {
-  EXPECT_EQ(FormatMacAddress(MacB), "00-0C-29-AB-CD-EF");
-  EXPECT_EQ(FormatMacAddress({0x0A}), "0A");
-  EXPECT_EQ(FormatMacAddress({}), "");
-  EXPECT_EQ(FormatMacAddress({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), "01-02-03-04-05-06-07-08");
-}
-
-TEST(NetX, NamesAdapterTypes) {
-  EXPECT_EQ(AdapterTypeName(6), "Ethernet adapter");
-  EXPECT_EQ(AdapterTypeName(9), "Token Ring adapter");
-  EXPECT_EQ(AdapterTypeName(15), "FDDI adapter");
-  EXPECT_EQ(AdapterTypeName(23), "PPP adapter");
-  EXPECT_EQ(AdapterTypeName(24), "Loopback adapter");
-  EXPECT_EQ(AdapterTypeName(28), "Slip adapter");
-  EXPECT_EQ(AdapterTypeName(71), "Other adapter");
-}
-
 TEST(NetX, BuildsTheTableInTheSystemsOrder) {
   std::string description = "  Test";
   description += '\0';
@@ -61,6 +44,8 @@ TEST(NetX, BuildsTheTableInTheSystemsOrder) {
   EXPECT_EQ(table.Adapters[0].IpAddresses, std::vector<std::string>{"192.168.0.5"});
   EXPECT_EQ(table.Adapters[1].TypeName, "PPP adapter");
   EXPECT_EQ(table.Adapters[1].MacAddress, "");
+  EXPECT_EQ(AdapterTypeName(71), "Other adapter");
+  EXPECT_EQ(FormatMacAddress({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), "01-02-03-04-05-06-07-08");
 }
 
 TEST(NetX, JoinsAddressListsWithTheSeparator) {
@@ -72,7 +57,6 @@ TEST(NetX, JoinsAddressListsWithTheSeparator) {
     std::string ips;
   };
   const Case cases[] = {
-      {"one adapter", {Adapter(MacB, {"192.168.0.5"})}, ',', "00-0C-29-AB-CD-EF", "192.168.0.5"},
       {"two adapters, two addresses on the first",
        {Adapter(MacA, {"192.168.0.5", "fe80::1"}), Adapter(MacB, {"10.0.0.7"})},
        ',',
@@ -88,7 +72,6 @@ TEST(NetX, JoinsAddressListsWithTheSeparator) {
        ',',
        "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF",
        "10.0.0.1"},
-      {"no adapters", {}, ',', "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GetMacAddressList(c.separator, Machine(c.adapters)), c.macs) << c.label;
@@ -110,26 +93,18 @@ TEST(AllowRule, DecidesByTheMachinesAddresses) {
   };
   const Case cases[] = {
       {"no lists", "", "", one, true},
-      {"no lists, no adapters", "", "", none, true},
       {"both lists, this machine in neither", "AA-BB-CC-DD-EE-FF", "11-22-33-44-55-66", one, false},
       {"both lists, this machine in allow", "00-1A-2B-3C-4D-5E", "11-22-33-44-55-66", one, false},
-      {"allowed", "00-1A-2B-3C-4D-5E", "", one, true},
       {"allowed in lower case", "00-1a-2b-3c-4d-5e", "", one, true},
       {"allowed inside other text", "PC7=00-1A-2B-3C-4D-5E; PC8=rest", "", one, true},
-      {"allowed among others", "AA-BB-CC-DD-EE-FF,00-1A-2B-3C-4D-5E", "", one, true},
-      {"other machine only", "AA-BB-CC-DD-EE-FF", "", one, false},
       {"colons never match", "00:1A:2B:3C:4D:5E", "", one, false},
       {"partial address never matches", "00-1A-2B-3C-4D", "", one, false},
       {"second adapter allowed", "00-1A-2B-3C-4D-5E", "", two, true},
-      {"first adapter allowed", "00-0c-29-ab-cd-ef", "", two, true},
-      {"blocked", "", "00-1A-2B-3C-4D-5E", one, false},
       {"blocked in lower case", "", "x 00-1a-2b-3c-4d-5e y", one, false},
       {"not blocked", "", "AA-BB-CC-DD-EE-FF", one, true},
-      {"second adapter blocked", "", "00-1A-2B-3C-4D-5E", two, false},
       {"allow-only, no adapters", "00-1A-2B-3C-4D-5E", "", none, false},
       {"block-only, no adapters", "", "00-1A-2B-3C-4D-5E", none, true},
       {"allow-only, adapter without address", "anything", "", noMac, false},
-      {"block-only, adapter without address", "", "anything", noMac, true},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Allow(c.allow, c.block, Machine(c.machine)), c.result) << c.label;

@@ -17,14 +17,11 @@ TEST(Prefix, PathConversionTable) {
     const char* native;
   } toNative[] = {
       {"C:\\Sample\\Version.ini", "/p/drive_c/Sample/Version.ini"},
-      {"c:\\Sample", "/p/drive_c/Sample"},
       {"D:\\", "/p/drive_d"},
       {"C:", "/p/drive_c"},
       {"C:/mixed\\sep", "/p/drive_c/mixed/sep"},
-      {"/opt/tandor/x", "/opt/tandor/x"},
       {"/opt/app\\Tandor.ini", "/opt/app/Tandor.ini"},
       {"relative\\file.txt", "relative/file.txt"},
-      {"", ""},
       // Resolved as Windows resolves them: nothing climbs out of a drive.
       {"\\Sample\\x", "/p/drive_c/Sample/x"},
       {"\\x", "/p/drive_c/x"},
@@ -50,11 +47,9 @@ TEST(Prefix, PathConversionTable) {
   } toWindows[] = {
       {"/p/drive_c/Sample/Version.ini", "C:\\Sample\\Version.ini"},
       {"/p/drive_c", "C:\\"},
-      {"/p/drive_c/", "C:\\"},
       {"/p/drive_z/a/./b", "Z:\\a\\b"},
       {"/p/registry.ini", "/p/registry.ini"},
       {"/p/drive_cc/x", "/p/drive_cc/x"},
-      {"/opt/app", "/opt/app"},
       {"/pp/drive_c/x", "/pp/drive_c/x"},
   };
   for (const Back& c : toWindows) EXPECT_EQ(prefix.ToWindows(c.native), c.windows) << c.native;
@@ -79,7 +74,7 @@ TEST(Prefix, OpenCreatesTheMachine) {
   EXPECT_EQ(Prefix::Open(dir / "new").AnsiCodePage().Number(), 949);
 }
 
-TEST(Prefix, RegistryValues) {
+TEST(Prefix, RegistryValuesAndTheCodePage) {
   TempDir dir;
   Prefix prefix(dir.Path());
   EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\X", "v"), std::nullopt);  // no file
@@ -88,20 +83,10 @@ TEST(Prefix, RegistryValues) {
   prefix.WriteRegistryValue("SOFTWARE\\X", "V", "3");
   EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\X", "v"), "3");
   EXPECT_EQ(prefix.ReadRegistryValue("software\\x", "w"), "2");
-  EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\X", "missing"), std::nullopt);
   EXPECT_EQ(prefix.ReadRegistryValue("SOFTWARE\\Y", "v"), std::nullopt);
-}
-
-TEST(Prefix, CodePageFromRegistry) {
-  TempDir dir;
-  Prefix prefix(dir.Path());
-  struct Case {
-    const char* value;
-    int expected;
-  } cases[] = {{"949", 949}, {"65001", 65001}, {"x", 65001}, {"", 65001}, {"-5", 65001}};
-  for (const Case& c : cases) {
-    prefix.WriteRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", c.value);
-    EXPECT_EQ(prefix.AnsiCodePage().Number(), c.expected) << c.value;
+  for (auto [value, expected] : {std::pair{"949", 949}, {"x", 65001}, {"-5", 65001}}) {
+    prefix.WriteRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", value);
+    EXPECT_EQ(prefix.AnsiCodePage().Number(), expected) << value;
   }
 }
 
@@ -124,7 +109,6 @@ TEST(CodePage, ConversionTable) {
     std::string utf8;
   } cases[] = {
       {949, "\xC7\xD1\xB1\xDB", "한글"},
-      {949, "abc", "abc"},
       {65001, "한글", "한글"},
       {1252, "caf\xE9", "café"},
   };
@@ -139,7 +123,6 @@ TEST(CodePage, ConversionTable) {
             "a\xA2\xE6"
             "b");
   EXPECT_EQ(CodePage(1252).FromUtf8("한"), "?");
-  EXPECT_EQ(CodePage(65001).ToUtf8("\xC3"), "\xEF\xBF\xBD");
 }
 
 TEST(CodePage, CutPointNeverSplitsACharacter) {

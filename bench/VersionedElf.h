@@ -1,7 +1,7 @@
 #pragma once
-// Small ELF files that carry a version resource in their .tandor_version section, for tests and
-// benchmarks that need installed files with known versions. Header-only, so benchmarks that link
-// only the core library can use it too.
+// Small ELF files that carry a version resource in their .tandor_version section, for benchmarks
+// that need many installed files with known versions. Header-only, so benchmarks that link only
+// the core library can use it.
 
 #include <array>
 #include <cstdint>

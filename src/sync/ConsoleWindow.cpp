@@ -1,0 +1,51 @@
+#include "sync/ConsoleWindow.h"
+
+#include <cstdio>
+
+namespace tandor {
+
+namespace {
+
+constexpr const char* kApplicationTitle = "Tandor";
+
+}  // namespace
+
+MessageAnswer DefaultAnswer(MessageButtons buttons) {
+  return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+}
+
+void PrintUnattendedMessage(const std::string& title, const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r')
+      shown += text[i];
+    else if (i + 1 == text.size() || text[i + 1] != '\n')
+      shown += '\n';
+  }
+  std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
+  std::fflush(stderr);
+}
+
+void ConsoleWindow::AddLine(const std::string& text) {
+  AddLineUnselected(text);
+}
+
+void ConsoleWindow::AddLineUnselected(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+MessageAnswer ConsoleWindow::ShowMessage(const std::string& title, const std::string& text,
+                                         MessageIcon, MessageButtons buttons) {
+  PrintUnattendedMessage(title.empty() ? kApplicationTitle : title, text);
+  return DefaultAnswer(buttons);
+}
+
+std::string ConsoleWindow::AskPassword(const std::string& prompt) {
+  PrintUnattendedMessage(kApplicationTitle, prompt);
+  return {};
+}
+
+}  // namespace tandor
