@@ -69,6 +69,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Besides the libraries the programs link: Korean glyphs, Qt's Korean texts, the SVG icon.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, qt6-translations-l10n, libqt6svg6")
+# Besides the libraries the programs link: Korean glyphs, the publisher's monospace font, Qt's
+# Korean texts, the SVG icon.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "fonts-nanum, fonts-liberation2, qt6-translations-l10n, libqt6svg6")
 include(CPack)

@@ -101,8 +101,7 @@ int Main(int argc, char** argv) {
     case Role::None:
       return 0;
     case Role::Publisher:
-      std::fprintf(stderr, "Tandor: the publisher window is not available in this build\n");
-      return 1;
+      return RunPublisher(startup);
     case Role::AddressDisplay:
       return ShowAddresses(startup);
     case Role::Launcher:

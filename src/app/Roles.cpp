@@ -19,11 +19,13 @@
 #include "app/Options.h"
 #include "hostid/AllowRule.h"
 #include "hostid/NetX.h"
+#include "manifest/ManifestReader.h"
 #include "platform/Error.h"
 #include "platform/Executable.h"
 #include "platform/FileIo.h"
 #include "platform/Process.h"
 #include "platform/Unattended.h"
+#include "publisher/frmVersion.h"
 #include "sync/UpdatePass.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/frmTandor.h"
@@ -198,6 +200,23 @@ int ShowAddresses(const Startup& startup) {
                      GetMacAddressList('\r'),
                  MessageIcon::Information, MessageButtons::Ok);
   return 0;
+}
+
+int RunPublisher(const Startup& startup) {
+  auto app = MakeApplication(startup);
+  VersionInfoQuery versions(*startup.Machine, startup.Machine->AnsiCodePage());
+  frmVersion::Setup setup;
+  setup.EditCopy =
+      startup.Machine->ToNative(startup.AppFolder + "\\" + ManifestFileName(startup.Version));
+  setup.AnsiCodePage = startup.Machine->AnsiCodePage();
+  setup.Version = startup.Version;
+  setup.Caption = UpdaterCaption(startup.Version);
+  setup.Versions = &versions;
+  setup.Addresses = TANDOR_DEFAULT_ADDRESS;
+  setup.EndProgram = [] { EndProgramNow(0); };
+  frmVersion window(std::move(setup));
+  window.show();
+  return app->exec();
 }
 
 int ShowDamagedFile(const Startup& startup) {

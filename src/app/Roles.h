@@ -39,6 +39,8 @@ std::string UpdaterCaption(const ProgramVersion& version);
 int RunLauncher(const Startup& startup);
 int RunWorkingCopy(const Startup& startup);
 int ShowAddresses(const Startup& startup);
+// The publisher window; runs until it is closed.
+int RunPublisher(const Startup& startup);
 int ShowDamagedFile(const Startup& startup);
 // Shows a failure at start (title Tandor, critical icon) and returns `status`.
 int ShowStartupError(const Startup& startup, const std::string& text, int status);

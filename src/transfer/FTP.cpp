@@ -192,6 +192,7 @@ CURLcode FTP::Perform() {
   mDataStarted = false;
   mExcessData = false;
   mStatusLine.clear();
+  mHeadersEnded = false;
   mPace.clear();
   mPace.emplace_back(std::chrono::steady_clock::now(), 0);
   mMoved = 0;
@@ -252,8 +253,11 @@ void FTP::TakeReplyLine(std::string_view line) {
 }
 
 void FTP::TakeHttpHeaderLine(std::string_view line) {
+  // A reply's headers end with a blank line; a connection lost before it is no reply at all.
+  if (line == "\r\n" || line == "\n") mHeadersEnded = true;
   // "HTTP/1.1 500 Internal Server Error": every reply of a redirect chain starts with one.
   if (!line.starts_with("HTTP/")) return;
+  mHeadersEnded = false;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   const std::size_t space = line.find(' ');
   mStatusLine.assign(space == std::string_view::npos ? "" : line.substr(space + 1));

@@ -162,9 +162,10 @@ class FTP {
   std::string mLastReply;  // the last complete reply, lines joined by CR LF
   int mLastReplyCode = 0;
   std::string mLastCommand;
-  bool mDataStarted = false;  // the server opened the data transfer (1xx reply)
-  bool mExcessData = false;   // the server sent more than it announced
-  std::string mStatusLine;    // of the last HTTP reply, without the protocol version
+  bool mDataStarted = false;   // the server opened the data transfer (1xx reply)
+  bool mExcessData = false;    // the server sent more than it announced
+  std::string mStatusLine;     // of the last HTTP reply, without the protocol version
+  bool mHeadersEnded = false;  // the blank line after the last reply's headers arrived
   // Bytes moved by the current request at moments of its course, oldest first, for its
   // average speed over the last IdleTimeout.
   std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> mPace;

@@ -268,6 +268,15 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       const CURLcode result = Perform();
       curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
+      if (result == CURLE_OK && !mHeadersEnded) {
+        Record("HttpSendRequest", inet::ConnectionAborted);
+        return false;
+      }
+      // A status line that is no HTTP status line: the server's answer cannot be understood.
+      if (result == CURLE_UNSUPPORTED_PROTOCOL) {
+        Record("HttpSendRequest", inet::InvalidServerResponse);
+        return false;
+      }
       long status = 0;
       curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
       if (!context.Checked && status != 0) {

@@ -4,54 +4,28 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QInputDialog>
-#include <QScreen>
 #include <algorithm>
 #include <cstdio>
 
 #include "platform/Unattended.h"
 #include "sync/ConsoleWindow.h"
 #include "updatewin/MessageBox.h"
+#include "updatewin/WindowLook.h"
 
 namespace tandor {
 
 namespace {
 
 // The window as designed, in twips.
-struct TwipRect {
-  int Left, Top, Width, Height;
-};
 constexpr int kClientWidth = 6120;
 constexpr int kClientHeight = 3210;
 constexpr TwipRect kLstCurrent{60, 540, 5985, 2340};
 constexpr TwipRect kPictureBox{60, 2940, 5985, 225};
-constexpr TwipRect kTxtCurrent{-30, -60, 360, 360};
 constexpr TwipRect kCmdExit{5070, 60, 975, 405};
 constexpr int kTimerIntervalMs = 1;
 
 const QColor kWindowColour(224, 224, 224);
 const char* const kApplicationTitle = "Tandor";
-
-QRect ToPixels(const TwipRect& rect) {
-  return QRect(TwipsToPixels(rect.Left), TwipsToPixels(rect.Top), TwipsToPixels(rect.Width),
-               TwipsToPixels(rect.Height));
-}
-
-QFont DesignFont(const char* family, double points, QFont::StyleHint hint) {
-  // Where the designed family is missing, fontconfig picks a font of the same kind, and Qt
-  // falls back per character, which brings in a Korean font for Hangul.
-  QFont font(QString::fromLatin1(family));
-  font.setPointSizeF(points);
-  font.setStyleHint(hint);
-  font.setWeight(QFont::Normal);
-  return font;
-}
-
-void SetBackground(QWidget& widget, const QColor& colour) {
-  QPalette palette = widget.palette();
-  palette.setColor(QPalette::Window, colour);
-  widget.setPalette(palette);
-  widget.setAutoFillBackground(true);
-}
 
 // Shows the normal pointer while the user answers a box, then the hourglass again.
 class NormalPointerWhileAsking {
@@ -103,22 +77,7 @@ void frmTandor::BuildControls() {
   // for each line added, and a pass over a thousand files spends most of its time doing so.
   mLstCurrent.setUniformItemSizes(true);
 
-  mPictureBox.setObjectName(QStringLiteral("PictureBox"));
-  mPictureBox.setGeometry(ToPixels(kPictureBox));
-  SetBackground(mPictureBox, Qt::white);
-  mPictureBox.setFont(DesignFont("Courier New", 9, QFont::TypeWriter));
-
-  mTxtCurrent.setObjectName(QStringLiteral("txtCurrent"));
-  mTxtCurrent.setGeometry(ToPixels(kTxtCurrent));
-  mTxtCurrent.setFont(DesignFont("Courier New", 9.75, QFont::TypeWriter));
-  mTxtCurrent.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  // The box starts left of the frame; the indent brings its text back inside.
-  mTxtCurrent.setIndent(-TwipsToPixels(kTxtCurrent.Left) + 1);
-  QPalette palette = mTxtCurrent.palette();
-  palette.setColor(QPalette::WindowText, Qt::black);
-  mTxtCurrent.setPalette(palette);
-  SetBackground(mTxtCurrent, Qt::white);
-  mTxtCurrent.setText(QStringLiteral("0%"));
+  BuildProgressBar(mPictureBox, mTxtCurrent, kPictureBox);
 
   mCmdExit.setObjectName(QStringLiteral("cmdExit"));
   mCmdExit.setGeometry(ToPixels(kCmdExit));
@@ -164,12 +123,7 @@ void frmTandor::SetCaption(const std::string& caption) {
 }
 
 void frmTandor::Centre() {
-  const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
-  if (!target) return;
-  const QRect area = target->geometry();
-  const QRect frame = frameGeometry();
-  move(area.x() + (area.width() - frame.width()) / 2,
-       area.y() + (area.height() - frame.height()) / 2);
+  CentreOnScreen(*this);
 }
 
 void frmTandor::Show() {
@@ -211,9 +165,7 @@ void frmTandor::ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes)
 }
 
 void frmTandor::ApplyProgress(const ProgressBarLook& look) {
-  mTxtCurrent.setText(QString::fromStdString(look.Text));
-  SetBackground(mTxtCurrent, QColor(look.Grey, look.Grey, look.Grey));
-  mTxtCurrent.resize(TwipsToPixels(look.WidthTwips), mTxtCurrent.height());
+  ShowProgressLook(mTxtCurrent, look);
 }
 
 MessageAnswer frmTandor::ShowMessage(const std::string& title, const std::string& text,

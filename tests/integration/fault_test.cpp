@@ -82,7 +82,7 @@ const Row kRows[] = {
     {"HTTP 500 for the manifest", Method::Http, "500", "Tandor10.ini", 2,
      "500 Internal Server Error"},
     {"HTTP garbage status line", Method::Http, "garbage", "data.bin", 1,
-     "HttpSendRequest error code: "},
+     "HttpSendRequest error code: 12152"},
     {"FTP active mode refused", Method::Ftp, "active", "data.bin", 2, "Passive=1"},
     {"FTP data connection dropped", Method::Ftp, "drop", "data.bin", 1, "error code: 12030"},
     {"FTP silence", Method::Ftp, "stall", "data.bin", 1, "error code: 12002"},

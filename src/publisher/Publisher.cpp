@@ -1,0 +1,228 @@
+#include "publisher/Publisher.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <system_error>
+
+#include "platform/Error.h"
+#include "platform/FileIo.h"
+#include "transfer/FTP.h"
+#include "util/FileVersion.h"
+#include "util/TextCase.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kLineEnd = "\r\n";
+
+RuntimeError FileError(int error, const fs::path& file) {
+  const int number = ErrorNumberFromErrno(error);
+  switch (number) {
+    case err::FileNotFound:
+      return RuntimeError(number, "File not found: " + file.string());
+    case err::PermissionDenied:
+      return RuntimeError(number, "Permission denied: " + file.string());
+    default:
+      return RuntimeError(
+          number, "Path/File access error: " + file.string() + " (" + std::strerror(error) + ")");
+  }
+}
+
+// Throws unless `file` is a regular file whose bytes can be read.
+void RequireReadableFile(const fs::path& file) {
+  std::error_code error;
+  const fs::file_status status = fs::status(file, error);
+  if (error) throw FileError(error.value(), file);
+  if (!fs::is_regular_file(status)) throw FileError(EISDIR, file);
+  std::ifstream in(file, std::ios::binary);
+  char byte = 0;
+  if (!in || (!in.read(&byte, 1) && !in.eof())) throw FileError(errno ? errno : EACCES, file);
+}
+
+}  // namespace
+
+std::string FileNameOfPath(std::string_view path) {
+  const std::size_t last = path.find_last_of("/\\");
+  return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
+}
+
+std::string SubstituteName(std::string_view name) {
+  if (name.empty()) return "_";
+  return std::string(name.substr(0, name.size() - 1)) + "_";
+}
+
+bool IsUpdaterFileName(std::string_view name) {
+  return EqualsIgnoreCase(name, "Tandor") || EqualsIgnoreCase(name, "Tandor.exe");
+}
+
+UploadName ChooseUploadName(std::string_view fileName, bool substituteChecked) {
+  if (substituteChecked || IsUpdaterFileName(fileName)) return {SubstituteName(fileName), true};
+  return {std::string(fileName), false};
+}
+
+std::string RemotePath(std::string_view serverFolder, std::string_view name) {
+  return std::string(serverFolder) + "/" + std::string(name);
+}
+
+std::string VersionStamp(const fs::path& file) {
+  struct statx info {};
+  if (::statx(AT_FDCWD, file.c_str(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
+    throw FileError(errno, file);
+  const std::time_t when = static_cast<std::time_t>(
+      (info.stx_mask & STATX_BTIME) ? info.stx_btime.tv_sec : info.stx_mtime.tv_sec);
+  std::tm local{};
+  localtime_r(&when, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+PickedVersions ReadPickedVersions(const fs::path& file, VersionInfoQuery& query) {
+  RequireReadableFile(file);
+  PickedVersions versions{GetFileVersion(file),
+                          query.QueryFileVersionInfo(file.string()).ProductVersion};
+  if (versions.FileVersion.empty() || versions.ProductVersion.empty()) {
+    const std::string stamp = VersionStamp(file);
+    if (versions.FileVersion.empty()) versions.FileVersion = stamp;
+    if (versions.ProductVersion.empty()) versions.ProductVersion = stamp;
+  }
+  return versions;
+}
+
+std::string EntryText(std::string_view fileName, const PickedVersions& versions,
+                      const EntryChoices& choices) {
+  const std::string name(fileName);
+  const auto flag = [](bool on) { return std::string(on ? "1" : ""); };
+  const std::string lines[] = {
+      "[File]",
+      "Key=" + name,
+      "FileName=" + name,
+      "RealName=" + name,
+      "Server Path=" + choices.ServerPath,
+      "Local Path=" + choices.LocalPath,
+      "File Version=" + versions.FileVersion,
+      "Product Version=" + versions.ProductVersion,
+      "Register=" + std::string(choices.Register ? "$(DLLSelfRegister)" : ""),
+      "CopyMode=" + choices.CopyMode,
+      "Execute=" + flag(choices.Execute),
+      "Execute Option=" + choices.ExecuteOption,
+      "Wait=" + flag(choices.Wait),
+      "Extract=" + flag(choices.Extract),
+      "Extract To=" + (choices.Extract ? choices.LocalPath : std::string()),
+  };
+  std::string text;
+  for (const std::string& line : lines) {
+    if (!text.empty()) text += kLineEnd;
+    text += line;
+  }
+  return text;
+}
+
+std::string VersionLines(const PickedVersions& versions) {
+  return "File Version=" + versions.FileVersion + kLineEnd +
+         "Product Version=" + versions.ProductVersion;
+}
+
+EditorLayout LayoutForClientArea(int innerWidth, int innerHeight) {
+  constexpr int kIniTop = 2085;
+  constexpr int kBarHeight = 225;
+  constexpr int kMargin = 120;
+  EditorLayout layout;
+  layout.IniHeight = std::max(0, innerHeight - kIniTop - kBarHeight - kMargin);
+  layout.IniWidth = std::max(0, innerWidth - kMargin);
+  layout.BarWidth = layout.IniWidth;
+  layout.BarTop = kIniTop + layout.IniHeight + 60;
+  return layout;
+}
+
+Publisher::Publisher(fs::path editCopy, std::string manifestName, CodePage codePage,
+                     FtpEvents events)
+    : mEditCopy(std::move(editCopy)),
+      mManifestName(std::move(manifestName)),
+      mCodePage(codePage),
+      mEvents(std::move(events)) {}
+
+Publisher::~Publisher() = default;
+
+std::optional<std::string> Publisher::Connect(const ServerFields& server) {
+  FtpOptions options;
+  options.ServerCodePage = mCodePage;
+  mFTP = std::make_unique<FTP>(mEvents, options);
+  try {
+    if (mFTP->OpenConnection(server.Address, server.User, server.Password, server.Port))
+      return std::nullopt;
+  } catch (const RuntimeError& error) {
+    return error.Description();  // a port that is no number cannot connect either
+  }
+  return mFTP->GetLastErrorMessage();
+}
+
+void Publisher::Disconnect() {
+  if (mFTP) mFTP->CloseConnection();
+}
+
+SearchOutcome Publisher::Search(const ServerFields& server, std::string_view serverFolder) {
+  if (auto failure = Connect(server)) {
+    Disconnect();
+    return {SearchOutcome::Kind::ConnectionFailed, *failure};
+  }
+  SearchOutcome outcome;
+  try {
+    std::error_code error;
+    fs::remove(mEditCopy, error);
+    if (error) throw FileError(error.value(), mEditCopy);
+    // Whether the download worked shows in the edit copy: it exists only when complete.
+    mFTP->FTPDownloadFile(mEditCopy, RemotePath(serverFolder, mManifestName));
+    const std::optional<std::string> bytes = ReadWholeFile(mEditCopy);
+    if (!bytes) throw FileError(errno, mEditCopy);
+    outcome = {SearchOutcome::Kind::Loaded, mCodePage.ToUtf8(*bytes)};
+  } catch (const RuntimeError& error) {
+    outcome = {SearchOutcome::Kind::Failed, error.Description()};
+  }
+  Disconnect();
+  return outcome;
+}
+
+std::optional<std::string> Publisher::Save(const ServerFields& server,
+                                           std::string_view serverFolder, std::string_view text) {
+  if (!WriteFileAtomically(mEditCopy, mCodePage.FromUtf8(text)))
+    return "Path/File access error: " + mEditCopy.string() + " cannot be written";
+  std::optional<std::string> failure = Connect(server);
+  if (!failure) {
+    try {
+      if (!mFTP->FTPUploadFile(mEditCopy, RemotePath(serverFolder, mManifestName)))
+        failure = mFTP->GetLastErrorMessage();
+    } catch (const RuntimeError& error) {
+      failure = error.Description();
+    }
+  }
+  Disconnect();
+  return failure;
+}
+
+std::optional<std::string> Publisher::Upload(const ServerFields& server,
+                                             std::string_view serverFolder, const fs::path& local,
+                                             std::string_view uploadName) {
+  std::optional<std::string> failure = Connect(server);
+  if (!failure) {
+    try {
+      if (!mFTP->FTPUploadFile(local, RemotePath(serverFolder, uploadName)))
+        failure = mFTP->GetLastErrorMessage();
+    } catch (const RuntimeError& error) {
+      failure = error.Description();
+    }
+  }
+  Disconnect();
+  return failure;
+}
+
+}  // namespace tandor

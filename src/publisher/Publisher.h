@@ -1,0 +1,136 @@
+#pragma once
+// The publisher's work without any window: the text of a new entry, the names a file is
+// uploaded under, the edit copy of the manifest and the server operations behind Search, Save
+// and Upload. frmVersion puts its controls on top of this.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/CodePage.h"
+#include "transfer/TransferEvents.h"
+
+namespace tandor {
+
+class FTP;
+class VersionInfoQuery;
+
+// The four connection fields, exactly as typed.
+struct ServerFields {
+  std::string Address;
+  std::string User;
+  std::string Password;
+  std::string Port;
+};
+
+// What the window's fields and check boxes say about a new entry.
+struct EntryChoices {
+  std::string ServerPath;
+  std::string LocalPath;
+  std::string CopyMode;
+  std::string ExecuteOption;
+  bool Register = false;
+  bool Execute = false;
+  bool Wait = false;
+  bool Extract = false;
+};
+
+// The two versions written for a picked file.
+struct PickedVersions {
+  std::string FileVersion;
+  std::string ProductVersion;
+};
+
+// The part of a path after its last "/" or "\".
+std::string FileNameOfPath(std::string_view path);
+
+// The name with its last character replaced by "_" ("Sample.dll" -> "Sample.dl_").
+std::string SubstituteName(std::string_view name);
+
+// True for the updater's own file names, "Tandor" and "Tandor.exe", in any capitals: such a
+// file must never land on the server under its real name, where a running updater would
+// replace itself with it half-way.
+bool IsUpdaterFileName(std::string_view name);
+
+struct UploadName {
+  std::string Name;
+  bool Substituted = false;  // the substitute check box is to be cleared
+};
+UploadName ChooseUploadName(std::string_view fileName, bool substituteChecked);
+
+// Folder + "/" + name, the folder used as typed (empty gives "/name", a trailing "/" doubles).
+std::string RemotePath(std::string_view serverFolder, std::string_view name);
+
+// The file's creation time (its modification time where the file system keeps none) in local
+// time as "YYYY-MM-DD HH:MM:SS". Throws RuntimeError when the file cannot be examined.
+std::string VersionStamp(const std::filesystem::path& file);
+
+// File and product version of a picked file, the stamp standing in for either when the file has
+// none. Throws RuntimeError when the file cannot be read.
+PickedVersions ReadPickedVersions(const std::filesystem::path& file, VersionInfoQuery& query);
+
+// The lines of a new entry, joined by CR LF, with no line end after the last.
+std::string EntryText(std::string_view fileName, const PickedVersions& versions,
+                      const EntryChoices& choices);
+
+// "File Version=" and "Product Version=" lines, joined by CR LF, no line end after them.
+std::string VersionLines(const PickedVersions& versions);
+
+// Places of the editor and the progress frame for a client area, all in twips.
+struct EditorLayout {
+  int IniWidth = 0;
+  int IniHeight = 0;
+  int BarWidth = 0;
+  int BarTop = 0;
+};
+EditorLayout LayoutForClientArea(int innerWidth, int innerHeight);
+// The smallest client area the window allows, in twips: the editor keeps a few lines and the
+// buttons above it stay in view.
+constexpr int MinClientWidth = 6435;
+constexpr int MinClientHeight = 3600;
+
+// Result of loading the server's manifest.
+struct SearchOutcome {
+  enum class Kind { Loaded, ConnectionFailed, Failed };
+  Kind Result = Kind::Failed;
+  std::string Text;  // the manifest text, or the reason it could not be had
+};
+
+// The server operations. Each opens a fresh connection with the fields as typed and closes it
+// when it ends; progress and pending window messages go to `events`.
+class Publisher {
+ public:
+  Publisher(std::filesystem::path editCopy, std::string manifestName, CodePage codePage,
+            FtpEvents events);
+  ~Publisher();
+  Publisher(const Publisher&) = delete;
+  Publisher& operator=(const Publisher&) = delete;
+
+  const std::filesystem::path& EditCopy() const { return mEditCopy; }
+
+  // Replaces the edit copy with <folder>/<manifest> from the server and returns its text.
+  SearchOutcome Search(const ServerFields& server, std::string_view serverFolder);
+  // Writes `text` (already numbered) to the edit copy as it is and uploads it as the folder's
+  // manifest. Returns what went wrong, nothing when the manifest is on the server.
+  std::optional<std::string> Save(const ServerFields& server, std::string_view serverFolder,
+                                  std::string_view text);
+  // Uploads `local` as <folder>/<uploadName>. Returns what went wrong, nothing on success.
+  std::optional<std::string> Upload(const ServerFields& server, std::string_view serverFolder,
+                                    const std::filesystem::path& local,
+                                    std::string_view uploadName);
+
+ private:
+  // Opens a new connection in place of the last one; the reason when it fails.
+  std::optional<std::string> Connect(const ServerFields& server);
+  void Disconnect();
+
+  std::filesystem::path mEditCopy;
+  std::string mManifestName;
+  CodePage mCodePage;
+  FtpEvents mEvents;
+  std::unique_ptr<FTP> mFTP;
+};
+
+}  // namespace tandor
