@@ -7,12 +7,17 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tandor=${1:-$here/../build/Tandor}
-work=$(realpath -m "$here/../demo-run")
+work=$(realpath -m "${TANDOR_DEMO_WORK:-$here/../demo-run}")
 [ "${2:-}" = "--fresh" ] || [ "${1:-}" = "--fresh" ] && rm -rf "$work"
 [ "${1:-}" = "--fresh" ] && tandor=$here/../build/Tandor
 
 prefix=$work/prefix
 app=$prefix/drive_c/Client
+# An installed updater (/usr/bin/Tandor) runs in place; its application folder is in the prefix.
+installed=
+case $(dirname "$(realpath "$tandor")") in
+  /usr/*|/bin|/sbin) installed=1; app=$prefix/drive_c/Tandor ;;
+esac
 server=$work/server
 mkdir -p "$app" "$server/Harrowin/Sample"
 
@@ -22,7 +27,7 @@ cp "$here/product/readme.txt" "$here/product/library.dl_" "$here/product/setup.s
 (cd "$here/product/data" && rm -f "$server/Harrowin/Sample/data.zip" &&
  zip -q -r -X "$server/Harrowin/Sample/data.zip" docs images)
 touch -d '2026-01-01 00:00' "$server/Harrowin/Sample/data.zip"
-cp "$tandor" "$app/Tandor"
+[ -n "$installed" ] || cp "$tandor" "$app/Tandor"
 
 # The updater reads ports as 16-bit signed numbers: pick a free one below 32768.
 port=$(/usr/bin/python3 - <<'PY'
@@ -58,12 +63,9 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "== No display: the update runs unattended and prints its lines here."
 fi
 echo "== Starting: Tandor Sample (FTP server on 127.0.0.1:$port)"
-"$app/Tandor" Sample
-# The launcher has handed over to the working copy; wait for it to finish.
-for _ in $(seq 600); do
-  pgrep -x TandorSample >/dev/null || break
-  sleep 0.1
-done
+status=0
+if [ -n "$installed" ]; then "$tandor" --wait Sample || status=$?; else "$app/Tandor" --wait Sample || status=$?; fi
+echo "== The update ended with status $status."
 
 echo
 echo "== Installed in C:\\Sample ($prefix/drive_c/Sample):"
@@ -73,3 +75,4 @@ sed 's/^/   /' "$app/Err.log"
 [ -s "$app/Err.log" ] || echo "   (empty: nothing was downloaded)"
 [ -f "$prefix/drive_c/Sample/Sample.log" ] && echo "== $(cat "$prefix/drive_c/Sample/Sample.log")"
 echo "== Run demo/run.sh again: the second pass finds everything current and installs nothing."
+exit "$status"

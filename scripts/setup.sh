@@ -7,7 +7,8 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libarchive-dev libxcb1-dev libxcb-ewmh-dev
   libgtest-dev libgmock-dev googletest
   python3 python3-pyftpdlib
-  fonts-nanum fonts-liberation2 xvfb xauth xdotool
+  fonts-nanum fonts-liberation2 qt6-translations-l10n libqt6svg6 xvfb xauth xdotool
+  lintian
   binutils-mingw-w64-x86-64
   curl zip unzip nginx-light gcovr
   clang libclang-rt-14-dev

@@ -12,3 +12,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # Leaks inside the X and Qt libraries are not ours to fix.
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
+# As root, the Debian package is built, installed, tried and removed again.
+if [ "$(id -u)" -eq 0 ]; then
+  tests/package/package_test.sh
+fi

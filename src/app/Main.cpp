@@ -1,45 +1,101 @@
 #include "app/Main.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "app/Options.h"
 #include "app/Role.h"
 #include "app/Roles.h"
+#include "app/SystemWide.h"
+#include "platform/Error.h"
 #include "platform/Executable.h"
 #include "platform/Prefix.h"
+#include "platform/Process.h"
 #include "settings/ClientSettings.h"
 #include "settings/IniStore.h"
 #include "util/FileVersion.h"
 
 namespace tandor {
 
+namespace {
+
+std::string OwnVersionText(const std::filesystem::path& executable) {
+  Prefix machine(Prefix::DefaultRoot());
+  VersionInfoQuery versions(machine, machine.AnsiCodePage());
+  return "Tandor " + versions.QueryFileVersionInfo(executable.string()).FileVersion;
+}
+
+}  // namespace
+
 int Main(int argc, char** argv) {
-  const std::string argumentText = ArgumentText(argc, argv);
+  const CommandLineOptions options = ParseOptions(argc, argv);
+  const std::filesystem::path executable = OwnExecutablePath();
+  switch (options.What) {
+    case CommandLineOptions::Action::Help:
+      std::fputs(UsageText().c_str(), stdout);
+      return 0;
+    case CommandLineOptions::Action::Version:
+      std::printf("%s\n", OwnVersionText(executable).c_str());
+      return 0;
+    case CommandLineOptions::Action::Usage:
+      std::fprintf(stderr, "Tandor: %s\n%s", options.Problem.c_str(), UsageText().c_str());
+      return exit_status::Usage;
+    case CommandLineOptions::Action::Run:
+      break;
+  }
+  const std::string& argumentText = options.ArgumentText;
   // Without an argument there is nothing to do: no window, no settings, no file touched.
   if (argumentText.empty()) return 0;
 
-  const std::filesystem::path executable = OwnExecutablePath();
   Prefix prefix = Prefix::Open(Prefix::DefaultRoot());
-  const std::string appFolder = prefix.ToWindows(executable.parent_path());
+  std::filesystem::path appFolderNative = executable.parent_path();
   const std::string baseName = BaseName(executable);
 
   VersionInfoQuery versions(prefix, prefix.AnsiCodePage());
   const FileVersionFields own = versions.QueryFileVersionInfo(executable.string());
   const Role role = DecideRole(argumentText, baseName, own.InternalName);
 
-  // Only the update pass consumes the connection keys; every other role reads them as they are.
-  IniStore ini(prefix.AnsiCodePage());
-  const ClientSettings settings = LoadSettings(prefix, ini, appFolder, role == Role::WorkingCopy);
-
   Startup startup;
   startup.Argv = argv;
   startup.ArgumentText = argumentText;
-  startup.AppFolder = appFolder;
   startup.BaseName = baseName;
   startup.Machine = &prefix;
+  startup.Version = ReadOwnProgramVersion();
+  // A launcher started by a working copy that replaced itself waits like the one above it.
+  startup.Wait = options.Wait || !WaitingLaunchers().empty();
+
+  if (!prefix.CreateError().empty())
+    return ShowStartupError(startup, "프리픽스 폴더를 만들 수 없습니다.\r\n" + prefix.CreateError(),
+                            exit_status::CannotCreate);
+
+  // Installed system-wide: the application folder moves into the prefix, and the launcher runs
+  // its copy there.
+  if (role != Role::None && IsSystemFolder(appFolderNative)) {
+    const std::filesystem::path ownSettings = appFolderNative / "Tandor.ini";
+    appFolderNative = SystemWideAppFolder(prefix);
+    try {
+      PrepareAppFolder(appFolderNative, {ownSettings, kSystemSettingsFile});
+      if (role == Role::Launcher) {
+        PlaceLauncherCopy(executable, appFolderNative, executable.filename().string());
+        const std::string copy = prefix.ToWindows(appFolderNative / executable.filename());
+        ReplaceProcess(prefix, copy + (options.Wait ? " --wait " : " ") + argumentText);
+      }
+    } catch (const RuntimeError& error) {
+      return ShowStartupError(startup,
+                              "응용 프로그램 폴더를 준비할 수 없습니다.\r\n" + error.Description(),
+                              exit_status::CannotCreate);
+    }
+  }
+  const std::string appFolder = prefix.ToWindows(appFolderNative);
+  startup.AppFolder = appFolder;
+
+  // Only the update pass consumes the connection keys; every other role reads them as they are.
+  IniStore ini(prefix.AnsiCodePage());
+  const ClientSettings settings = LoadSettings(prefix, ini, appFolder, role == Role::WorkingCopy);
   startup.Ini = &ini;
   startup.Settings = &settings;
-  startup.Version = ReadOwnProgramVersion();
 
   switch (role) {
     case Role::None:

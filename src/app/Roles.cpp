@@ -1,10 +1,22 @@
 #include "app/Roles.h"
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <sstream>
+#include <thread>
 
+#include "app/Options.h"
 #include "hostid/AllowRule.h"
 #include "hostid/NetX.h"
 #include "manifest/ManifestReader.h"
@@ -24,12 +36,26 @@ namespace tandor {
 
 namespace {
 
-// Qt needs a display unless it draws offscreen; unattended runs always draw offscreen.
+// Qt's own texts (standard dialogs) in Korean, and the program's icon on every window.
+class Application : public QApplication {
+ public:
+  Application(int& argc, char** argv) : QApplication(argc, argv) {
+    if (mQtTexts.load(QLocale(QLocale::Korean), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+      installTranslator(&mQtTexts);
+    setWindowIcon(QIcon(QStringLiteral(":/tandor/tandor.svg")));
+  }
+
+ private:
+  QTranslator mQtTexts;
+};
+
 std::unique_ptr<QApplication> MakeApplication(const Startup& startup) {
-  if (IsUnattended()) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Decided before Qt starts: without a window system it would abort.
+  if (IsUnattended()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   static int argc = 1;
   static char* argv[] = {startup.Argv[0], nullptr};
-  return std::make_unique<QApplication>(argc, argv);
+  return std::make_unique<Application>(argc, argv);
 }
 
 std::string WorkingCopyName(const Startup& startup) {
@@ -43,6 +69,22 @@ void ShowRuntimeError(const Startup& startup, const RuntimeError& error) {
                  MessageIcon::Critical, MessageButtons::Ok);
 }
 
+int WaitForExit(ProcessId pid) {
+  for (;;) {
+    if (std::optional<int> status = PollExitCode(pid)) return *status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// The product's update runs already: fine for a product that starts the launcher and goes on,
+// but a caller waiting for the result must not take it for a completed update.
+int AlreadyRunning(const Startup& startup) {
+  if (!startup.Wait) return 0;
+  std::fprintf(stderr, "Tandor: the update of %s is already running\n",
+               startup.ArgumentText.c_str());
+  return exit_status::AlreadyRunning;
+}
+
 // The launcher's timer: refresh the working copy from this file, start it, end.
 void RefreshAndStartWorkingCopy(const Startup& startup) {
   try {
@@ -51,20 +93,34 @@ void RefreshAndStartWorkingCopy(const Startup& startup) {
     const std::string copy =
         startup.AppFolder + "\\" + WorkingCopyName(startup) + std::string(kExecutableSuffix);
     CopyFileInPlace(startup.Machine->ToNative(self), startup.Machine->ToNative(copy));
-    StartProgram(*startup.Machine, copy + " " + startup.ArgumentText, WindowStyle::NormalFocus);
+    if (startup.Wait) {
+      std::string waiting;
+      for (ProcessId pid : WaitingLaunchers()) waiting += std::to_string(pid) + " ";
+      setenv(kWaitingLauncherVariable, (waiting + std::to_string(getpid())).c_str(), 1);
+    }
+    const ProcessId pid =
+        StartProgram(*startup.Machine, copy + " " + startup.ArgumentText, WindowStyle::NormalFocus);
+    if (startup.Wait) EndProgramNow(WaitForExit(pid));
   } catch (const RuntimeError& error) {
-    // A working copy in use is still running an update: nothing to do.
-    if (error.Number() == err::PermissionDenied) EndProgramNow(0);
-    ShowMessageBox(UpdaterCaption(startup.Version),
-                   "'" + std::to_string(error.Number()) +
-                       "' 런타임 오류가 발생하였습니다.:\r\n\r\n" + error.Description(),
-                   MessageIcon::Critical, MessageButtons::Ok);
+    // Only a working copy that runs ("text file busy") is in use: it is still updating. Every
+    // other failure, a read-only folder included, is reported.
+    if (error.SystemError() == ETXTBSY) EndProgramNow(AlreadyRunning(startup));
+    ShowRuntimeError(startup, error);
     EndProgramNow(1);
   }
   EndProgramNow(0);
 }
 
 }  // namespace
+
+std::vector<ProcessId> WaitingLaunchers() {
+  std::vector<ProcessId> ids;
+  const char* text = std::getenv(kWaitingLauncherVariable);
+  std::istringstream words(text ? text : "");
+  for (ProcessId pid = 0; words >> pid;) ids.push_back(pid);
+  if (ids.empty() || ids.back() != getppid()) return {};
+  return ids;
+}
 
 void EndProgramNow(int status) {
   std::fflush(stdout);
@@ -78,7 +134,8 @@ std::string UpdaterCaption(const ProgramVersion& version) {
 }
 
 int RunLauncher(const Startup& startup) {
-  if (IsProcessRunning(WorkingCopyName(startup) + std::string(kExecutableSuffix))) return 0;
+  if (IsProcessRunning(WorkingCopyName(startup) + std::string(kExecutableSuffix)))
+    return AlreadyRunning(startup);
   auto app = MakeApplication(startup);
   frmTandor window([] { EndProgramNow(0); });
   QObject::connect(&window.Timer(), &QTimer::timeout, [&] {
@@ -115,7 +172,9 @@ int RunWorkingCopy(const Startup& startup) {
     std::fflush(stdout);
     ReplaceProcess(*startup.Machine, commandLine);
   };
-  env.ProcessRunning = [](const std::string& name) { return IsProcessRunning(name); };
+  env.ProcessRunning = [waiting = WaitingLaunchers()](const std::string& name) {
+    return IsProcessRunning(name, waiting);
+  };
   env.FormWindowOpen = [](const std::string& caption) { return IsFormWindowOpen(caption); };
   env.Allow = [](const std::string& allow, const std::string& block) {
     return Allow(allow, block);
@@ -165,6 +224,12 @@ int ShowDamagedFile(const Startup& startup) {
   ShowMessageBox("Tandor", "파일이 손상되었으므로 프로그램을 시작할 수 없습니다.",
                  MessageIcon::Critical, MessageButtons::Ok);
   return 1;
+}
+
+int ShowStartupError(const Startup& startup, const std::string& text, int status) {
+  auto app = MakeApplication(startup);
+  ShowMessageBox("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+  return status;
 }
 
 }  // namespace tandor

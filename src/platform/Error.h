@@ -16,14 +16,17 @@ constexpr int DialogCancelled = 32755;
 
 class RuntimeError : public std::runtime_error {
  public:
-  RuntimeError(int number, const std::string& description)
-      : std::runtime_error(description), mNumber(number) {}
+  RuntimeError(int number, const std::string& description, int systemError = 0)
+      : std::runtime_error(description), mNumber(number), mSystemError(systemError) {}
 
   int Number() const { return mNumber; }
   std::string Description() const { return what(); }
+  // The errno value behind the failure, where one is known: several map to one Number().
+  int SystemError() const { return mSystemError; }
 
  private:
   int mNumber;
+  int mSystemError;
 };
 
 // Maps an errno value from a failed file operation to the matching run-time error number.

@@ -1,7 +1,9 @@
 #include "platform/Prefix.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -67,8 +69,11 @@ Prefix Prefix::Open(const fs::path& given) {
   fs::path root = fs::weakly_canonical(fs::absolute(given, ec), ec);
   if (root.empty()) root = given;
   Prefix prefix(root);
-  for (const char* folder : {"drive_c/Windows/System32", "drive_c/Program Files/Common Files"})
+  for (const char* folder : {"drive_c/Windows/System32", "drive_c/Program Files/Common Files"}) {
     fs::create_directories(root / folder, ec);
+    if (ec && prefix.mCreateError.empty())
+      prefix.mCreateError = (root / folder).string() + ": " + ec.message();
+  }
   if (!fs::exists(prefix.RegistryFile(), ec)) {
     std::string text =
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
@@ -77,7 +82,8 @@ Prefix Prefix::Open(const fs::path& given) {
         "\r\n"
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"
         "ACP=65001\r\n";
-    WriteFileAtomically(prefix.RegistryFile(), text);
+    if (!WriteFileAtomically(prefix.RegistryFile(), text) && prefix.mCreateError.empty())
+      prefix.mCreateError = prefix.RegistryFile().string() + ": " + std::strerror(errno);
   }
   return prefix;
 }

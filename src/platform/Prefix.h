@@ -20,8 +20,11 @@ class Prefix {
   // $TANDOR_PREFIX, else $XDG_DATA_HOME/tandor, else ~/.local/share/tandor.
   static std::filesystem::path DefaultRoot();
   // Opens the prefix at `root`, creating drive C:, the Windows, system and program-files folders
-  // and the registry file when they are missing.
+  // and the registry file when they are missing. What could not be created is in CreateError().
   static Prefix Open(const std::filesystem::path& root);
+
+  // Why the prefix could not be laid out ("" when it could).
+  const std::string& CreateError() const { return mCreateError; }
 
   const std::filesystem::path& Root() const { return mRoot; }
   std::filesystem::path RegistryFile() const { return mRoot / "registry.ini"; }
@@ -51,6 +54,7 @@ class Prefix {
 
  private:
   std::filesystem::path mRoot;
+  std::string mCreateError;
 };
 
 }  // namespace tandor

@@ -1,16 +1,64 @@
 #include "platform/Unattended.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace tandor {
+
+namespace {
+
+struct ConnectionCloser {
+  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+
+bool CanReachX11(const char* display) {
+  std::unique_ptr<xcb_connection_t, ConnectionCloser> connection(xcb_connect(display, nullptr));
+  return connection && xcb_connection_has_error(connection.get()) == 0;
+}
+
+bool CanReachWayland(const char* display) {
+  std::string path = display;
+  if (path.front() != '/') {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime) return false;
+    path = std::string(runtime) + "/" + path;
+  }
+  sockaddr_un address{};
+  if (path.size() >= sizeof(address.sun_path)) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool reached =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  ::close(fd);
+  return reached;
+}
+
+}  // namespace
 
 bool IsUnattended() {
   const char* flag = std::getenv("TANDOR_UNATTENDED");
   if (flag && std::strcmp(flag, "1") == 0) return true;
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return !(display && *display) && !(wayland && *wayland);
+  const std::string key = std::string(display ? display : "") + '\n' + (wayland ? wayland : "");
+  // Asked for every line and box: the window system is tried once per display setting.
+  static std::string checkedKey;
+  static bool reachable = false;
+  if (checkedKey.empty() || checkedKey != key) {
+    checkedKey = key;
+    reachable = (wayland && *wayland && CanReachWayland(wayland)) ||
+                (display && *display && CanReachX11(display));
+  }
+  return !reachable;
 }
 
 }  // namespace tandor

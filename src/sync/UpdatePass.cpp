@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <set>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/Executable.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
+#include "platform/Unattended.h"
 #include "settings/IniStore.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
@@ -194,9 +196,14 @@ bool UpdatePass::Connect() {
   if (connected) return true;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
-  if (known)
+  if (known) {
     Report(LowerAscii(s.Method) + "://" + s.Address + "에 연결 중 에러가 발생하였습니다.");
-  else
+    // Without a window nobody can look further: the transfer client's reason follows the line.
+    if (IsUnattended()) {
+      std::printf("%s\n", mFTP->GetLastErrorMessage().c_str());
+      std::fflush(stdout);
+    }
+  } else
     Report("Error:Tandor.ini의 Method=" + s.Method +
            " 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 사용하십시오.");
   mEnv.Window->SetBusyPointer(false);

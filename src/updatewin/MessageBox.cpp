@@ -1,8 +1,10 @@
 #include "updatewin/MessageBox.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
+#include <utility>
 
 #include "platform/Unattended.h"
 #include "sync/ConsoleWindow.h"
@@ -47,6 +49,14 @@ MessageAnswer ShowMessageBox(const std::string& title, const std::string& text, 
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       break;
   }
+  // Korean labels beside Korean texts, whatever the translations on the machine say.
+  const std::pair<QMessageBox::StandardButton, const char*> labels[] = {
+      {QMessageBox::Ok, "확인"},
+      {QMessageBox::Cancel, "취소"},
+      {QMessageBox::Yes, "예"},
+      {QMessageBox::No, "아니요"}};
+  for (const auto& [button, label] : labels)
+    if (QAbstractButton* shown = box.button(button)) shown->setText(QString::fromUtf8(label));
   switch (box.exec()) {
     case QMessageBox::Cancel:
       return MessageAnswer::Cancel;

@@ -71,6 +71,8 @@ void frmTandor::BuildControls() {
   mLstCurrent.setObjectName(QStringLiteral("lstCurrent"));
   mLstCurrent.setGeometry(ToPixels(kLstCurrent));
   mLstCurrent.setSelectionMode(QAbstractItemView::SingleSelection);
+  // Lines mix Latin and Hangul: one family that has both keeps them in one face.
+  mLstCurrent.setFont(DesignFont("NanumGothic", 9, QFont::SansSerif));
   // Every line is one line of the same font. Without this the list measures every line again
   // for each line added, and a pass over a thousand files spends most of its time doing so.
   mLstCurrent.setUniformItemSizes(true);
@@ -183,6 +185,8 @@ std::string frmTandor::AskPassword(const std::string& prompt) {
   box.setWindowTitle(QString::fromLatin1(kApplicationTitle));
   box.setLabelText(QString::fromStdString(prompt));
   box.setTextValue(QString());
+  box.setOkButtonText(QStringLiteral("확인"));
+  box.setCancelButtonText(QStringLiteral("취소"));
   if (box.exec() != QDialog::Accepted) return {};
   return box.textValue().toStdString();
 }

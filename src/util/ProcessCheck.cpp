@@ -1,5 +1,7 @@
 #include "util/ProcessCheck.h"
 
+#include <algorithm>
+
 #include <string>
 
 #include "platform/ProcessList.h"
@@ -7,9 +9,10 @@
 
 namespace tandor {
 
-bool IsProcessRunning(std::string_view name) {
+bool IsProcessRunning(std::string_view name, const std::vector<ProcessId>& ignored) {
   if (name.empty()) return false;
   for (ProcessId pid : ListOwnProcessIds()) {
+    if (std::find(ignored.begin(), ignored.end(), pid) != ignored.end()) continue;
     if (EqualsIgnoreCase(ProcessImageName(pid), name)) return true;
   }
   return false;

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QImage>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QRawFont>
 #include <QScreen>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "support/TempDir.h"
+#include "support/XvfbServer.h"
 #include "updatewin/frmTandor.h"
 
 namespace tandor {
@@ -191,6 +196,36 @@ TEST_F(UpdateWindowTest, UnattendedBoxesAnswerAtOnce) {
   EXPECT_NE(printed.find("[Tandor 1.0.210] 리부팅"), std::string::npos) << printed;
 }
 
+TEST_F(UpdateWindowTest, BoxesOnAScreenHaveKoreanButtons) {
+  if (!test::XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed";
+  test::XvfbServer display;
+  setenv("TANDOR_UNATTENDED", "0", 1);
+  auto window = MakeWindow();
+  struct Case {
+    MessageButtons buttons;
+    QStringList labels;
+  } cases[] = {
+      {MessageButtons::Ok, {"확인"}},
+      {MessageButtons::OkCancel, {"확인", "취소"}},
+      {MessageButtons::YesNo, {"예", "아니요"}},
+  };
+  for (const Case& c : cases) {
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      for (QAbstractButton* button : box->buttons()) shown << button->text();
+      box->buttons().first()->click();
+    });
+    window->ShowMessage("", "리부팅", MessageIcon::Exclamation, c.buttons);
+    shown.sort();
+    QStringList expected = c.labels;
+    expected.sort();
+    EXPECT_EQ(shown, expected) << shown.join(',').toStdString();
+  }
+  setenv("TANDOR_UNATTENDED", "1", 1);
+}
+
 TEST_F(UpdateWindowTest, RendersCentredWithListAndHalfFullBar) {
   test::TempDir temp;
   auto window = MakeWindow();
@@ -205,6 +240,12 @@ TEST_F(UpdateWindowTest, RendersCentredWithListAndHalfFullBar) {
   ASSERT_TRUE(korean.isValid());
   for (char32_t c : std::u32string_view(U"연결중에러가발생하였습니다"))
     EXPECT_TRUE(korean.supportsCharacter(c)) << korean.familyName().toStdString();
+  // List lines mix both scripts: one face draws them all.
+  const QFont list = Control<QListWidget>(*window, "lstCurrent").font();
+  const QRawFont latin = QRawFont::fromFont(list, QFontDatabase::Latin);
+  EXPECT_EQ(latin.familyName(), QRawFont::fromFont(list, QFontDatabase::Korean).familyName());
+  for (char32_t c : std::u32string_view(U"ftp://Sample.zip 파일 다운로드 완료"))
+    EXPECT_TRUE(latin.supportsCharacter(c)) << latin.familyName().toStdString();
   testing::internal::CaptureStdout();
   window->AddLine("Upgrade Sample by FTP");
   window->AddLineUnselected("2개의 파일을 다운로드 합니다.");

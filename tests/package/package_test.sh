@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it with apt-get, runs the demo against the installed
+# /usr/bin/Tandor and removes the package again. Needs root. Whatever happens, the package and
+# everything this script made are gone when it ends.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+if [ "$(id -u)" -ne 0 ]; then
+  echo "package test: needs root; skipped"
+  exit 0
+fi
+if dpkg-query -W -f='${Status}' tandor 2>/dev/null | grep -q 'ok installed'; then
+  echo "package test: a tandor package is installed already; leaving it alone" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+made_etc=
+cleanup() {
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q tandor >/dev/null 2>&1 ||
+    dpkg --purge tandor >/dev/null 2>&1 || true
+  if [ -n "$made_etc" ]; then rm -rf /etc/tandor; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+  echo "package test: $*" >&2
+  exit 1
+}
+
+deb=$("$root/scripts/package.sh" | tail -n 1)
+cp "$deb" "$work/"
+(cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+  ./tandor_*.deb >/dev/null)
+
+[ "$(/usr/bin/Tandor --version)" = "Tandor 1.00.0210" ] || fail "wrong --version"
+man -w Tandor >/dev/null || fail "no man page"
+[ -f /usr/share/applications/tandor-publisher.desktop ] || fail "no desktop entry"
+
+# The demo against the installed program, which runs from drive_c/Tandor in the demo prefix.
+export TANDOR_DEMO_WORK=$work/demo
+"$root/demo/run.sh" /usr/bin/Tandor || fail "the demo's update ended with status $?"
+prefix=$work/demo/prefix
+[ -f "$prefix/drive_c/Sample/readme.txt" ] || fail "the demo installed nothing"
+[ -x "$prefix/drive_c/Tandor/TandorSample" ] || fail "no working copy in the prefix"
+[ ! -e /usr/bin/TandorSample ] || fail "the launcher wrote beside itself"
+
+# The first start of an installed launcher takes its settings from /etc/tandor/Tandor.ini.
+if [ ! -e /etc/tandor ]; then
+  made_etc=1
+  mkdir -p /etc/tandor
+  printf '[Tandor]\r\nMethod=HTTP\r\nAddress=127.0.0.1\r\nPort=1\r\n' >/etc/tandor/Tandor.ini
+  status=0
+  out=$(TANDOR_PREFIX=$work/fresh TANDOR_UNATTENDED=1 /usr/bin/Tandor --wait Sample 2>&1) ||
+    status=$?
+  [ "$status" -eq 2 ] || fail "with /etc/tandor/Tandor.ini: status $status: $out"
+  grep -q 'Upgrade Sample by HTTP' <<<"$out" || fail "/etc/tandor/Tandor.ini was not used: $out"
+fi
+
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -q tandor >/dev/null
+[ ! -e /usr/bin/Tandor ] || fail "/usr/bin/Tandor is still there after the purge"
+echo "package test: passed"
