@@ -12,6 +12,9 @@ cmake --build "$build" -j "$(nproc)"
 find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300 || status=$?
 # CMake's compiler checks leave coverage notes of their own; they are no part of the suite.
+# The per-file table goes to a file in the build tree (gcovr replaces its output file, so it
+# must never be pointed at a device such as /dev/null); the summary is printed.
 gcovr -r . --filter src/ --object-directory "$build" \
-  --exclude-directories "$build/CMakeFiles/[0-9]+\.[0-9.]+" --print-summary -o /dev/null
+  --exclude-directories "$build/CMakeFiles/[0-9]+\.[0-9.]+" --print-summary \
+  -o "$build/coverage.txt"
 exit "${status:-0}"
