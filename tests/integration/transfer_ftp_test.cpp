@@ -34,7 +34,8 @@ class FtpTransferTest : public ::testing::TestWithParam<bool> {
     mFtp.SetEvents({[this] { ++mPumps; },
                     [this](std::int64_t current, std::int64_t total) {
                       mEvents.emplace_back(current, total);
-                    }});
+                    },
+                    {}});
     if (GetParam()) mFtp.SetModePassive();
   }
 
@@ -214,7 +215,8 @@ TEST_F(FtpConnectionTest, PassiveModeMovesFilesBothWays) {
   FTP ftp;
   TransferEvents events;
   ftp.SetEvents({[] {}, [&](std::int64_t current,
-                            std::int64_t total) { events.emplace_back(current, total); }});
+                            std::int64_t total) { events.emplace_back(current, total); },
+                 {}});
   ftp.SetModePassive();
   ASSERT_TRUE(ftp.OpenConnection("127.0.0.1", server.User(), server.Password(), server.PortText()));
   const std::string content = PatternBytes(3 * 10240 + 7);

@@ -611,7 +611,9 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
     PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", keys));
 
     EXPECT_EQ(RunPass(), pass_status::EntryFailed);
-    if (!c.Extract) EXPECT_EQ(ReadFile(mLocal / "data.bin"), "old");
+    if (!c.Extract) {
+      EXPECT_EQ(ReadFile(mLocal / "data.bin"), "old");
+    }
     EXPECT_THAT(Record(), HasSubstr("Product Version=1.0\r\n"));
 
     // The server is mended: the next pass installs it and only then notes 2.0.
