@@ -1,5 +1,6 @@
 #include "settings/ClientSettings.h"
 
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -64,6 +65,7 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.User = ReadIniString(ini, prefix, kSection, "User", file);
   s.Password = ReadIniString(ini, prefix, kSection, "Password", file);
   s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
+  s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
 
   if (s.Method.empty()) s.Method = "FTP";
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;

@@ -22,6 +22,13 @@ int TwipsToPixels(double twips) {
 std::optional<ProgressBarLook> ComputeProgressBar(std::int64_t currentBytes,
                                                   std::int64_t totalBytes, double frameWidthTwips) {
   if (totalBytes == 0) return std::nullopt;
+  if (totalBytes < 0) {
+    // A reply that announced no length: the bytes so far, on a bar with no end to show.
+    ProgressBarLook look;
+    look.Text = std::to_string(std::max<std::int64_t>(currentBytes, 0) / 1024) + " KB";
+    look.WidthTwips = frameWidthTwips + TwipsPerPixel;
+    return look;
+  }
   double fraction = static_cast<double>(currentBytes) / static_cast<double>(totalBytes);
   fraction = std::clamp(fraction, 0.0, 1.0);
   ProgressBarLook look;

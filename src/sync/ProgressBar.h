@@ -17,13 +17,14 @@ int TwipsToPixels(double twips);
 // What the bar shows after one progress event.
 struct ProgressBarLook {
   int Percent = 0;          // 0..100
-  std::string Text;         // "<Percent>%"
+  std::string Text;         // "<Percent>%", or "<kilobytes> KB" when the total is unknown
   int Grey = 255;           // red = green = blue = 255 - Percent
   double WidthTwips = 0.0;  // frame width x current / total + 15
 };
 
 // The bar's look for `currentBytes` of `totalBytes` inside a frame `frameWidthTwips` wide.
-// No value when the total is 0: such an event changes nothing on the bar. A current value
+// No value when the total is 0: such an event changes nothing on the bar. A negative total is
+// unknown: the bar fills its frame, white, and shows the kilobytes so far. A current value
 // outside 0..total is clamped into it, so the bar never passes 100 % or its frame.
 std::optional<ProgressBarLook> ComputeProgressBar(std::int64_t currentBytes,
                                                   std::int64_t totalBytes, double frameWidthTwips);

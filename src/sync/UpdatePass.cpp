@@ -185,6 +185,7 @@ bool UpdatePass::Connect() {
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
   mFTP = std::make_unique<FTP>(std::move(events), options);
   if (EqualsIgnoreCase(s.Method, "HTTP")) mFTP->Service(FTP::ServiceHttp);
+  if (s.Passive) mFTP->SetModePassive();
   mEnv.Window->SetCaption(Caption());
   mEnv.Window->AddLine("Upgrade " + mEnv.ArgumentText + " by " + s.Method);
   const bool known = IsKnownMethod(s.Method);

@@ -99,7 +99,7 @@ void ChunkedDownload::Finish() {
   if (::close(fd) != 0) ThrowFileError(errno, mTarget);
   if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);
   mTemporary.clear();
-  if (!mExactSize) mTotal = mReceived;
+  if (!mExactSize || mTotal < 0) mTotal = mReceived;
   if (mEvents.FileTransferProgress) mEvents.FileTransferProgress(mTotal, mTotal);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// Receives a download of a known size in 10240-byte chunks: each full chunk is written to a
-// temporary file beside the target, the message loop runs once and a progress event follows;
-// only a complete download is renamed over the target.
+// Receives a download in 10240-byte chunks: each full chunk is written to a temporary file
+// beside the target, the message loop runs once and a progress event follows; only a complete
+// download is renamed over the target.
 
 #include <cstdint>
 #include <exception>
@@ -19,7 +19,8 @@ class ChunkedDownload {
   ChunkedDownload(const ChunkedDownload&) = delete;
   ChunkedDownload& operator=(const ChunkedDownload&) = delete;
 
-  // The announced size; -1 while it is not known. Chunks are counted against it.
+  // The announced size; -1 while it is not known (the chunk events then carry -1 as their
+  // total, and the last event the size received). Chunks are counted against it.
   void SetTotal(std::int64_t total) { mTotal = total; }
   std::int64_t Total() const { return mTotal; }
   // When set, a download may end with more or fewer bytes than announced (text-mode transfers

@@ -2,6 +2,7 @@
 // remote file management and listings in FtpRemote.cpp.
 #include "transfer/FTP.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -14,8 +15,16 @@ namespace tandor {
 struct FtpCallbacks {
   static size_t Header(char* buffer, size_t size, size_t count, void* user) {
     auto* ftp = static_cast<FTP*>(user);
-    if (ftp->IsFtp()) ftp->TakeReplyLine(std::string_view(buffer, size * count));
+    const std::string_view line(buffer, size * count);
+    if (ftp->IsFtp()) {
+      ftp->TakeReplyLine(line);
+    } else {
+      ftp->TakeHttpHeaderLine(line);
+    }
     return size * count;
+  }
+  static int Progress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    return static_cast<FTP*>(user)->KeepsPace(received + sent) ? 0 : 1;
   }
   static size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
   static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
@@ -36,8 +45,8 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-// A port text read the way the 16-bit integer conversion of the original program reads it:
-// blanks around it, an optional sign, a decimal part rounded half to even.
+// A port text read the way a Basic integer conversion reads it: blanks around it, an optional
+// sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
 int ParsePort(std::string_view text) {
   std::string_view digits = TrimBlanks(text);
   const std::string original(text);
@@ -70,7 +79,7 @@ int ParsePort(std::string_view text) {
     scale /= 10;
   }
   value = std::nearbyint(negative ? -value : value);  // default rounding: half to even
-  if (value > 32767 || value < -32768) {
+  if (value < 1 || value > 65535) {
     throw RuntimeError(Overflow, "Overflow: port \"" + original + "\"");
   }
   return static_cast<int>(value);
@@ -91,9 +100,7 @@ std::shared_ptr<DirList> FTP::Directory() {
 bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
                          std::string_view sPassword, std::string_view sPort) {
   CloseConnection();
-  int port = ParsePort(sPort);
-  if (port == 0) port = IsFtp() ? 21 : 80;
-  if (port < 0) port += 65536;  // the port field is unsigned 16-bit
+  const int port = ParsePort(sPort);
 
   mCurl.reset(curl_easy_init());
   if (!mCurl) {
@@ -145,9 +152,10 @@ void FTP::ResetRequest() {
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "Tandor");
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
                    static_cast<long>(mOptions.ConnectTimeout.count()));
-  // A transfer that moves no byte for the idle time fails with the timeout number.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(mOptions.IdleTimeout.count()));
+  // Slow and silent requests are ended by KeepsPace, which libcurl asks at least once a second.
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &FtpCallbacks::Progress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
   // The default 16 KiB buffer halves loopback throughput; chunk events are cut from it anyway.
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
   curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, ReceiveBufferSize);
@@ -183,7 +191,40 @@ CURLcode FTP::Perform() {
   mLastCommand.clear();
   mDataStarted = false;
   mExcessData = false;
-  return curl_easy_perform(mCurl.get());
+  mStatusLine.clear();
+  mPace.clear();
+  mPace.emplace_back(std::chrono::steady_clock::now(), 0);
+  mMoved = 0;
+  mLastMove = mPace.back().first;
+  mTooSlow = false;
+  const CURLcode result = curl_easy_perform(mCurl.get());
+  return result == CURLE_ABORTED_BY_CALLBACK && mTooSlow ? CURLE_OPERATION_TIMEDOUT : result;
+}
+
+// libcurl's own low-speed check averages over a few seconds before its time starts, so a
+// silent server held a request several seconds past the limit. This one takes the bytes moved
+// since a moment at least IdleTimeout ago; and since libcurl asks only about once a second, a
+// silence ends up to a second early rather than late.
+bool FTP::KeepsPace(std::int64_t bytes) {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  const auto window = duration_cast<steady_clock::duration>(mOptions.IdleTimeout);
+  if (bytes != mMoved) {
+    mMoved = bytes;
+    mLastMove = now;
+  }
+  const auto margin = std::min<steady_clock::duration>(seconds(1), window / 10);
+  bool slow = now - mLastMove >= window - margin;
+  if (now - mPace.back().first >= milliseconds(100)) mPace.emplace_back(now, bytes);
+  while (mPace.size() > 1 && now - mPace[1].first >= window) mPace.pop_front();
+  const auto [since, then] = mPace.front();
+  if (now - since >= window) {
+    const double elapsed = duration<double>(now - since).count();
+    slow = slow || static_cast<double>(bytes - then) <
+                       static_cast<double>(mOptions.LowSpeedLimit) * elapsed;
+  }
+  mTooSlow = slow;
+  return !slow;
 }
 
 void FTP::TakeReplyLine(std::string_view line) {
@@ -210,6 +251,14 @@ void FTP::TakeReplyLine(std::string_view line) {
   if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
 }
 
+void FTP::TakeHttpHeaderLine(std::string_view line) {
+  // "HTTP/1.1 500 Internal Server Error": every reply of a redirect chain starts with one.
+  if (!line.starts_with("HTTP/")) return;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  const std::size_t space = line.find(' ');
+  mStatusLine.assign(space == std::string_view::npos ? "" : line.substr(space + 1));
+}
+
 void FTP::TakeDebugText(int type, std::string_view text) {
   if (type == CURLINFO_HEADER_OUT && IsFtp()) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
@@ -220,8 +269,8 @@ void FTP::TakeDebugText(int type, std::string_view text) {
 }
 
 void FTP::Record(std::string_view label, int code) {
-  if (code == inet::ExtendedError && IsFtp()) {
-    mLastError = FromServer(mLastReply);
+  if (code == inet::ExtendedError) {
+    mLastError = FromServer(IsFtp() ? mLastReply : mStatusLine);
     return;
   }
   mLastError = FormatInternetError(label, code, InternetErrorText(code));
@@ -231,6 +280,23 @@ void FTP::RecordCurl(std::string_view label, CURLcode result) {
   long osErrno = 0;
   if (mCurl) curl_easy_getinfo(mCurl.get(), CURLINFO_OS_ERRNO, &osErrno);
   Record(label, InternetErrorFromCurl(result, osErrno));
+  if (!IsFtp() || mPassiveConnection) return;
+  // Behind many firewalls and every NAT active mode cannot work: say what helps.
+  const char* cause = nullptr;
+  if (result == CURLE_FTP_PORT_FAILED) {
+    cause = "the server refused active mode";
+  } else if (result == CURLE_FTP_ACCEPT_FAILED) {
+    cause = "the server's data connection did not arrive in active mode";
+  }
+  if (cause != nullptr) {
+    mLastError += std::string(" (") + cause + "; Passive=1 in Tandor.ini selects passive mode)";
+  }
+}
+
+// A reply that broke its own framing may leave bytes behind on a kept-alive connection; the
+// next request must not read them as its reply.
+void FTP::DropConnection() {
+  mCurl.reset(curl_easy_init());
 }
 
 std::string FTP::ToServer(std::string_view text) const {

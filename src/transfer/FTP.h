@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -32,10 +34,14 @@ struct FtpOptions {
   CodePage ServerCodePage;
   // Dates listings that show a time of day instead of a year; the system clock when empty.
   std::function<std::time_t()> Clock;
-  // Connecting gives up after ConnectTimeout; a transfer or a reply that moves no byte for
-  // IdleTimeout fails with the timeout number.
+  // Connecting gives up after ConnectTimeout. A request whose average speed over the last
+  // IdleTimeout stays below LowSpeedLimit bytes a second fails with the timeout number; so does
+  // one that moves no byte for IdleTimeout (up to a second less, never more), and one whose
+  // server keeps a reply or the data connection waiting that long. A silent or trickling
+  // server cannot hold a pass.
   std::chrono::seconds ConnectTimeout{30};
   std::chrono::seconds IdleTimeout{60};
+  std::int64_t LowSpeedLimit = 1024;
 };
 
 class FTP {
@@ -60,8 +66,8 @@ class FTP {
   void Service(int expression) { mService = expression; }
 
   // FTP: connects and logs in at once. HTTP: remembers the server; the first request connects.
-  // A port text that is not a 16-bit signed number throws RuntimeError (13 not a number, 6 too
-  // large) before anything else happens; port 0 is the service's default port.
+  // A port text that is no number throws RuntimeError 13, a number outside 1 to 65535
+  // RuntimeError 6, before anything else happens.
   bool OpenConnection(std::string_view sServer, std::string_view sUser, std::string_view sPassword,
                       std::string_view sPort);
   void CloseConnection();
@@ -81,8 +87,10 @@ class FTP {
   bool SetFTPDirectory(std::string_view sDir);
   // Size in bytes; -1 when there is no such file (nothing recorded); -2 on any other failure.
   std::int64_t GetFTPFileSize(std::string_view sFile);
-  // What the last HTTP request announced: its length for status 200, -1 for 404, -2 for any
-  // other status, a 200 without a length, a failed send, or no request yet.
+  // What the last HTTP request announced: its length for status 200 (for a reply without a
+  // length, the bytes received once it ended whole), -1 for 404, -2 for any other status, a
+  // failed send, or no request yet. A status other than 200 and 404 is recorded as the
+  // server's status line ("500 Internal Server Error").
   std::int64_t GetHTTPFileSize() const { return mHttpSize; }
   // Entries of the current folder (or of the folder part of `sFilter`) whose names match the
   // pattern part (`*`, `?`); nullptr when nothing matches or the listing failed.
@@ -104,8 +112,10 @@ class FTP {
   bool IsFtp() const { return mService != ServiceHttp; }
   void ResetRequest();
   CURLcode Perform();
+  bool KeepsPace(std::int64_t bytes);
   void Record(std::string_view label, int code);
   void RecordCurl(std::string_view label, CURLcode result);
+  void DropConnection();
   bool RequireConnection(std::string_view label);
 
   std::string ToServer(std::string_view text) const;
@@ -123,8 +133,10 @@ class FTP {
   bool Upload(const std::filesystem::path& local, std::string_view remote, bool chunked,
               std::string_view label);
 
-  // Reply lines of the FTP server, and what happened during the current request.
+  // Reply lines of the FTP server, the HTTP status line, and what happened during the current
+  // request.
   void TakeReplyLine(std::string_view line);
+  void TakeHttpHeaderLine(std::string_view line);
   void TakeDebugText(int type, std::string_view text);
 
   FtpEvents mEvents;
@@ -152,6 +164,13 @@ class FTP {
   std::string mLastCommand;
   bool mDataStarted = false;  // the server opened the data transfer (1xx reply)
   bool mExcessData = false;   // the server sent more than it announced
+  std::string mStatusLine;    // of the last HTTP reply, without the protocol version
+  // Bytes moved by the current request at moments of its course, oldest first, for its
+  // average speed over the last IdleTimeout.
+  std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> mPace;
+  std::int64_t mMoved = 0;                          // bytes moved so far
+  std::chrono::steady_clock::time_point mLastMove;  // when that count last grew
+  bool mTooSlow = false;
 };
 
 }  // namespace tandor

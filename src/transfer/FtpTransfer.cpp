@@ -75,16 +75,19 @@ struct DownloadContext {
   std::int64_t HttpSize = -2;
 };
 
+// A 200 reply without a length: chunked, or ended by closing the connection.
+constexpr std::int64_t UnknownLength = -3;
+
 // The size rule of an HTTP reply: 404 -> -1, any other status but 200 -> -2, 200 -> its length
-// (-2 without one).
+// (UnknownLength without one).
 std::int64_t HttpSizeOf(CURL* curl) {
   long status = 0;
   curl_off_t length = -1;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status == 404) return -1;
-  if (status != 200 || length < 0) return -2;
-  return length;
+  if (status != 200) return -2;
+  return length < 0 ? UnknownLength : length;
 }
 
 // Looks at status and size before the first byte is kept.
@@ -93,6 +96,7 @@ bool CheckBeforeFirstByte(DownloadContext& context) {
   if (context.Simple) return true;
   if (context.Http) {
     context.HttpSize = HttpSizeOf(context.Curl);
+    if (context.HttpSize == UnknownLength) return true;  // counted without a total
     if (context.HttpSize <= 0) {
       context.Refused = true;
       return false;
@@ -250,39 +254,54 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   context.Simple = simple;
   if (http) {
     mHttpSize = -2;
-    curl_easy_setopt(curl, CURLOPT_URL, HttpUrl(ToServer(remote)).c_str());
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    // Past every cache: the manifest must be the one on the server now.
-    CurlList headers;
-    headers.Append("Cache-Control: no-cache");
-    headers.Append("Pragma: no-cache");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
-    const CURLcode result = Perform();
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    if (sink.Failure()) std::rethrow_exception(sink.Failure());
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (!context.Checked && status != 0) {
-      context.HttpSize = HttpSizeOf(curl);
-      context.Refused = context.HttpSize <= 0;
-      sink.SetTotal(context.HttpSize);
-    }
-    mHttpSize = context.HttpSize;
-    if (context.Refused) return false;
-    if (result != CURLE_OK && status == 0) {
-      RecordCurl("HttpSendRequest", result);
-      return false;
-    }
-    if (result == CURLE_OK && UnreadBytesWait(curl)) mExcessData = true;
-    if (sink.Overflowed() || mExcessData) {
-      Record(ReadLabel(sink.Total(), sink.Total()), inet::InvalidServerResponse);
-      return false;
-    }
-    if (result != CURLE_OK) {
-      RecordCurl(ReadLabel(sink.Received(), sink.Total()), result);
+    const auto request = [&]() -> bool {
+      curl_easy_setopt(curl, CURLOPT_URL, HttpUrl(ToServer(remote)).c_str());
+      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+      // Past every cache: the manifest must be the one on the server now.
+      CurlList headers;
+      headers.Append("Cache-Control: no-cache");
+      headers.Append("Pragma: no-cache");
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
+      const CURLcode result = Perform();
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+      if (sink.Failure()) std::rethrow_exception(sink.Failure());
+      long status = 0;
+      curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+      if (!context.Checked && status != 0) {
+        // No byte came: the status decides alone, and a whole reply without a byte is empty.
+        context.HttpSize = HttpSizeOf(curl);
+        if (context.HttpSize == UnknownLength && result == CURLE_OK) context.HttpSize = 0;
+        context.Refused = context.HttpSize != UnknownLength && context.HttpSize <= 0;
+        if (context.HttpSize > 0) sink.SetTotal(context.HttpSize);
+      }
+      mHttpSize = context.HttpSize == UnknownLength ? -2 : context.HttpSize;
+      if (context.Refused) {
+        // 404 and an empty file say nothing; any other status says what it is.
+        if (context.HttpSize == -2) Record("HttpSendRequest", inet::ExtendedError);
+        return false;
+      }
+      if (result != CURLE_OK && status == 0) {
+        RecordCurl("HttpSendRequest", result);
+        return false;
+      }
+      if (result == CURLE_OK && UnreadBytesWait(curl)) mExcessData = true;
+      if (sink.Overflowed() || mExcessData) {
+        Record(ReadLabel(sink.Total(), sink.Total()), inet::InvalidServerResponse);
+        return false;
+      }
+      if (result != CURLE_OK) {
+        RecordCurl(ReadLabel(sink.Received(), sink.Total()), result);
+        return false;
+      }
+      return true;
+    };
+    // A failed reply may leave bytes behind on its connection, which the next request would
+    // take for the start of its own reply: it gets a new connection.
+    if (!request()) {
+      DropConnection();
       return false;
     }
   } else {
@@ -342,9 +361,11 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   if (sink.ExactSize() && sink.Total() > 0 && sink.Received() < sink.Total()) {
     // Fewer bytes than announced is a broken transfer, however politely the server ended it.
     Record(ReadLabel(sink.Received(), sink.Total()), inet::ConnectionAborted);
+    if (http) DropConnection();
     return false;
   }
   sink.Finish();
+  if (http && context.HttpSize == UnknownLength) mHttpSize = sink.Received();
   return true;
 }
 

@@ -17,6 +17,7 @@ namespace {
 
 using test::ChunkEvents;
 using test::FtpServer;
+using test::FtpServerOptions;
 using test::PatternBytes;
 using test::ReadFile;
 using test::TempDir;
@@ -187,6 +188,27 @@ TEST_P(FtpTransferTest, TextModeConvertsLineEndsBothWays) {
   EXPECT_EQ(ReadFile(mDir / "t.txt"), "a\r\nb\r\n");
 }
 
+TEST_P(FtpTransferTest, ServerRefusingActiveModeServesPassiveOnly) {
+  FtpServerOptions options;
+  options.ActiveMode = false;
+  FtpServer server(mDir / "pasv", options);
+  WriteFile(server.Root() / "a.bin", "abc");
+  ASSERT_TRUE(
+      mFtp.OpenConnection("127.0.0.1", server.User(), server.Password(), server.PortText()));
+  const bool passive = GetParam();
+  EXPECT_EQ(mFtp.FTPDownloadFile(mDir / "a.bin", "a.bin"), passive);
+  if (passive) {
+    EXPECT_EQ(ReadFile(mDir / "a.bin"), "abc");
+    EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
+  } else {
+    // The server's reply, and what to do about it.
+    EXPECT_THAT(mFtp.GetLastErrorMessage(), StartsWith("500 "));
+    EXPECT_THAT(mFtp.GetLastErrorMessage(), HasSubstr("refused active mode"));
+    EXPECT_THAT(mFtp.GetLastErrorMessage(), HasSubstr("Passive=1"));
+    EXPECT_FALSE(std::filesystem::exists(mDir / "a.bin"));
+  }
+}
+
 // Connection failures, each with its exact message.
 class FtpConnectionTest : public ::testing::Test {
  protected:
@@ -222,13 +244,13 @@ TEST_F(FtpConnectionTest, UnreachablePortAndUnknownHostFailAtConnect) {
   EXPECT_THAT(ftp.GetLastErrorMessage(), StartsWith("FtpFindFirstFile error code: 6"));
 }
 
-TEST_F(FtpConnectionTest, PortTextsThatAreNoSixteenBitNumberPassToTheCaller) {
+TEST_F(FtpConnectionTest, PortTextsThatAreNoPortNumberPassToTheCaller) {
   struct Case {
     const char* port;
     int number;
   };
-  for (const Case& c :
-       {Case{"32768", 6}, Case{"70000", 6}, Case{"abc", 13}, Case{"", 13}, Case{"21x", 13}}) {
+  for (const Case& c : {Case{"0", 6}, Case{"-1", 6}, Case{"65536", 6}, Case{"70000", 6},
+                        Case{"abc", 13}, Case{"", 13}, Case{"21x", 13}}) {
     SCOPED_TRACE(c.port);
     FTP ftp;
     try {
@@ -243,6 +265,7 @@ TEST_F(FtpConnectionTest, PortTextsThatAreNoSixteenBitNumberPassToTheCaller) {
 
 TEST_F(FtpConnectionTest, ReconnectingAndPortWithBlanksWork) {
   FtpServer server(mDir / "srv");
+  ASSERT_GT(server.Port(), 32767);  // the upper half of the port range works too
   WriteFile(server.Root() / "a.txt", "abc");
   FTP ftp;
   ASSERT_TRUE(ftp.OpenConnection("127.0.0.1", server.User(), server.Password(),

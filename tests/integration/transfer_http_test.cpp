@@ -34,8 +34,10 @@ class HttpTransferTest : public ::testing::Test {
       : mServer(mDir / "www", {{"/gone.bin", HttpFault::Status404},
                                {"/broken.bin", HttpFault::Status500},
                                {"/nolength.bin", HttpFault::NoLength},
+                               {"/chunked.bin", HttpFault::Chunked},
                                {"/early.bin", HttpFault::CloseEarly},
                                {"/stall.bin", HttpFault::Stall},
+                               {"/trickle.bin", HttpFault::Trickle},
                                {"/extra.bin", HttpFault::Extra},
                                {"/moved.bin", HttpFault::Redirect, "/files/target.bin"}}),
         mFtp({[this] { ++mPumps; },
@@ -43,16 +45,20 @@ class HttpTransferTest : public ::testing::Test {
                 mEvents.emplace_back(current, total);
               }},
              Options()) {
-    for (const char* name : {"nolength.bin", "early.bin", "stall.bin", "extra.bin"}) {
+    for (const char* name :
+         {"nolength.bin", "chunked.bin", "early.bin", "stall.bin", "extra.bin", "good.bin"}) {
       WriteFile(mDir / "www" / name, PatternBytes(FaultSize));
     }
+    // Sent at 10 bytes a second, this would take 6 s.
+    WriteFile(mDir / "www" / "trickle.bin", PatternBytes(60));
     mFtp.Service(FTP::ServiceHttp);
     EXPECT_TRUE(mFtp.OpenConnection("127.0.0.1", "", "", mServer.PortText()));
   }
 
   static FtpOptions Options() {
     FtpOptions options;
-    options.IdleTimeout = std::chrono::seconds(2);  // the stalling server must not hold us long
+    // Slow servers must not hold us long: under 1 KiB/s for 2 s fails.
+    options.IdleTimeout = std::chrono::seconds(2);
     return options;
   }
 
@@ -85,22 +91,29 @@ TEST_F(HttpTransferTest, DownloadRaisesOneEventPerChunkAndALastOne) {
   EXPECT_THAT(log, HasSubstr("User-Agent: Tandor"));
 }
 
-TEST_F(HttpTransferTest, RefusedRepliesFailWithoutEventOrMessage) {
+TEST_F(HttpTransferTest, RepliesAreTakenOrRefusedByTheirStatus) {
   struct Case {
     const char* path;
+    bool taken;
     std::int64_t size;
+    const char* message;  // what GetLastErrorMessage holds afterwards
   };
   WriteFile(mDir / "www" / "empty.bin", "");
-  for (const Case& c : {Case{"/gone.bin", -1}, Case{"/missing.bin", -1}, Case{"/broken.bin", -2},
-                        Case{"/nolength.bin", -2}, Case{"/empty.bin", 0}}) {
+  const std::string content = PatternBytes(FaultSize);
+  // A reply without a length is taken whole; its chunks come without a total.
+  for (const Case& c : {Case{"/nolength.bin", true, FaultSize, ""},
+                        Case{"/chunked.bin", true, FaultSize, ""}, Case{"/gone.bin", false, -1, ""},
+                        Case{"/missing.bin", false, -1, ""}, Case{"/empty.bin", false, 0, ""},
+                        Case{"/broken.bin", false, -2, "500 Internal Server Error"}}) {
     SCOPED_TRACE(c.path);
     WriteFile(mDir / "local.bin", "previous");
-    EXPECT_FALSE(mFtp.HTTPDownloadFile(mDir / "local.bin", c.path));
+    mEvents.clear();
+    EXPECT_EQ(mFtp.HTTPDownloadFile(mDir / "local.bin", c.path), c.taken);
     EXPECT_EQ(mFtp.GetHTTPFileSize(), c.size);
-    EXPECT_EQ(ReadFile(mDir / "local.bin"), "previous");
+    EXPECT_EQ(mFtp.GetLastErrorMessage(), c.message);
+    EXPECT_TRUE(ReadFile(mDir / "local.bin") == (c.taken ? content : "previous"));
+    EXPECT_EQ(mEvents, c.taken ? ChunkEvents(FaultSize, -1) : TransferEvents{});
   }
-  EXPECT_TRUE(mEvents.empty());
-  EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
 }
 
 TEST_F(HttpTransferTest, BrokenDownloadsFailAndLeaveThePreviousFileUntouched) {
@@ -113,6 +126,8 @@ TEST_F(HttpTransferTest, BrokenDownloadsFailAndLeaveThePreviousFileUntouched) {
              "InternetReadFile error code: 12030 Message: The connection with the server was "
              "ended before the operation finished."},
         Case{"/stall.bin", "InternetReadFile error code: 12002 Message: The operation timed out."},
+        Case{"/trickle.bin",
+             "InternetReadFile2 error code: 12002 Message: The operation timed out."},
         Case{"/extra.bin",
              "InternetReadFile2 error code: 12152 Message: The server response could not be "
              "understood."}}) {
@@ -127,13 +142,18 @@ TEST_F(HttpTransferTest, BrokenDownloadsFailAndLeaveThePreviousFileUntouched) {
       EXPECT_EQ(event.first % 10240, 0);
       EXPECT_LT(event.first, static_cast<std::int64_t>(FaultSize));
     }
+    // The broken reply leaves nothing behind for the next request on this connection.
+    mEvents.clear();
+    EXPECT_TRUE(mFtp.HTTPDownloadFile(mDir / "next.bin", "/good.bin"))
+        << mFtp.GetLastErrorMessage();
+    EXPECT_TRUE(ReadFile(mDir / "next.bin") == PatternBytes(FaultSize));
   }
   // No half file is left beside the target either.
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(mDir.Path())) {
     files += entry.is_regular_file() ? 1 : 0;
   }
-  EXPECT_EQ(files, 2);  // local.bin and the server's request log
+  EXPECT_EQ(files, 3);  // local.bin, next.bin and the server's request log
 }
 
 TEST_F(HttpTransferTest, RedirectsAreFollowed) {

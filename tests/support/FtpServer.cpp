@@ -11,6 +11,7 @@ std::vector<std::string> FtpServer::Command(const std::filesystem::path& root,
       "--user",       options.User,
       "--password",   options.Password};
   if (!options.MachineListings) argv.push_back("--no-mlsd");
+  if (!options.ActiveMode) argv.push_back("--no-active");
   return argv;
 }
 

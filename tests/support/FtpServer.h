@@ -1,5 +1,6 @@
 #pragma once
-// A real FTP server (pyftpdlib) on 127.0.0.1 for one test, active and passive mode.
+// A real FTP server (pyftpdlib) on 127.0.0.1 for one test, active and passive mode (or passive
+// mode only).
 //
 //   tandor::test::FtpServer server(dir.Path() / "srv");   // user "tandor", password "secret"
 //   ftp.OpenConnection("127.0.0.1", server.User(), server.Password(), server.PortText());
@@ -19,6 +20,7 @@ struct FtpServerOptions {
   std::string User = "tandor";
   std::string Password = "secret";
   bool MachineListings = true;  // false: the server offers LIST only, no MLSD
+  bool ActiveMode = true;       // false: the server refuses PORT and EPRT
 };
 
 class FtpServer {

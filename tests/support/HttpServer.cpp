@@ -14,6 +14,10 @@ std::string FaultName(const HttpRule& rule) {
       return "500";
     case HttpFault::NoLength:
       return "nolength";
+    case HttpFault::Chunked:
+      return "chunked";
+    case HttpFault::Trickle:
+      return "trickle";
     case HttpFault::CloseEarly:
       return "closeearly";
     case HttpFault::Stall:

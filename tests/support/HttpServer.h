@@ -22,8 +22,10 @@ enum class HttpFault {
   Status404,
   Status500,
   NoLength,    // no Content-Length; the connection closes after the file
+  Chunked,     // chunked transfer encoding
   CloseEarly,  // announces the whole file, sends half, closes
-  Stall,       // announces the whole file, sends half, then nothing for a minute
+  Stall,       // announces the whole file, sends half, is silent for 5 s, sends the rest
+  Trickle,     // announces the whole file, sends one byte every 100 ms
   Extra,       // announces the file's size, sends 100 bytes more
   Redirect,    // 302 to `Target`
 };

@@ -1,10 +1,11 @@
 """FTP server for the tests: pyftpdlib on 127.0.0.1, one user with full rights on a folder.
 
-Listens on a free port below 32768, since the updater reads ports as 16-bit signed numbers.
+Listens on a free port above 32767.
 
 Prints the port it listens on as its first line of output, then serves until it is terminated.
 An upload to a file whose name starts with "cutoff" is broken off by the server after 16 KiB,
-as a server whose disk fills up would do.
+as a server whose disk fills up would do. With --no-active the server refuses PORT and EPRT,
+as servers behind a firewall or NAT do, so that only passive mode works.
 """
 
 import argparse
@@ -13,7 +14,7 @@ import logging
 import os
 import sys
 
-from fixture_ports import listen_below_32768
+from fixture_ports import listen_on_free_port
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
@@ -53,6 +54,8 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--no-mlsd", action="store_true",
                         help="offer only LIST, as older servers do")
+    parser.add_argument("--no-active", action="store_true",
+                        help="refuse PORT and EPRT: passive mode only")
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -69,8 +72,12 @@ def main():
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}
 
+    if args.no_active:
+        Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items()
+                              if k not in ("PORT", "EPRT")}
+
     logging.basicConfig(level=logging.ERROR)
-    server = listen_below_32768(lambda port: FTPServer(("127.0.0.1", port), Handler))
+    server = listen_on_free_port(lambda port: FTPServer(("127.0.0.1", port), Handler))
     server.max_cons = 64
     print(server.address[1], flush=True)
     sys.stdout.close()

@@ -6,8 +6,10 @@ Every request (request line and headers) is appended to the log file given with 
 --rule PATH=BEHAVIOUR, repeatable, where BEHAVIOUR is one of
   404, 500      answer with that status
   nolength      the file without a Content-Length header (the connection closes at its end)
+  chunked       the file in chunked transfer encoding
   closeearly    announce the whole file, send half of it, close the connection
-  stall         announce the whole file, send half of it, then send nothing more
+  stall         announce the whole file, send half of it, say nothing for 5 s, send the rest
+  trickle       announce the whole file, send it one byte every 100 ms
   extra         announce the file's size but send 100 bytes more
   redirect:URL  answer 302 with Location URL
 """
@@ -17,7 +19,7 @@ import os
 import socket
 import sys
 
-from fixture_ports import listen_below_32768
+from fixture_ports import listen_on_free_port
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -43,6 +45,18 @@ def make_handler(root, rules, log_path, log_lock):
             self.end_headers()
             self.wfile.write(body)
 
+        def send_slowly(self, source, size, rule):
+            if rule == "stall":
+                self.wfile.write(source.read(size // 2))
+                self.wfile.flush()
+                time.sleep(5)
+                self.wfile.write(source.read())
+                return
+            while byte := source.read(1):
+                self.wfile.write(byte)
+                self.wfile.flush()
+                time.sleep(0.1)
+
         def do_GET(self):
             self.record()
             path = unquote(urlsplit(self.path).path)
@@ -66,17 +80,28 @@ def make_handler(root, rules, log_path, log_lock):
             if rule == "nolength":
                 self.send_header("Connection", "close")
                 self.close_connection = True
+            elif rule == "chunked":
+                self.send_header("Transfer-Encoding", "chunked")
             else:
                 self.send_header("Content-Length", str(size))
             self.end_headers()
             with open(file, "rb") as source:
-                if rule in ("closeearly", "stall"):
+                if rule == "closeearly":
                     self.wfile.write(source.read(size // 2))
                     self.wfile.flush()
-                    if rule == "stall":
-                        time.sleep(60)
                     self.close_connection = True
                     self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                if rule in ("stall", "trickle"):
+                    try:
+                        self.send_slowly(source, size, rule)
+                    except OSError:
+                        self.close_connection = True  # the client gave up
+                    return
+                if rule == "chunked":
+                    while block := source.read(7000):
+                        self.wfile.write(b"%x\r\n%s\r\n" % (len(block), block))
+                    self.wfile.write(b"0\r\n\r\n")
                     return
                 if rule == "extra":
                     self.wfile.write(source.read() + b"x" * 100)
@@ -105,7 +130,7 @@ def main():
         path, _, behaviour = rule.partition("=")
         rules[path] = behaviour
     handler = make_handler(args.root, rules, args.log, threading.Lock())
-    server = listen_below_32768(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
+    server = listen_on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
     server.daemon_threads = True
     print(server.server_address[1], flush=True)
     sys.stdout.close()

@@ -52,6 +52,7 @@ struct SettingsCase {
   const char* name;
   std::string file;
   std::string method, address, port, user, password, root;
+  bool passive = false;
 };
 
 class SettingsValuesTest : public SettingsTest,
@@ -67,6 +68,7 @@ TEST_P(SettingsValuesTest, ReadsKeysAndFillsDefaults) {
   EXPECT_EQ(s.User, c.user);
   EXPECT_EQ(s.Password, c.password);
   EXPECT_EQ(s.Root, c.root);
+  EXPECT_EQ(s.Passive, c.passive);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -84,22 +86,29 @@ INSTANTIATE_TEST_SUITE_P(
                      TANDOR_DEFAULT_ADDRESS, "", "Version", "palu4826", "/Harrowin"},
         SettingsCase{"blank_values_are_not_empty", "[Tandor]\r\nUser=\" \"\r\nRoot=' '\r\n", "FTP",
                      TANDOR_DEFAULT_ADDRESS, "21", " ", "palu4826", " "},
-        SettingsCase{"other_section_ignored", "[Other]\r\nMethod=HTTP\r\n", "FTP",
-                     TANDOR_DEFAULT_ADDRESS, "21", "Version", "palu4826", "/Harrowin"}),
+        SettingsCase{"other_section_ignored", "[Other]\r\nMethod=HTTP\r\nPassive=1\r\n", "FTP",
+                     TANDOR_DEFAULT_ADDRESS, "21", "Version", "palu4826", "/Harrowin"},
+        SettingsCase{"passive", "[Tandor]\r\nPassive= 1\r\n", "FTP", TANDOR_DEFAULT_ADDRESS, "21",
+                     "Version", "palu4826", "/Harrowin", true},
+        SettingsCase{"passive_off", "[Tandor]\r\nPassive=0\r\n", "FTP", TANDOR_DEFAULT_ADDRESS,
+                     "21", "Version", "palu4826", "/Harrowin", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SettingsTest, MethodSurvivesAndTheOtherKeysAreConsumedOnce) {
-  WriteFile(SettingsFile(), "[Tandor]\r\nMethod=HTTP\r\nAddress=a\r\nPort=1\r\nRoot=/R\r\n");
+TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
+  WriteFile(SettingsFile(),
+            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nAddress=a\r\nPort=1\r\nRoot=/R\r\n");
   ClientSettings first = Load();
   EXPECT_EQ(first.Address, "a");
   EXPECT_EQ(first.Port, "1");
   ClientSettings second = Load();
   EXPECT_EQ(second.Method, "HTTP");
+  EXPECT_TRUE(second.Passive);
   EXPECT_EQ(second.Address, TANDOR_DEFAULT_ADDRESS);
   EXPECT_EQ(second.Port, "80");
   EXPECT_EQ(second.Root, "/Harrowin");
   EXPECT_EQ(ReadFile(SettingsFile()),
-            "[Tandor]\r\nMethod=HTTP\r\nAddress=\r\nPort=\r\nRoot=\r\nUser=\r\nPassword=\r\n");
+            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nAddress=\r\nPort=\r\nRoot=\r\nUser=\r\n"
+            "Password=\r\n");
 }
 
 TEST_F(SettingsTest, RolesThatDoNotUpdateLeaveTheFileAlone) {

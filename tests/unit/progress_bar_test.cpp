@@ -38,7 +38,9 @@ TEST(ProgressBar, LookOfOneEvent) {
       {2000, 1000, "100%", 155, kFrameWidth + 15},
       {-5, 1000, "0%", 255, 15},
       {std::numeric_limits<std::int64_t>::max(), 1, "100%", 155, kFrameWidth + 15},
-      {5, -10, "0%", 255, 15},
+      // No total known: the kilobytes so far on a full white bar.
+      {20480, -1, "20 KB", 255, kFrameWidth + 15},
+      {5, -10, "0 KB", 255, kFrameWidth + 15},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Current << " of " << c.Total);
