@@ -11,6 +11,7 @@
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
+#include "util/Integrity.h"
 #include "util/PathMacros.h"
 #include "util/TextCase.h"
 
@@ -80,6 +81,13 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     const std::string& method = mEnv.Settings->Method;
     const std::string before = mFTP->GetLastErrorMessage();
     std::optional<bool> transferred;
+    if (!entry.Sha256.empty()) {
+      const std::optional<Sha256Digest> digest = ParseSha256(entry.Sha256);
+      if (!digest)
+        throw RuntimeError(err::PathFileAccess,
+                           "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
+      mFTP->ExpectSha256(*digest);
+    }
     if (EqualsIgnoreCase(method, "FTP"))
       transferred = mFTP->FTPDownloadFile(Native(target), remote);
     else if (EqualsIgnoreCase(method, "HTTP"))

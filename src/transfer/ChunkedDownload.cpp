@@ -41,6 +41,7 @@ void ChunkedDownload::OpenTemporary() {
 
 void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
   if (mFd < 0) OpenTemporary();
+  if (mHash) mHash->Update(data, size);
   while (size > 0) {
     ssize_t written = ::write(mFd, data, size);
     if (written < 0) {
@@ -97,6 +98,14 @@ void ChunkedDownload::Finish() {
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0) ThrowFileError(errno, mTarget);
+  if (mExpected) {
+    const Sha256Digest actual = mHash->Final();
+    if (actual != *mExpected)
+      throw RuntimeError(err::PathFileAccess,
+                         mTarget.filename().string() + ": SHA-256 mismatch, the manifest says " +
+                             Sha256Hex(*mExpected) + ", the download is " + Sha256Hex(actual) +
+                             "; the file was not installed");
+  }
   if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);
   mTemporary.clear();
   if (!mExactSize || mTotal < 0) mTotal = mReceived;

@@ -26,6 +26,7 @@
 #include "transfer/DirList.h"
 #include "transfer/FtpListing.h"
 #include "transfer/TransferEvents.h"
+#include "util/Integrity.h"
 
 namespace tandor {
 
@@ -98,6 +99,10 @@ class FTP {
   // The number of such entries; 0 on failure. More than 32767 throws RuntimeError 6.
   std::int16_t GetDirectoryDataCount(std::string_view sFilter);
 
+  // The next download (only that one) must have this digest, or it is not renamed over its
+  // target.
+  void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
+
   void SetTransferASCII() { mTransferType = TransferTypeAscii; }
   void SetTransferBinary() { mTransferType = TransferTypeBinary; }
   void SetModeActive() { mConnectFlags = 0; }
@@ -155,6 +160,7 @@ class FTP {
   std::shared_ptr<DirList> mDirList;
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
+  std::optional<Sha256Digest> mExpectedSha256;
 
   // Per request.
   std::vector<std::string> mReply;  // lines of the reply being received or last received

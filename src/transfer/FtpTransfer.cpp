@@ -238,6 +238,8 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
+  if (mExpectedSha256) sink.ExpectSha256(*mExpectedSha256);
+  mExpectedSha256.reset();
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);

@@ -28,6 +28,7 @@
 #include "support/ZipTools.h"
 #include "sync/UpdatePass.h"
 #include "sync/UpdateWindow.h"
+#include "util/Integrity.h"
 
 namespace tandor::test {
 namespace {
@@ -726,6 +727,53 @@ TEST_F(UpdatePassInProcessTest, KeyWithABracketIsInstalledOnce) {
   EXPECT_EQ(RunPass(), pass_status::Completed);
   EXPECT_FALSE(mWindow.Has("show"));
   EXPECT_EQ(ReadFile(mLocal / "readme.txt"), "kept\n");
+}
+
+// SHA256= is checked before the new file replaces the old one; a wrong file never lands.
+TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
+  struct Case {
+    const char* Name;
+    bool Http;
+    std::string Published;
+    std::string Sha256;  // written in the manifest
+    bool Installed;
+  };
+  const std::string payload = "release 2\n";
+  Sha256Stream stream;
+  stream.Update(payload.data(), payload.size());
+  const std::string hex = Sha256Hex(stream.Final());
+  std::string upper = hex;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const Case cases[] = {
+      {"matching file over FTP", false, payload, hex, true},
+      {"matching file over HTTP, capital hex", true, payload, upper, true},
+      {"mix-and-match: another release's file", false, "release 1\n", hex, false},
+      {"mix-and-match over HTTP", true, "release 1\n", hex, false},
+      {"no hash at all", false, payload, "not a digest", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    mFtp.reset();
+    mHttp.reset();
+    mSettings.Method = "FTP";
+    c.Http ? StartHttp() : StartFtp();
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mApp / "Err.log", "");
+    WriteFile(mLocal / "data.bin", "old");
+    Publish("data.bin", c.Published);
+    PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", {{"SHA256", c.Sha256}}));
+
+    EXPECT_EQ(RunPass(), c.Installed ? pass_status::Completed : pass_status::EntryFailed);
+    EXPECT_EQ(ReadFile(mLocal / "data.bin"), c.Installed ? payload : "old");
+    for (const auto& file : fs::directory_iterator(mLocal))  // no temporary file stays
+      EXPECT_THAT(file.path().filename().string(), Not(HasSubstr(".tmp")));
+    if (!c.Installed) {
+      EXPECT_THAT(Log(), MatchesRegex("Error:.*SHA.* \\(data\\.bin\\)\r\n"));
+      EXPECT_THAT(Record(), Not(HasSubstr("[Data]")));
+    }
+  }
 }
 
 }  // namespace
