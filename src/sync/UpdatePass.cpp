@@ -16,6 +16,7 @@
 #include "settings/IniStore.h"
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
+#include "util/Integrity.h"
 #include "util/Registration.h"
 #include "util/TextCase.h"
 
@@ -52,6 +53,30 @@ void MakeRunnable(const fs::path& file) {
   mode_t mode = info.st_mode & 07777;
   mode |= (mode & 0444) >> 2;  // execute wherever read is allowed
   if (mode != (info.st_mode & 07777)) ::chmod(file.c_str(), mode);
+}
+
+// Where the machine keeps what it trusts: the manifest key and, per product, the highest
+// manifest serial accepted so far.
+constexpr const char* kTrustKey = "SOFTWARE\\Tandor";
+constexpr const char* kSerialKey = "SOFTWARE\\Tandor\\Serial";
+
+// The public key manifests must be signed with: the one built in, else the machine's. Empty:
+// manifests are not checked. Never taken from a file beside the program.
+std::string ManifestKey(const Prefix& machine) {
+  const std::string builtIn = TANDOR_MANIFEST_KEY;
+  if (!builtIn.empty()) return builtIn;
+  return machine.ReadRegistryValue(kTrustKey, "ManifestKey").value_or("");
+}
+
+// A serial as written: digits only, at most 18 of them; empty counts as 0.
+std::optional<long long> ParseSerial(const std::string& text) {
+  if (text.size() > 18) return std::nullopt;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
 }
 
 // The transfer methods a pass can use.
@@ -234,6 +259,57 @@ bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remo
   return false;
 }
 
+void UpdatePass::RefuseManifest(const std::string& text) {
+  mStatus = pass_status::Untrusted;
+  mEnv.Window->Show();
+  mEnv.Window->ProcessPendingMessages();
+  Report("Error:" + text);
+  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+}
+
+bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& remote) {
+  const std::string key = ManifestKey(*mEnv.Machine);
+  if (key.empty()) return true;
+  if (!FromBase64(key, crypto_sign_PUBLICKEYBYTES)) {
+    RefuseManifest("ManifestKey=" + key +
+                   " 은(는) 올바른 공개 키가 아닙니다. 업데이트 목록을 확인할 수 없습니다.");
+    return false;
+  }
+  fs::path signatureFile = manifest;
+  signatureFile += ".sig";
+  std::error_code ec;
+  fs::remove(signatureFile, ec);
+  const std::string& method = mEnv.Settings->Method;
+  const bool http = EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
+  const bool fetched = http ? mFTP->HTTPDownloadFile(signatureFile, remote + ".sig")
+                            : mFTP->FTPDownloadFile(signatureFile, remote + ".sig");
+  const std::optional<std::string> signature = ReadWholeFile(signatureFile);
+  fs::remove(signatureFile, ec);
+  if (!fetched || !signature) {
+    RefuseManifest(remote + ".sig 이(가) 없어 서명되지 않은 업데이트 목록을 설치하지 않습니다.");
+    return false;
+  }
+  const std::optional<std::string> bytes = ReadWholeFile(manifest);
+  if (!bytes || !VerifyDetached(*bytes, *signature, key)) {
+    RefuseManifest(remote + " 의 서명이 올바르지 않아 설치하지 않습니다.");
+    return false;
+  }
+  // A validly signed but older manifest is a replay: it would bring back what was fixed since.
+  const std::string serialText = mEnv.Ini->Read("Files", "Serial", manifest);
+  const std::optional<long long> serial = ParseSerial(serialText);
+  const long long accepted =
+      ParseSerial(mEnv.Machine->ReadRegistryValue(kSerialKey, mEnv.ArgumentText).value_or(""))
+          .value_or(0);
+  if (!serial || *serial < accepted) {
+    RefuseManifest(remote + " 의 Serial=" + serialText + " 이(가) 이미 받은 " +
+                   std::to_string(accepted) + " 보다 낮아 이전 업데이트 목록을 설치하지 않습니다.");
+    return false;
+  }
+  if (*serial > accepted)
+    mEnv.Machine->WriteRegistryValue(kSerialKey, mEnv.ArgumentText, std::to_string(*serial));
+  return true;
+}
+
 bool UpdatePass::ManifestLooksValid(const fs::path& manifest, const std::string& remote) {
   if (mEnv.Ini->HasSection("Files", manifest) || mEnv.Ini->HasSection("File1", manifest))
     return true;
@@ -262,7 +338,9 @@ void UpdatePass::Sync() {
   const std::string remoteManifest = RemoteManifest(manifestName);
   mEnv.Ini->Forget(Native(localManifest));
   if (!DownloadManifest(Native(localManifest), remoteManifest) ||
-      !ManifestLooksValid(Native(localManifest), remoteManifest)) {
+      !ManifestLooksValid(Native(localManifest), remoteManifest) ||
+      !ManifestTrusted(Native(localManifest), remoteManifest)) {
+    if (mStatus == pass_status::Untrusted) fs::remove(Native(localManifest), ec);
     mFTP->CloseConnection();
     mErrLog.Close();
     mEnv.Window->Hide();

@@ -776,5 +776,67 @@ TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
   }
 }
 
+// With a manifest key on the machine, only a manifest signed with it, and no older than the last
+// one accepted, decides anything.
+TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
+  const KeyPair trusted = GenerateKeyPair();
+  const KeyPair other = GenerateKeyPair();
+  const auto manifest = [](const std::string& serial) {
+    return CrLf({"[Files]", "Serial=" + serial}) + Entry(1, "Data", "data.bin");
+  };
+  const auto sign = [](const std::string& text, const KeyPair& key) {
+    return *SignDetached(text, key.Secret);
+  };
+  struct Case {
+    const char* Name;
+    std::string Manifest;
+    std::optional<std::string> Signature;  // nothing: no .sig on the server
+    int Status;
+    const char* Says;
+  };
+  const Case cases[] = {
+      {"signed with the machine's key", manifest("5"), sign(manifest("5"), trusted), 0, ""},
+      {"same serial again", manifest("5"), sign(manifest("5"), trusted), 0, ""},
+      {"arbitrary installation: unsigned", manifest("6"), std::nullopt, 4, ".sig 이(가) 없어"},
+      {"arbitrary installation: signed with another key", manifest("6"), sign(manifest("6"), other),
+       4, "서명이 올바르지"},
+      {"arbitrary installation: tampered manifest", manifest("6") + "[File2]\r\nKey=Evil\r\n",
+       sign(manifest("6"), trusted), 4, "서명이 올바르지"},
+      {"tampered signature", manifest("6"), "A" + sign(manifest("6"), trusted).substr(1), 4,
+       "서명이 올바르지"},
+      {"rollback: lower serial, validly signed", manifest("4"), sign(manifest("4"), trusted), 4,
+       "Serial=4 이(가) 이미 받은 5 보다 낮아"},
+      {"rollback: serial left out", CrLf({"[Files]"}) + Entry(1, "Data", "data.bin"),
+       sign(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin"), trusted), 4, "Serial= 이(가)"},
+      {"higher serial", manifest("7"), sign(manifest("7"), trusted), 0, ""},
+  };
+  mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", trusted.Public);
+  StartHttp();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mApp / "Err.log", "");
+    mWindow.Messages.clear();
+    Publish("data.bin", c.Name);
+    PublishManifest(c.Manifest);
+    fs::remove(mProduct / "Tandor10.ini.sig");
+    if (c.Signature) Publish("Tandor10.ini.sig", *c.Signature + "\n");
+
+    EXPECT_EQ(RunPass(), c.Status);
+    if (c.Status == pass_status::Completed) {
+      EXPECT_EQ(ReadFile(mLocal / "data.bin"), c.Name);
+      continue;
+    }
+    EXPECT_FALSE(fs::exists(mLocal / "data.bin"));
+    EXPECT_FALSE(fs::exists(mLocal / "Version.ini"));  // no entry was decided
+    ASSERT_EQ(mWindow.Messages.size(), 1u);
+    EXPECT_THAT(mWindow.Messages[0].Text, HasSubstr(c.Says));
+    EXPECT_EQ(Log(), "Error:" + mWindow.Messages[0].Text + "\r\n");
+  }
+  EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial", "Sample"), "7");
+}
+
 }  // namespace
 }  // namespace tandor::test
