@@ -80,8 +80,17 @@ std::optional<long long> ParseSerial(const std::string& text) {
 }
 
 // The transfer methods a pass can use.
+bool IsHttpMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
+}
+bool IsFtpMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "FTPS");
+}
+bool IsSecureMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "HTTPS") || EqualsIgnoreCase(method, "FTPS");
+}
 bool IsKnownMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "HTTP");
+  return IsHttpMethod(method) || IsFtpMethod(method);
 }
 
 WindowStyle StyleFromExecute(const std::string& execute) {
@@ -208,8 +217,10 @@ bool UpdatePass::Connect() {
   };
   FtpOptions options;
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
+  options.Tls = IsSecureMethod(s.Method);
+  if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   mFTP = std::make_unique<FTP>(std::move(events), options);
-  if (EqualsIgnoreCase(s.Method, "HTTP")) mFTP->Service(FTP::ServiceHttp);
+  if (IsHttpMethod(s.Method)) mFTP->Service(FTP::ServiceHttp);
   if (s.Passive) mFTP->SetModePassive();
   mEnv.Window->SetCaption(Caption());
   mEnv.Window->AddLine("Upgrade " + mEnv.ArgumentText + " by " + s.Method);
@@ -223,11 +234,15 @@ bool UpdatePass::Connect() {
   if (connected) return true;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
-  if (known)
+  if (known) {
     Report(LowerAscii(s.Method) + "://" + s.Address + "에 연결 중 에러가 발생하였습니다.");
-  else
+    // A secure connection says why it failed: a certificate refused is not a server away.
+    if (options.Tls && !mFTP->GetLastErrorMessage().empty())
+      Report("Error:" + mFTP->GetLastErrorMessage());
+  } else {
     Report("Error:Tandor.ini의 Method=" + s.Method +
-           " 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 사용하십시오.");
+           " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.");
+  }
   mEnv.Window->SetBusyPointer(false);
   mStatus = pass_status::NoServer;
   return false;
@@ -241,15 +256,16 @@ std::string UpdatePass::TransferError(const std::string& before, const std::stri
   return now;
 }
 
-bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
+std::optional<bool> UpdatePass::Fetch(const fs::path& local, const std::string& remote) {
   const std::string& method = mEnv.Settings->Method;
+  if (IsFtpMethod(method)) return mFTP->FTPDownloadFile(local, remote);
+  if (IsHttpMethod(method)) return mFTP->HTTPDownloadFile(local, remote);
+  return std::nullopt;
+}
+
+bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
   const std::string before = mFTP->GetLastErrorMessage();
-  bool ok = true;
-  if (EqualsIgnoreCase(method, "FTP"))
-    ok = mFTP->FTPDownloadFile(local, remote);
-  else if (EqualsIgnoreCase(method, "HTTP"))
-    ok = mFTP->HTTPDownloadFile(local, remote);
-  if (ok) return true;
+  if (Fetch(local, remote).value_or(true)) return true;
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
@@ -279,10 +295,7 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
   signatureFile += ".sig";
   std::error_code ec;
   fs::remove(signatureFile, ec);
-  const std::string& method = mEnv.Settings->Method;
-  const bool http = EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
-  const bool fetched = http ? mFTP->HTTPDownloadFile(signatureFile, remote + ".sig")
-                            : mFTP->FTPDownloadFile(signatureFile, remote + ".sig");
+  const bool fetched = Fetch(signatureFile, remote + ".sig").value_or(false);
   const std::optional<std::string> signature = ReadWholeFile(signatureFile);
   fs::remove(signatureFile, ec);
   if (!fetched || !signature) {

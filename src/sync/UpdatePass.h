@@ -83,6 +83,8 @@ class UpdatePass {
   std::string RemoteManifest(const std::string& manifestName) const;
   void WaitForLauncher();
   bool Connect();
+  // Downloads with the configured method; nothing for a method that cannot download.
+  std::optional<bool> Fetch(const std::filesystem::path& local, const std::string& remote);
   bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
   void InstallEntry(FileEntry& entry);
   void StartEntryProgram(FileEntry& entry);

@@ -43,6 +43,11 @@ struct FtpOptions {
   std::chrono::seconds ConnectTimeout{30};
   std::chrono::seconds IdleTimeout{60};
   std::int64_t LowSpeedLimit = 1024;
+  // HTTPS, or FTP with explicit TLS ("AUTH TLS") on the control and every data connection. The
+  // server's certificate is always verified, against the system's authorities or, when CaFile
+  // names a PEM file, against those in it.
+  bool Tls = false;
+  std::string CaFile;
 };
 
 class FTP {
@@ -161,6 +166,7 @@ class FTP {
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
   std::optional<Sha256Digest> mExpectedSha256;
+  char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
 
   // Per request.
   std::vector<std::string> mReply;  // lines of the reply being received or last received

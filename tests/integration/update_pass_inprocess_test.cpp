@@ -417,8 +417,8 @@ TEST_F(UpdatePassInProcessTest, MethodOtherThanFtpOrHttpIsRefusedAtOnce) {
   EXPECT_EQ(mPass->Status(), pass_status::NoServer);
   EXPECT_FALSE(fs::exists(mLocal / "readme.txt"));
   const std::string line =
-      "Error:Tandor.ini의 Method=Gopher 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 "
-      "사용하십시오.";
+      "Error:Tandor.ini의 Method=Gopher 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 "
+      "HTTPS를 사용하십시오.";
   EXPECT_THAT(mWindow.ListLines(), ElementsAre("Upgrade Sample by Gopher", line));
   EXPECT_TRUE(mWindow.Has("show"));
   EXPECT_EQ(Log(), line + "\r\n");
