@@ -35,6 +35,16 @@ class ChunkedDownload {
     mHash.emplace();
   }
 
+  // For a download with an expected digest: a part that an earlier attempt left in `partial`
+  // becomes the start of this one (its bytes are hashed once, now), and this attempt's part is
+  // kept there when it fails after at least ResumeMinimum bytes. Offset() tells where the
+  // server is to start.
+  static constexpr std::int64_t ResumeMinimum = 1 << 20;
+  void ResumeFrom(const std::filesystem::path& partial);
+  std::int64_t Offset() const { return mOffset; }
+  // The server sends the whole file after all: the kept part goes.
+  void Restart();
+
   // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
   // local failure or an exception from an event handler (Failure).
   bool Take(const char* data, std::size_t size);
@@ -64,6 +74,9 @@ class ChunkedDownload {
   bool mOverflowed = false;
   std::exception_ptr mFailure;
   std::optional<Sha256Digest> mExpected;
+  std::filesystem::path mPartial;
+  std::int64_t mOffset = 0;  // bytes taken over from an earlier attempt
+  bool mDiscard = false;     // what arrived is wrong: nothing is kept for a next attempt
   std::optional<Sha256Stream> mHash;
 };
 

@@ -23,6 +23,7 @@
 #include "settings/IniStore.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
+#include "support/ServerProcess.h"
 #include "support/TempDir.h"
 #include "support/VersionedElf.h"
 #include "support/ZipTools.h"
@@ -836,6 +837,74 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
     EXPECT_EQ(Log(), "Error:" + mWindow.Messages[0].Text + "\r\n");
   }
   EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial", "Sample"), "7");
+}
+
+// A download with SHA256= that breaks off after 1 MiB keeps its part, and the next pass asks only
+// for the rest. The server's first half is garbled after the drop, so only a download that
+// really resumed can match the digest; a server that ignores Range sends the whole file.
+TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
+  std::string payload(3 << 20, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4099);
+  Sha256Stream stream;
+  stream.Update(payload.data(), payload.size());
+  const std::string hex = Sha256Hex(stream.Final());
+  const std::string half = payload.substr(0, payload.size() / 2);  // more than 1 MiB
+  const std::string garbled = std::string(1 << 20, 'g') + payload.substr(1 << 20);
+  const std::string script = std::string(TANDOR_SOURCE_DIR) + "/tests/support/tls_fixture.py";
+  const fs::path partial = mLocal / "data.bin.partial";
+
+  enum class Server { Ftp, Nginx, NoRange };
+  struct Case {
+    const char* Name;
+    Server Resumer;
+    std::string Kept;       // the part beside the target before the resuming pass
+    std::string Published;  // the server's file for the resuming pass
+  };
+  const Case cases[] = {
+      {"HTTP Range after a drop at half", Server::Nginx, "", garbled},
+      {"FTP REST", Server::Ftp, half, garbled},
+      {"server without Range", Server::NoRange, std::string(half.size(), 'x'), payload},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mLocal / "data.bin", "old");
+    Publish("data.bin", payload);
+    PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", {{"SHA256", hex}}));
+    if (c.Kept.empty()) {
+      // The first pass: the server drops the connection at half.
+      mSettings.Method = "HTTP";
+      mHttp.emplace(mServer,
+                    std::vector<HttpRule>{{"/Harrowin/Sample/data.bin", HttpFault::CloseEarly}});
+      mSettings.Port = mHttp->PortText();
+      EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+      EXPECT_EQ(ReadFile(mLocal / "data.bin"), "old");
+      const std::string kept = ReadFile(partial);  // whole chunks of what arrived
+      EXPECT_GE(kept.size(), 1u << 20);
+      EXPECT_TRUE(payload.starts_with(kept));
+    } else {
+      WriteFile(partial, c.Kept);
+    }
+    Publish("data.bin", c.Published);
+    mHttp.reset();
+    mFtp.reset();
+    std::optional<ServerProcess> nginx;
+    mSettings.Method = c.Resumer == Server::Ftp ? "FTP" : "HTTP";
+    if (c.Resumer == Server::Ftp) {
+      StartFtp();
+    } else if (c.Resumer == Server::NoRange) {
+      StartHttp();
+    } else {
+      nginx.emplace(std::vector<std::string>{SystemPython(), script, "http", mDir.Path().string(),
+                                             "-", mServer.string()});
+      mSettings.Port = std::to_string(nginx->Port());
+    }
+    EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
+    EXPECT_TRUE(ReadFile(mLocal / "data.bin") == payload);
+    EXPECT_FALSE(fs::exists(partial));
+  }
 }
 
 }  // namespace

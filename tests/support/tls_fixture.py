@@ -5,6 +5,7 @@
                                       (another host), expired, stranger (signed by an authority
                                       nobody trusts)
   tls_fixture.py https DIR NAME ROOT  nginx serving ROOT over HTTPS with NAME's certificate
+  tls_fixture.py http DIR - ROOT      the same nginx over plain HTTP (it honours Range)
   tls_fixture.py ftps DIR NAME ROOT   pyftpdlib with explicit TLS (AUTH TLS, protected data
                                       channel required), user "tandor", password "secret"
 
@@ -84,11 +85,15 @@ def free_port():
     return listen_on_free_port(probe)
 
 
-def https(folder, name, root):
+def https(folder, name, root, tls=True):
     port = free_port()
     work = os.path.join(folder, "nginx-" + name)
     os.makedirs(work, exist_ok=True)
     conf = os.path.join(work, "nginx.conf")
+    tls_lines = (f"    listen 127.0.0.1:{port} ssl;\n"
+                 f"    ssl_certificate {folder}/{name}.pem;\n"
+                 f"    ssl_certificate_key {folder}/{name}.key;\n"
+                 if tls else f"    listen 127.0.0.1:{port};\n")
     with open(conf, "w") as out:
         out.write(f"""daemon off;
 master_process off;
@@ -104,10 +109,7 @@ http {{
   scgi_temp_path {work}/scgi;
   default_type application/octet-stream;
   server {{
-    listen 127.0.0.1:{port} ssl;
-    ssl_certificate {folder}/{name}.pem;
-    ssl_certificate_key {folder}/{name}.key;
-    root {root};
+{tls_lines}    root {root};
   }}
 }}
 """)
@@ -161,6 +163,8 @@ def main():
         certs(folder)
     elif command == "https":
         https(folder, sys.argv[3], os.path.abspath(sys.argv[4]))
+    elif command == "http":
+        https(folder, "plain", os.path.abspath(sys.argv[4]), tls=False)
     elif command == "ftps":
         ftps(folder, sys.argv[3], os.path.abspath(sys.argv[4]))
     else:
