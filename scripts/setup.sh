@@ -11,7 +11,7 @@ packages=(
   binutils-mingw-w64-x86-64
   curl zip unzip nginx-light
   clang libclang-rt-14-dev
-  libsodium-dev openssl ca-certificates python3-openssl
+  libsodium-dev libssl-dev openssl ca-certificates python3-openssl
 )
 
 missing=()

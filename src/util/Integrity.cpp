@@ -1,5 +1,7 @@
 #include "util/Integrity.h"
 
+#include <openssl/evp.h>
+
 #include <fstream>
 #include <vector>
 
@@ -44,18 +46,22 @@ std::string Sha256Hex(const Sha256Digest& digest) {
   return text;
 }
 
-Sha256Stream::Sha256Stream() {
-  InitSodium();
-  crypto_hash_sha256_init(&mState);
+void Sha256Stream::Free::operator()(evp_md_ctx_st* context) const {
+  EVP_MD_CTX_free(context);
+}
+
+Sha256Stream::Sha256Stream() : mContext(EVP_MD_CTX_new()) {
+  if (!mContext || EVP_DigestInit_ex(mContext.get(), EVP_sha256(), nullptr) != 1) std::abort();
 }
 
 void Sha256Stream::Update(const void* data, std::size_t size) {
-  crypto_hash_sha256_update(&mState, static_cast<const unsigned char*>(data), size);
+  EVP_DigestUpdate(mContext.get(), data, size);
 }
 
 Sha256Digest Sha256Stream::Final() {
   Sha256Digest digest{};
-  crypto_hash_sha256_final(&mState, digest.data());
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(mContext.get(), digest.data(), &length);
   return digest;
 }
 

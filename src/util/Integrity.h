@@ -1,15 +1,19 @@
 #pragma once
-// SHA-256 of downloads and Ed25519 signatures of manifests (libsodium), with the one-line base64
-// form in which keys and signatures are kept.
+// SHA-256 of downloads (OpenSSL's, which uses the processor's SHA instructions and so keeps up
+// with a fast download) and Ed25519 signatures of manifests (libsodium), with the one-line
+// base64 form in which keys and signatures are kept.
 
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include <sodium.h>
+
+struct evp_md_ctx_st;
 
 namespace tandor {
 
@@ -27,7 +31,10 @@ class Sha256Stream {
   Sha256Digest Final();
 
  private:
-  crypto_hash_sha256_state mState;
+  struct Free {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, Free> mContext;
 };
 
 // The digest of a whole file; nothing when it cannot be read.
