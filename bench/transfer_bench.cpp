@@ -85,7 +85,7 @@ int main() {
   const std::string httpBase = "http://127.0.0.1:" + httpServer.PortText();
   const fs::path out = dir / "out.bin";
   std::int64_t lastEvent = 0;
-  tandor::FtpEvents events{[] {}, [&](std::int64_t current, std::int64_t) { lastEvent = current; }};
+  tandor::FtpEvents events{[] {}, [&](std::int64_t current, std::int64_t) { lastEvent = current; }, {}};
 
   // Large file over FTP, active mode as the program runs it (curl: -P -).
   tandor::FTP ftp(events);

@@ -3,13 +3,24 @@
 # machine's copy up to date. Run it again and the second pass installs nothing; --fresh starts
 # over with an empty machine.
 #
-#   demo/run.sh [path/to/Tandor] [--fresh]
+# With --signed the manifest is signed with a demo key (made by tandor-sign beside Tandor) and
+# the demo machine trusts that key only, as a machine set up for signed updates does.
+#
+#   demo/run.sh [path/to/Tandor] [--fresh] [--signed]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-tandor=${1:-$here/../build/Tandor}
+tandor=$here/../build/Tandor
+fresh=0
+signed=0
+for arg in "$@"; do
+  case $arg in
+    --fresh) fresh=1 ;;
+    --signed) signed=1 ;;
+    *) tandor=$arg ;;
+  esac
+done
 work=$(realpath -m "${TANDOR_DEMO_WORK:-$here/../demo-run}")
-[ "${2:-}" = "--fresh" ] || [ "${1:-}" = "--fresh" ] && rm -rf "$work"
-[ "${1:-}" = "--fresh" ] && tandor=$here/../build/Tandor
+[ $fresh = 1 ] && rm -rf "$work"
 
 prefix=$work/prefix
 app=$prefix/drive_c/Client
@@ -28,6 +39,25 @@ cp "$here/product/readme.txt" "$here/product/library.dl_" "$here/product/setup.s
  zip -q -r -X "$server/Harrowin/Sample/data.zip" docs images)
 touch -d '2026-01-01 00:00' "$server/Harrowin/Sample/data.zip"
 [ -n "$installed" ] || cp "$tandor" "$app/Tandor"
+
+if [ $signed = 1 ]; then
+  sign=$(dirname "$tandor")/tandor-sign
+  mkdir -p "$work/keys"
+  [ -f "$work/keys/manifest.key" ] ||
+    "$sign" keygen "$work/keys/manifest.key" "$work/keys/manifest.pub" >/dev/null
+  "$sign" sign "$work/keys/manifest.key" "$server/Harrowin/Sample/Tandor10.ini"
+  registry=$prefix/registry.ini
+  if [ ! -f "$registry" ]; then
+    printf '%s\r\n' '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion]' \
+      'ProgramFilesDir=C:\Program Files' 'CommonFilesDir=C:\Program Files\Common Files' '' \
+      '[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\CodePage]' 'ACP=65001' \
+      >"$registry"
+  fi
+  grep -q '^ManifestKey=' "$registry" ||
+    printf '\r\n%s\r\nManifestKey=%s\r\n' '[HKEY_LOCAL_MACHINE\SOFTWARE\Tandor]' \
+      "$(cat "$work/keys/manifest.pub")" >>"$registry"
+  echo "== Signed: the manifest carries Tandor10.ini.sig; the machine trusts only $work/keys/manifest.pub"
+fi
 
 # The updater reads ports as 16-bit signed numbers: pick a free one below 32768.
 port=$(/usr/bin/python3 - <<'PY'

@@ -12,6 +12,7 @@ packages=(
   binutils-mingw-w64-x86-64
   curl zip unzip nginx-light gcovr
   clang libclang-rt-14-dev
+  libsodium-dev libssl-dev openssl ca-certificates python3-openssl
 )
 
 missing=()

@@ -26,6 +26,7 @@ struct FileEntry {
   std::string ExtractTo;  // '/' turned into '\', expanded, defaulted to LocalPath
   std::string AllowList;
   std::string BlockList;
+  std::string Sha256;  // 64 hex digits, or empty: the download is not checked
   bool Download = false;
   bool Failed = false;
 

@@ -92,6 +92,7 @@ FileEntry ManifestReader::ReadEntry(long number, std::string key) const {
   if (MeansLocalPath(entry.ExtractTo)) entry.ExtractTo = entry.LocalPath;
   entry.AllowList = Value(section, "Allow");
   entry.BlockList = Value(section, "Block");
+  entry.Sha256 = Value(section, "SHA256");
   return entry;
 }
 

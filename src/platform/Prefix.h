@@ -45,7 +45,7 @@ class Prefix {
   // A registry value under HKEY_LOCAL_MACHINE, key written as in "SOFTWARE\Microsoft\Windows".
   // Missing file, key or value: nothing.
   std::optional<std::string> ReadRegistryValue(std::string_view key, std::string_view name) const;
-  // Writes a registry value (used by setup and tests; the updater itself only reads).
+  // Writes a registry value (setup, tests, and the highest manifest serial a pass accepted).
   void WriteRegistryValue(std::string_view key, std::string_view name,
                           std::string_view value) const;
 

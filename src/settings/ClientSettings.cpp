@@ -66,14 +66,17 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.Password = ReadIniString(ini, prefix, kSection, "Password", file);
   s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
   s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
+  s.CaFile = ReadIniString(ini, prefix, kSection, "CAFile", file);
 
   if (s.Method.empty()) s.Method = "FTP";
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
   if (s.Port.empty()) {
-    if (EqualsIgnoreCase(s.Method, "FTP"))
+    if (EqualsIgnoreCase(s.Method, "FTP") || EqualsIgnoreCase(s.Method, "FTPS"))
       s.Port = "21";
     else if (EqualsIgnoreCase(s.Method, "HTTP"))
       s.Port = "80";
+    else if (EqualsIgnoreCase(s.Method, "HTTPS"))
+      s.Port = "443";
   }
   if (s.User.empty()) s.User = "Version";
   if (s.Password.empty()) s.Password = "palu4826";
@@ -91,7 +94,8 @@ void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& fo
   const std::string file = SettingsFile(folder);
   const std::pair<const char*, const std::string*> keys[] = {
       {"Method", &settings.Method}, {"Address", &settings.Address},   {"Port", &settings.Port},
-      {"User", &settings.User},     {"Password", &settings.Password}, {"Root", &settings.Root}};
+      {"User", &settings.User},     {"Password", &settings.Password}, {"Root", &settings.Root},
+      {"CAFile", &settings.CaFile}};
   for (const auto& [key, value] : keys) WriteIniString(ini, prefix, kSection, key, *value, file);
   WriteIniString(ini, prefix, kSection, "Passive", settings.Passive ? "1" : "0", file);
 }

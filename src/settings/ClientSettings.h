@@ -23,11 +23,12 @@ struct ClientSettings {
   std::string Password;
   std::string Root;
   bool Passive = false;  // passive FTP (Passive=1); active by default
+  std::string CaFile;    // PEM file of a private authority for HTTPS and FTPS (CAFile=)
 };
 
 // Fills the settings from the prefix and from `Tandor.ini` in `appFolder` (Windows form or
 // native). With `consume` set (only the role that runs the update pass), the five connection
-// keys other than Method and Passive are written back empty after reading.
+// keys other than Method, Passive and CAFile are written back empty after reading.
 ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::string& appFolder,
                             bool consume);
 

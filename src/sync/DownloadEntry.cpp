@@ -12,6 +12,7 @@
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
+#include "util/Integrity.h"
 #include "util/PathMacros.h"
 
 namespace tandor {
@@ -77,13 +78,15 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     CreateFolderChain(*mEnv.Machine, entry.LocalPath);
     const auto start = std::chrono::steady_clock::now();
     const std::string remote = entry.ServerPath + "/" + entry.Filename;
-    const std::string& method = mEnv.Settings->Method;
     const std::string before = mFTP->GetLastErrorMessage();
-    std::optional<bool> transferred;
-    if (EqualsIgnoreCase(method, "FTP"))
-      transferred = mFTP->FTPDownloadFile(Native(target), remote);
-    else if (EqualsIgnoreCase(method, "HTTP"))
-      transferred = mFTP->HTTPDownloadFile(Native(target), remote);
+    if (!entry.Sha256.empty()) {
+      const std::optional<Sha256Digest> digest = ParseSha256(entry.Sha256);
+      if (!digest)
+        throw RuntimeError(err::PathFileAccess,
+                           "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
+      mFTP->ExpectSha256(*digest);
+    }
+    const std::optional<bool> transferred = Fetch(Native(target), remote);
     if (transferred && *transferred) {
       window.AddLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
       mErrLog.WriteLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");

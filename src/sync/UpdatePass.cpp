@@ -19,6 +19,7 @@
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "unzip/Unzip32.h"
+#include "util/Integrity.h"
 #include "util/Registration.h"
 
 namespace tandor {
@@ -50,9 +51,42 @@ void MakeRunnable(const fs::path& file) {
   if (mode != (info.st_mode & 07777)) ::chmod(file.c_str(), mode);
 }
 
+// Where the machine keeps what it trusts: the manifest key and, per product, the highest
+// manifest serial accepted so far.
+constexpr const char* kTrustKey = "SOFTWARE\\Tandor";
+constexpr const char* kSerialKey = "SOFTWARE\\Tandor\\Serial";
+
+// The public key manifests must be signed with: the one built in, else the machine's. Empty:
+// manifests are not checked. Never taken from a file beside the program.
+std::string ManifestKey(const Prefix& machine) {
+  const std::string builtIn = TANDOR_MANIFEST_KEY;
+  if (!builtIn.empty()) return builtIn;
+  return machine.ReadRegistryValue(kTrustKey, "ManifestKey").value_or("");
+}
+
+// A serial as written: digits only, at most 18 of them; empty counts as 0.
+std::optional<long long> ParseSerial(const std::string& text) {
+  if (text.size() > 18) return std::nullopt;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 // The transfer methods a pass can use.
+bool IsHttpMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
+}
+bool IsFtpMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "FTPS");
+}
+bool IsSecureMethod(const std::string& method) {
+  return EqualsIgnoreCase(method, "HTTPS") || EqualsIgnoreCase(method, "FTPS");
+}
 bool IsKnownMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "HTTP");
+  return IsHttpMethod(method) || IsFtpMethod(method);
 }
 
 WindowStyle StyleFromExecute(const std::string& execute) {
@@ -181,8 +215,10 @@ bool UpdatePass::Connect() {
   FtpOptions options;
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
   options.IdleTimeout = mEnv.TransferIdleLimit;
+  options.Tls = IsSecureMethod(s.Method);
+  if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   mFTP = std::make_unique<FTP>(std::move(events), options);
-  if (EqualsIgnoreCase(s.Method, "HTTP")) mFTP->Service(FTP::ServiceHttp);
+  if (IsHttpMethod(s.Method)) mFTP->Service(FTP::ServiceHttp);
   if (s.Passive) mFTP->SetModePassive();
   mEnv.Window->SetCaption(Caption());
   mEnv.Window->AddLine("Upgrade " + mEnv.ArgumentText + " by " + s.Method);
@@ -198,14 +234,18 @@ bool UpdatePass::Connect() {
   mEnv.Window->ProcessPendingMessages();
   if (known) {
     Report(LowerAscii(s.Method) + "://" + s.Address + "에 연결 중 에러가 발생하였습니다.");
-    // Without a window nobody can look further: the transfer client's reason follows the line.
-    if (IsUnattended()) {
+    // A secure connection says why it failed: a certificate refused is not a server away.
+    // Without a window nobody can look further either: the transfer client's reason follows.
+    if (options.Tls && !mFTP->GetLastErrorMessage().empty()) {
+      Report("Error:" + mFTP->GetLastErrorMessage());
+    } else if (IsUnattended()) {
       std::printf("%s\n", mFTP->GetLastErrorMessage().c_str());
       std::fflush(stdout);
     }
-  } else
+  } else {
     Report("Error:Tandor.ini의 Method=" + s.Method +
-           " 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 사용하십시오.");
+           " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.");
+  }
   mEnv.Window->SetBusyPointer(false);
   mStatus = pass_status::NoServer;
   return false;
@@ -219,15 +259,16 @@ std::string UpdatePass::TransferError(const std::string& before, const std::stri
   return now;
 }
 
-bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
+std::optional<bool> UpdatePass::Fetch(const fs::path& local, const std::string& remote) {
   const std::string& method = mEnv.Settings->Method;
+  if (IsFtpMethod(method)) return mFTP->FTPDownloadFile(local, remote);
+  if (IsHttpMethod(method)) return mFTP->HTTPDownloadFile(local, remote);
+  return std::nullopt;
+}
+
+bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
   const std::string before = mFTP->GetLastErrorMessage();
-  bool ok = true;
-  if (EqualsIgnoreCase(method, "FTP"))
-    ok = mFTP->FTPDownloadFile(local, remote);
-  else if (EqualsIgnoreCase(method, "HTTP"))
-    ok = mFTP->HTTPDownloadFile(local, remote);
-  if (ok) return true;
+  if (Fetch(local, remote).value_or(true)) return true;
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
@@ -235,6 +276,54 @@ bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remo
   mErrLog.WriteLine("Error:" + text);
   mEnv.Window->ShowMessage("", text, MessageIcon::None, MessageButtons::Ok);
   return false;
+}
+
+void UpdatePass::RefuseManifest(const std::string& text) {
+  mStatus = pass_status::Untrusted;
+  mEnv.Window->Show();
+  mEnv.Window->ProcessPendingMessages();
+  Report("Error:" + text);
+  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+}
+
+bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& remote) {
+  const std::string key = ManifestKey(*mEnv.Machine);
+  if (key.empty()) return true;
+  if (!FromBase64(key, crypto_sign_PUBLICKEYBYTES)) {
+    RefuseManifest("ManifestKey=" + key +
+                   " 은(는) 올바른 공개 키가 아닙니다. 업데이트 목록을 확인할 수 없습니다.");
+    return false;
+  }
+  fs::path signatureFile = manifest;
+  signatureFile += ".sig";
+  std::error_code ec;
+  fs::remove(signatureFile, ec);
+  const bool fetched = Fetch(signatureFile, remote + ".sig").value_or(false);
+  const std::optional<std::string> signature = ReadWholeFile(signatureFile);
+  fs::remove(signatureFile, ec);
+  if (!fetched || !signature) {
+    RefuseManifest(remote + ".sig 이(가) 없어 서명되지 않은 업데이트 목록을 설치하지 않습니다.");
+    return false;
+  }
+  const std::optional<std::string> bytes = ReadWholeFile(manifest);
+  if (!bytes || !VerifyDetached(*bytes, *signature, key)) {
+    RefuseManifest(remote + " 의 서명이 올바르지 않아 설치하지 않습니다.");
+    return false;
+  }
+  // A validly signed but older manifest is a replay: it would bring back what was fixed since.
+  const std::string serialText = mEnv.Ini->Read("Files", "Serial", manifest);
+  const std::optional<long long> serial = ParseSerial(serialText);
+  const long long accepted =
+      ParseSerial(mEnv.Machine->ReadRegistryValue(kSerialKey, mEnv.ArgumentText).value_or(""))
+          .value_or(0);
+  if (!serial || *serial < accepted) {
+    RefuseManifest(remote + " 의 Serial=" + serialText + " 이(가) 이미 받은 " +
+                   std::to_string(accepted) + " 보다 낮아 이전 업데이트 목록을 설치하지 않습니다.");
+    return false;
+  }
+  if (*serial > accepted)
+    mEnv.Machine->WriteRegistryValue(kSerialKey, mEnv.ArgumentText, std::to_string(*serial));
+  return true;
 }
 
 bool UpdatePass::ManifestLooksValid(const fs::path& manifest, const std::string& remote) {
@@ -265,7 +354,9 @@ void UpdatePass::Sync() {
   const std::string remoteManifest = RemoteManifest(manifestName);
   mEnv.Ini->Forget(Native(localManifest));
   if (!DownloadManifest(Native(localManifest), remoteManifest) ||
-      !ManifestLooksValid(Native(localManifest), remoteManifest)) {
+      !ManifestLooksValid(Native(localManifest), remoteManifest) ||
+      !ManifestTrusted(Native(localManifest), remoteManifest)) {
+    if (mStatus == pass_status::Untrusted) fs::remove(Native(localManifest), ec);
     mFTP->CloseConnection();
     mErrLog.Close();
     mEnv.Window->Hide();

@@ -33,6 +33,7 @@ constexpr int Completed = 0;    // the pass completed and nothing failed
 constexpr int EntryFailed = 1;  // a transfer, start or extraction failed (or the user stopped it)
 constexpr int NoServer = 2;     // the server or the manifest could not be reached
 constexpr int Refused = 3;      // a program of an entry was still open
+constexpr int Untrusted = 4;    // the manifest's signature or serial was refused
 }  // namespace pass_status
 
 // Everything the pass takes from the program around it. The defaults are the real services;
@@ -85,6 +86,8 @@ class UpdatePass {
   std::string RemoteManifest(const std::string& manifestName) const;
   void WaitForLauncher();
   bool Connect();
+  // Downloads with the configured method; nothing for a method that cannot download.
+  std::optional<bool> Fetch(const std::filesystem::path& local, const std::string& remote);
   bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
   void InstallEntry(FileEntry& entry);
   void StartEntryProgram(FileEntry& entry);
@@ -105,6 +108,11 @@ class UpdatePass {
   void RemoveStaleTemporaries(const EntryTable& table) const;
   // A manifest that is no manifest (an error page, garbage) ends the pass.
   bool ManifestLooksValid(const std::filesystem::path& manifest, const std::string& remote);
+  // With a manifest key configured: the manifest carries a valid signature by that key and a
+  // serial no lower than the highest one accepted before (which it then records). Otherwise
+  // says why and refuses the pass.
+  bool ManifestTrusted(const std::filesystem::path& manifest, const std::string& remote);
+  void RefuseManifest(const std::string& text);
   // The transfer client's text for a failure, or ours when it recorded none since `before`.
   std::string TransferError(const std::string& before, const std::string& remote) const;
   void DeleteOldFiles(const FileEntry& entry);

@@ -1,6 +1,7 @@
 #include "transfer/ChunkedDownload.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,7 +27,42 @@ ChunkedDownload::ChunkedDownload(std::filesystem::path target, const FtpEvents& 
 
 ChunkedDownload::~ChunkedDownload() {
   if (mFd >= 0) ::close(mFd);
-  if (!mTemporary.empty()) ::unlink(mTemporary.c_str());
+  if (mTemporary.empty()) return;
+  // A resumed attempt that brought nothing new gives its part up, so that a part the server
+  // no longer matches cannot block the file for ever.
+  const bool keep = !mPartial.empty() && !mDiscard && mOffset + mReceived >= ResumeMinimum &&
+                    (mOffset == 0 || mReceived > 0);
+  if (!keep || ::rename(mTemporary.c_str(), mPartial.c_str()) != 0) ::unlink(mTemporary.c_str());
+}
+
+void ChunkedDownload::ResumeFrom(const std::filesystem::path& partial) {
+  if (!mExpected) return;
+  mPartial = partial;
+  struct stat info {};
+  if (::stat(partial.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return;
+  mTemporary = TemporarySibling(mTarget);
+  if (::rename(partial.c_str(), mTemporary.c_str()) != 0) {
+    mTemporary.clear();
+    return;
+  }
+  mFd = ::open(mTemporary.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (mFd < 0) ThrowFileError(errno, mTarget);
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t got = ::read(mFd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ThrowFileError(errno, mTarget);
+    if (got == 0) break;
+    mHash->Update(buffer.data(), static_cast<std::size_t>(got));
+    mOffset += got;
+  }
+}
+
+void ChunkedDownload::Restart() {
+  if (mOffset == 0) return;
+  if (::ftruncate(mFd, 0) != 0) ThrowFileError(errno, mTarget);
+  mHash.emplace();
+  mOffset = 0;
 }
 
 void ChunkedDownload::OpenTemporary() {
@@ -41,6 +77,7 @@ void ChunkedDownload::OpenTemporary() {
 
 void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
   if (mFd < 0) OpenTemporary();
+  if (mHash) mHash->Update(data, size);
   while (size > 0) {
     ssize_t written = ::write(mFd, data, size);
     if (written < 0) {
@@ -87,6 +124,15 @@ void ChunkedDownload::Finish() {
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0) ThrowFileError(errno, mTarget);
+  if (mExpected) {
+    const Sha256Digest actual = mHash->Final();
+    mDiscard = actual != *mExpected;
+    if (mDiscard)
+      throw RuntimeError(err::PathFileAccess,
+                         mTarget.filename().string() + ": SHA-256 mismatch, the manifest says " +
+                             Sha256Hex(*mExpected) + ", the download is " + Sha256Hex(actual) +
+                             "; the file was not installed");
+  }
   if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);
   mTemporary.clear();
   if (!mExactSize || mTotal < 0) mTotal = mReceived;

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "transfer/TransferEvents.h"
+#include "util/Integrity.h"
 
 namespace tandor {
 
@@ -27,12 +29,28 @@ class ChunkedDownload {
   // change line ends on the way).
   void AllowSizeChange() { mExactSize = false; }
   bool ExactSize() const { return mExactSize; }
+  // The bytes are hashed as they are written; Finish renames only a file with this digest.
+  void ExpectSha256(const Sha256Digest& digest) {
+    mExpected = digest;
+    mHash.emplace();
+  }
+
+  // For a download with an expected digest: a part that an earlier attempt left in `partial`
+  // becomes the start of this one (its bytes are hashed once, now), and this attempt's part is
+  // kept there when it fails after at least ResumeMinimum bytes. Offset() tells where the
+  // server is to start.
+  static constexpr std::int64_t ResumeMinimum = 1 << 20;
+  void ResumeFrom(const std::filesystem::path& partial);
+  std::int64_t Offset() const { return mOffset; }
+  // The server sends the whole file after all: the kept part goes.
+  void Restart();
 
   // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
   // local failure or an exception from an event handler (Failure).
   bool Take(const char* data, std::size_t size);
   // After the last byte: writes the partial chunk, closes the file, renames it over the target
-  // and raises the last event. Throws RuntimeError when the local file fails.
+  // and raises the last event. Throws RuntimeError when the local file fails or its digest is
+  // not the expected one (the temporary file is then removed and the target left as it was).
   void Finish();
 
   std::int64_t Received() const { return mReceived; }
@@ -55,6 +73,11 @@ class ChunkedDownload {
   std::vector<char> mBuffer;  // received, not yet written
   bool mOverflowed = false;
   std::exception_ptr mFailure;
+  std::optional<Sha256Digest> mExpected;
+  std::filesystem::path mPartial;
+  std::int64_t mOffset = 0;  // bytes taken over from an earlier attempt
+  bool mDiscard = false;     // what arrived is wrong: nothing is kept for a next attempt
+  std::optional<Sha256Stream> mHash;
 };
 
 }  // namespace tandor

@@ -108,7 +108,10 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
   }
   std::string host = ToServer(Trim(sServer));
   if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-  mBaseUrl = (IsFtp() ? "ftp://" : "http://") + host + ":" + std::to_string(port);
+  mBaseUrl = (IsFtp()        ? "ftp://"
+              : mOptions.Tls ? "https://"
+                             : "http://") +
+             host + ":" + std::to_string(port);
   mUser = ToServer(sUser);
   mPassword = ToServer(sPassword);
   mMachineListing.reset();
@@ -166,6 +169,15 @@ void FTP::ResetRequest() {
   curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::Debug);
   curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  mCurlError[0] = '\0';
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, mCurlError);
+  if (mOptions.Tls) {
+    // Verification is never switched off: a certificate that fails is a connection that fails.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!mOptions.CaFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, mOptions.CaFile.c_str());
+    if (IsFtp()) curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  }
   if (!mUser.empty()) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, mUser.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, mPassword.c_str());
@@ -182,8 +194,10 @@ void FTP::ResetRequest() {
                      static_cast<long>(mOptions.IdleTimeout.count() * 1000));
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, mTransferType == TransferTypeAscii ? 1L : 0L);
   } else {
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure connection is never redirected to a plain one.
+    const char* protocols = mOptions.Tls ? "https" : "http,https";
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
   }
 }
 
@@ -317,10 +331,33 @@ void FTP::Record(std::string_view label, int code) {
   mLastError = FormatInternetError(label, code, InternetErrorText(code));
 }
 
+namespace {
+
+bool IsTlsFailure(CURLcode result) {
+  switch (result) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_ISSUER_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void FTP::RecordCurl(std::string_view label, CURLcode result) {
   long osErrno = 0;
   if (mCurl) curl_easy_getinfo(mCurl.get(), CURLINFO_OS_ERRNO, &osErrno);
   Record(label, InternetErrorFromCurl(result, osErrno));
+  if (mOptions.Tls && mCurlError[0] != '\0' && IsTlsFailure(result)) {
+    // Which certificate check failed: expired, another host's, an unknown issuer.
+    mLastError += std::string(" (TLS: ") + mCurlError + ")";
+    return;
+  }
   if (!IsFtp() || mPassiveConnection) return;
   // Behind many firewalls and every NAT active mode cannot work: say what helps.
   const char* cause = nullptr;

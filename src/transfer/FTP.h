@@ -26,6 +26,7 @@
 #include "transfer/DirList.h"
 #include "transfer/FtpListing.h"
 #include "transfer/TransferEvents.h"
+#include "util/Integrity.h"
 
 namespace tandor {
 
@@ -42,6 +43,11 @@ struct FtpOptions {
   std::chrono::seconds ConnectTimeout{30};
   std::chrono::seconds IdleTimeout{60};
   std::int64_t LowSpeedLimit = 1024;
+  // HTTPS, or FTP with explicit TLS ("AUTH TLS") on the control and every data connection. The
+  // server's certificate is always verified, against the system's authorities or, when CaFile
+  // names a PEM file, against those in it.
+  bool Tls = false;
+  std::string CaFile;
 };
 
 class FTP {
@@ -97,6 +103,10 @@ class FTP {
   std::shared_ptr<DirList> GetDirectoryListing(std::string_view sFilter);
   // The number of such entries; 0 on failure. More than 32767 throws RuntimeError 6.
   std::int16_t GetDirectoryDataCount(std::string_view sFilter);
+
+  // The next download (only that one) must have this digest, or it is not renamed over its
+  // target.
+  void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
 
   void SetTransferASCII() { mTransferType = TransferTypeAscii; }
   void SetTransferBinary() { mTransferType = TransferTypeBinary; }
@@ -158,6 +168,8 @@ class FTP {
   std::shared_ptr<DirList> mDirList;
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
+  std::optional<Sha256Digest> mExpectedSha256;
+  char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
 
   // Per request.
   std::vector<std::string> mReply;  // lines of the reply being received or last received

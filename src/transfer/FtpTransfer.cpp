@@ -64,6 +64,7 @@ struct DownloadContext {
   ChunkedDownload* Sink = nullptr;
   bool Http = false;
   bool Simple = false;       // no size rule: the one-call transfer
+  bool Resuming = false;     // asked for the rest of a part kept from an earlier attempt
   bool Checked = false;      // status and size looked at
   bool Refused = false;      // the size rule stopped the transfer; nothing to record
   bool UnknownSize = false;  // an FTP server that gave no size
@@ -75,13 +76,13 @@ constexpr std::int64_t UnknownLength = -3;
 
 // The size rule of an HTTP reply: 404 -> -1, any other status but 200 -> -2, 200 -> its length
 // (UnknownLength without one).
-std::int64_t HttpSizeOf(CURL* curl) {
+std::int64_t HttpSizeOf(CURL* curl, bool resuming) {
   long status = 0;
   curl_off_t length = -1;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   if (status == 404) return -1;
-  if (status != 200) return -2;
+  if (status != 200 && !(resuming && status == 206)) return -2;
   return length < 0 ? UnknownLength : length;
 }
 
@@ -90,7 +91,7 @@ bool CheckBeforeFirstByte(DownloadContext& context) {
   context.Checked = true;
   if (context.Simple) return true;
   if (context.Http) {
-    context.HttpSize = HttpSizeOf(context.Curl);
+    context.HttpSize = HttpSizeOf(context.Curl, context.Resuming);
     if (context.HttpSize == UnknownLength) return true;  // counted without a total
     if (context.HttpSize <= 0) {
       context.Refused = true;
@@ -221,6 +222,13 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
+  if (mExpectedSha256 && !simple) {
+    sink.ExpectSha256(*mExpectedSha256);
+    std::filesystem::path partial = local;
+    partial += ".partial";
+    sink.ResumeFrom(partial);
+  }
+  mExpectedSha256.reset();
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
@@ -235,8 +243,12 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   context.Sink = &sink;
   context.Http = http;
   context.Simple = simple;
+  context.Resuming = sink.Offset() > 0;
+  if (context.Resuming)
+    curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(sink.Offset()));
   if (http) {
     mHttpSize = -2;
+    bool rangeIgnored = false;
     const auto request = [&]() -> bool {
       curl_easy_setopt(curl, CURLOPT_URL, HttpUrl(ToServer(remote)).c_str());
       curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -251,6 +263,10 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       const CURLcode result = Perform();
       curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
+      if (result == CURLE_RANGE_ERROR && context.Resuming) {
+        rangeIgnored = true;
+        return false;
+      }
       if (result == CURLE_OK && !mHeadersEnded) {
         Record("HttpSendRequest", inet::ConnectionAborted);
         return false;
@@ -264,7 +280,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
       if (!context.Checked && status != 0) {
         // No byte came: the status decides alone, and a whole reply without a byte is empty.
-        context.HttpSize = HttpSizeOf(curl);
+        context.HttpSize = HttpSizeOf(curl, context.Resuming);
         if (context.HttpSize == UnknownLength && result == CURLE_OK) context.HttpSize = 0;
         context.Refused = context.HttpSize != UnknownLength && context.HttpSize <= 0;
         if (context.HttpSize > 0) sink.SetTotal(context.HttpSize);
@@ -291,7 +307,16 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     };
     // A failed reply may leave bytes behind on its connection, which the next request would
     // take for the start of its own reply: it gets a new connection.
-    if (!request()) {
+    bool ok = request();
+    if (!ok && rangeIgnored) {
+      // The server does not resume: the whole file from its start, once more.
+      sink.Restart();
+      context.Resuming = false;
+      context.Checked = false;
+      ResetRequest();
+      ok = request();
+    }
+    if (!ok) {
       DropConnection();
       return false;
     }

@@ -141,7 +141,9 @@ TEST_F(HttpTransferTest, BrokenDownloadsFailAndLeaveThePreviousFileUntouched) {
     EXPECT_EQ(mFtp.GetLastErrorMessage(), c.message);
     // A silent server still leaves the window its turns, many times a second (libcurl's own
     // loop would give one a second): EXIT is not held up by a stalled transfer.
-    if (std::string(c.path) == "/stall.bin") EXPECT_GE(mWaits, 20);
+    if (std::string(c.path) == "/stall.bin") {
+      EXPECT_GE(mWaits, 20);
+    }
     EXPECT_TRUE(ReadFile(mDir / "local.bin") == "previous");
     // Only whole chunks were reported, and no last event.
     for (const auto& event : mEvents) {

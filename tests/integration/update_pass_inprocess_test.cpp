@@ -23,10 +23,12 @@
 #include "settings/IniStore.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
+#include "support/ServerProcess.h"
 #include "support/TempDir.h"
 #include "support/ZipTools.h"
 #include "sync/UpdatePass.h"
 #include "sync/UpdateWindow.h"
+#include "util/Integrity.h"
 
 namespace tandor::test {
 namespace {
@@ -412,8 +414,8 @@ TEST_F(UpdatePassInProcessTest, MethodOtherThanFtpOrHttpIsRefusedAtOnce) {
   EXPECT_EQ(mPass->Status(), pass_status::NoServer);
   EXPECT_FALSE(fs::exists(mLocal / "readme.txt"));
   const std::string line =
-      "Error:Tandor.ini의 Method=Gopher 은(는) 알 수 없는 접속 방식입니다. FTP 또는 HTTP를 "
-      "사용하십시오.";
+      "Error:Tandor.ini의 Method=Gopher 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 "
+      "HTTPS를 사용하십시오.";
   EXPECT_THAT(mWindow.ListLines(), ElementsAre("Upgrade Sample by Gopher", line));
   EXPECT_TRUE(mWindow.Has("show"));
   EXPECT_EQ(Log(), line + "\r\n");
@@ -725,6 +727,183 @@ TEST_F(UpdatePassInProcessTest, KeyWithABracketIsInstalledOnce) {
   EXPECT_EQ(RunPass(), pass_status::Completed);
   EXPECT_FALSE(mWindow.Has("show"));
   EXPECT_EQ(ReadFile(mLocal / "readme.txt"), "kept\n");
+}
+
+// SHA256= is checked before the new file replaces the old one; a wrong file never lands.
+TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
+  struct Case {
+    const char* Name;
+    bool Http;
+    std::string Published;
+    std::string Sha256;  // written in the manifest
+    bool Installed;
+  };
+  const std::string payload = "release 2\n";
+  Sha256Stream stream;
+  stream.Update(payload.data(), payload.size());
+  const std::string hex = Sha256Hex(stream.Final());
+  std::string upper = hex;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  const Case cases[] = {
+      {"matching file over FTP", false, payload, hex, true},
+      {"matching file over HTTP, capital hex", true, payload, upper, true},
+      {"mix-and-match: another release's file", false, "release 1\n", hex, false},
+      {"mix-and-match over HTTP", true, "release 1\n", hex, false},
+      {"no hash at all", false, payload, "not a digest", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    mFtp.reset();
+    mHttp.reset();
+    mSettings.Method = "FTP";
+    c.Http ? StartHttp() : StartFtp();
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mApp / "Err.log", "");
+    WriteFile(mLocal / "data.bin", "old");
+    Publish("data.bin", c.Published);
+    PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", {{"SHA256", c.Sha256}}));
+
+    EXPECT_EQ(RunPass(), c.Installed ? pass_status::Completed : pass_status::EntryFailed);
+    EXPECT_EQ(ReadFile(mLocal / "data.bin"), c.Installed ? payload : "old");
+    for (const auto& file : fs::directory_iterator(mLocal))  // no temporary file stays
+      EXPECT_THAT(file.path().filename().string(), Not(HasSubstr(".tmp")));
+    if (!c.Installed) {
+      EXPECT_THAT(Log(), MatchesRegex("Error:.*SHA.* \\(data\\.bin\\)\r\n"));
+      EXPECT_THAT(Record(), Not(HasSubstr("[Data]")));
+    }
+  }
+}
+
+// With a manifest key on the machine, only a manifest signed with it, and no older than the last
+// one accepted, decides anything.
+TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
+  const KeyPair trusted = GenerateKeyPair();
+  const KeyPair other = GenerateKeyPair();
+  const auto manifest = [](const std::string& serial) {
+    return CrLf({"[Files]", "Serial=" + serial}) + Entry(1, "Data", "data.bin");
+  };
+  const auto sign = [](const std::string& text, const KeyPair& key) {
+    return *SignDetached(text, key.Secret);
+  };
+  struct Case {
+    const char* Name;
+    std::string Manifest;
+    std::optional<std::string> Signature;  // nothing: no .sig on the server
+    int Status;
+    const char* Says;
+  };
+  const Case cases[] = {
+      {"signed with the machine's key", manifest("5"), sign(manifest("5"), trusted), 0, ""},
+      {"same serial again", manifest("5"), sign(manifest("5"), trusted), 0, ""},
+      {"arbitrary installation: unsigned", manifest("6"), std::nullopt, 4, ".sig 이(가) 없어"},
+      {"arbitrary installation: signed with another key", manifest("6"), sign(manifest("6"), other),
+       4, "서명이 올바르지"},
+      {"arbitrary installation: tampered manifest", manifest("6") + "[File2]\r\nKey=Evil\r\n",
+       sign(manifest("6"), trusted), 4, "서명이 올바르지"},
+      {"tampered signature", manifest("6"), "A" + sign(manifest("6"), trusted).substr(1), 4,
+       "서명이 올바르지"},
+      {"rollback: lower serial, validly signed", manifest("4"), sign(manifest("4"), trusted), 4,
+       "Serial=4 이(가) 이미 받은 5 보다 낮아"},
+      {"rollback: serial left out", CrLf({"[Files]"}) + Entry(1, "Data", "data.bin"),
+       sign(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin"), trusted), 4, "Serial= 이(가)"},
+      {"higher serial", manifest("7"), sign(manifest("7"), trusted), 0, ""},
+  };
+  mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", trusted.Public);
+  StartHttp();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mApp / "Err.log", "");
+    mWindow.Messages.clear();
+    Publish("data.bin", c.Name);
+    PublishManifest(c.Manifest);
+    fs::remove(mProduct / "Tandor10.ini.sig");
+    if (c.Signature) Publish("Tandor10.ini.sig", *c.Signature + "\n");
+
+    EXPECT_EQ(RunPass(), c.Status);
+    if (c.Status == pass_status::Completed) {
+      EXPECT_EQ(ReadFile(mLocal / "data.bin"), c.Name);
+      continue;
+    }
+    EXPECT_FALSE(fs::exists(mLocal / "data.bin"));
+    EXPECT_FALSE(fs::exists(mLocal / "Version.ini"));  // no entry was decided
+    ASSERT_EQ(mWindow.Messages.size(), 1u);
+    EXPECT_THAT(mWindow.Messages[0].Text, HasSubstr(c.Says));
+    EXPECT_EQ(Log(), "Error:" + mWindow.Messages[0].Text + "\r\n");
+  }
+  EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial", "Sample"), "7");
+}
+
+// A download with SHA256= that breaks off after 1 MiB keeps its part, and the next pass asks only
+// for the rest. The server's first half is garbled after the drop, so only a download that
+// really resumed can match the digest; a server that ignores Range sends the whole file.
+TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
+  std::string payload(3 << 20, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4099);
+  Sha256Stream stream;
+  stream.Update(payload.data(), payload.size());
+  const std::string hex = Sha256Hex(stream.Final());
+  const std::string half = payload.substr(0, payload.size() / 2);  // more than 1 MiB
+  const std::string garbled = std::string(1 << 20, 'g') + payload.substr(1 << 20);
+  const std::string script = std::string(TANDOR_SOURCE_DIR) + "/tests/support/tls_fixture.py";
+  const fs::path partial = mLocal / "data.bin.partial";
+
+  enum class Server { Ftp, Nginx, NoRange };
+  struct Case {
+    const char* Name;
+    Server Resumer;
+    std::string Kept;       // the part beside the target before the resuming pass
+    std::string Published;  // the server's file for the resuming pass
+  };
+  const Case cases[] = {
+      {"HTTP Range after a drop at half", Server::Nginx, "", garbled},
+      {"FTP REST", Server::Ftp, half, garbled},
+      {"server without Range", Server::NoRange, std::string(half.size(), 'x'), payload},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(mLocal);
+    fs::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+    WriteFile(mLocal / "data.bin", "old");
+    Publish("data.bin", payload);
+    PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", {{"SHA256", hex}}));
+    if (c.Kept.empty()) {
+      // The first pass: the server drops the connection at half.
+      mSettings.Method = "HTTP";
+      mHttp.emplace(mServer,
+                    std::vector<HttpRule>{{"/Harrowin/Sample/data.bin", HttpFault::CloseEarly}});
+      mSettings.Port = mHttp->PortText();
+      EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+      EXPECT_EQ(ReadFile(mLocal / "data.bin"), "old");
+      const std::string kept = ReadFile(partial);  // whole chunks of what arrived
+      EXPECT_GE(kept.size(), 1u << 20);
+      EXPECT_TRUE(payload.starts_with(kept));
+    } else {
+      WriteFile(partial, c.Kept);
+    }
+    Publish("data.bin", c.Published);
+    mHttp.reset();
+    mFtp.reset();
+    std::optional<ServerProcess> nginx;
+    mSettings.Method = c.Resumer == Server::Ftp ? "FTP" : "HTTP";
+    if (c.Resumer == Server::Ftp) {
+      StartFtp();
+    } else if (c.Resumer == Server::NoRange) {
+      StartHttp();
+    } else {
+      nginx.emplace(std::vector<std::string>{std::string("/usr/bin/python3"), script, "http", mDir.Path().string(),
+                                             "-", mServer.string()});
+      mSettings.Port = std::to_string(nginx->Port());
+    }
+    EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
+    EXPECT_TRUE(ReadFile(mLocal / "data.bin") == payload);
+    EXPECT_FALSE(fs::exists(partial));
+  }
 }
 
 }  // namespace

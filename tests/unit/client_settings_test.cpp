@@ -80,6 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "HTTP", "upd.example", "8080", "u", "p", "/R"},
         SettingsCase{"http_lower_case_gets_80", "[Tandor]\r\nMethod=http\r\n", "http",
                      TANDOR_DEFAULT_ADDRESS, "80", "Version", "palu4826", "/Harrowin"},
+        SettingsCase{"https_gets_443", "[Tandor]\r\nMethod=HTTPS\r\n", "HTTPS",
+                     TANDOR_DEFAULT_ADDRESS, "443", "Version", "palu4826", "/Harrowin"},
+        SettingsCase{"ftps_gets_21", "[Tandor]\r\nMethod=ftps\r\n", "ftps", TANDOR_DEFAULT_ADDRESS,
+                     "21", "Version", "palu4826", "/Harrowin"},
         SettingsCase{"other_method_no_port", "[Tandor]\r\nMethod=GOPHER\r\n", "GOPHER",
                      TANDOR_DEFAULT_ADDRESS, "", "Version", "palu4826", "/Harrowin"},
         SettingsCase{"blank_values_are_not_empty", "[Tandor]\r\nUser=\" \"\r\nRoot=' '\r\n", "FTP",
@@ -94,19 +98,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
   WriteFile(SettingsFile(),
-            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nAddress=a\r\nPort=1\r\nRoot=/R\r\n");
+            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=a\r\nPort=1\r\n"
+            "Root=/R\r\n");
   ClientSettings first = Load();
   EXPECT_EQ(first.Address, "a");
   EXPECT_EQ(first.Port, "1");
   ClientSettings second = Load();
   EXPECT_EQ(second.Method, "HTTP");
   EXPECT_TRUE(second.Passive);
+  EXPECT_EQ(second.CaFile, "C:\\ca.pem");
   EXPECT_EQ(second.Address, TANDOR_DEFAULT_ADDRESS);
   EXPECT_EQ(second.Port, "80");
   EXPECT_EQ(second.Root, "/Harrowin");
   EXPECT_EQ(ReadFile(SettingsFile()),
-            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nAddress=\r\nPort=\r\nRoot=\r\nUser=\r\n"
-            "Password=\r\n");
+            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=\r\nPort=\r\n"
+            "Root=\r\nUser=\r\nPassword=\r\n");
 }
 
 TEST_F(SettingsTest, RolesThatDoNotUpdateLeaveTheFileAlone) {

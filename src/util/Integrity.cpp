@@ -1,0 +1,133 @@
+#include "util/Integrity.h"
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <vector>
+
+namespace tandor {
+
+namespace {
+
+// libsodium's functions are ready once this ran; calling it again costs nothing.
+void InitSodium() {
+  if (sodium_init() < 0) std::abort();
+}
+
+std::string_view Trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+const unsigned char* Bytes(std::string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+}  // namespace
+
+std::optional<Sha256Digest> ParseSha256(std::string_view hex) {
+  hex = Trim(hex);
+  Sha256Digest digest{};
+  std::size_t length = 0;
+  const char* end = nullptr;
+  if (hex.size() != 2 * digest.size() ||
+      sodium_hex2bin(digest.data(), digest.size(), hex.data(), hex.size(), nullptr, &length,
+                     &end) != 0 ||
+      length != digest.size() || end != hex.data() + hex.size())
+    return std::nullopt;
+  return digest;
+}
+
+std::string Sha256Hex(const Sha256Digest& digest) {
+  char text[2 * crypto_hash_sha256_BYTES + 1];
+  sodium_bin2hex(text, sizeof text, digest.data(), digest.size());
+  return text;
+}
+
+void Sha256Stream::Free::operator()(evp_md_ctx_st* context) const {
+  EVP_MD_CTX_free(context);
+}
+
+Sha256Stream::Sha256Stream() : mContext(EVP_MD_CTX_new()) {
+  if (!mContext || EVP_DigestInit_ex(mContext.get(), EVP_sha256(), nullptr) != 1) std::abort();
+}
+
+void Sha256Stream::Update(const void* data, std::size_t size) {
+  EVP_DigestUpdate(mContext.get(), data, size);
+}
+
+Sha256Digest Sha256Stream::Final() {
+  Sha256Digest digest{};
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(mContext.get(), digest.data(), &length);
+  return digest;
+}
+
+std::optional<Sha256Digest> Sha256OfFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  Sha256Stream stream;
+  std::vector<char> buffer(1 << 16);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    stream.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) return std::nullopt;
+  return stream.Final();
+}
+
+std::string ToBase64(std::string_view bytes) {
+  InitSodium();
+  std::string text(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(text.data(), text.size(), Bytes(bytes), bytes.size(),
+                    sodium_base64_VARIANT_ORIGINAL);
+  text.resize(text.size() - 1);  // the terminating zero
+  return text;
+}
+
+std::optional<std::string> FromBase64(std::string_view text, std::size_t size) {
+  InitSodium();
+  text = Trim(text);
+  std::string bytes(size + 1, '\0');
+  std::size_t length = 0;
+  const char* end = nullptr;
+  if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(),
+                        text.size(), nullptr, &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+      end != text.data() + text.size() || length != size)
+    return std::nullopt;
+  bytes.resize(size);
+  return bytes;
+}
+
+KeyPair GenerateKeyPair() {
+  InitSodium();
+  std::string publicKey(crypto_sign_PUBLICKEYBYTES, '\0');
+  std::string secretKey(crypto_sign_SECRETKEYBYTES, '\0');
+  crypto_sign_keypair(reinterpret_cast<unsigned char*>(publicKey.data()),
+                      reinterpret_cast<unsigned char*>(secretKey.data()));
+  KeyPair pair{ToBase64(secretKey), ToBase64(publicKey)};
+  sodium_memzero(secretKey.data(), secretKey.size());
+  return pair;
+}
+
+std::optional<std::string> SignDetached(std::string_view message, std::string_view secretKey) {
+  std::optional<std::string> secret = FromBase64(secretKey, crypto_sign_SECRETKEYBYTES);
+  if (!secret) return std::nullopt;
+  std::string signature(crypto_sign_BYTES, '\0');
+  crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()), nullptr, Bytes(message),
+                       message.size(), Bytes(*secret));
+  sodium_memzero(secret->data(), secret->size());
+  return ToBase64(signature);
+}
+
+bool VerifyDetached(std::string_view message, std::string_view signature,
+                    std::string_view publicKey) {
+  const std::optional<std::string> key = FromBase64(publicKey, crypto_sign_PUBLICKEYBYTES);
+  const std::optional<std::string> sig = FromBase64(signature, crypto_sign_BYTES);
+  if (!key || !sig) return false;
+  return crypto_sign_verify_detached(Bytes(*sig), Bytes(message), message.size(), Bytes(*key)) == 0;
+}
+
+}  // namespace tandor

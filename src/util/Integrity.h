@@ -1,0 +1,60 @@
+#pragma once
+// SHA-256 of downloads (OpenSSL's, which uses the processor's SHA instructions and so keeps up
+// with a fast download) and Ed25519 signatures of manifests (libsodium), with the one-line
+// base64 form in which keys and signatures are kept.
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sodium.h>
+
+struct evp_md_ctx_st;
+
+namespace tandor {
+
+using Sha256Digest = std::array<unsigned char, crypto_hash_sha256_BYTES>;
+
+// 64 hex digits (either case) into a digest; nothing for any other text.
+std::optional<Sha256Digest> ParseSha256(std::string_view hex);
+std::string Sha256Hex(const Sha256Digest& digest);
+
+// A digest built up piece by piece, as the bytes of a download arrive.
+class Sha256Stream {
+ public:
+  Sha256Stream();
+  void Update(const void* data, std::size_t size);
+  Sha256Digest Final();
+
+ private:
+  struct Free {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, Free> mContext;
+};
+
+// The digest of a whole file; nothing when it cannot be read.
+std::optional<Sha256Digest> Sha256OfFile(const std::filesystem::path& file);
+
+// Standard base64 with padding; decoding ignores surrounding blanks and line ends, and gives
+// nothing for anything that is no base64 or not exactly `size` bytes long.
+std::string ToBase64(std::string_view bytes);
+std::optional<std::string> FromBase64(std::string_view text, std::size_t size);
+
+struct KeyPair {
+  std::string Secret;  // base64 of the 64-byte secret key
+  std::string Public;  // base64 of the 32-byte public key
+};
+KeyPair GenerateKeyPair();
+
+// The base64 signature of `message`; nothing when `secretKey` is no secret key.
+std::optional<std::string> SignDetached(std::string_view message, std::string_view secretKey);
+// True only when `signature` (base64) is a valid signature of `message` by `publicKey` (base64).
+bool VerifyDetached(std::string_view message, std::string_view signature,
+                    std::string_view publicKey);
+
+}  // namespace tandor
