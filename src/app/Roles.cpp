@@ -26,6 +26,7 @@
 #include "platform/Process.h"
 #include "platform/Unattended.h"
 #include "publisher/frmVersion.h"
+#include "sync/ConsoleWindow.h"
 #include "sync/UpdatePass.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/frmTandor.h"
@@ -148,15 +149,23 @@ int RunLauncher(const Startup& startup) {
 }
 
 int RunWorkingCopy(const Startup& startup) {
-  auto app = MakeApplication(startup);
   std::unique_ptr<UpdatePass> pass;
-  // EXIT and the close box: whatever the pass had reached, it did not complete.
-  frmTandor window([&pass] {
-    const int status = pass ? pass->Status() : pass_status::EntryFailed;
-    const int ending = status == pass_status::Completed ? pass_status::EntryFailed : status;
-    if (pass) pass->EndNow(ending);
-    EndProgramNow(ending);
-  });
+  // Nobody watches an unattended pass: it loads no window system and draws nothing, and its
+  // lines and boxes go to the terminal.
+  const bool unattended = IsUnattended();
+  std::unique_ptr<QApplication> app;
+  std::unique_ptr<frmTandor> window;
+  ConsoleWindow console;
+  if (!unattended) {
+    app = MakeApplication(startup);
+    // EXIT and the close box: whatever the pass had reached, it did not complete.
+    window = std::make_unique<frmTandor>([&pass] {
+      const int status = pass ? pass->Status() : pass_status::EntryFailed;
+      const int ending = status == pass_status::Completed ? pass_status::EntryFailed : status;
+      if (pass) pass->EndNow(ending);
+      EndProgramNow(ending);
+    });
+  }
 
   PassEnvironment env;
   env.Machine = startup.Machine;
@@ -166,7 +175,7 @@ int RunWorkingCopy(const Startup& startup) {
   env.BaseName = startup.BaseName;
   env.ArgumentText = startup.ArgumentText;
   env.Version = startup.Version;
-  env.Window = &window;
+  env.Window = unattended ? static_cast<UpdateWindow*>(&console) : window.get();
   env.EndProgram = [](int status) { EndProgramNow(status); };
   env.ReplaceProgram = [&startup](const std::string& commandLine) {
     std::fflush(stdout);
@@ -189,7 +198,7 @@ int RunWorkingCopy(const Startup& startup) {
     pass->EndNow(pass_status::EntryFailed);
   }
   // The connection failed: the window waits for EXIT, unless nobody is there to press it.
-  if (IsUnattended()) pass->EndNow(pass->Status());
+  if (unattended) pass->EndNow(pass->Status());
   return app->exec();
 }
 
