@@ -1,4 +1,4 @@
-// The install steps of one entry: fetch the file, report it, extract it.
+// The update pass's steps for one entry: fetch the file, report it, extract it.
 
 #include <sys/stat.h>
 
