@@ -97,7 +97,7 @@ int main() {
         fs::remove_all(theirsFolder);
       }
       ours = std::min(ours, SecondsOf([&] {
-                        unzip.SetUnzipOptions(archive, oursFolder, {}, {}, "", 1, 0, 1, 1, 1);
+                        unzip.SetUnzipOptions({.ZipFile = archive, .TargetFolder = oursFolder});
                         status = unzip.RunUnzip();
                       }));
       theirs = std::min(

@@ -117,8 +117,7 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
 
 bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extractTo) {
   const std::string archive = entry.LocalPath + "\\" + entry.Filename;
-  mUnzip->SetUnzipOptions(Native(archive), Native(extractTo), UnzipNameList{}, UnzipNameList{}, "",
-                          1, 0, 1, 1, 1);
+  mUnzip->SetUnzipOptions({.ZipFile = Native(archive), .TargetFolder = Native(extractTo)});
   const std::int32_t status = mUnzip->RunUnzip();
   if (status == unzipstatus::Ok) return true;
   std::string text = archive + "의 압축을 푸는 중 에러가 발생하였습니다.\r\n\r\n";

@@ -22,32 +22,18 @@ std::vector<std::string> CountedNames(const UnzipNameList& list) {
 Unzip32::Unzip32(PasswordQuestion question, CodePage nameCodePage, FreeSpaceSource freeSpace)
     : mQuestion(std::move(question)), mCodePage(nameCodePage), mFreeSpace(std::move(freeSpace)) {}
 
-void Unzip32::SetUnzipOptions(const std::filesystem::path& zipFile,
-                              const std::filesystem::path& targetFolder,
-                              const UnzipNameList& include, const UnzipNameList& exclude,
-                              const std::string& /*text*/, std::int32_t /*counterStart*/,
-                              std::int16_t promptBeforeOverwrite, std::int16_t overwrite,
-                              std::int16_t listContents, std::int16_t recreateFolders) {
-  mZipFile = zipFile;
-  mTargetFolder = targetFolder;
-  mInclude = include;
-  mExclude = exclude;
-  mPromptBeforeOverwrite = promptBeforeOverwrite;
-  mOverwrite = overwrite;
-  mListContents = listContents;
-  mShowComment = 0;
-  mRecreateFolders = recreateFolders;
-  if (!mTargetFolder.empty()) mListContents = 0;
+void Unzip32::SetUnzipOptions(const UnzipOptions& options) {
+  mOptions = options;
 }
 
 std::int32_t Unzip32::RunUnzip() {
   ZipJob job;
-  job.Archive = mZipFile;
-  job.Target = mTargetFolder;
-  job.Include = CountedNames(mInclude);
-  job.Exclude = CountedNames(mExclude);
-  job.ListOnly = mListContents != 0;
-  job.KeepFolders = mRecreateFolders != 0;
+  job.Archive = mOptions.ZipFile;
+  job.Target = mOptions.TargetFolder;
+  job.Include = CountedNames(mOptions.Include);
+  job.Exclude = CountedNames(mOptions.Exclude);
+  job.ListOnly = mOptions.TargetFolder.empty() && mOptions.ListContents;
+  job.KeepFolders = mOptions.RecreateFolders;
   job.NameCodePage = mCodePage;
   job.FreeSpace = mFreeSpace;
   return RunZipJob(job, [this]() -> std::optional<std::string> {

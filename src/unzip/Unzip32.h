@@ -19,6 +19,22 @@ struct UnzipNameList {
   std::array<std::string, 100> Names{};
 };
 
+// What the next RunUnzip does. The defaults are what the update pass asks for.
+struct UnzipOptions {
+  std::filesystem::path ZipFile{};
+  std::filesystem::path TargetFolder{};  // empty: the archive is only listed
+  UnzipNameList Include{};               // no names: every entry
+  UnzipNameList Exclude{};
+  std::string Text{};             // no effect on the extraction
+  std::int32_t CounterStart = 1;  // no effect on the extraction
+  // An existing file is always replaced without asking, whatever these two say, because the
+  // replace question is answered "yes" every time.
+  bool PromptBeforeOverwrite = false;
+  bool Overwrite = true;
+  bool ListContents = true;  // counts only without a target folder
+  bool RecreateFolders = true;
+};
+
 // Shows the password question with `prompt` and returns what the user typed; an empty answer
 // (nothing typed, or the question cancelled) means "no password".
 using PasswordQuestion = std::function<std::string(const std::string& prompt)>;
@@ -35,16 +51,8 @@ class Unzip32 {
   explicit Unzip32(PasswordQuestion question, CodePage nameCodePage = CodePage(),
                    FreeSpaceSource freeSpace = {});
 
-  // Stores the options for the next RunUnzip. `text` and `counterStart` have no effect on the
-  // extraction. An existing file is always replaced without asking, whatever
-  // `promptBeforeOverwrite` and `overwrite` say, because the replace question is answered "yes"
-  // every time. With an empty `targetFolder` the archive is only listed.
-  void SetUnzipOptions(const std::filesystem::path& zipFile,
-                       const std::filesystem::path& targetFolder, const UnzipNameList& include,
-                       const UnzipNameList& exclude, const std::string& text,
-                       std::int32_t counterStart, std::int16_t promptBeforeOverwrite,
-                       std::int16_t overwrite, std::int16_t listContents,
-                       std::int16_t recreateFolders);
+  // Stores the options for the next RunUnzip.
+  void SetUnzipOptions(const UnzipOptions& options);
 
   // Extracts (or lists) with the options set last; returns the status code (UnzipStatus.h).
   std::int32_t RunUnzip();
@@ -60,15 +68,7 @@ class Unzip32 {
   PasswordQuestion mQuestion;
   CodePage mCodePage;
   FreeSpaceSource mFreeSpace;
-  std::filesystem::path mZipFile;
-  std::filesystem::path mTargetFolder;
-  UnzipNameList mInclude;
-  UnzipNameList mExclude;
-  std::int16_t mPromptBeforeOverwrite = 0;
-  std::int16_t mOverwrite = 0;
-  std::int16_t mListContents = 0;
-  std::int16_t mShowComment = 0;
-  std::int16_t mRecreateFolders = 0;
+  UnzipOptions mOptions;
   bool mSkipPassword = false;
 };
 

@@ -24,7 +24,7 @@ class UnzipExtractTest : public ::testing::Test {
  protected:
   // Extracts `archive` into `target` the way the update window does.
   std::int32_t Extract(const fs::path& archive, const fs::path& target) {
-    mUnzip.SetUnzipOptions(archive, target, {}, {}, "", 1, 0, 1, 1, 1);
+    mUnzip.SetUnzipOptions({.ZipFile = archive, .TargetFolder = target});
     return mUnzip.RunUnzip();
   }
 
@@ -114,7 +114,10 @@ TEST_F(UnzipExtractTest, EmptyTargetFolderOnlyListsTheArchive) {
 TEST_F(UnzipExtractTest, WithoutFoldersEveryFileLandsInTheTarget) {
   const fs::path archive = mTemp / "a.zip";
   test::MakePythonZip(archive, "z.writestr('x/y/deep.txt', 'deep')\nz.writestr('x/', '')");
-  mUnzip.SetUnzipOptions(archive, mTemp / "out", {}, {}, "", 1, 0, 1, 0, 0);
+  mUnzip.SetUnzipOptions({.ZipFile = archive,
+                          .TargetFolder = mTemp / "out",
+                          .ListContents = false,
+                          .RecreateFolders = false});
   ASSERT_EQ(mUnzip.RunUnzip(), unzipstatus::Ok);
   EXPECT_EQ(ReadFile(mTemp / "out" / "deep.txt"), "deep");
   EXPECT_FALSE(fs::exists(mTemp / "out" / "x"));
@@ -131,7 +134,11 @@ for name in ['a.txt', 'b.txt', 'c.dat', 'sub/d.txt']:
   include.Names[2] = "c.dat";  // after the first empty name: not counted
   UnzipNameList exclude;
   exclude.Names[0] = "b.*";
-  mUnzip.SetUnzipOptions(archive, mTemp / "out", include, exclude, "", 1, 0, 1, 0, 1);
+  mUnzip.SetUnzipOptions({.ZipFile = archive,
+                          .TargetFolder = mTemp / "out",
+                          .Include = include,
+                          .Exclude = exclude,
+                          .ListContents = false});
   ASSERT_EQ(mUnzip.RunUnzip(), unzipstatus::Ok);
   EXPECT_TRUE(fs::exists(mTemp / "out" / "a.txt"));
   EXPECT_TRUE(fs::exists(mTemp / "out" / "sub" / "d.txt"));

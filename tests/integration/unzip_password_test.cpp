@@ -40,7 +40,7 @@ class UnzipPasswordTest : public ::testing::Test {
   }
 
   std::int32_t Extract(const fs::path& archive, const fs::path& target) {
-    mUnzip.SetUnzipOptions(archive, target, {}, {}, "", 1, 0, 1, 1, 1);
+    mUnzip.SetUnzipOptions({.ZipFile = archive, .TargetFolder = target});
     return mUnzip.RunUnzip();
   }
 

@@ -21,7 +21,7 @@ using test::WriteFile;
 class UnzipSafetyTest : public ::testing::Test {
  protected:
   std::int32_t Extract(const fs::path& archive, const fs::path& target) {
-    mUnzip.SetUnzipOptions(archive, target, {}, {}, "", 1, 0, 1, 1, 1);
+    mUnzip.SetUnzipOptions({.ZipFile = archive, .TargetFolder = target});
     return mUnzip.RunUnzip();
   }
 
@@ -122,7 +122,7 @@ TEST_F(UnzipSafetyTest, AnOutputFileThatCannotBeWrittenIsStatus50) {
                     [&freeBytes](const fs::path&) { return freeBytes; });
   const fs::path fullDisk = mTemp / "full disk";
   WriteFile(fullDisk / "Viewer", "old");
-  smallDisk.SetUnzipOptions(archive, fullDisk, {}, {}, "", 1, 0, 1, 1, 1);
+  smallDisk.SetUnzipOptions({.ZipFile = archive, .TargetFolder = fullDisk});
   EXPECT_EQ(smallDisk.RunUnzip(), unzipstatus::DiskError);
   EXPECT_EQ(ReadFile(fullDisk / "Viewer"), "old");
   EXPECT_FALSE(fs::exists(fullDisk / "sub"));
