@@ -27,6 +27,7 @@
 #include "platform/Unattended.h"
 #include "publisher/frmVersion.h"
 #include "sync/ConsoleWindow.h"
+#include "sync/Messages.h"
 #include "sync/UpdatePass.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/frmTandor.h"
@@ -65,9 +66,8 @@ std::string WorkingCopyName(const Startup& startup) {
 
 void ShowRuntimeError(const Startup& startup, const RuntimeError& error) {
   ShowMessageBox(UpdaterCaption(startup.Version),
-                 "'" + std::to_string(error.Number()) + "' 런타임 오류가 발생하였습니다.:\r\n\r\n" +
-                     error.Description(),
-                 MessageIcon::Critical, MessageButtons::Ok);
+                 msg::RuntimeError(error.Number(), error.Description()), MessageIcon::Critical,
+                 MessageButtons::Ok);
 }
 
 int WaitForExit(ProcessId pid) {
@@ -230,14 +230,14 @@ int RunPublisher(const Startup& startup) {
 
 int ShowDamagedFile(const Startup& startup) {
   auto app = MakeApplication(startup);
-  ShowMessageBox("Tandor", "파일이 손상되었으므로 프로그램을 시작할 수 없습니다.",
-                 MessageIcon::Critical, MessageButtons::Ok);
+  ShowMessageBox(msg::kApplicationTitle, msg::kDamagedFile, MessageIcon::Critical,
+                 MessageButtons::Ok);
   return 1;
 }
 
 int ShowStartupError(const Startup& startup, const std::string& text, int status) {
   auto app = MakeApplication(startup);
-  ShowMessageBox("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+  ShowMessageBox(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
   return status;
 }
 

@@ -1,5 +1,7 @@
 #include "publisher/frmVersion.h"
 
+#include "sync/Messages.h"
+
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -127,7 +129,8 @@ frmVersion::frmVersion(Setup setup)
   if (!mSetup.ShowMessage) {
     mSetup.ShowMessage = [](const std::string& title, const std::string& text, MessageIcon icon) {
       // A box without a title of its own carries the program's name.
-      ShowMessageBox(title.empty() ? "Tandor" : title, text, icon, MessageButtons::Ok);
+      ShowMessageBox(title.empty() ? msg::kApplicationTitle : title, text, icon,
+                     MessageButtons::Ok);
     };
   }
   BuildControls();

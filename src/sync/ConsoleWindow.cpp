@@ -2,11 +2,13 @@
 
 #include <cstdio>
 
+#include "sync/Messages.h"
+
 namespace tandor {
 
 namespace {
 
-constexpr const char* kApplicationTitle = "Tandor";
+using msg::kApplicationTitle;
 
 }  // namespace
 

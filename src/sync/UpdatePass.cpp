@@ -1,5 +1,7 @@
 #include "sync/UpdatePass.h"
 
+#include "sync/Messages.h"
+
 #include <sys/stat.h>
 
 #include <chrono>
@@ -177,7 +179,7 @@ bool UpdatePass::TargetsAllowed(const FileEntry& entry) {
   if (entry.Extract == "1" && !entry.ExtractTo.empty()) targets.push_back(entry.ExtractTo);
   for (const std::string& target : targets) {
     if (IsWritablePlace(Native(target))) continue;
-    FailEntry(target + " 은(는) 설치할 수 있는 폴더 밖에 있어 설치하지 않습니다.", entry.Filename);
+    FailEntry(msg::OutsideTheMachine(target), entry.Filename);
     return false;
   }
   return true;
@@ -221,7 +223,7 @@ bool UpdatePass::Connect() {
   if (IsHttpMethod(s.Method)) mFTP->Service(FTP::ServiceHttp);
   if (s.Passive) mFTP->SetModePassive();
   mEnv.Window->SetCaption(Caption());
-  mEnv.Window->AddLine("Upgrade " + mEnv.ArgumentText + " by " + s.Method);
+  mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.Method));
   const bool known = IsKnownMethod(s.Method);
   bool connected = false;
   try {
@@ -233,7 +235,7 @@ bool UpdatePass::Connect() {
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
   if (known) {
-    Report(LowerAscii(s.Method) + "://" + s.Address + "에 연결 중 에러가 발생하였습니다.");
+    Report(msg::ConnectionFailed(LowerAscii(s.Method), s.Address));
     // A secure connection says why it failed: a certificate refused is not a server away.
     // Without a window nobody can look further either: the transfer client's reason follows.
     if (options.Tls && !mFTP->GetLastErrorMessage().empty()) {
@@ -243,8 +245,7 @@ bool UpdatePass::Connect() {
       std::fflush(stdout);
     }
   } else {
-    Report("Error:Tandor.ini의 Method=" + s.Method +
-           " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.");
+    Report("Error:" + msg::UnknownMethod(s.Method));
   }
   mEnv.Window->SetBusyPointer(false);
   mStatus = pass_status::NoServer;
@@ -283,15 +284,14 @@ void UpdatePass::RefuseManifest(const std::string& text) {
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
   Report("Error:" + text);
-  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+  mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
 }
 
 bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& remote) {
   const std::string key = ManifestKey(*mEnv.Machine);
   if (key.empty()) return true;
   if (!FromBase64(key, crypto_sign_PUBLICKEYBYTES)) {
-    RefuseManifest("ManifestKey=" + key +
-                   " 은(는) 올바른 공개 키가 아닙니다. 업데이트 목록을 확인할 수 없습니다.");
+    RefuseManifest(msg::BadManifestKey(key));
     return false;
   }
   fs::path signatureFile = manifest;
@@ -302,12 +302,12 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
   const std::optional<std::string> signature = ReadWholeFile(signatureFile);
   fs::remove(signatureFile, ec);
   if (!fetched || !signature) {
-    RefuseManifest(remote + ".sig 이(가) 없어 서명되지 않은 업데이트 목록을 설치하지 않습니다.");
+    RefuseManifest(msg::ManifestUnsigned(remote));
     return false;
   }
   const std::optional<std::string> bytes = ReadWholeFile(manifest);
   if (!bytes || !VerifyDetached(*bytes, *signature, key)) {
-    RefuseManifest(remote + " 의 서명이 올바르지 않아 설치하지 않습니다.");
+    RefuseManifest(msg::ManifestSignatureWrong(remote));
     return false;
   }
   // A validly signed but older manifest is a replay: it would bring back what was fixed since.
@@ -317,8 +317,7 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
       ParseSerial(mEnv.Machine->ReadRegistryValue(kSerialKey, mEnv.ArgumentText).value_or(""))
           .value_or(0);
   if (!serial || *serial < accepted) {
-    RefuseManifest(remote + " 의 Serial=" + serialText + " 이(가) 이미 받은 " +
-                   std::to_string(accepted) + " 보다 낮아 이전 업데이트 목록을 설치하지 않습니다.");
+    RefuseManifest(msg::ManifestRolledBack(remote, serialText, accepted));
     return false;
   }
   if (*serial > accepted)
@@ -332,10 +331,9 @@ bool UpdatePass::ManifestLooksValid(const fs::path& manifest, const std::string&
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
-  const std::string text =
-      remote + " 은(는) 업데이트 목록이 아닙니다: [Files]도 [File1]도 없습니다.";
+  const std::string text = msg::NotAManifest(remote);
   Report("Error:" + text);
-  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+  mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
   return false;
 }
 
@@ -375,8 +373,7 @@ void UpdatePass::Sync() {
 
   if (table.DownloadCount > 0) {
     mEnv.Window->Centre();
-    mEnv.Window->AddLineUnselected(std::to_string(table.DownloadCount) +
-                                   "개의 파일을 다운로드 합니다.");
+    mEnv.Window->AddLineUnselected(msg::DownloadCount(table.DownloadCount));
     mEnv.Window->Show();
     mEnv.Window->ProcessPendingMessages();
   }
@@ -457,13 +454,13 @@ void UpdatePass::InstallEntry(FileEntry& entry) {
 }
 
 void UpdatePass::StartEntryProgram(FileEntry& entry) {
-  mEnv.Window->AddLine(entry.Filename + "을 실행");
+  mEnv.Window->AddLine(msg::Starting(entry.Filename));
   MakeRunnable(Native(entry.LocalPath + "\\" + entry.Realname));
   std::optional<ProcessId> pid =
       Start(entry.LocalPath + "\\" + entry.Realname + " " + entry.ExecuteOption,
             StyleFromExecute(entry.Execute), entry.Filename);
   if (!pid || entry.Wait != "1") return;
-  mEnv.Window->AddLine(entry.Filename + "이 종료될때 까지 기다리는 중");
+  mEnv.Window->AddLine(msg::WaitingFor(entry.Filename));
   for (;;) {
     std::optional<int> code = PollExitCode(*pid);
     if (code && *code != kStillActive) break;
@@ -471,7 +468,7 @@ void UpdatePass::StartEntryProgram(FileEntry& entry) {
     mEnv.Window->ProcessPendingMessages();
     std::this_thread::sleep_for(kPollInterval);
   }
-  mEnv.Window->AddLine(entry.Filename + "종료");
+  mEnv.Window->AddLine(msg::Ended(entry.Filename));
   if (MatchesWildcard(entry.Realname, "MDAC*")) ShowRebootPrompt(entry, *mRecord);
 }
 
@@ -480,10 +477,7 @@ void UpdatePass::ShowRebootPrompt(const FileEntry& entry, InstallationRecord& re
   record.Flush();
   mErrLog.Close();
   MessageAnswer answer = mEnv.Window->ShowMessage(
-      "",
-      "시스템의 중요한 파일이 업그레이드 되었습니다.\r\n\r\n" + mEnv.ArgumentText +
-          "의 정상적인 사용을 위해 컴퓨터를 리부팅해야 합니다.",
-      MessageIcon::Exclamation, MessageButtons::OkCancel);
+      "", msg::RebootNeeded(mEnv.ArgumentText), MessageIcon::Exclamation, MessageButtons::OkCancel);
   if (answer == MessageAnswer::Ok) EndNow(pass_status::Completed);
   // The pass goes on: later lines belong in the same log.
   mErrLog.Reopen();
@@ -506,8 +500,7 @@ bool UpdatePass::IsUpdaterItself(const FileEntry& entry) const {
 void UpdatePass::StartFinalProgram(const EntryTable& table, int index, const std::string& options,
                                    const std::string& executeText, bool executeIsNumber) {
   if (!executeIsNumber || index < 0 || index > static_cast<int>(table.Entries.size())) {
-    Report("Error:[Files] Execute=" + executeText +
-           " 에 해당하는 항목이 없어 프로그램을 시작하지 않습니다.");
+    Report(msg::NoFinalProgram(executeText));
     return;
   }
   if (index == 0) return;

@@ -7,6 +7,7 @@
 
 #include "platform/Error.h"
 #include "platform/Prefix.h"
+#include "sync/Messages.h"
 #include "sync/UpdatePass.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
@@ -60,12 +61,9 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 bool UpdatePass::DownloadEntry(FileEntry& entry) {
   UpdateWindow& window = *mEnv.Window;
   mLastTransferFailed = false;
-  window.AddLine(entry.Filename + " 파일 다운로드 중");
+  window.AddLine(msg::Downloading(entry.Filename));
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
-    window.ShowMessage("Tandor",
-                       entry.Caption +
-                           "이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다.\r\n\r\n" +
-                           entry.Caption + "을(를) 종료후 프로그램을 다시 시작하십시오!",
+    window.ShowMessage(msg::kApplicationTitle, msg::ProgramStillOpen(entry.Caption),
                        MessageIcon::Critical, MessageButtons::Ok);
     EndNow(pass_status::Refused);
   }
@@ -88,8 +86,9 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     }
     const std::optional<bool> transferred = Fetch(Native(target), remote);
     if (transferred && *transferred) {
-      window.AddLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
-      mErrLog.WriteLine(entry.Filename + " 파일 다운로드 완료 (" + ElapsedText(start) + ")");
+      const std::string done = msg::Downloaded(entry.Filename, ElapsedText(start));
+      window.AddLine(done);
+      mErrLog.WriteLine(done);
     } else if (transferred) {
       mLastTransferFailed = true;
       FailEntry(TransferError(before, remote), entry.Filename);
@@ -99,10 +98,10 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     // An archive that did not arrive is not extracted: the old one would only put back what is
     // already there.
     if (entry.Extract == "1" && !mLastTransferFailed) {
-      window.AddLine(entry.Filename + " 파일 압축을 푸는 중");
+      window.AddLine(msg::Extracting(entry.Filename));
       if (!ExtractEntry(entry, entry.ExtractTo))
-        throw RuntimeError(err::PathFileAccess, entry.Filename + "의 압축풀기 실패");
-      window.AddLine(entry.Filename + " 파일 압축풀기 완료");
+        throw RuntimeError(err::PathFileAccess, msg::ExtractionFailed(entry.Filename));
+      window.AddLine(msg::Extracted(entry.Filename));
     }
     return true;
   } catch (const RuntimeError& error) {
@@ -120,13 +119,12 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   mUnzip->SetUnzipOptions({.ZipFile = Native(archive), .TargetFolder = Native(extractTo)});
   const std::int32_t status = mUnzip->RunUnzip();
   if (status == unzipstatus::Ok) return true;
-  std::string text = archive + "의 압축을 푸는 중 에러가 발생하였습니다.\r\n\r\n";
+  std::string text = msg::ExtractionError(archive);
   if (status == unzipstatus::DiskError)
-    text += ReplaceIgnoringCase(entry.Realname, ".exe", "") +
-            "이(가) 이미 실행중이면 종료 후 다시 시도하세요.";
+    text += msg::CloseIfRunning(ReplaceIgnoringCase(entry.Realname, ".exe", ""));
   else
-    text += "관리자에게 문의하세요!";
-  mEnv.Window->ShowMessage("Tandor", text, MessageIcon::Critical, MessageButtons::Ok);
+    text += msg::kAskTheAdministrator;
+  mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
   return false;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/Unattended.h"
 #include "sync/ConsoleWindow.h"
+#include "sync/Messages.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/WindowLook.h"
 
@@ -25,7 +26,7 @@ constexpr TwipRect kCmdExit{5070, 60, 975, 405};
 constexpr int kTimerIntervalMs = 1;
 
 const QColor kWindowColour(224, 224, 224);
-const char* const kApplicationTitle = "Tandor";
+using msg::kApplicationTitle;
 
 // Shows the normal pointer while the user answers a box, then the hourglass again.
 class NormalPointerWhileAsking {

@@ -1,0 +1,100 @@
+#pragma once
+// The program's own texts, in one place: what the update pass and the program's roles show and
+// log. The tests read them from here too.
+
+#include <cstdint>
+#include <string>
+
+namespace tandor::msg {
+
+// The title of the program's message boxes.
+inline constexpr const char* kApplicationTitle = "Tandor";
+
+// The update pass's list and log lines.
+inline std::string Connecting(const std::string& product, const std::string& method) {
+  return "Upgrade " + product + " by " + method;
+}
+inline std::string ConnectionFailed(const std::string& method, const std::string& address) {
+  return method + "://" + address + "에 연결 중 에러가 발생하였습니다.";
+}
+inline std::string UnknownMethod(const std::string& method) {
+  return "Tandor.ini의 Method=" + method +
+         " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.";
+}
+inline std::string NotAManifest(const std::string& remote) {
+  return remote + " 은(는) 업데이트 목록이 아닙니다: [Files]도 [File1]도 없습니다.";
+}
+inline std::string OutsideTheMachine(const std::string& target) {
+  return target + " 은(는) 설치할 수 있는 폴더 밖에 있어 설치하지 않습니다.";
+}
+inline std::string DownloadCount(long count) {
+  return std::to_string(count) + "개의 파일을 다운로드 합니다.";
+}
+inline std::string Downloading(const std::string& file) {
+  return file + " 파일 다운로드 중";
+}
+inline std::string Downloaded(const std::string& file, const std::string& seconds) {
+  return file + " 파일 다운로드 완료 (" + seconds + ")";
+}
+inline std::string Extracting(const std::string& file) {
+  return file + " 파일 압축을 푸는 중";
+}
+inline std::string Extracted(const std::string& file) {
+  return file + " 파일 압축풀기 완료";
+}
+inline std::string ExtractionFailed(const std::string& file) {
+  return file + "의 압축풀기 실패";
+}
+inline std::string Starting(const std::string& file) {
+  return file + "을 실행";
+}
+inline std::string WaitingFor(const std::string& file) {
+  return file + "이 종료될때 까지 기다리는 중";
+}
+inline std::string Ended(const std::string& file) {
+  return file + "종료";
+}
+inline std::string NoFinalProgram(const std::string& executeText) {
+  return "Error:[Files] Execute=" + executeText +
+         " 에 해당하는 항목이 없어 프로그램을 시작하지 않습니다.";
+}
+
+// A signed manifest that is not trusted.
+inline std::string BadManifestKey(const std::string& key) {
+  return "ManifestKey=" + key +
+         " 은(는) 올바른 공개 키가 아닙니다. 업데이트 목록을 확인할 수 없습니다.";
+}
+inline std::string ManifestUnsigned(const std::string& remote) {
+  return remote + ".sig 이(가) 없어 서명되지 않은 업데이트 목록을 설치하지 않습니다.";
+}
+inline std::string ManifestSignatureWrong(const std::string& remote) {
+  return remote + " 의 서명이 올바르지 않아 설치하지 않습니다.";
+}
+inline std::string ManifestRolledBack(const std::string& remote, const std::string& serial,
+                                      long long accepted) {
+  return remote + " 의 Serial=" + serial + " 이(가) 이미 받은 " + std::to_string(accepted) +
+         " 보다 낮아 이전 업데이트 목록을 설치하지 않습니다.";
+}
+
+// Message boxes.
+inline std::string ProgramStillOpen(const std::string& caption) {
+  return caption + "이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다.\r\n\r\n" + caption +
+         "을(를) 종료후 프로그램을 다시 시작하십시오!";
+}
+inline std::string ExtractionError(const std::string& archive) {
+  return archive + "의 압축을 푸는 중 에러가 발생하였습니다.\r\n\r\n";
+}
+inline std::string CloseIfRunning(const std::string& program) {
+  return program + "이(가) 이미 실행중이면 종료 후 다시 시도하세요.";
+}
+inline constexpr const char* kAskTheAdministrator = "관리자에게 문의하세요!";
+inline std::string RebootNeeded(const std::string& product) {
+  return "시스템의 중요한 파일이 업그레이드 되었습니다.\r\n\r\n" + product +
+         "의 정상적인 사용을 위해 컴퓨터를 리부팅해야 합니다.";
+}
+inline std::string RuntimeError(int number, const std::string& description) {
+  return "'" + std::to_string(number) + "' 런타임 오류가 발생하였습니다.:\r\n\r\n" + description;
+}
+inline constexpr const char* kDamagedFile = "파일이 손상되었으므로 프로그램을 시작할 수 없습니다.";
+
+}  // namespace tandor::msg
