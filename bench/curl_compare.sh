@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Whole processes side by side: an unattended update pass against curl fetching the same files
+# from the same server, rounds alternated, min and median of each side and their ratio.
+#
+#   bench/curl_compare.sh [path of the Tandor binary] [rounds]   (defaults: build-rel/Tandor, 5)
+#
+# Rows: first install of 1,000 x 10 KiB over HTTP (nginx) and over FTP (vsftpd, passive against
+# passive and active against active), and one large file (TANDOR_BENCH_MB, default 1024 MiB) over
+# HTTP and FTP with the pass's peak memory. nginx and vsftpd run on 127.0.0.1 with configurations
+# of their own in a temporary folder and are stopped at the end.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+tandor=$(realpath "${1:-$here/../build-rel/Tandor}")
+rounds=${2:-5}
+mb=${TANDOR_BENCH_MB:-1024}
+work=$(mktemp -d)
+chmod 755 "$work"  # the servers' workers run as another user
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+wait_port() {
+  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return; sleep 0.05; done
+  echo "server on port $1 did not start" >&2
+  exit 1
+}
+
+# The products: Small (1,000 files of 10 KiB) and Large (one file), each with its manifest.
+srv=$work/srv
+mkdir -p "$srv/Small" "$srv/Large"
+head -c 10240 /dev/urandom >"$work/one"
+{
+  printf '[Files]\r\n'
+  for i in $(seq 1000); do
+    cp "$work/one" "$srv/Small/f$i.bin"
+    printf '[File%d]\r\nKey=f%d\r\nFilename=f%d.bin\r\nRealname=f%d.bin\r\nServer Path=$Root/Small\r\nLocal Path=C:\\Small\r\nCopyMode=Force\r\n' \
+      "$i" "$i" "$i" "$i"
+  done
+} >"$srv/Small/Tandor10.ini"
+head -c "$((mb << 20))" /dev/zero >"$srv/Large/big.bin"
+printf '[Files]\r\n[File1]\r\nKey=big\r\nFilename=big.bin\r\nRealname=big.bin\r\nServer Path=$Root/Large\r\nLocal Path=C:\\Large\r\nCopyMode=Force\r\n' \
+  >"$srv/Large/Tandor10.ini"
+chmod -R a+rX "$srv"
+
+http_port=$(free_port)
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<EOF
+daemon off; worker_processes 1; pid $work/nginx/pid; error_log $work/nginx/error.log;
+events { worker_connections 256; }
+http { access_log off; client_body_temp_path $work/nginx; proxy_temp_path $work/nginx;
+  fastcgi_temp_path $work/nginx; uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
+  server { listen 127.0.0.1:$http_port; root $srv; sendfile on; } }
+EOF
+/usr/sbin/nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
+pids+=($!)
+
+ftp_port=$(free_port)
+mkdir -p "$work/empty"
+cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$ftp_port
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$srv
+local_enable=NO
+write_enable=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+port_enable=YES
+connect_from_port_20=NO
+seccomp_sandbox=NO
+secure_chroot_dir=$work/empty
+run_as_launching_user=YES
+xferlog_enable=NO
+max_clients=200
+EOF
+/usr/sbin/vsftpd "$work/vsftpd.conf" &
+pids+=($!)
+wait_port "$http_port"
+wait_port "$ftp_port"
+
+# One pass of the working copy into a fresh prefix; prints "seconds peak-kB".
+pass() {  # method port product passive
+  local prefix=$work/prefix app=$work/prefix/drive_c/Client
+  rm -rf "$prefix"
+  mkdir -p "$app"
+  cp "$tandor" "$app/Tandor$3"
+  # vsftpd runs as this user, without a chroot: its paths are the machine's own.
+  local root=/
+  [ "$1" = FTP ] && root=$srv
+  printf '[Tandor]\r\nMethod=%s\r\nAddress=127.0.0.1\r\nPort=%s\r\nUser=anonymous\r\nPassword=x\r\nRoot=%s\r\nPassive=%s\r\n' \
+    "$1" "$2" "$root" "$4" >"$app/Tandor.ini"
+  local start end
+  start=$(date +%s.%N)
+  TANDOR_UNATTENDED=1 TANDOR_PREFIX=$prefix /usr/bin/time -f %M -o "$work/mem" \
+    "$app/Tandor$3" "$3" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; exit 1; }
+  end=$(date +%s.%N)
+  echo "$(echo "$end - $start" | bc) $(cat "$work/mem")"
+}
+
+# curl fetching the same files with one command, on one connection; prints "seconds".
+fetch() {  # scheme port product ftp-mode
+  local out=$work/curl
+  rm -rf "$out"
+  mkdir -p "$out"
+  {
+    for file in "$srv/$3"/*.bin; do
+      printf 'url = "%s://127.0.0.1:%s/%s/%s"\noutput = "%s/%s"\n' "$1" "$2" "$3" \
+        "$(basename "$file")" "$out" "$(basename "$file")"
+    done
+  } >"$work/curl.cfg"
+  local extra=()
+  [ "$4" = active ] && extra=(--ftp-port -)
+  local start end
+  start=$(date +%s.%N)
+  curl -s -S --fail -K "$work/curl.cfg" "${extra[@]}" || exit 1
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc
+}
+
+stats() {  # prints "min median" of the numbers on standard input
+  sort -g | awk '{v[NR]=$1} END {printf "%.3f %.3f", v[1], v[int((NR+1)/2)]}'
+}
+
+row() {  # name method port product passive scheme curl-mode
+  local ours=() theirs=() mem=() result
+  for _ in $(seq "$rounds"); do
+    result=$(pass "$2" "$3" "$4" "$5")
+    ours+=("${result% *}")
+    mem+=("${result#* }")
+    theirs+=("$(fetch "$6" "$3" "$4" "$7")")
+  done
+  read -r omin omed <<<"$(printf '%s\n' "${ours[@]}" | stats)"
+  read -r cmin cmed <<<"$(printf '%s\n' "${theirs[@]}" | stats)"
+  peak=$(printf '%s\n' "${mem[@]}" | sort -n | tail -n 1)
+  printf '%-34s Tandor min %7.3f s median %7.3f s | curl min %7.3f s median %7.3f s | ratio %.2f | peak %d MB\n' \
+    "$1" "$omin" "$omed" "$cmin" "$cmed" "$(echo "$omed / $cmed" | bc -l)" "$((peak / 1024))"
+}
+
+echo "rounds: $rounds, large file: $mb MiB, binary: $tandor"
+row "1,000 x 10 KiB over HTTP" HTTP "$http_port" Small 0 http -
+row "1,000 x 10 KiB over FTP, passive" FTP "$ftp_port" Small 1 ftp passive
+row "1,000 x 10 KiB over FTP, active" FTP "$ftp_port" Small 0 ftp active
+row "$mb MiB over HTTP" HTTP "$http_port" Large 0 http -
+row "$mb MiB over FTP, passive" FTP "$ftp_port" Large 1 ftp passive
