@@ -75,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"blank_values_are_not_empty", "[Tandor]\r\nUser=\" \"\r\nRoot=' '\r\n", "FTP",
                      TANDOR_DEFAULT_ADDRESS, "21", " ", "palu4826", " "},
         SettingsCase{"passive", "[Tandor]\r\nPassive= 1\r\n", "FTP", TANDOR_DEFAULT_ADDRESS, "21",
-                     "Version", "palu4826", "/Harrowin", true},
-        ),
+                     "Version", "palu4826", "/Harrowin", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
