@@ -23,6 +23,7 @@
 #include "settings/IniStore.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
+#include "support/PassHarness.h"
 #include "support/TempDir.h"
 #include "support/ZipTools.h"
 #include "sync/UpdatePass.h"
@@ -39,67 +40,9 @@ using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 using ::testing::Not;
 
-// Thrown by EndProgram and ReplaceProgram. Deliberately no std::exception, so that no handler of
-// the pass can take it for one of its own failures.
-struct ProgramEnded {
-  int Status;
-};
+// Thrown by ReplaceProgram, for the test to see where the pass stopped.
 struct ProgramReplaced {
   std::string CommandLine;
-};
-
-struct RecordedMessage {
-  std::string Title;
-  std::string Text;
-  MessageIcon Icon;
-  MessageButtons Buttons;
-};
-
-// Every call in one sequence, as short texts: "line:<text>", "unselected:<text>", "select",
-// "caption:<text>", "centre", "show", "hide", "busy:<0|1>", "pump", "progress:<current>/<total>",
-// "message:<title>". Services of the environment add their own ("running:<name>").
-class RecordingWindow : public UpdateWindow {
- public:
-  void AddLine(const std::string& text) override { Calls.push_back("line:" + text); }
-  void AddLineUnselected(const std::string& text) override {
-    Calls.push_back("unselected:" + text);
-  }
-  void SelectLastLine() override { Calls.push_back("select"); }
-  void SetCaption(const std::string& caption) override { Calls.push_back("caption:" + caption); }
-  void Centre() override { Calls.push_back("centre"); }
-  void Show() override { Calls.push_back("show"); }
-  void Hide() override { Calls.push_back("hide"); }
-  void SetBusyPointer(bool busy) override { Calls.push_back(busy ? "busy:1" : "busy:0"); }
-  void ProcessPendingMessages() override { Calls.push_back("pump"); }
-  void ShowProgress(std::int64_t current, std::int64_t total) override {
-    Calls.push_back("progress:" + std::to_string(current) + "/" + std::to_string(total));
-    if (AfterProgress) AfterProgress(current, total);
-  }
-  MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
-                            MessageButtons buttons) override {
-    Calls.push_back("message:" + title);
-    Messages.push_back({title, text, icon, buttons});
-    return Answer;
-  }
-  std::string AskPassword(const std::string&) override { return ""; }
-
-  // The list's lines, in the order they were added.
-  std::vector<std::string> ListLines() const {
-    std::vector<std::string> lines;
-    for (const std::string& call : Calls) {
-      if (call.rfind("line:", 0) == 0) lines.push_back(call.substr(5));
-      if (call.rfind("unselected:", 0) == 0) lines.push_back(call.substr(11));
-    }
-    return lines;
-  }
-  bool Has(const std::string& call) const {
-    return std::find(Calls.begin(), Calls.end(), call) != Calls.end();
-  }
-
-  std::vector<std::string> Calls;
-  std::vector<RecordedMessage> Messages;
-  MessageAnswer Answer = MessageAnswer::Ok;
-  std::function<void(std::int64_t, std::int64_t)> AfterProgress;
 };
 
 std::string CrLf(std::initializer_list<std::string> lines) {
@@ -140,18 +83,6 @@ class UpdatePassInProcessTest : public ::testing::Test {
   UpdatePassInProcessTest() : mMachine(Prefix::Open(mDir / "prefix")) {
     fs::create_directories(mApp);
     fs::create_directories(mProduct);
-    mSettings.WinPath = "C:\\Windows";
-    mSettings.SystemDrive = "C:";
-    mSettings.WinSysPath = "C:\\Windows\\System32";
-    mSettings.ProgramFiles = "C:\\Program Files";
-    mSettings.CommonFiles = "C:\\Program Files\\Common Files";
-    mSettings.CommonFilesSys = "C:\\Program Files\\Common Files\\System";
-    mSettings.DataAccessVersion = "?Error";
-    mSettings.Method = "FTP";
-    mSettings.Address = "127.0.0.1";
-    mSettings.User = "tandor";
-    mSettings.Password = "secret";
-    mSettings.Root = "/Harrowin";
   }
 
   void Publish(const std::string& name, const std::string& bytes) {
@@ -170,16 +101,7 @@ class UpdatePassInProcessTest : public ::testing::Test {
   }
 
   PassEnvironment Environment() {
-    PassEnvironment env;
-    env.Machine = &mMachine;
-    env.Ini = &mIni;
-    env.Settings = &mSettings;
-    env.AppFolder = "C:\\Client";
-    env.BaseName = "TandorSample";
-    env.ArgumentText = "Sample";
-    env.Version = ProgramVersion{1, 0, 210};
-    env.Window = &mWindow;
-    env.EndProgram = [](int status) { throw ProgramEnded{status}; };
+    PassEnvironment env = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
     // Like the real replacement, a program that is not there cannot take this one's place.
     env.ReplaceProgram = [this](const std::string& line) {
       const std::string program = line.substr(0, line.rfind(' '));
@@ -225,7 +147,7 @@ class UpdatePassInProcessTest : public ::testing::Test {
   TempDir mDir;
   Prefix mMachine;
   IniStore mIni{mMachine.AnsiCodePage()};
-  ClientSettings mSettings;
+  ClientSettings mSettings = SampleSettings();
   RecordingWindow mWindow;
   fs::path mServer = mDir / "srv";
   fs::path mProduct = mServer / "Harrowin" / "Sample";
@@ -614,8 +536,7 @@ TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
   Publish("readme.txt", "#!/bin/sh\ntouch \"$0.ran\"\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    mWindow.Calls.clear();
-    mWindow.Messages.clear();
+    mWindow.Clear();
     PublishManifest(c.Manifest);
     EXPECT_EQ(RunPass(), c.Status);
     if (c.Status == pass_status::Completed) continue;

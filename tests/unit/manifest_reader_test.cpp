@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/PassHarness.h"
+
 #include <string>
 #include <vector>
 
@@ -16,18 +18,6 @@ namespace {
 
 using test::TempDir;
 using test::WriteFile;
-
-ClientSettings Settings() {
-  ClientSettings settings;
-  settings.WinPath = "C:\\Windows";
-  settings.SystemDrive = "C:";
-  settings.WinSysPath = "C:\\Windows\\System32";
-  settings.ProgramFiles = "C:\\Program Files";
-  settings.CommonFiles = "C:\\Program Files\\Common Files";
-  settings.CommonFilesSys = "C:\\Program Files\\Common Files\\System";
-  settings.Root = "/Harrowin";
-  return settings;
-}
 
 constexpr const char* kAppFolder = "C:\\Tools";
 
@@ -45,7 +35,7 @@ class ManifestReaderTest : public ::testing::Test {
 
   TempDir mDir;
   IniStore mIni{CodePage()};
-  ClientSettings mSettings = Settings();
+  ClientSettings mSettings = test::SampleSettings();
   int mFiles = 0;
 };
 

@@ -2,19 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/PassHarness.h"
+
 namespace tandor::test {
 namespace {
-
-ClientSettings Settings() {
-  ClientSettings s;
-  s.WinPath = "C:\\Windows";
-  s.SystemDrive = "C:";
-  s.WinSysPath = "C:\\Windows\\System32";
-  s.ProgramFiles = "C:\\Program Files";
-  s.CommonFiles = "C:\\Program Files\\Common Files";
-  s.CommonFilesSys = "C:\\Program Files\\Common Files\\System";
-  return s;
-}
 
 TEST(ExpandPathMacros, Table) {
   struct Case {
@@ -31,14 +22,14 @@ TEST(ExpandPathMacros, Table) {
       {"$(WinPath", "$(WinPath"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(ExpandPathMacros(c.text, Settings(), "C:\\Tools"), c.expected) << c.text;
+    EXPECT_EQ(ExpandPathMacros(c.text, SampleSettings(), "C:\\Tools"), c.expected) << c.text;
 }
 
 TEST(ExpandPathMacros, LaterPassesExpandWhatEarlierPassesInserted) {
   // The application folder's text names a later macro: the later pass expands it; a value
   // naming an earlier macro stays as it is.
-  EXPECT_EQ(ExpandPathMacros("$(AppPath)", Settings(), "$(WinPath)\\x"), "C:\\Windows\\x");
-  ClientSettings s = Settings();
+  EXPECT_EQ(ExpandPathMacros("$(AppPath)", SampleSettings(), "$(WinPath)\\x"), "C:\\Windows\\x");
+  ClientSettings s = SampleSettings();
   s.WinSysPath = "$(AppPath)";
   EXPECT_EQ(ExpandPathMacros("$(WinSysPath)", s, "C:\\Tools"), "$(AppPath)");
   // A registry folder that could not be read inserts its error text.
