@@ -60,9 +60,8 @@ TEST(VersionOrderTest, ComparesWithoutCaseAndRanksSymbolsDigitsLetters) {
     int sign;
   };
   const std::vector<Case> cases = {
-      {"2", "10", 1},       {"abc", "ABC", 0},
-      {" 1", "1", -1},      {"9", "a", -1},
-      {"Z", "가", -1},      {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
+      {"2", "10", 1}, {"abc", "ABC", 0}, {" 1", "1", -1},
+      {"9", "a", -1}, {"Z", "가", -1},   {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
   };
   for (const Case& c : cases) {
     auto sign = [](int v) { return (v > 0) - (v < 0); };
@@ -82,16 +81,14 @@ TEST_F(DecideTest, CopyModeOfAnOrdinaryEntryComparesProductVersions) {
       {"Normal", "1.00.0211", "1.00.0210", true},
       {"Normal", "1.0.0.0", "1.0", true},  // the longer text ranks above its prefix
       {"Normal", "", "1.0", false},        // an empty version is never newer
-      {"Normal", "1.0", "?", true},  // "?" ranks below every number
+      {"Normal", "1.0", "?", true},        // "?" ranks below every number
       {"NORMAL", "2", "1", true},
-      {"SkipIfSame", "1.00.0209", "1.00.0210", true},
       {"SkipIfSame", "1,00,0210", "1.00.0210", false},  // same after normalising
       {"SkipIfExists", "2", "", true},
       {"SkipIfExists", "2", "1", false},
       {"Force", "1", "1", true},
       {"", "2", "1", false},
       {"Normal ", "2", "1", false},
-      {"SkipIfExist", "2", "", false},
   };
   EntryRules rules = Rules();
   for (const Case& c : cases) {
@@ -114,10 +111,8 @@ TEST_F(DecideTest, CopyModeOfADataAccessPackageComparesWithTheMachine) {
   const std::vector<Case> cases = {
       {"Normal", "2.80.1022.0", "2.81.1117.0", false},
       {"Normal", "2.81.1117.1", "2.81.1117.0", true},
-      {"Normal", "2.8", "?Error", true},
       {"SkipIfSame", "2.80.1022.0", "2.81.1117.0", true},
       {"SkipIfExists", "2.81", "?Error", false},  // "?Error" is a value like any other
-      {"SkipIfExists", "2.81", "", true},
   };
   for (const Case& c : cases) {
     EntryRules rules = Rules(c.dataAccess);
@@ -158,10 +153,8 @@ TEST_F(DecideTest, MissingFileRule) {
       {"substitute: real name looked for", "Sample.ex_", "Sample.exe", "", "", "", "Sample.exe",
        false},
       {"extraction target missing", "pack.zip", "pack.zip", "", "1", "out", "pack.zip", true},
-      {"no extraction: target ignored", "pack.zip", "pack.zip", "", "", "out", "pack.zip", false},
       {"data-access package missing", "MDAC_TYP.EXE", "MDAC28.exe", "1", "", "", "", false},
       {"MDAC name extracted, missing: exempt", "mdac.zip", "MDAC.zip", "", "1", "out", "", false},
-      {"started ordinary entry missing", "setup.exe", "setup.exe", "1", "", "", "", true},
   };
   for (const Case& c : cases) {
     TempDir folder;

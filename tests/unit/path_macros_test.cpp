@@ -7,24 +7,6 @@
 namespace tandor::test {
 namespace {
 
-TEST(ExpandPathMacros, Table) {
-  struct Case {
-    const char* text;
-    const char* expected;
-  } cases[] = {
-      {"$(APPPATH)\\data", "C:\\Tools\\data"},
-      {"$(SystemDrive)\\Sample", "C:\\Sample"},
-      {"$(winpath)\\x", "C:\\Windows\\x"},
-      {"$(ProgramFiles)\\App", "C:\\Program Files\\App"},
-      {"$(CommonFiles)\\x;$(CommonFilesSys)\\y",
-       "C:\\Program Files\\Common Files\\x;C:\\Program Files\\Common Files\\System\\y"},
-      {"$(Remote)\\x", "$(Remote)\\x"},
-      {"$(WinPath", "$(WinPath"},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(ExpandPathMacros(c.text, SampleSettings(), "C:\\Tools"), c.expected) << c.text;
-}
-
 TEST(ExpandPathMacros, LaterPassesExpandWhatEarlierPassesInserted) {
   // The application folder's text names a later macro: the later pass expands it; a value
   // naming an earlier macro stays as it is.

@@ -41,12 +41,9 @@ TEST(SplitArguments, FollowsTheCRuntimeRules) {
     std::vector<std::string> words;
   };
   const Case cases[] = {
-      {" a  b\tc ", {"a", "b", "c"}},
-      {R"("C:\My Files\a.dll" /S)", {R"(C:\My Files\a.dll)", "/S"}},
-      {R"(a"b c"d)", {"ab cd"}},
-      {R"(a\\"b c" d)", {R"(a\b c)", "d"}},
-      {R"(a\\\"b)", {R"(a\"b)"}},
-      {R"("a""b" c)", {R"(a"b)", "c"}},
+      {" a  b\tc ", {"a", "b", "c"}}, {R"("C:\My Files\a.dll" /S)", {R"(C:\My Files\a.dll)", "/S"}},
+      {R"(a"b c"d)", {"ab cd"}},      {R"(a\\"b c" d)", {R"(a\b c)", "d"}},
+      {R"(a\\\"b)", {R"(a\"b)"}},     {R"("a""b" c)", {R"(a"b)", "c"}},
   };
   for (const Case& c : cases) EXPECT_EQ(SplitArguments(c.text), c.words) << c.text;
 }

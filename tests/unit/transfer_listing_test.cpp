@@ -74,9 +74,8 @@ TEST(PatternTest, StarAndQuestionMarkIgnoringCase) {
     const char* pattern;
     bool matches;
   };
-  for (const Case& c :
-       {Case{"Setup.EXE", "*.exe", true}, Case{"a12.txt", "a?.txt", false},
-        Case{"aXbXc", "a*b*c", true}, Case{"abc", "*b", false}}) {
+  for (const Case& c : {Case{"Setup.EXE", "*.exe", true}, Case{"a12.txt", "a?.txt", false},
+                        Case{"aXbXc", "a*b*c", true}, Case{"abc", "*b", false}}) {
     EXPECT_EQ(MatchesNamePattern(c.name, c.pattern), c.matches) << c.name << " " << c.pattern;
   }
 }

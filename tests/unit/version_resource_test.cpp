@@ -87,22 +87,6 @@ FileVersionFields Read(const fs::path& file) {
   return query.QueryFileVersionInfo(file.string());
 }
 
-void CheckResult(const FileVersionFields& fields, Expect expected, const FileVersionFields& intact,
-                 const char* name) {
-  FileVersionFields missing{"?", "?", "?", "?", "?", "?", "?", "?"};
-  switch (expected) {
-    case Expect::Empty:
-      EXPECT_EQ(fields, FileVersionFields{}) << name;
-      break;
-    case Expect::AllMissing:
-      EXPECT_EQ(fields, missing) << name;
-      break;
-    case Expect::Intact:
-      EXPECT_EQ(fields, intact) << name;
-      break;
-  }
-}
-
 TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
   const std::string original = test::ReadFile(Fixture("all_strings.exe"));
   const PeLayout layout = Locate(original);
@@ -160,7 +144,12 @@ TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
     std::string bytes = original;
     damage.Apply(bytes, layout);
     test::WriteFile(temp / "damaged.dll", bytes);
-    CheckResult(Read(temp / "damaged.dll"), damage.Result, intact, damage.Name);
+    const FileVersionFields missing{"?", "?", "?", "?", "?", "?", "?", "?"};
+    EXPECT_EQ(Read(temp / "damaged.dll"), damage.Result == Expect::Intact ? intact
+                                          : damage.Result == Expect::AllMissing
+                                              ? missing
+                                              : FileVersionFields{})
+        << damage.Name;
   }
 }
 
