@@ -105,7 +105,10 @@ def make_http_handler(root, redirects, log_path):
                 # Exactly the announced bytes: a test may rewrite the file as soon as the client
                 # has them, and reading on to the end would then send the new content as well.
                 with open(file, "rb") as source:
-                    self.wfile.write(source.read(size))
+                    left = size
+                    while left > 0 and (block := source.read(min(left, 1 << 20))):
+                        self.wfile.write(block)
+                        left -= len(block)
                 return
             self.send_header("Content-Length", "0")
             self.end_headers()
