@@ -61,9 +61,9 @@ const Row kRows[] = {
 
 constexpr const char* kOld = "old bytes";
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ::testing::Test, protected SampleMachine {
  protected:
-  FaultTest() : mMachine(Prefix::Open(mDir / "prefix")) {
+  FaultTest() {
     fs::create_directories(mApp);
     std::string data;
     for (int i = 0; data.size() < 40000; ++i) data += std::to_string(i) + ",";
@@ -143,15 +143,6 @@ class FaultTest : public ::testing::Test {
                   testing::Contains(file.path().filename().string()));
   }
 
-  TempDir mDir;
-  Prefix mMachine;
-  IniStore mIni{mMachine.AnsiCodePage()};
-  ClientSettings mSettings = SampleSettings();
-  RecordingWindow mWindow;
-  fs::path mServer = mDir / "srv";
-  fs::path mProduct = mServer / "Harrowin" / "Sample";
-  fs::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
-  fs::path mApp = mDir / "prefix" / "drive_c" / "Client";
   struct Published {
     std::string Key, Name, Bytes;
   };

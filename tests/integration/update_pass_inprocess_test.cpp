@@ -78,9 +78,9 @@ bool HeldOpen(const fs::path& file) {
   return false;
 }
 
-class UpdatePassInProcessTest : public ::testing::Test {
+class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine {
  protected:
-  UpdatePassInProcessTest() : mMachine(Prefix::Open(mDir / "prefix")) {
+  UpdatePassInProcessTest() {
     fs::create_directories(mApp);
     fs::create_directories(mProduct);
   }
@@ -144,15 +144,6 @@ class UpdatePassInProcessTest : public ::testing::Test {
   std::string Record() const { return ReadFile(mLocal / "Version.ini"); }
   std::string Log() const { return ReadFile(mApp / "Err.log"); }
 
-  TempDir mDir;
-  Prefix mMachine;
-  IniStore mIni{mMachine.AnsiCodePage()};
-  ClientSettings mSettings = SampleSettings();
-  RecordingWindow mWindow;
-  fs::path mServer = mDir / "srv";
-  fs::path mProduct = mServer / "Harrowin" / "Sample";
-  fs::path mApp = mDir / "prefix" / "drive_c" / "Client";
-  fs::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
   std::optional<FtpServer> mFtp;
   std::optional<HttpServer> mHttp;
   int mLauncherPolls = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/Prefix.h"
 #include "settings/ClientSettings.h"
 #include "settings/IniStore.h"
+#include "support/TempDir.h"
 #include "sync/UpdatePass.h"
 #include "sync/UpdateWindow.h"
 
@@ -120,5 +122,19 @@ inline PassEnvironment SampleEnvironment(const Prefix& machine, IniStore& ini,
   env.FormWindowOpen = [](const std::string&) { return false; };
   return env;
 }
+
+// A temporary machine for product Sample: its server folder below srv/, the product installed in
+// C:\Sample, the updater in C:\Client.
+struct SampleMachine {
+  TempDir mDir;
+  Prefix mMachine = Prefix::Open(mDir / "prefix");
+  IniStore mIni{mMachine.AnsiCodePage()};
+  ClientSettings mSettings = SampleSettings();
+  RecordingWindow mWindow;
+  std::filesystem::path mServer = mDir / "srv";
+  std::filesystem::path mProduct = mServer / "Harrowin" / "Sample";
+  std::filesystem::path mApp = mDir / "prefix" / "drive_c" / "Client";
+  std::filesystem::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
+};
 
 }  // namespace tandor::test
