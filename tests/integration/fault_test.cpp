@@ -15,47 +15,16 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Prefix.h"
-#include "settings/ClientSettings.h"
-#include "settings/IniStore.h"
 #include "support/HttpServer.h"
+#include "support/PassHarness.h"
 #include "support/ServerProcess.h"
 #include "support/TempDir.h"
-#include "sync/UpdatePass.h"
-#include "sync/UpdateWindow.h"
 
 namespace tandor::test {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-
-struct ProgramEnded {
-  int Status;
-};
-
-// Keeps every text the pass shows: list lines and message boxes.
-class TextWindow : public UpdateWindow {
- public:
-  void AddLine(const std::string& text) override { Text += text + "\n"; }
-  void AddLineUnselected(const std::string& text) override { Text += text + "\n"; }
-  void SelectLastLine() override {}
-  void SetCaption(const std::string&) override {}
-  void Centre() override {}
-  void Show() override {}
-  void Hide() override {}
-  void SetBusyPointer(bool) override {}
-  void ProcessPendingMessages() override {}
-  void ShowProgress(std::int64_t, std::int64_t) override {}
-  MessageAnswer ShowMessage(const std::string&, const std::string& text, MessageIcon,
-                            MessageButtons) override {
-    Text += text + "\n";
-    return MessageAnswer::Ok;
-  }
-  std::string AskPassword(const std::string&) override { return ""; }
-
-  std::string Text;
-};
 
 enum class Method { Ftp, Http };
 
@@ -92,17 +61,10 @@ const Row kRows[] = {
 
 constexpr const char* kOld = "old bytes";
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ::testing::Test, protected SampleMachine {
  protected:
-  FaultTest() : mMachine(Prefix::Open(mDir / "prefix")) {
+  FaultTest() {
     fs::create_directories(mApp);
-    mSettings.WinPath = "C:\\Windows";
-    mSettings.SystemDrive = "C:";
-    mSettings.WinSysPath = "C:\\Windows\\System32";
-    mSettings.Address = "127.0.0.1";
-    mSettings.User = "tandor";
-    mSettings.Password = "secret";
-    mSettings.Root = "/Harrowin";
     std::string data;
     for (int i = 0; data.size() < 40000; ++i) data += std::to_string(i) + ",";
     mPublished = {{"Data", "data.bin", data}, {"After", "after.txt", "after\n"}};
@@ -144,20 +106,8 @@ class FaultTest : public ::testing::Test {
   }
 
   int RunPass() {
-    mWindow.Text.clear();
-    PassEnvironment env;
-    env.Machine = &mMachine;
-    env.Ini = &mIni;
-    env.Settings = &mSettings;
-    env.AppFolder = "C:\\Client";
-    env.BaseName = "TandorSample";
-    env.ArgumentText = "Sample";
-    env.Version = ProgramVersion{1, 0, 210};
-    env.Window = &mWindow;
-    env.EndProgram = [](int status) { throw ProgramEnded{status}; };
-    env.ReplaceProgram = [](const std::string&) { FAIL() << "no updater in this manifest"; };
-    env.ProcessRunning = [](const std::string&) { return false; };
-    env.FormWindowOpen = [](const std::string&) { return false; };
+    mWindow.Clear();
+    PassEnvironment env = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
     env.TransferIdleLimit = std::chrono::seconds(2);
     UpdatePass pass(env);
     try {
@@ -193,15 +143,6 @@ class FaultTest : public ::testing::Test {
                   testing::Contains(file.path().filename().string()));
   }
 
-  TempDir mDir;
-  Prefix mMachine;
-  IniStore mIni{mMachine.AnsiCodePage()};
-  ClientSettings mSettings;
-  TextWindow mWindow;
-  fs::path mServer = mDir / "srv";
-  fs::path mProduct = mServer / "Harrowin" / "Sample";
-  fs::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
-  fs::path mApp = mDir / "prefix" / "drive_c" / "Client";
   struct Published {
     std::string Key, Name, Bytes;
   };
@@ -217,7 +158,7 @@ TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
     StartFaulty(row, row.Fault);
     EXPECT_EQ(RunPass(), row.Status);
     EXPECT_THAT(ReadFile(mApp / "Err.log"), HasSubstr(row.Text));
-    EXPECT_THAT(mWindow.Text, HasSubstr(row.Text));
+    EXPECT_THAT(mWindow.Shown(), HasSubstr(row.Text));
     CheckInstalled(row.Status == 0);
     // Only the broken file fails: the connection is fit for the entries after it.
     if (row.Status != 2) {
@@ -225,7 +166,7 @@ TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
     }
 
     StartFaulty(row, "none");
-    EXPECT_EQ(RunPass(), 0) << mWindow.Text;
+    EXPECT_EQ(RunPass(), 0) << mWindow.Shown();
     CheckInstalled(true);
   }
 }

@@ -117,7 +117,6 @@ TEST_F(UnzipPasswordTest, LongAnswersAreCutToTheBuffer) {
   };
   const Case cases[] = {
       {"longer answer", eighty, eighty + "tail", unzipstatus::Ok},
-      {"longer password", eighty + "x", eighty + "x", unzipstatus::BadPassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,18 +4,14 @@
 
 namespace tandor::test {
 
-// The behaviour's name in servers.py, in the order of HttpFault.
 std::vector<std::string> HttpServer::Command(const std::filesystem::path& root,
-                                             const std::vector<HttpRule>& rules) {
-  static const char* const kNames[] = {"404",   "500",     "nolength", "chunked",  "closeearly",
-                                       "stall", "trickle", "extra",    "redirect:"};
+                                             const Redirects& redirects,
+                                             const std::vector<std::string>& dropsAtHalf) {
   std::filesystem::create_directories(root);
   std::vector<std::string> argv = ServerCommand("http");
   argv.insert(argv.end(), {"--root", root.string(), "--log", LogOf(root).string()});
-  for (const HttpRule& rule : rules) {
-    argv.push_back("--rule");
-    argv.push_back(rule.Path + "=" + kNames[static_cast<int>(rule.Fault)] + rule.Target);
-  }
+  for (const auto& [from, to] : redirects) argv.insert(argv.end(), {"--redirect", from + "=" + to});
+  for (const std::string& path : dropsAtHalf) argv.insert(argv.end(), {"--drop-at-half", path});
   return argv;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 // An HTTP/1.1 server (Python http.server, keep-alive) on 127.0.0.1 for one test, serving the
-// files of a folder, and misbehaving on purpose on chosen paths:
+// files of a folder; `redirects` answer 302 from a path to another:
 //
-//   tandor::test::HttpServer server(dir.Path() / "www", {{"/gone.bin", HttpFault::Status404},
-//                                                       {"/old", HttpFault::Redirect, "/new"}});
+//   tandor::test::HttpServer server(dir.Path() / "www", {{"/old", "/new"}});
 //
 // Requests (request line and headers) are logged beside the folder; RequestLog() returns them.
+// Servers that misbehave on purpose are in fault_proxy.py.
 
 #include <filesystem>
 #include <string>
@@ -16,31 +16,13 @@
 
 namespace tandor::test {
 
-enum class HttpFault {
-  Status404,
-  Status500,
-  NoLength,    // no Content-Length; the connection closes after the file
-  Chunked,     // chunked transfer encoding
-  CloseEarly,  // announces the whole file, sends half, closes
-  Stall,       // announces the whole file, sends half, is silent for 5 s, sends the rest
-  Trickle,     // announces the whole file, sends one byte every 100 ms
-  Extra,       // announces the file's size, sends 100 bytes more
-  Redirect,    // 302 to `Target`
-};
-
-struct HttpRule {
-  HttpRule(std::string path, HttpFault fault, std::string target = {})
-      : Path(std::move(path)), Fault(fault), Target(std::move(target)) {}
-
-  std::string Path;  // as requested, e.g. "/dir/file.bin"
-  HttpFault Fault;
-  std::string Target;  // Redirect only
-};
-
 class HttpServer : public ServerProcess {
  public:
-  explicit HttpServer(const std::filesystem::path& root, const std::vector<HttpRule>& rules = {})
-      : ServerProcess(Command(root, rules)), mLog(LogOf(root)) {}
+  using Redirects = std::vector<std::pair<std::string, std::string>>;
+  // `dropsAtHalf`: paths whose replies announce the whole file, send half and close.
+  explicit HttpServer(const std::filesystem::path& root, const Redirects& redirects = {},
+                      const std::vector<std::string>& dropsAtHalf = {})
+      : ServerProcess(Command(root, redirects, dropsAtHalf)), mLog(LogOf(root)) {}
 
   std::string RequestLog() const;
 
@@ -49,7 +31,8 @@ class HttpServer : public ServerProcess {
     return root.parent_path() / (root.filename().string() + ".requests.log");
   }
   static std::vector<std::string> Command(const std::filesystem::path& root,
-                                          const std::vector<HttpRule>& rules);
+                                          const Redirects& redirects,
+                                          const std::vector<std::string>& dropsAtHalf);
 
   std::filesystem::path mLog;
 };

@@ -1,11 +1,8 @@
 """Servers for the tests on 127.0.0.1: `ftp` (pyftpdlib, one user with full rights on a folder;
 an upload to a name starting with "cutoff" is broken off after 16 KiB, as on a full disk;
 --no-mlsd offers LIST only; --no-active refuses PORT and EPRT, as servers behind a firewall
-do) or `http` (a folder over HTTP/1.1, every request appended to --log,
-and --rule PATH=BEHAVIOUR, repeatable, one of: 404, 500 (that status); nolength (no
-Content-Length, the connection closes at the end); chunked (chunked transfer encoding);
-closeearly (half the announced file, then close); stall (half, 5 s of silence, the rest);
-trickle (one byte every 100 ms); extra (100 bytes past the announced size); redirect:URL).
+do) or `http` (a folder over HTTP/1.1, every request appended to --log, --redirect PATH=URL
+answering 302, repeatable). Servers that misbehave on purpose are in fault_proxy.py.
 
 Each listens on a free port above 32767 (so every test shows such ports work), prints the port
 as its first line and serves until it is terminated.
@@ -18,7 +15,6 @@ import random
 import socket
 import sys
 import threading
-import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit
 
@@ -82,7 +78,7 @@ def serve_ftp(args):
     server.serve_forever(handle_exit=True)
 
 
-def make_http_handler(root, rules, log_path):
+def make_http_handler(root, redirects, drops, log_path):
     log_lock = threading.Lock()
 
     class Handler(BaseHTTPRequestHandler):
@@ -91,95 +87,45 @@ def make_http_handler(root, rules, log_path):
         def log_message(self, fmt, *args):
             pass
 
-        def record(self):
-            if not log_path:
-                return
+        def do_GET(self):
             with log_lock, open(log_path, "a", encoding="utf-8") as log:
                 log.write(self.requestline + "\n" + str(self.headers) + "\n")
-
-        def send_status(self, status, body=b""):
-            self.send_response(status)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def send_slowly(self, source, size, rule):
-            if rule == "stall":
-                self.wfile.write(source.read(size // 2))
-                self.wfile.flush()
-                time.sleep(5)
-                self.wfile.write(source.read())
-                return
-            while byte := source.read(1):
-                self.wfile.write(byte)
-                self.wfile.flush()
-                time.sleep(0.1)
-
-        def do_GET(self):
-            self.record()
             path = unquote(urlsplit(self.path).path)
-            rule = rules.get(path, "")
-            if rule in ("404", "500"):
-                self.send_status(int(rule), b"refused\n")
-                return
-            if rule.startswith("redirect:"):
-                self.send_response(302)
-                self.send_header("Location", rule[len("redirect:"):])
-                self.send_header("Content-Length", "0")
-                self.end_headers()
-                return
             file = os.path.realpath(os.path.join(root, path.lstrip("/")))
-            if not file.startswith(os.path.realpath(root)) or not os.path.isfile(file):
-                self.send_status(404, b"not found\n")
-                return
-            size = os.path.getsize(file)
-            self.send_response(200)
-            self.send_header("Content-Type", "application/octet-stream")
-            if rule == "nolength":
-                self.send_header("Connection", "close")
-                self.close_connection = True
-            elif rule == "chunked":
-                self.send_header("Transfer-Encoding", "chunked")
+            if path in redirects:
+                self.send_response(302)
+                self.send_header("Location", redirects[path])
+            elif not file.startswith(os.path.realpath(root)) or not os.path.isfile(file):
+                self.send_response(404)
             else:
+                size = os.path.getsize(file)
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
                 self.send_header("Content-Length", str(size))
-            self.end_headers()
-            with open(file, "rb") as source:
-                if rule == "closeearly":
-                    self.wfile.write(source.read(size // 2))
-                    self.wfile.flush()
-                    self.close_connection = True
-                    self.connection.shutdown(socket.SHUT_RDWR)
-                    return
-                if rule in ("stall", "trickle"):
-                    try:
-                        self.send_slowly(source, size, rule)
-                    except OSError:
-                        self.close_connection = True  # the client gave up
-                    return
-                if rule == "chunked":
-                    while block := source.read(7000):
-                        self.wfile.write(b"%x\r\n%s\r\n" % (len(block), block))
-                    self.wfile.write(b"0\r\n\r\n")
-                    return
-                if rule == "extra":
-                    self.wfile.write(source.read() + b"x" * 100)
-                    return
+                self.end_headers()
                 # Exactly the announced bytes: a test may rewrite the file as soon as the client
                 # has them, and reading on to the end would then send the new content as well.
-                left = size
-                while left > 0:
-                    block = source.read(min(left, 1 << 20))
-                    if not block:
-                        break
-                    self.wfile.write(block)
-                    left -= len(block)
+                with open(file, "rb") as source:
+                    if path in drops:  # half the announced file, then the connection goes
+                        self.wfile.write(source.read(size // 2))
+                        self.wfile.flush()
+                        self.close_connection = True
+                        self.connection.shutdown(socket.SHUT_RDWR)
+                        return
+                    left = size
+                    while left > 0 and (block := source.read(min(left, 1 << 20))):
+                        self.wfile.write(block)
+                        left -= len(block)
+                return
+            self.send_header("Content-Length", "0")
+            self.end_headers()
 
     return Handler
 
 
 def serve_http(args):
-    rules = dict(rule.partition("=")[::2] for rule in args.rule)
-    handler = make_http_handler(args.root, rules, args.log)
+    redirects = dict(rule.partition("=")[::2] for rule in args.redirect)
+    handler = make_http_handler(args.root, redirects, set(args.drop_at_half), args.log)
     server = listen_on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
     server.daemon_threads = True
     print(server.server_address[1], flush=True)
@@ -198,8 +144,9 @@ def main():
     ftp.add_argument("--no-active", action="store_true")
     http = kinds.add_parser("http")
     http.add_argument("--root", required=True)
-    http.add_argument("--log", default="")
-    http.add_argument("--rule", action="append", default=[])
+    http.add_argument("--log", required=True)
+    http.add_argument("--redirect", action="append", default=[])
+    http.add_argument("--drop-at-half", action="append", default=[])
     args = parser.parse_args()
     serve_ftp(args) if args.kind == "ftp" else serve_http(args)
 

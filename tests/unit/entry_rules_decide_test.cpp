@@ -60,11 +60,8 @@ TEST(VersionOrderTest, ComparesWithoutCaseAndRanksSymbolsDigitsLetters) {
     int sign;
   };
   const std::vector<Case> cases = {
-      {"1", "", 1},         {"100", "1000", -1},
-      {"2", "10", 1},       {"abc", "ABC", 0},
-      {"1.0a", "1.0B", -1}, {"?Error", "28", -1},
-      {" 1", "1", -1},      {"9", "a", -1},
-      {"Z", "가", -1},      {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
+      {"2", "10", 1}, {"abc", "ABC", 0}, {" 1", "1", -1},
+      {"9", "a", -1}, {"Z", "가", -1},   {"2008-07-24 09:05:00", "2008-07-25 00:00:00", -1},
   };
   for (const Case& c : cases) {
     auto sign = [](int v) { return (v > 0) - (v < 0); };
@@ -82,27 +79,16 @@ TEST_F(DecideTest, CopyModeOfAnOrdinaryEntryComparesProductVersions) {
   };
   const std::vector<Case> cases = {
       {"Normal", "1.00.0211", "1.00.0210", true},
-      {"Normal", "1.00.0210", "1.00.0210", false},
       {"Normal", "1.0.0.0", "1.0", true},  // the longer text ranks above its prefix
-      {"Normal", "1.10", "1.9", false},    // parts are filled on the right
       {"Normal", "", "1.0", false},        // an empty version is never newer
-      {"Normal", "1.0", "", true},
-      {"Normal", "1.0", "?", true},  // "?" ranks below every number
-      {"Normal", "1.0b", "1.0A", true},
-      {"Normal", "2008-07-25 10:00:00", "2008-07-24 09:05:00", true},
+      {"Normal", "1.0", "?", true},        // "?" ranks below every number
       {"NORMAL", "2", "1", true},
-      {"SkipIfSame", "1.00.0209", "1.00.0210", true},
-      {"SkipIfSame", "1.00.0210", "1.00.0210", false},
       {"SkipIfSame", "1,00,0210", "1.00.0210", false},  // same after normalising
-      {"SkipIfSame", "", "1.0", true},
-      {"skipifsame", "2", "1", true},
       {"SkipIfExists", "2", "", true},
       {"SkipIfExists", "2", "1", false},
-      {"SKIPIFEXISTS", "", "", true},
       {"Force", "1", "1", true},
       {"", "2", "1", false},
       {"Normal ", "2", "1", false},
-      {"SkipIfExist", "2", "", false},
   };
   EntryRules rules = Rules();
   for (const Case& c : cases) {
@@ -125,14 +111,8 @@ TEST_F(DecideTest, CopyModeOfADataAccessPackageComparesWithTheMachine) {
   const std::vector<Case> cases = {
       {"Normal", "2.80.1022.0", "2.81.1117.0", false},
       {"Normal", "2.81.1117.1", "2.81.1117.0", true},
-      {"Normal", "2.8", "?Error", true},
-      {"normal", "2.81.1117.1", "2.81.1117.0", true},
       {"SkipIfSame", "2.80.1022.0", "2.81.1117.0", true},
-      {"SkipIfSame", "2.81.1117.0", "2.81.1117.0", false},
       {"SkipIfExists", "2.81", "?Error", false},  // "?Error" is a value like any other
-      {"SkipIfExists", "2.81", "", true},
-      {"Force", "2.80", "2.81", true},
-      {"", "2.82", "2.81", false},
   };
   for (const Case& c : cases) {
     EntryRules rules = Rules(c.dataAccess);
@@ -167,20 +147,14 @@ TEST_F(DecideTest, MissingFileRule) {
     bool download;
   };
   const std::vector<Case> cases = {
-      {"file present", "a.dll", "a.dll", "", "", "", "a.dll", false},
       {"file missing", "a.dll", "a.dll", "", "", "", "", true},
       {"a folder is no file", "a.dll", "a.dll", "", "", "", "a.dll\\inner", true},
       {"plain name: server name looked for", "a.dll", "b.dll", "", "", "", "a.dll", false},
       {"substitute: real name looked for", "Sample.ex_", "Sample.exe", "", "", "", "Sample.exe",
        false},
-      {"extraction target present", "pack.zip", "pack.zip", "", "1", "out",
-       "pack.zip out\\pack.zip", false},
       {"extraction target missing", "pack.zip", "pack.zip", "", "1", "out", "pack.zip", true},
-      {"no extraction: target ignored", "pack.zip", "pack.zip", "", "", "out", "pack.zip", false},
       {"data-access package missing", "MDAC_TYP.EXE", "MDAC28.exe", "1", "", "", "", false},
-      {"MDAC name not started: exempt", "MDAC_TYP.EXE", "Mdac28.exe", "", "", "", "", false},
       {"MDAC name extracted, missing: exempt", "mdac.zip", "MDAC.zip", "", "1", "out", "", false},
-      {"started ordinary entry missing", "setup.exe", "setup.exe", "1", "", "", "", true},
   };
   for (const Case& c : cases) {
     TempDir folder;
@@ -221,7 +195,6 @@ TEST_F(DecideTest, RefusalByAllowWinsOverEverything) {
   };
   const std::vector<Case> cases = {
       {false, "Force", true, false},
-      {false, "Normal", false, false},
       {true, "Normal", false, true},
   };
   EntryRules rules = Rules();

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "manifest/InstallationRecord.h"
-#include "manifest/ManifestReader.h"
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
 #include "support/TempDir.h"
@@ -27,18 +26,7 @@ void PlaceFixture(const char* name, const fs::path& file) {
   fs::copy_file(fs::path(TANDOR_VERSION_FIXTURES) / name, file);
 }
 
-class InstalledVersionsTest : public ::testing::Test {
- protected:
-  EntryRules Rules() { return EntryRules(mPrefix, CodePage(), mRecord, "?Error", nullptr); }
-
-  TempDir mDir;
-  Prefix mPrefix = Prefix::Open(mDir.Path());
-  IniStore mIni{CodePage()};
-  std::filesystem::path mRecordFile = mPrefix.ToNative("C:\\Sample\\Version.ini");
-  InstallationRecord mRecord{mIni, mRecordFile};
-};
-
-TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
+TEST(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
   enum class Installed { Missing, Versioned, LargeVersioned, NoProductString, Unversioned };
   struct Case {
     const char* name;
@@ -99,31 +87,6 @@ TEST_F(InstalledVersionsTest, FileFirstThenTheInstallationRecord) {
     EXPECT_EQ(entry.InstalledFileVersion, c.fileVersion) << c.name;
     EXPECT_EQ(entry.InstalledProductVersion, c.productVersion) << c.name;
   }
-}
-
-TEST_F(InstalledVersionsTest, BuildsTheEntryTableFromAManifest) {
-  PlaceFixture("all_strings.exe", mPrefix.ToNative("C:\\Tools\\Sample.dll"));
-  PlaceFixture("all_strings.exe", mPrefix.ToNative("C:\\Tools\\Sample.exe"));
-  const auto manifest = mPrefix.ToNative("C:\\Sample\\Tandor10.ini");
-  WriteFile(manifest,
-            "[Files]\r\nExecute=2\r\n"
-            "[File1]\r\nKey=Sample.dll\r\nFileName=Sample.dll\r\nRealName=Sample.dll\r\n"
-            "Local Path=$(AppPath)\r\nProduct Version=2.5 beta\r\nCopyMode=Normal\r\n"
-            "[File2]\r\nKey=Sample.exe\r\nFileName=Sample.ex_\r\nRealName=Sample.exe\r\n"
-            "Local Path=$(AppPath)\r\nProduct Version=2.5 gamma\r\nCopyMode=Normal\r\n"
-            "[File3]\r\nKey=New.dll\r\nFileName=New.dll\r\nRealName=New.dll\r\n"
-            "Local Path=$(AppPath)\r\nProduct Version=1.0\r\nCopyMode=SkipIfExists\r\n"
-            "[File5]\r\nKey=Unseen.dll\r\nFileName=Unseen.dll\r\nCopyMode=Force\r\n");
-  ClientSettings settings;
-  ManifestReader reader(mIni, manifest, settings, "C:\\Tools");
-  EntryRules rules = Rules();
-  EntryTable table = BuildEntryTable(reader, rules);
-  ASSERT_EQ(table.Entries.size(), 3u);
-  EXPECT_FALSE(table.Entries[0].Download);
-  EXPECT_EQ(table.Entries[0].InstalledProductVersion, "2.5 beta");
-  EXPECT_TRUE(table.Entries[1].Download);
-  EXPECT_TRUE(table.Entries[2].Download);
-  EXPECT_EQ(table.DownloadCount, 2);
 }
 
 }  // namespace

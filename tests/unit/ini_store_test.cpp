@@ -36,26 +36,14 @@ INSTANTIATE_TEST_SUITE_P(
     Semantics, IniReadTest,
     ::testing::Values(
         ReadCase{"plain", "[S]\r\nk=v\r\n", "S", "k", "v"},
-        ReadCase{"section_case", "[Files]\r\nExecute=3\r\n", "FILES", "execute", "3"},
         ReadCase{"trimmed", "  [ S ]  \r\n  k  =  v w  \r\n", "S", "k", "v w"},
         ReadCase{"double_quotes", "[S]\r\nk=\" padded \"\r\n", "S", "k", " padded "},
-        ReadCase{"unmatched_quotes", "[S]\r\nk=\"x'\r\n", "S", "k", "\"x'"},
         ReadCase{"first_key_wins", "[S]\r\nk=1\r\nK=2\r\n", "S", "k", "1"},
-        ReadCase{"first_section_wins", "[S]\r\nk=1\r\n[s]\r\nk=2\r\nj=3\r\n", "S", "k", "1"},
         ReadCase{"no_equals_is_no_key", "[S]\r\nk\r\nk=2\r\n", "S", "k", "2"},
-        ReadCase{"lf_only", "[S]\nk=v\nj=w\n", "S", "j", "w"},
         ReadCase{"lone_cr", "[S]\rk=v\rj=w", "S", "j", "w"},
-        ReadCase{"key_before_any_section", "k=v\r\n[S]\r\n", "S", "k", ""},
-        ReadCase{"header_without_bracket", "[S\r\nk=v\r\n", "S", "k", "v"},
-        ReadCase{"text_after_bracket", "[S] comment\r\nk=v\r\n", "S", "k", "v"},
         ReadCase{"nul_ends_value", std::string("[S]\r\nk=ab\0cd\r\n", 15), "S", "k", "ab"},
-        ReadCase{"nul_in_other_line", std::string("[S]\r\n\0\0\r\nk=v\r\n", 13), "S", "k", "v"},
-        ReadCase{"byte_order_mark", "\xEF\xBB\xBF[Files]\r\nExecute=2\r\n", "Files", "Execute",
-                 "2"},
         ReadCase{"value_cut_at_1023", "[S]\r\nk=" + std::string(2048, 'x') + "\r\n", "S", "k",
                  std::string(1023, 'x')},
-        ReadCase{"line_after_a_long_one", "[S]\r\nk=" + std::string(2048, 'x') + "\r\nj=v\r\n", "S",
-                 "j", "v"},
         ReadCase{"utf8_not_split", "[S]\r\nk=" + std::string(1022, 'x') + "\xEA\xB0\x80\r\n", "S",
                  "k", std::string(1022, 'x')},
         ReadCase{"invalid_utf8_replaced",
@@ -112,23 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "[S]\r\na=1\r\n[T]\r\nb=2\r\n"},
         WriteCase{"new_section_after_unterminated_line", "[S]\r\na=1", "T", "b", "2",
                   "[S]\r\na=1\r\n[T]\r\nb=2\r\n"},
-        WriteCase{"first_of_two_keys", "[S]\r\nk=1\r\nk=2\r\n", "S", "k", "9",
-                  "[S]\r\nk=9\r\nk=2\r\n"},
         WriteCase{"lone_cr_kept", "[S]\ra=1\r[T]\rb=2", "T", "b", "3", "[S]\ra=1\r[T]\rb=3\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(IniStore, KoreanValueInCodePage949) {
-  TempDir dir;
-  IniStore ini{CodePage(949)};
-  const std::string korean = "업데이트서버주소입니다";  // ten Korean characters and one more
-  ini.Write("Tandor", "Address", korean, dir / "a.ini");
-  // Stored as CP949: two bytes per syllable.
-  const std::string stored = ReadFile(dir / "a.ini");
-  EXPECT_NE(stored.find("Address=\xBE\xF7"), std::string::npos) << stored;
-  EXPECT_EQ(stored.size(), std::string("[Tandor]\r\nAddress=\r\n").size() + 22);
-  IniStore fresh{CodePage(949)};
-  EXPECT_EQ(fresh.Read("tandor", "address", dir / "a.ini"), korean);
-}
 
 TEST(IniStore, SectionNameWithBracketAsTrailByte) {
   TempDir dir;
@@ -159,9 +132,6 @@ TEST(IniStore, SeesChangesMadeOnDisk) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   WriteFile(dir / "a.ini", "[S]\r\nk=2\r\n");
   EXPECT_EQ(ini.Read("S", "k", dir / "a.ini"), "2");
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  fs::remove(dir / "a.ini");
-  EXPECT_EQ(ini.Read("S", "k", dir / "a.ini"), "");
   // A caller that replaced the file itself need not wait.
   WriteFile(dir / "a.ini", "[S]\r\nk=3\r\n");
   ini.Forget(dir / "a.ini");

@@ -48,18 +48,6 @@ class RecordTest : public ::testing::Test {
   std::chrono::steady_clock::time_point mNow{};
 };
 
-// Four keys per entry in order; an entry with the key of an earlier one takes its section.
-TEST_F(RecordTest, WritesFourKeysPerEntryInOrder) {
-  FileEntry again = Entry("A.DLL", "2.0");
-  again.Realname = "other.dll";
-  EXPECT_EQ(Pass({Entry("a.dll", "1.0"), Entry("b.exe", ""), again}), 1);
-  EXPECT_EQ(ReadFile(mFile),
-            "[a.dll]\r\nFilename=other.dll\r\nLocal Path=C:\\Sample\r\nFile Version=2.0\r\n"
-            "Product Version=P2.0\r\n"
-            "[b.exe]\r\nFilename=b.exe\r\nLocal Path=C:\\Sample\r\nFile Version=\r\n"
-            "Product Version=P\r\n");
-}
-
 TEST_F(RecordTest, KeyHoldingABracketReadsBack) {
   Pass({Entry("lib[x]86.dll", "3.0")});
   IniStore ini{CodePage()};

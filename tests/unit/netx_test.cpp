@@ -62,11 +62,6 @@ TEST(NetX, JoinsAddressListsWithTheSeparator) {
        ',',
        "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF",
        "192.168.0.5,fe80::1,10.0.0.7"},
-      {"carriage return separator",
-       {Adapter(MacA, {"192.168.0.5"}), Adapter(MacB, {"10.0.0.7"})},
-       '\r',
-       "00-1A-2B-3C-4D-5E\r00-0C-29-AB-CD-EF",
-       "192.168.0.5\r10.0.0.7"},
       {"adapters without address or IP add nothing",
        {Adapter({}, {"10.0.0.1"}), Adapter(MacA, {}), Adapter(MacB, {""})},
        ',',
@@ -83,7 +78,6 @@ TEST(AllowRule, DecidesByTheMachinesAddresses) {
   const std::vector<SystemAdapter> one = {Adapter(MacA, {"192.168.0.5"})};
   const std::vector<SystemAdapter> two = {Adapter(MacB, {}), Adapter(MacA, {})};
   const std::vector<SystemAdapter> none = {};
-  const std::vector<SystemAdapter> noMac = {Adapter({}, {"10.0.0.1"})};
   struct Case {
     const char* label;
     std::string allow;
@@ -95,16 +89,12 @@ TEST(AllowRule, DecidesByTheMachinesAddresses) {
       {"no lists", "", "", one, true},
       {"both lists, this machine in neither", "AA-BB-CC-DD-EE-FF", "11-22-33-44-55-66", one, false},
       {"both lists, this machine in allow", "00-1A-2B-3C-4D-5E", "11-22-33-44-55-66", one, false},
-      {"allowed in lower case", "00-1a-2b-3c-4d-5e", "", one, true},
       {"allowed inside other text", "PC7=00-1A-2B-3C-4D-5E; PC8=rest", "", one, true},
       {"colons never match", "00:1A:2B:3C:4D:5E", "", one, false},
-      {"partial address never matches", "00-1A-2B-3C-4D", "", one, false},
       {"second adapter allowed", "00-1A-2B-3C-4D-5E", "", two, true},
       {"blocked in lower case", "", "x 00-1a-2b-3c-4d-5e y", one, false},
-      {"not blocked", "", "AA-BB-CC-DD-EE-FF", one, true},
       {"allow-only, no adapters", "00-1A-2B-3C-4D-5E", "", none, false},
       {"block-only, no adapters", "", "00-1A-2B-3C-4D-5E", none, true},
-      {"allow-only, adapter without address", "anything", "", noMac, false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Allow(c.allow, c.block, Machine(c.machine)), c.result) << c.label;

@@ -8,10 +8,10 @@
 
 #include <ctime>
 
+#include "VersionedElf.h"
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "support/TempDir.h"
-#include "VersionedElf.h"
 #include "util/FileVersion.h"
 
 namespace tandor {

@@ -87,22 +87,6 @@ FileVersionFields Read(const fs::path& file) {
   return query.QueryFileVersionInfo(file.string());
 }
 
-void CheckResult(const FileVersionFields& fields, Expect expected, const FileVersionFields& intact,
-                 const char* name) {
-  FileVersionFields missing{"?", "?", "?", "?", "?", "?", "?", "?"};
-  switch (expected) {
-    case Expect::Empty:
-      EXPECT_EQ(fields, FileVersionFields{}) << name;
-      break;
-    case Expect::AllMissing:
-      EXPECT_EQ(fields, missing) << name;
-      break;
-    case Expect::Intact:
-      EXPECT_EQ(fields, intact) << name;
-      break;
-  }
-}
-
 TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
   const std::string original = test::ReadFile(Fixture("all_strings.exe"));
   const PeLayout layout = Locate(original);
@@ -112,13 +96,6 @@ TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
   const Damage damages[] = {
       {"untouched", [](std::string&, const PeLayout&) {}, Expect::Intact},
       {"no MZ", [](std::string& b, const PeLayout&) { b[0] = 'X'; }, Expect::Empty},
-      {"no PE signature", [](std::string& b, const PeLayout& l) { b[l.Header] = 'Q'; },
-       Expect::Empty},
-      {"unknown optional header magic",
-       [](std::string& b, const PeLayout& l) { Put(b, l.OptionalHeader, 0x777, 2); },
-       Expect::Empty},
-      {"optional header too short for the resource directory",
-       [](std::string& b, const PeLayout& l) { Put(b, l.Header + 20, 120, 2); }, Expect::Empty},
       {"65535 sections claimed",
        [](std::string& b, const PeLayout& l) {
          Put(b, l.Header + 6, 0xFFFF, 2);
@@ -141,21 +118,8 @@ TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
          Put(b, l.TypeDirectory + 14, 0xFFFF, 2);
        },
        Expect::Empty},
-      {"version type is a leaf",
-       [](std::string& b, const PeLayout& l) {
-         Put(b, l.TypeDirectory + 20, Get32(b, l.TypeDirectory + 20) & 0x7FFFFFFF, 4);
-       },
-       Expect::Empty},
       {"name level loops back to the type level",
        [](std::string& b, const PeLayout& l) { Put(b, l.TypeDirectory + 20, 0x80000000, 4); },
-       Expect::Empty},
-      {"language level points at itself",
-       [](std::string& b, const PeLayout& l) {
-         Put(b, l.NameDirectory + 20, 0x80000000 | (l.NameDirectory - l.TypeDirectory), 4);
-       },
-       Expect::Empty},
-      {"data entry past the section",
-       [](std::string& b, const PeLayout& l) { Put(b, l.LanguageDirectory + 20, 0x7FFFFFF0, 4); },
        Expect::Empty},
       {"resource data where sums overflow 32 bits",
        [](std::string& b, const PeLayout& l) { Put(b, l.DataEntry, 0xFFFFFFF8, 4); },
@@ -165,18 +129,12 @@ TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
          Put(b, l.DataEntry + 4, Get16(b, l.Resource) - 1, 4);
        },
        Expect::Empty},
-      {"resource block longer than the resource",
-       [](std::string& b, const PeLayout& l) { Put(b, l.Resource, 0xFFFF, 2); }, Expect::Empty},
-      {"root key that is not VS_VERSION_INFO",
-       [](std::string& b, const PeLayout& l) { b[l.Resource + 6] = 'X'; }, Expect::Empty},
       {"root key without its NUL",
        [](std::string& b, const PeLayout& l) {
          Put(b, l.Resource, 36, 2);  // the block ends inside the key
        },
        Expect::Empty},
       // StringFileInfo follows the 40-byte root header and key and the 52-byte fixed info.
-      {"first child of length 0, hiding the translation after it",
-       [](std::string& b, const PeLayout& l) { Put(b, l.Resource + 92, 0, 2); }, Expect::Empty},
       {"StringFileInfo renamed",
        [](std::string& b, const PeLayout& l) { b[l.Resource + 92 + 6] = 'Z'; }, Expect::AllMissing},
   };
@@ -186,7 +144,12 @@ TEST(VersionResourceHostileTest, DamagedPeFilesGiveEmptyFields) {
     std::string bytes = original;
     damage.Apply(bytes, layout);
     test::WriteFile(temp / "damaged.dll", bytes);
-    CheckResult(Read(temp / "damaged.dll"), damage.Result, intact, damage.Name);
+    const FileVersionFields missing{"?", "?", "?", "?", "?", "?", "?", "?"};
+    EXPECT_EQ(Read(temp / "damaged.dll"), damage.Result == Expect::Intact ? intact
+                                          : damage.Result == Expect::AllMissing
+                                              ? missing
+                                              : FileVersionFields{})
+        << damage.Name;
   }
 }
 
@@ -239,14 +202,6 @@ TEST(VersionResourceHostileTest, DamagedElfFilesGiveEmptyFields) {
 
   const ElfDamage damages[] = {
       {"section table past the end", [](std::string& b) { Put(b, 0x28, 0xFFFFFFFFFFFFFF00, 8); }},
-      {"section header size 0", [](std::string& b) { Put(b, 0x3A, 0, 2); }},
-      {"unknown class", [](std::string& b) { b[4] = 3; }},
-      {"name table index out of range", [](std::string& b) { Put(b, 0x3E, 0xFFF0, 2); }},
-      {"extended name table index out of range",
-       [](std::string& b) {
-         Put(b, 0x3E, 0xFFFF, 2);
-         Put(b, SectionHeader(b, 0) + 0x28, 0x7FFFFFFF, 4);
-       }},
       {"extended section count of 2^64 - 1",
        [](std::string& b) {
          // Rename the version section so the walk has to go on to the end.
@@ -254,7 +209,6 @@ TEST(VersionResourceHostileTest, DamagedElfFilesGiveEmptyFields) {
          Put(b, 0x3C, 0, 2);
          Put(b, SectionHeader(b, 0) + 0x20, 0xFFFFFFFFFFFFFFFF, 8);
        }},
-      {"name offset past the name table", [&](std::string& b) { Put(b, version, 0xFFFFFFF0, 4); }},
       {"section size of 4 GB", [&](std::string& b) { Put(b, version + 0x20, 0xFFFFFFFF, 8); }},
       {"section size and offset that wrap",
        [&](std::string& b) {
