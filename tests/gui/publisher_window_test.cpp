@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontInfo>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -92,12 +93,70 @@ class PublisherWindowTest : public testing::Test {
 
 std::unique_ptr<QApplication> PublisherWindowTest::sApp;
 
-TEST_F(PublisherWindowTest, WindowResizesAndClosesAtOnce) {
+TEST_F(PublisherWindowTest, ControlsFollowTheDesignAndTheWindowResizes) {
   mWindow->show();
   EXPECT_EQ(mWindow->size(), QSize(790, 504));
   EXPECT_EQ(mWindow->windowTitle(), "Tandor 1.0.210");
+  EXPECT_EQ(mWindow->palette().color(QPalette::Window), QColor(224, 224, 224));
+  EXPECT_EQ(QFontInfo(mWindow->font()).family(), "Liberation Mono");
   EXPECT_EQ(mWindow->frameGeometry().center(), mWindow->screen()->geometry().center());
 
+  // clang-format off
+  const struct { const char* Name; const char* Kind; const char* Caption; QRect Place; double Pt; }
+      controls[] = {
+      {"Label_0", "QLabel", "Address", Twips(240, 105, 840, 240), 9.75},
+      {"cboAddress", "QComboBox", "127.0.0.1", Twips(1140, 60, 4005, 345), 9},
+      {"txtPort", "QLineEdit", "21", Twips(5160, 60, 975, 330), 9},
+      {"Label_1", "QLabel", "Account", Twips(240, 495, 840, 240), 9.75},
+      {"txtAccount", "QLineEdit", "", Twips(1140, 450, 5000, 330), 9},
+      {"Label_2", "QLabel", "Password", Twips(120, 885, 960, 240), 9.75},
+      {"txtPasswd", "QLineEdit", "", Twips(1140, 840, 5000, 330), 9},
+      {"Label_3", "QLabel", "Path", Twips(600, 1275, 480, 240), 9.75},
+      {"cboServerPath", "QComboBox", "", Twips(1140, 1230, 5025, 345), 9},
+      {"cmdSearch", "QPushButton", "Search", Twips(1140, 1620, 1200, 405), 9.75},
+      {"cmdSave", "QPushButton", "Save", Twips(2340, 1620, 1200, 405), 9.75},
+      {"lblFileName", "QLabel", "Tandor10.ini", Twips(3630, 1710, 840, 225), 9.75},
+      {"Label_4", "QLabel", "Local Path", Twips(6435, 120, 1200, 240), 9.75},
+      {"cboLocalPath", "QComboBox", "", Twips(7725, 60, 4065, 345), 9},
+      {"chkReg", "QCheckBox", "Register", Twips(6435, 450, 1155, 330), 9},
+      {"Label_5", "QLabel", "CopyMode", Twips(8070, 495, 960, 240), 9.75},
+      {"cboCopyMode", "QComboBox", "Normal", Twips(9105, 450, 2685, 345), 9},
+      {"chkExe", "QCheckBox", "Execute", Twips(6435, 840, 1035, 330), 9},
+      {"txtExe", "QLineEdit", "", Twips(7515, 840, 4275, 330), 9},
+      {"chkWait", "QCheckBox", "Wait", Twips(6435, 1230, 735, 330), 9},
+      {"chkExtr", "QCheckBox", "Extract", Twips(7650, 1230, 1035, 330), 9},
+      {"cmdAdd", "QPushButton", "Add", Twips(8190, 1620, 1200, 405), 9.75},
+      {"cmdVersion", "QPushButton", "Version", Twips(9390, 1620, 1200, 405), 9.75},
+      {"chkFilename", "QCheckBox", "*.*_", Twips(10680, 1290, 945, 330), 9},
+      {"cmdUp", "QPushButton", "Upload", Twips(10590, 1620, 1200, 405), 9.75},
+      // The editor and the bar's frame follow the resize rule from the start.
+      {"txtINI", "QPlainTextEdit", "", Twips(60, 2085, 11730, 5130), 9},
+      {"PictureBox", "QFrame", "", Twips(60, 7275, 11730, 225), 9},
+      {"txtCurrent", "QLabel", "0%", Twips(-30, -60, 360, 360), 9.75},
+  };
+  // clang-format on
+  std::vector<QWidget*> tabStops;
+  for (const auto& c : controls) {
+    SCOPED_TRACE(c.Name);
+    QWidget& control = Control(c.Name);
+    EXPECT_STREQ(control.metaObject()->className(), c.Kind);
+    EXPECT_EQ(control.geometry(), c.Place);
+    EXPECT_EQ(control.font().pointSizeF(), c.Pt);
+    QString caption = control.property("text").toString();
+    if (auto* combo = qobject_cast<QComboBox*>(&control)) caption = combo->currentText();
+    EXPECT_EQ(caption.toStdString(), c.Caption);
+    if (control.focusPolicy() & Qt::TabFocus) tabStops.push_back(&control);
+  }
+  // Tab goes from each control that takes focus to the next one in the table.
+  for (std::size_t i = 1; i < tabStops.size(); ++i) {
+    QWidget* next = tabStops[i - 1]->nextInFocusChain();
+    while (std::find(tabStops.begin(), tabStops.end(), next) == tabStops.end())
+      next = next->nextInFocusChain();
+    EXPECT_EQ(next, tabStops[i]) << tabStops[i]->objectName().toStdString();
+  }
+  EXPECT_EQ(Control<QComboBox>("cboAddress").itemText(1), "update.example");
+  EXPECT_EQ(Control<QComboBox>("cboLocalPath").itemText(6), "$(CommonFilesSys)");
+  EXPECT_EQ(Control<QComboBox>("cboCopyMode").itemText(3), "SkipIfExists");
   EXPECT_EQ(Control<QLineEdit>("txtPasswd").echoMode(), QLineEdit::Password);
 
   const struct {
@@ -107,8 +166,9 @@ TEST_F(PublisherWindowTest, WindowResizesAndClosesAtOnce) {
       {{1000, 700}, {1000, 700}, Twips(60, 2085, 14880, 8070), Twips(60, 10215, 14880, 225)},
       // The lower bound keeps the editor and the left-hand fields in view.
       {{100, 100}, {429, 240}, Twips(60, 2085, 6315, 1170), Twips(60, 3315, 6315, 225)},
+      {{900, 600}, {900, 600}, Twips(60, 2085, 13380, 6570), Twips(60, 8715, 13380, 225)},
       // Minimized: the controls stay as they were.
-      {{500, 300}, {500, 300}, Twips(60, 2085, 6315, 1170), Twips(60, 3315, 6315, 225)},
+      {{500, 300}, {500, 300}, Twips(60, 2085, 13380, 6570), Twips(60, 8715, 13380, 225)},
   };
   for (const auto& s : sizes) {
     if (s.Asked.width() == 500) mWindow->setWindowState(Qt::WindowMinimized);
@@ -159,11 +219,13 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
        "[Files]\r\n[File1]\r\nK=a\r\n[File2]", "", S + "/Tandor10.ini", ""},
       {"cmdSave", up, "", "[File]\r\nK=샘플", {}, false, "[Files]\r\nK=샘플", "", "/Tandor10.ini",
        "[Files]\r\nK=\xbb\xf9\xc7\xc3"},
+      {"cmdSave", down, S, "[Files]", {}, false, "[Files]", noServer, "", ""},
       {"cmdSave", up, "/Nowhere", "[Files]", {}, false, "[Files]", "550 ", "", ""},
       // Upload: own or substitute name; failures said; cancel does nothing.
       {"cmdUp", up, S, "", "Sample.dll", false, "", "", S + "/Sample.dll", "dll bytes"},
       {"cmdUp", up, S, "", "Sample.dll", true, "", "", S + "/Sample.dl_", "dll bytes"},
       {"cmdUp", up, S, "", "Tandor", false, "", "", S + "/Tando_", "updater"},
+      {"cmdUp", down, S, "", "Sample.dll", false, "", noServer, "", ""},
       {"cmdUp", up, "/Nowhere", "", "Sample.dll", false, "", "550 ", "", ""},
       {"cmdUp", up, S, "", "gone.dll", false, "", gone, "", ""},
       {"cmdUp", up, S, "x", {}, false, "x", "", "", ""},
@@ -242,7 +304,11 @@ TEST_F(PublisherWindowTest, ProgressShowsOnTheBarWhileTheWindowWorks) {
     int Grey, Width;
   } events[] = {
       {512, 1024, "50%", 205, 392},
-      {0, 0, "50%", 205, 392},  // a total of 0 changes nothing
+      {1, 3, "33%", 222, 262},
+      {5, 1000, "0%", 255, 5},
+      {15, 1000, "2%", 253, 13},
+      {0, 0, "2%", 253, 13},  // a total of 0 changes nothing
+      {3LL << 32, 4LL << 32, "75%", 180, 588},
   };
   for (const auto& e : events) {
     mWindow->ShowProgress(e.Current, e.Total);
