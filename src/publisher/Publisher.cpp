@@ -1,5 +1,7 @@
 #include "publisher/Publisher.h"
 
+#include "util/Integrity.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -95,6 +97,7 @@ PickedVersions ReadPickedVersions(const fs::path& file, VersionInfoQuery& query)
     if (versions.FileVersion.empty()) versions.FileVersion = stamp;
     if (versions.ProductVersion.empty()) versions.ProductVersion = stamp;
   }
+  if (std::optional<Sha256Digest> digest = Sha256OfFile(file)) versions.Sha256 = Sha256Hex(*digest);
   return versions;
 }
 
@@ -123,6 +126,11 @@ std::string EntryText(std::string_view fileName, const PickedVersions& versions,
   for (const std::string& line : lines) {
     if (!text.empty()) text += kLineEnd;
     text += line;
+  }
+  // The update pass checks the download against it before the file replaces the installed one.
+  if (!versions.Sha256.empty()) {
+    text += kLineEnd;
+    text += "SHA256=" + versions.Sha256;
   }
   return text;
 }

@@ -41,6 +41,7 @@ struct EntryChoices {
 struct PickedVersions {
   std::string FileVersion;
   std::string ProductVersion;
+  std::string Sha256 = {};  // of the file's bytes, in hex; no SHA256 line when empty
 };
 
 // The part of a path after its last "/" or "\".

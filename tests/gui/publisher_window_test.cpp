@@ -11,12 +11,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include "VersionedElf.h"
 #include "platform/Prefix.h"
 #include "publisher/frmVersion.h"
 #include "support/FtpServer.h"
 #include "support/TempDir.h"
 #include "support/TransferData.h"
-#include "VersionedElf.h"
+#include "util/Integrity.h"
 
 namespace tandor {
 namespace {
@@ -285,8 +286,9 @@ TEST_F(PublisherWindowTest, AddAndVersionTakeThePickedFile) {
   editor.setTextCursor(caret);
 
   Click("cmdAdd");
-  const std::string entry = EntryText("x.dll", {"2.5.0.7", "2.50"},
-                                      {"/Harrowin/Sample", "$(WinSysPath)", "Normal", "", true});
+  const std::string entry =
+      EntryText("x.dll", {"2.5.0.7", "2.50", Sha256Hex(*Sha256OfFile(mDir / "x.dll"))},
+                {"/Harrowin/Sample", "$(WinSysPath)", "Normal", "", true});
   EXPECT_EQ(Editor(), "a" + entry + "b\r\ncd");
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), entry);
 

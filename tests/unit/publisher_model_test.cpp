@@ -1,6 +1,7 @@
 // The publisher's work without a window: entry text, versions of picked files, upload names.
 
 #include "publisher/Publisher.h"
+#include "util/Integrity.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -33,6 +34,12 @@ TEST(PublisherModelTest, EntriesVersionsAndNames) {
   // clang-format on
   for (const auto& e : entries)
     EXPECT_EQ(EntryText("x.dll", {"2.5.0.7", "2.50"}, e.Choices), e.Expected);
+  // A picked file's digest follows the entry, for the update pass to check the download.
+  EXPECT_EQ(EntryText("x.dll", {"1", "1", "ab12"}, entries[0].Choices),
+            entries[0].Expected.substr(0, entries[0].Expected.find("File Version=")) +
+                "File Version=1\r\nProduct Version=1" +
+                entries[0].Expected.substr(entries[0].Expected.find("\r\nRegister=")) +
+                "\r\nSHA256=ab12");
   EXPECT_EQ(VersionLines({"1.0.0.2", "1.0"}), "File Version=1.0.0.2\r\nProduct Version=1.0");
 
   const struct {
@@ -98,6 +105,9 @@ TEST(PublisherModelTest, VersionsOfPickedFiles) {
     const PickedVersions got = ReadPickedVersions(dir / c.File, query);
     EXPECT_EQ(got.FileVersion + " " + got.ProductVersion, c.FileVersion + " " + c.ProductVersion);
   }
+  // The picked file's digest comes along for the entry's SHA256 line.
+  EXPECT_EQ(ReadPickedVersions(dir / "plain.txt", query).Sha256,
+            Sha256Hex(*Sha256OfFile(dir / "plain.txt")));
   EXPECT_THROW(ReadPickedVersions(dir.Path(), query), RuntimeError);  // a folder is no file
 }
 
