@@ -82,8 +82,7 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
 
   // The product as the pass finds it: data.bin installed at 1.0, after.txt missing.
   void InstallOld() {
-    fs::remove_all(mLocal);
-    mIni.Forget(mLocal / "Version.ini");
+    ClearProduct();
     WriteFile(mLocal / "data.bin", kOld);
     fs::permissions(mLocal / "data.bin", fs::perms::owner_read);  // read-only, as shipped
     WriteFile(mLocal / "Version.ini",

@@ -198,9 +198,7 @@ TEST_F(UpdatePassInProcessTest, NothingToInstallKeepsTheWindowHidden) {
   Publish("readme.txt", "new\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    mIni.Forget(mLocal / "Version.ini");
-    fs::remove_all(mLocal);
-    fs::create_directories(mLocal);
+    ClearProduct();
     if (c.InstalledCopy) {
       WriteFile(mLocal / "readme.txt", "old\n");
       WriteFile(mLocal / "Version.ini",
@@ -473,9 +471,7 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
   StartFtp();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    fs::remove_all(mLocal);
-    fs::create_directories(mLocal);
-    mIni.Forget(mLocal / "Version.ini");
+    ClearProduct();
     WriteFile(mLocal / "data.bin", "old");
     fs::permissions(mLocal / "data.bin", fs::perms::owner_read);  // read-only, as shipped
     WriteFile(mLocal / "Version.ini", CrLf({"[Data]", "Filename=data.bin", "Local Path=C:\\Sample",
@@ -614,9 +610,7 @@ TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
     mHttp.reset();
     mSettings.Method = "FTP";
     c.Http ? StartHttp() : StartFtp();
-    fs::remove_all(mLocal);
-    fs::create_directories(mLocal);
-    mIni.Forget(mLocal / "Version.ini");
+    ClearProduct();
     WriteFile(mApp / "Err.log", "");
     WriteFile(mLocal / "data.bin", "old");
     Publish("data.bin", c.Published);
@@ -671,9 +665,7 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
   StartHttp();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    fs::remove_all(mLocal);
-    fs::create_directories(mLocal);
-    mIni.Forget(mLocal / "Version.ini");
+    ClearProduct();
     WriteFile(mApp / "Err.log", "");
     mWindow.Messages.clear();
     Publish("data.bin", c.Name);
@@ -723,9 +715,7 @@ TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    fs::remove_all(mLocal);
-    fs::create_directories(mLocal);
-    mIni.Forget(mLocal / "Version.ini");
+    ClearProduct();
     WriteFile(mLocal / "data.bin", "old");
     Publish("data.bin", payload);
     PublishManifest(CrLf({"[Files]"}) + Entry(1, "Data", "data.bin", {{"SHA256", hex}}));

@@ -135,6 +135,13 @@ struct SampleMachine {
   std::filesystem::path mProduct = mServer / "Harrowin" / "Sample";
   std::filesystem::path mApp = mDir / "prefix" / "drive_c" / "Client";
   std::filesystem::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
+
+  // An empty product folder, its record forgotten by the store: the product before any pass.
+  void ClearProduct() {
+    std::filesystem::remove_all(mLocal);
+    std::filesystem::create_directories(mLocal);
+    mIni.Forget(mLocal / "Version.ini");
+  }
 };
 
 }  // namespace tandor::test
