@@ -222,6 +222,7 @@ int RunPublisher(const Startup& startup) {
   setup.Caption = UpdaterCaption(startup.Version);
   setup.Versions = &versions;
   setup.Addresses = TANDOR_DEFAULT_ADDRESS;
+  if (const char* key = std::getenv("TANDOR_SIGNING_KEY")) setup.SigningKey = key;
   setup.EndProgram = [] { EndProgramNow(0); };
   frmVersion window(std::move(setup));
   window.show();

@@ -1,6 +1,7 @@
 #pragma once
-// Numbering of the manifest text before it is saved.
+// Numbering of the manifest text before it is saved: the entries' headers and the serial.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,14 @@ namespace tandor {
 // A "[File" whose "]" does not follow on the same line is no header: it stays as it is and takes
 // no number, so a damaged header never swallows the lines after it. Any length of text works.
 std::string RenumberEntries(std::string_view text);
+
+// A manifest's serial as written: digits only, at most 18 of them; empty counts as 0. Nothing
+// for anything else.
+std::optional<long long> ParseSerial(std::string_view text);
+
+// The text with the "Serial=" of its [Files] section one higher, or "Serial=1" added under the
+// [Files] header when the section has none; a text without [Files] comes back as it is. Nothing
+// when the serial there is no number or cannot grow.
+std::optional<std::string> RaiseSerial(std::string_view text);
 
 }  // namespace tandor

@@ -14,6 +14,7 @@
 
 #include "platform/Error.h"
 #include "platform/FileIo.h"
+#include "sync/Messages.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "util/FileVersion.h"
@@ -202,12 +203,28 @@ SearchOutcome Publisher::Search(const ServerFields& server, std::string_view ser
 
 std::optional<std::string> Publisher::Save(const ServerFields& server,
                                            std::string_view serverFolder, std::string_view text) {
-  if (!WriteFileAtomically(mEditCopy, mCodePage.FromUtf8(text)))
-    return "Path/File access error: " + mEditCopy.string() + " cannot be written";
+  const std::string bytes = mCodePage.FromUtf8(text);
+  std::optional<std::string> signature;
+  if (!mSigningKey.empty()) {
+    // Signed before anything is written: a key that fails leaves the server as it was.
+    if (const std::optional<std::string> secret = ReadWholeFile(mSigningKey))
+      signature = SignDetached(bytes, *secret);
+    if (!signature) return msg::SigningKeyUnusable(mSigningKey.string());
+  }
+  fs::path signatureCopy = mEditCopy;
+  signatureCopy += ".sig";
+  const auto cannotWrite = [](const fs::path& file) {
+    return "Path/File access error: " + file.string() + " cannot be written";
+  };
+  if (!WriteFileAtomically(mEditCopy, bytes)) return cannotWrite(mEditCopy);
+  if (signature && !WriteFileAtomically(signatureCopy, *signature + "\n"))
+    return cannotWrite(signatureCopy);
   std::optional<std::string> failure = Connect(server);
   if (!failure) {
     try {
-      if (!mFTP->FTPUploadFile(mEditCopy, RemotePath(serverFolder, mManifestName)))
+      const std::string remote = RemotePath(serverFolder, mManifestName);
+      if (!mFTP->FTPUploadFile(mEditCopy, remote) ||
+          (signature && !mFTP->FTPUploadFile(signatureCopy, remote + ".sig")))
         failure = mFTP->GetLastErrorMessage();
     } catch (const RuntimeError& error) {
       failure = error.Description();

@@ -110,11 +110,15 @@ class Publisher {
   Publisher& operator=(const Publisher&) = delete;
 
   const std::filesystem::path& EditCopy() const { return mEditCopy; }
+  // The secret key file (as tandor-sign keygen writes it) that Save signs the manifest with;
+  // empty: the manifest goes unsigned.
+  void SignWith(std::filesystem::path secretKey) { mSigningKey = std::move(secretKey); }
 
   // Replaces the edit copy with <folder>/<manifest> from the server and returns its text.
   SearchOutcome Search(const ServerFields& server, std::string_view serverFolder);
   // Writes `text` (already numbered) to the edit copy as it is and uploads it as the folder's
-  // manifest. Returns what went wrong, nothing when the manifest is on the server.
+  // manifest; with a signing key, the signature follows as <manifest>.sig (written beside the
+  // edit copy too). Returns what went wrong, nothing when the manifest is on the server.
   std::optional<std::string> Save(const ServerFields& server, std::string_view serverFolder,
                                   std::string_view text);
   // Uploads `local` as <folder>/<uploadName>. Returns what went wrong, nothing on success.
@@ -128,6 +132,7 @@ class Publisher {
   void Disconnect();
 
   std::filesystem::path mEditCopy;
+  std::filesystem::path mSigningKey;
   std::string mManifestName;
   CodePage mCodePage;
   FtpEvents mEvents;

@@ -125,6 +125,7 @@ frmVersion::frmVersion(Setup setup)
       mTxtINI(this),
       mPictureBox(this),
       mTxtCurrent(&mPictureBox) {
+  mPublisher.SignWith(mSetup.SigningKey);
   if (!mSetup.PickFile) mSetup.PickFile = [this] { return ShowFileDialog(this); };
   if (!mSetup.ShowMessage) {
     mSetup.ShowMessage = [](const std::string& title, const std::string& text, MessageIcon icon) {
@@ -301,10 +302,12 @@ void frmVersion::Search() {
 
 void frmVersion::Save() {
   if (mBusy) return;
-  const std::string numbered = RenumberEntries(EditorText());
-  SetEditorText(numbered);
+  // Every save carries a higher serial, so that machines can tell an old manifest from the new.
+  const std::optional<std::string> numbered = RaiseSerial(RenumberEntries(EditorText()));
+  if (!numbered) return Tell(msg::SerialNotANumber());
+  SetEditorText(*numbered);
   std::optional<std::string> failure;
-  RunBusy([&] { failure = mPublisher.Save(TypedServer(), ServerFolder(), numbered); });
+  RunBusy([&] { failure = mPublisher.Save(TypedServer(), ServerFolder(), *numbered); });
   if (failure) Tell(*failure);
 }
 

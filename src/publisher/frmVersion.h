@@ -34,6 +34,7 @@ class frmVersion : public QWidget {
     std::string Caption;     // "Tandor " + the program's own version
     VersionInfoQuery* Versions = nullptr;
     std::string Addresses;             // server addresses offered, separated by ';'
+    std::filesystem::path SigningKey;  // the secret key Save signs with; empty: unsigned
     std::function<void()> EndProgram;  // ends the program at once
     // The file dialog: a full path, or nothing when the operator cancels.
     std::function<std::optional<std::string>()> PickFile;

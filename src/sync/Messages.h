@@ -76,6 +76,16 @@ inline std::string ManifestRolledBack(const std::string& remote, const std::stri
          " 보다 낮아 이전 업데이트 목록을 설치하지 않습니다.";
 }
 
+// The publisher's Save.
+inline std::string SerialNotANumber() {
+  return "[Files]의 Serial= 이(가) 18자리 이하의 숫자가 아니어서 올릴 수 없습니다. 고친 뒤 다시 "
+         "저장하십시오.";
+}
+inline std::string SigningKeyUnusable(const std::string& file) {
+  return "TANDOR_SIGNING_KEY의 " + file +
+         " 은(는) 읽을 수 있는 서명 키가 아닙니다. 업데이트 목록을 저장하지 않았습니다.";
+}
+
 // Message boxes.
 inline std::string ProgramStillOpen(const std::string& caption) {
   return caption + "이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다.\r\n\r\n" + caption +

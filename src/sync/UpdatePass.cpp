@@ -12,6 +12,7 @@
 
 #include "manifest/InstallationRecord.h"
 #include "manifest/ManifestReader.h"
+#include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/Executable.h"
 #include "platform/FileIo.h"
@@ -64,17 +65,6 @@ std::string ManifestKey(const Prefix& machine) {
   const std::string builtIn = TANDOR_MANIFEST_KEY;
   if (!builtIn.empty()) return builtIn;
   return machine.ReadRegistryValue(kTrustKey, "ManifestKey").value_or("");
-}
-
-// A serial as written: digits only, at most 18 of them; empty counts as 0.
-std::optional<long long> ParseSerial(const std::string& text) {
-  if (text.size() > 18) return std::nullopt;
-  long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
 }
 
 // The transfer methods a pass can use.

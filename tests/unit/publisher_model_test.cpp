@@ -10,9 +10,13 @@
 #include <ctime>
 
 #include "VersionedElf.h"
+#include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
+#include "platform/FileIo.h"
 #include "platform/Prefix.h"
+#include "support/FtpServer.h"
 #include "support/TempDir.h"
+#include "sync/Messages.h"
 #include "util/FileVersion.h"
 
 namespace tandor {
@@ -109,6 +113,53 @@ TEST(PublisherModelTest, VersionsOfPickedFiles) {
   EXPECT_EQ(ReadPickedVersions(dir / "plain.txt", query).Sha256,
             Sha256Hex(*Sha256OfFile(dir / "plain.txt")));
   EXPECT_THROW(ReadPickedVersions(dir.Path(), query), RuntimeError);  // a folder is no file
+}
+
+// Every save raises the serial; with a key the signature goes up after the manifest, and a key
+// that cannot sign stops the save before the server is touched.
+TEST(PublisherModelTest, SaveRaisesTheSerialAndSigns) {
+  const struct {
+    const char* Text;
+    std::optional<std::string> Raised;
+  } serials[] = {
+      {"[Files]\r\nCount=1\r\n[File1]", "[Files]\r\nSerial=1\r\nCount=1\r\n[File1]"},
+      {"[files]\nserial = 41\n[File1]\nSerial=9", "[files]\nSerial=42\n[File1]\nSerial=9"},
+      {"[File1]\r\nSerial=3\r\n[Files]", "[File1]\r\nSerial=3\r\n[Files]\r\nSerial=1"},
+      {"[File1]\r\nK=a", "[File1]\r\nK=a"},
+      {"[Files]\r\nSerial=x1", std::nullopt},
+      {"[Files]\r\nSerial=999999999999999999", std::nullopt},
+  };
+  for (const auto& s : serials) EXPECT_EQ(RaiseSerial(s.Text), s.Raised) << s.Text;
+
+  test::TempDir dir;
+  test::FtpServer server(dir / "srv");
+  const KeyPair pair = GenerateKeyPair();
+  test::WriteFile(dir / "good.key", pair.Secret + "\n");
+  test::WriteFile(dir / "bad.key", "not a key\n");
+  Publisher publisher(dir / "Tandor10.ini", "Tandor10.ini", CodePage(949), FtpEvents{});
+  const ServerFields fields{"127.0.0.1", server.User(), server.Password(), server.PortText()};
+  const struct {
+    const char* Key;
+    const char* Text;
+    std::optional<std::string> Failure;
+    std::string OnServer;
+    bool Signed;
+  } saves[] = {
+      {"", "[Files]\r\nSerial=1", std::nullopt, "[Files]\r\nSerial=1", false},
+      {"good.key", "[Files]\r\nSerial=2", std::nullopt, "[Files]\r\nSerial=2", true},
+      {"bad.key", "[Files]\r\nSerial=3", msg::SigningKeyUnusable((dir / "bad.key").string()),
+       "[Files]\r\nSerial=2", true},
+      {"missing.key", "[Files]\r\nSerial=3",
+       msg::SigningKeyUnusable((dir / "missing.key").string()), "[Files]\r\nSerial=2", true},
+  };
+  for (const auto& s : saves) {
+    publisher.SignWith(*s.Key ? dir / s.Key : std::filesystem::path());
+    EXPECT_EQ(publisher.Save(fields, "", s.Text), s.Failure) << s.Key;
+    const std::optional<std::string> text = ReadWholeFile(dir / "srv/Tandor10.ini");
+    const std::optional<std::string> signature = ReadWholeFile(dir / "srv/Tandor10.ini.sig");
+    EXPECT_EQ(text.value_or("none"), s.OnServer) << s.Key;
+    EXPECT_EQ(signature && VerifyDetached(*text, *signature, pair.Public), s.Signed) << s.Key;
+  }
 }
 
 }  // namespace
