@@ -5,6 +5,8 @@
 #include <fstream>
 #include <vector>
 
+#include "text/TextCase.h"
+
 namespace tandor {
 
 namespace {
@@ -14,12 +16,7 @@ void InitSodium() {
   if (sodium_init() < 0) std::abort();
 }
 
-std::string_view Trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
+constexpr std::string_view kBlanks = " \t\r\n";
 
 const unsigned char* Bytes(std::string_view text) {
   return reinterpret_cast<const unsigned char*>(text.data());
@@ -28,7 +25,7 @@ const unsigned char* Bytes(std::string_view text) {
 }  // namespace
 
 std::optional<Sha256Digest> ParseSha256(std::string_view hex) {
-  hex = Trim(hex);
+  hex = Trim(hex, kBlanks);
   Sha256Digest digest{};
   std::size_t length = 0;
   const char* end = nullptr;
@@ -89,7 +86,7 @@ std::string ToBase64(std::string_view bytes) {
 
 std::optional<std::string> FromBase64(std::string_view text, std::size_t size) {
   InitSodium();
-  text = Trim(text);
+  text = Trim(text, kBlanks);
   std::string bytes(size + 1, '\0');
   std::size_t length = 0;
   const char* end = nullptr;
