@@ -60,22 +60,19 @@ TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
 // Folders the registry does not give, or gives longer than a 512-byte buffer, read "?Error".
 TEST_F(SettingsTest, RegistryFailuresGiveErrorValues) {
   const std::string cv = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n";
-  const struct {
-    std::string Registry;
-    std::string ProgramFiles, CommonFiles, CommonFilesSys, DataAccess;
-  } cases[] = {
-      // clang-format off
-      {"", "?Error", "?Error", "", "?Error"},
-      {cv + "CommonFilesDir=D:\\CF\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\DataAccess]\r\nVersion=2.81\r\n", "?Error", "D:\\CF", "D:\\CF\\System", "2.81"},
-      {cv + "ProgramFilesDir=" + std::string(511, 'p') + "\r\nCommonFilesDir=" + std::string(512, 'x') + "\r\n", std::string(511, 'p'), "?Error", "", "?Error"},
-      // clang-format on
-  };
-  for (const auto& c : cases) {
-    WriteFile(mPrefix.RegistryFile(), c.Registry);
+  const std::string p511(511, 'p');
+  // clang-format off
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "?Error ?Error  ?Error"},
+      {cv + "CommonFilesDir=D:\\CF\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\DataAccess]\r\nVersion=2.81\r\n", "?Error D:\\CF D:\\CF\\System 2.81"},
+      {cv + "ProgramFilesDir=" + p511 + "\r\nCommonFilesDir=" + std::string(512, 'x') + "\r\n", p511 + " ?Error  ?Error"}};
+  // clang-format on
+  for (const auto& [registry, expected] : cases) {
+    WriteFile(mPrefix.RegistryFile(), registry);
     ClientSettings s = Load();
-    EXPECT_EQ(s.ProgramFiles, c.ProgramFiles) << c.Registry;
-    EXPECT_EQ(s.CommonFiles + " " + s.CommonFilesSys, c.CommonFiles + " " + c.CommonFilesSys);
-    EXPECT_EQ(s.DataAccessVersion, c.DataAccess) << c.Registry;
+    EXPECT_EQ(
+        s.ProgramFiles + " " + s.CommonFiles + " " + s.CommonFilesSys + " " + s.DataAccessVersion,
+        expected);
   }
 }
 
