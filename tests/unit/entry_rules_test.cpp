@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -56,9 +55,8 @@ struct Machine {
   test::TempDir Dir;
   Prefix Root = Prefix::Open(Dir.Path());
 
-  void Place(const std::string& names) {
-    std::istringstream list(names);
-    for (std::string name; list >> name;) WriteFile(Root.ToNative("C:\\Sample\\" + name), "x");
+  void Place(const std::string& name) {
+    if (!name.empty()) WriteFile(Root.ToNative("C:\\Sample\\" + name), "x");
   }
   bool Decide(FileEntry entry, std::string dataAccess = "?Error", AllowRule allow = nullptr) {
     IniStore ini{CodePage()};
@@ -108,8 +106,8 @@ TEST(EntryRulesTest, CopyModeComparesTheVersionsOfItsKind) {
   }
 }
 
-// Equal versions under "Normal": only a missing file installs. Files present in C:\Sample,
-// and the folder below it an archive extracts to.
+// Equal versions under "Normal": only a missing file installs. Rows: the names on the server
+// and on disk, Execute, the folder an archive extracts to, the one file in C:\Sample.
 TEST(EntryRulesTest, MissingFileRule) {
   const std::tuple<const char*, const char*, const char*, const char*, const char*, bool> cases[] =
       {{"a.dll", "a.dll", "", "", "", true},
