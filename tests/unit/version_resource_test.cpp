@@ -164,6 +164,7 @@ TEST(VersionResourceTest, DamagedFilesGiveEmptyFields) {
     for (auto [offset, value, width] : c.Damage) Put(bytes, offset, value, width);
     test::WriteFile(temp / c.Name, bytes);
     EXPECT_EQ(Read(temp / c.Name), c.Expected) << c.Name;
+    EXPECT_EQ(ReadVersionFields(Bytes(bytes), CodePage()), c.Expected) << c.Name;
   }
 }
 
