@@ -98,7 +98,7 @@ add_custom_target(tandor_version_fixtures DEPENDS ${fixtures})
 # The test and benchmark programs are defined later (tests/, bench/): attach the fixtures and
 # the embedded resource to them once the whole tree has been read.
 function(tandor_attach_version_fixtures)
-  foreach(target unit_file_version_test unit_version_resource_test unit_entry_rules_versions_test
+  foreach(target unit_version_resource_test unit_entry_rules_test
                  integration_update_pass_inprocess_test version_bench)
     if(TARGET ${target})
       add_dependencies(${target} tandor_version_fixtures)
@@ -121,7 +121,8 @@ if(TANDOR_FUZZ)
     ${PROJECT_SOURCE_DIR}/src/util/VersionResource.cpp
     ${PROJECT_SOURCE_DIR}/src/util/PeResource.cpp
     ${PROJECT_SOURCE_DIR}/src/util/ElfSection.cpp
-    ${PROJECT_SOURCE_DIR}/src/platform/CodePage.cpp)
+    ${PROJECT_SOURCE_DIR}/src/platform/CodePage.cpp
+    ${PROJECT_SOURCE_DIR}/src/text/TextCase.cpp)
   target_include_directories(version_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_compile_options(version_fuzz PRIVATE -fsanitize=fuzzer,address,undefined ${TANDOR_WARNINGS})
   target_link_options(version_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)

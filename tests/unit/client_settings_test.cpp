@@ -9,97 +9,70 @@
 namespace tandor::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A fresh prefix with an application folder C:\App.
+// A fresh prefix whose application folder C:\App holds the settings file.
 class SettingsTest : public ::testing::Test {
  protected:
-  SettingsTest() : mPrefix(Prefix::Open(mDir / "prefix")) {
-    fs::create_directories(mPrefix.ToNative(kApp));
-  }
-
-  ClientSettings Load(bool consume = true) {
+  void SetUp() override { std::filesystem::create_directories(mFile.parent_path()); }
+  ClientSettings Load() {
     IniStore ini{mPrefix.AnsiCodePage()};
-    return LoadSettings(mPrefix, ini, kApp, consume);
+    return LoadSettings(mPrefix, ini, "C:\\App", true);
   }
-  fs::path SettingsFile() const { return mPrefix.ToNative("C:\\App\\Tandor.ini"); }
 
-  static constexpr const char* kApp = "C:\\App";
   TempDir mDir;
-  Prefix mPrefix;
+  Prefix mPrefix = Prefix::Open(mDir.Path());
+  std::filesystem::path mFile = mPrefix.ToNative("C:\\App\\Tandor.ini");
 };
 
-TEST_F(SettingsTest, FreshFolderGetsDefaultsAndAConsumedFile) {
-  ClientSettings s = Load();
-  EXPECT_EQ(s.CommonFilesSys, "C:\\Program Files\\Common Files\\System");
-  EXPECT_EQ(s.DataAccessVersion, "?Error");
-  EXPECT_EQ(s.Port, "21");
-  EXPECT_EQ(ReadFile(SettingsFile()),
-            "[Tandor]\r\nAddress=\r\nPort=\r\nUser=\r\nPassword=\r\nRoot=\r\n");
-}
-
-// The port follows the method unless the file names one; Passive is read as a number.
+// The port follows the method unless the file names one; Passive is read as a number. A fresh
+// folder gets a file with the consumed keys.
 TEST_F(SettingsTest, PortFollowsTheMethod) {
-  const struct {
-    const char* File;
-    const char* Method;
-    const char* Port;
-    bool Passive;
-  } cases[] = {
-      {"[Tandor]\r\nMethod=http\r\n", "http", "80", false},
-      {"[Tandor]\r\nMethod=GOPHER\r\nPassive= 1\r\n", "GOPHER", "", true},
+  EXPECT_EQ(Load().CommonFilesSys, "C:\\Program Files\\Common Files\\System");
+  EXPECT_EQ(ReadFile(mFile), "[Tandor]\r\nAddress=\r\nPort=\r\nUser=\r\nPassword=\r\nRoot=\r\n");
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "FTP 21 0"},
+      {"[Tandor]\r\nMethod=http\r\n", "http 80 0"},
+      {"[Tandor]\r\nMethod=Https\r\n", "Https 443 0"},
+      {"[Tandor]\r\nMethod=GOPHER\r\nPassive= 1\r\n", "GOPHER  1"},
   };
-  for (const auto& c : cases) {
-    WriteFile(SettingsFile(), c.File);
+  for (const auto& [file, expected] : cases) {
+    WriteFile(mFile, file);
     ClientSettings s = Load();
-    EXPECT_EQ(s.Method + " " + s.Port, std::string(c.Method) + " " + c.Port);
-    EXPECT_EQ(s.Passive, c.Passive) << c.File;
+    EXPECT_EQ(s.Method + " " + s.Port + " " + std::to_string(s.Passive), expected) << file;
   }
 }
 
 TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
-  WriteFile(SettingsFile(),
+  WriteFile(mFile,
             "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=a\r\nPort=1\r\n"
             "Root=/R\r\n");
   ClientSettings first = Load();
-  EXPECT_EQ(first.Address, "a");
-  EXPECT_EQ(first.Port, "1");
+  EXPECT_EQ(first.Address + " " + first.Port, "a 1");
   ClientSettings second = Load();
-  EXPECT_EQ(second.Method, "HTTP");
+  EXPECT_EQ(second.Method + " " + second.CaFile + " " + second.Port + " " + second.Root,
+            "HTTP C:\\ca.pem 80 /Harrowin");
   EXPECT_TRUE(second.Passive);
-  EXPECT_EQ(second.CaFile, "C:\\ca.pem");
   EXPECT_EQ(second.Address, TANDOR_DEFAULT_ADDRESS);
-  EXPECT_EQ(second.Port, "80");
-  EXPECT_EQ(second.Root, "/Harrowin");
-  EXPECT_EQ(ReadFile(SettingsFile()),
+  EXPECT_EQ(ReadFile(mFile),
             "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=\r\nPort=\r\n"
             "Root=\r\nUser=\r\nPassword=\r\n");
 }
 
+// Folders the registry does not give, or gives longer than a 512-byte buffer, read "?Error".
 TEST_F(SettingsTest, RegistryFailuresGiveErrorValues) {
-  struct Case {
-    std::string registry;
-    std::string programFiles, commonFiles, commonFilesSys, dataAccess;
-  };
-  const std::string longValue(512, 'x');  // does not fit a 512-byte buffer with its NUL
-  const Case cases[] = {
-      {"", "?Error", "?Error", "", "?Error"},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n"
-       "CommonFilesDir=D:\\CF\r\n"
-       "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\DataAccess]\r\nVersion=2.81.1117.0\r\n",
-       "?Error", "D:\\CF", "D:\\CF\\System", "2.81.1117.0"},
-      {"[hkey_local_machine\\software\\microsoft\\windows\\currentversion]\r\n"
-       "ProgramFilesDir=" +
-           std::string(511, 'p') + "\r\nCommonFilesDir=" + longValue + "\r\n",
-       std::string(511, 'p'), "?Error", "", "?Error"},
-  };
-  for (const Case& c : cases) {
-    WriteFile(mPrefix.RegistryFile(), c.registry);
+  const std::string cv = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\r\n";
+  const std::string p511(511, 'p');
+  // clang-format off
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "?Error ?Error  ?Error"},
+      {cv + "CommonFilesDir=D:\\CF\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\DataAccess]\r\nVersion=2.81\r\n", "?Error D:\\CF D:\\CF\\System 2.81"},
+      {cv + "ProgramFilesDir=" + p511 + "\r\nCommonFilesDir=" + std::string(512, 'x') + "\r\n", p511 + " ?Error  ?Error"}};
+  // clang-format on
+  for (const auto& [registry, expected] : cases) {
+    WriteFile(mPrefix.RegistryFile(), registry);
     ClientSettings s = Load();
-    EXPECT_EQ(s.ProgramFiles, c.programFiles) << c.registry;
-    EXPECT_EQ(s.CommonFiles, c.commonFiles) << c.registry;
-    EXPECT_EQ(s.CommonFilesSys, c.commonFilesSys) << c.registry;
-    EXPECT_EQ(s.DataAccessVersion, c.dataAccess) << c.registry;
+    EXPECT_EQ(
+        s.ProgramFiles + " " + s.CommonFiles + " " + s.CommonFilesSys + " " + s.DataAccessVersion,
+        expected);
   }
 }
 

@@ -1,11 +1,11 @@
 #include "settings/IniStore.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "support/TempDir.h"
 
@@ -14,116 +14,73 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ReadCase {
-  const char* name;
-  std::string content;
-  const char* section;
-  const char* key;
-  std::string expected;
-};
-
-class IniReadTest : public ::testing::TestWithParam<ReadCase> {};
-
-TEST_P(IniReadTest, ReadsValue) {
-  const ReadCase& c = GetParam();
+// Values of section S: trimming, quotes, first key wins, line ends, NUL, the 1023-byte cut.
+TEST(IniStoreTest, ReadsValues) {
+  // clang-format off
+  const std::tuple<std::string, const char*, std::string> cases[] = {
+      {"[S]\r\nk=v\r\n", "k", "v"},
+      {"  [ S ]  \r\n  k  =  v w  \r\n", "k", "v w"},
+      {"[S]\r\nk=\" padded \"\r\n", "k", " padded "},
+      {"[S]\r\nk=1\r\nK=2\r\n", "k", "1"},
+      {"[S]\r\nk\r\nk=2\r\n", "k", "2"},
+      {"[S]\rk=v\rj=w", "j", "w"},
+      {std::string("[S]\r\nk=ab\0cd\r\n", 15), "k", "ab"},
+      {"[S]\r\nk=" + std::string(2048, 'x') + "\r\n", "k", std::string(1023, 'x')},
+      {"[S]\r\nk=" + std::string(1022, 'x') + "\xEA\xB0\x80\r\n", "k", std::string(1022, 'x')},
+      {"[S]\r\nk=a\xFF" "b\r\n", "k", "a\xEF\xBF\xBD" "b"}};
+  // clang-format on
   TempDir dir;
-  WriteFile(dir / "a.ini", c.content);
-  IniStore ini{CodePage()};
-  EXPECT_EQ(ini.Read(c.section, c.key, dir / "a.ini"), c.expected);
+  for (const auto& [content, key, expected] : cases) {
+    WriteFile(dir / "a.ini", content);
+    EXPECT_EQ(IniStore(CodePage()).Read("S", key, dir / "a.ini"), expected) << content;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Semantics, IniReadTest,
-    ::testing::Values(
-        ReadCase{"plain", "[S]\r\nk=v\r\n", "S", "k", "v"},
-        ReadCase{"trimmed", "  [ S ]  \r\n  k  =  v w  \r\n", "S", "k", "v w"},
-        ReadCase{"double_quotes", "[S]\r\nk=\" padded \"\r\n", "S", "k", " padded "},
-        ReadCase{"first_key_wins", "[S]\r\nk=1\r\nK=2\r\n", "S", "k", "1"},
-        ReadCase{"no_equals_is_no_key", "[S]\r\nk\r\nk=2\r\n", "S", "k", "2"},
-        ReadCase{"lone_cr", "[S]\rk=v\rj=w", "S", "j", "w"},
-        ReadCase{"nul_ends_value", std::string("[S]\r\nk=ab\0cd\r\n", 15), "S", "k", "ab"},
-        ReadCase{"value_cut_at_1023", "[S]\r\nk=" + std::string(2048, 'x') + "\r\n", "S", "k",
-                 std::string(1023, 'x')},
-        ReadCase{"utf8_not_split", "[S]\r\nk=" + std::string(1022, 'x') + "\xEA\xB0\x80\r\n", "S",
-                 "k", std::string(1022, 'x')},
-        ReadCase{"invalid_utf8_replaced",
-                 "[S]\r\nk=a\xFF"
-                 "b\r\n",
-                 "S", "k",
-                 "a\xEF\xBF\xBD"
-                 "b"}),
-    [](const auto& info) { return std::string(info.param.name); });
+// A write keeps every other byte of the file, and a second store reads what it wrote.
+TEST(IniStoreTest, WritesInPlace) {
+  // clang-format off
+  const std::tuple<std::string, const char*, const char*, const char*, std::string> cases[] = {
+      {"", "Tandor", "Address", "", "[Tandor]\r\nAddress=\r\n"},
+      {"; top\n[S]\nk = old \nj=2\n", "s", "K", "new", "; top\n[S]\nk=new\r\nj=2\n"},
+      {"[S]\r\na=1\r\n\r\n; note\r\n[T]\r\nb=2\r\n", "S", "c", "3", "[S]\r\na=1\r\nc=3\r\n\r\n; note\r\n[T]\r\nb=2\r\n"},
+      {"[S]\r\na=1\r\n", "T", "b", "2", "[S]\r\na=1\r\n[T]\r\nb=2\r\n"},
+      {"[S]\r\na=1", "T", "b", "2", "[S]\r\na=1\r\n[T]\r\nb=2\r\n"},
+      {"[S]\ra=1\r[T]\rb=2", "T", "b", "3", "[S]\ra=1\r[T]\rb=3\r\n"}};
+  // clang-format on
+  TempDir dir;
+  int n = 0;
+  for (const auto& [before, section, key, value, after] : cases) {
+    const fs::path file = dir / std::to_string(++n);
+    if (!before.empty()) WriteFile(file, before);
+    IniStore(CodePage()).Write(section, key, value, file);
+    EXPECT_EQ(ReadFile(file), after) << before;
+    EXPECT_EQ(IniStore(CodePage()).Read(section, key, file), value) << before;
+  }
+}
 
-TEST(IniStore, MissingFileOrFolderReadsEmpty) {
+// Missing files and folders read empty; nothing is written to a folder, into a missing one, or
+// under names that would break the file, and a value cannot add lines.
+TEST(IniStoreTest, RefusesWritesThatWouldBreakOrMisplaceTheFile) {
   TempDir dir;
   IniStore ini{CodePage()};
-  EXPECT_EQ(ini.Read("S", "k", dir / "missing.ini"), "");
-  EXPECT_EQ(ini.Read("S", "k", dir.Path()), "");
-  ini.Write("S", "k", "v", dir.Path());  // a folder: ignored
-  EXPECT_TRUE(fs::is_directory(dir.Path()));
+  EXPECT_EQ(ini.Read("S", "k", dir / "missing.ini") + ini.Read("S", "k", dir.Path()), "");
+  ini.Write("S", "k", "v", dir.Path());
   ini.Write("S", "k", "v", dir / "no-such-folder" / "a.ini");
-  EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
-}
-
-struct WriteCase {
-  const char* name;
-  std::string before;
-  const char* section;
-  const char* key;
-  const char* value;
-  std::string after;
-};
-
-class IniWriteTest : public ::testing::TestWithParam<WriteCase> {};
-
-TEST_P(IniWriteTest, KeepsEveryOtherByte) {
-  const WriteCase& c = GetParam();
-  TempDir dir;
-  if (!c.before.empty()) WriteFile(dir / "a.ini", c.before);
-  IniStore ini{CodePage()};
-  ini.Write(c.section, c.key, c.value, dir / "a.ini");
-  EXPECT_EQ(ReadFile(dir / "a.ini"), c.after);
-  // A second store sees what the first one wrote.
-  IniStore fresh{CodePage()};
-  EXPECT_EQ(fresh.Read(c.section, c.key, dir / "a.ini"), c.value);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Semantics, IniWriteTest,
-    ::testing::Values(
-        WriteCase{"creates_file", "", "Tandor", "Address", "", "[Tandor]\r\nAddress=\r\n"},
-        WriteCase{"replaces_in_place", "; top\n[S]\nk = old \nj=2\n", "s", "K", "new",
-                  "; top\n[S]\nk=new\r\nj=2\n"},
-        WriteCase{"appends_after_last_key", "[S]\r\na=1\r\n\r\n; note\r\n[T]\r\nb=2\r\n", "S", "c",
-                  "3", "[S]\r\na=1\r\nc=3\r\n\r\n; note\r\n[T]\r\nb=2\r\n"},
-        WriteCase{"new_section_at_end", "[S]\r\na=1\r\n", "T", "b", "2",
-                  "[S]\r\na=1\r\n[T]\r\nb=2\r\n"},
-        WriteCase{"new_section_after_unterminated_line", "[S]\r\na=1", "T", "b", "2",
-                  "[S]\r\na=1\r\n[T]\r\nb=2\r\n"},
-        WriteCase{"lone_cr_kept", "[S]\ra=1\r[T]\rb=2", "T", "b", "3", "[S]\ra=1\r[T]\rb=3\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(IniStore, SectionNameWithBracketAsTrailByte) {
-  TempDir dir;
-  // In code page 932 the character U+2010 is 81 5D: its trail byte is ']'.
-  WriteFile(dir / "a.ini", std::string("[\x81\x5D]\r\nk=v\r\n"));
-  IniStore ini{CodePage(932)};
-  const std::string name = CodePage(932).ToUtf8("\x81\x5D");
-  EXPECT_EQ(name, "\xE2\x80\x90");
-  EXPECT_EQ(ini.Read(name, "k", dir / "a.ini"), "v");
-}
-
-TEST(IniStore, RefusesNamesThatBreakTheFile) {
-  TempDir dir;
-  IniStore ini{CodePage()};
   ini.Write("S", "k=x", "v", dir / "a.ini");
   ini.Write("S\r\n[T]", "k", "v", dir / "a.ini");
-  EXPECT_FALSE(fs::exists(dir / "a.ini"));
+  EXPECT_TRUE(fs::is_empty(dir.Path()));
   ini.Write("S", "k", "v\r\n[Evil]\r\nx=1", dir / "a.ini");
   EXPECT_EQ(ReadFile(dir / "a.ini"), "[S]\r\nk=v\r\n");
 }
 
-TEST(IniStore, SeesChangesMadeOnDisk) {
+// In code page 932 the character U+2010 is 81 5D: its trail byte is ']'.
+TEST(IniStoreTest, ReadsInTheMachinesCodePage) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", "[\x81\x5D]\r\nk=\x81\x5D\r\n");
+  EXPECT_EQ(IniStore(CodePage(932)).Read("\xE2\x80\x90", "k", dir / "a.ini"), "\xE2\x80\x90");
+}
+
+TEST(IniStoreTest, SeesChangesMadeOnDisk) {
   TempDir dir;
   WriteFile(dir / "a.ini", "[S]\r\nk=1\r\n");
   IniStore ini{CodePage()};
@@ -140,7 +97,7 @@ TEST(IniStore, SeesChangesMadeOnDisk) {
 
 // An equal value writes nothing; a read-only file takes no writes; a write keeps the file's
 // mode and leaves no temporary file behind.
-TEST(IniStore, WritesChangeOnlyWhatTheyMust) {
+TEST(IniStoreTest, WritesChangeOnlyWhatTheyMust) {
   TempDir dir;
   WriteFile(dir / "a.ini", "[S]\nk = \"v\"\n");
   WriteFile(dir / "ro.ini", "[S]\r\nk=1\r\n");
@@ -148,43 +105,14 @@ TEST(IniStore, WritesChangeOnlyWhatTheyMust) {
   fs::permissions(dir / "ro.ini", fs::perms(0440));
   IniStore ini{CodePage()};
   ini.Write("S", "k", "v", dir / "a.ini");
-  EXPECT_EQ(ini.DiskWrites(), 0);
   ini.Write("S", "k", "2", dir / "ro.ini");
+  EXPECT_EQ(ini.DiskWrites(), 0);
   EXPECT_EQ(ini.Read("S", "k", dir / "ro.ini"), "1");
   EXPECT_EQ(ReadFile(dir / "ro.ini"), "[S]\r\nk=1\r\n");
   for (int i = 0; i < 3; ++i) ini.Write("S", "k" + std::to_string(i), "v", dir / "a.ini");
   EXPECT_EQ(ReadFile(dir / "a.ini"), "[S]\nk = \"v\"\nk0=v\r\nk1=v\r\nk2=v\r\n");
   EXPECT_EQ(fs::status(dir / "a.ini").permissions() & fs::perms::all, fs::perms(0600));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
-}
-
-// The installation record is written behind: a pass's thousands of writes reach the disk about
-// once a second, the last ones when the pass waits or ends, and reads see them all at once.
-TEST(IniStore, WriteBehindReachesTheDiskOncePerIntervalAndAtTheEnd) {
-  TempDir dir;
-  const fs::path record = dir / "Version.ini";
-  auto now = std::chrono::steady_clock::time_point{};
-  {
-    IniStore ini{CodePage(), [&] { return now; }};
-    ini.SetWriteBehind(record);
-    ini.Write("S", "k", "v", record);
-    ini.FlushDue();
-    EXPECT_FALSE(fs::exists(record));
-    EXPECT_EQ(ini.Read("s", "K", record), "v");
-    now += std::chrono::milliseconds(1500);  // a long wait for a started program
-    ini.FlushDue();
-    EXPECT_EQ(ReadFile(record), "[S]\r\nk=v\r\n");
-    for (int entry = 0; entry < 1000; ++entry) {
-      for (const char* name : {"Filename", "Local Path", "File Version", "Product Version"})
-        ini.Write("Key" + std::to_string(entry), name, "value", record);
-      now += std::chrono::milliseconds(3);  // the whole pass takes three seconds
-    }
-    EXPECT_LE(ini.DiskWrites(), 4);
-    EXPECT_EQ(ini.Read("Key999", "product version", record), "value");
-  }
-  IniStore fresh{CodePage()};
-  EXPECT_EQ(fresh.Read("Key999", "Product Version", record), "value");
-  EXPECT_EQ(fresh.Read("S", "k", record), "v");
 }
 
 }  // namespace

@@ -1,178 +1,169 @@
-// Reading the manifest from real files: names, the [Files] settings, entry numbering, every key
-// under any capitals, and the processing of paths.
+// Reading the manifest from real files: the [Files] settings, every key under any capitals,
+// entry numbering and paths; and the installation record a pass writes back.
+
+#include "manifest/ManifestReader.h"
 
 #include <gtest/gtest.h>
 
-#include "support/PassHarness.h"
-
+#include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "manifest/ManifestReader.h"
-#include "platform/Prefix.h"
-#include "settings/IniStore.h"
-#include "support/TempDir.h"
+#include "manifest/InstallationRecord.h"
+#include "support/PassHarness.h"
+#include "util/PathMacros.h"
 
 namespace tandor {
 namespace {
 
-using test::TempDir;
-using test::WriteFile;
-
-constexpr const char* kAppFolder = "C:\\Tools";
+namespace fs = std::filesystem;
 
 class ManifestReaderTest : public ::testing::Test {
  protected:
-  std::filesystem::path Manifest(const std::string& text) {
-    // A file of its own per call: the store does not look again at a file it read a moment ago.
-    std::filesystem::path file = mDir / ("Sample" + std::to_string(++mFiles)) / "Tandor10.ini";
-    WriteFile(file, text);
-    return file;
-  }
-  ManifestReader Reader(const std::filesystem::path& file) {
-    return ManifestReader(mIni, file, mSettings, kAppFolder);
+  // A file of its own per call: the store does not look again at a file it read a moment ago.
+  ManifestReader Reader(const std::string& text) {
+    fs::path file = mDir / std::to_string(++mFiles) / "Tandor10.ini";
+    test::WriteFile(file, text);
+    return ManifestReader(mIni, file, mSettings, "C:\\Tools");
   }
 
-  TempDir mDir;
+  test::TempDir mDir;
   IniStore mIni{CodePage()};
   ClientSettings mSettings = test::SampleSettings();
   int mFiles = 0;
 };
 
-TEST_F(ManifestReaderTest, FilesExecuteIsReadAsAWholeNumberOrReported) {
-  struct Case {
-    const char* lines;  // the [Files] section's lines after its header
-    int execute;
-    bool isNumber;
-    const char* text;
-  };
-  const std::vector<Case> cases = {
-      {"", 0, true, ""},
-      {"EXECUTE=7\r\n", 7, true, "7"},
-      {"Execute=32767\r\n", 32767, true, "32767"},
-      {"Execute=2x\r\n", 0, false, "2x"},
-      {"Execute=32768\r\n", 0, false, "32768"},
-  };
-  for (const Case& c : cases) {
-    auto file = Manifest(std::string("[Files]\r\n") + c.lines + "[File1]\r\nKey=a\r\n");
-    FilesSettings files = Reader(file).ReadFilesSettings();
-    EXPECT_EQ(files.Execute, c.execute) << c.lines;
-    EXPECT_EQ(files.ExecuteIsNumber, c.isNumber) << c.lines;
-    EXPECT_EQ(files.ExecuteText, c.text) << c.lines;
+// Execute is a whole number up to 32767 or is reported; its options are passed on as written.
+TEST_F(ManifestReaderTest, FilesSettings) {
+  const std::tuple<const char*, const char*> cases[] = {
+      {"", "0 1  "},
+      {"EXECUTE=7\r\n", "7 1 7 "},
+      {"Execute=32767\r\n", "32767 1 32767 "},
+      {"Execute=2x\r\n", "0 0 2x "},
+      {"Execute=32768\r\n", "0 0 32768 "},
+      {"execute option=$(AppPath)\\x /auto\r\n", "0 1  $(AppPath)\\x /auto"}};
+  for (auto [lines, expected] : cases) {
+    FilesSettings f = Reader(std::string("[files]\r\n") + lines).ReadFilesSettings();
+    EXPECT_EQ(std::to_string(f.Execute) + " " + std::to_string(f.ExecuteIsNumber) + " " +
+                  f.ExecuteText + " " + f.ExecuteOption,
+              expected);
   }
-}
-
-TEST_F(ManifestReaderTest, FilesExecuteOptionIsNotExpanded) {
-  auto file = Manifest("[files]\r\nexecute option=$(AppPath)\\x /auto\r\n");
-  EXPECT_EQ(Reader(file).ReadFilesSettings().ExecuteOption, "$(AppPath)\\x /auto");
 }
 
 TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
   const std::string shuffled =
-      "[file1]\r\nblock=00-2B\r\nallow=00-1A\r\nextract to=$(AppPath)/sub\r\nextract=1\r\n"
-      "wait=1\r\nexecute option=$(WinPath)\\a.txt\r\nexecute=1\r\ncopymode=Normal\r\n"
+      "[Files]\r\n[file1]\r\nblock=00-2B\r\nallow=00-1A\r\nextract to=$(AppPath)/sub\r\n"
+      "extract=1\r\nwait=1\r\nexecute option=$(WinPath)\\a.txt\r\nexecute=1\r\ncopymode=Normal\r\n"
       "register=$(DLLSelfRegister)\r\nproduct version=1.00.0210\r\nfile version=1.0.0.210\r\n"
       "local path=$(AppPath)\r\nserver path=/Harrowin/Sample\r\ncaption=Sample\r\n"
       "realname=Sample.exe\r\nfilename=Sample.ex_\r\nkey=Sample.exe\r\n";
-
-  FileEntry expected;
-  expected.Key = "Sample.exe";
-  expected.Filename = "Sample.ex_";
-  expected.Realname = "Sample.exe";
-  expected.Caption = "Sample";
-  expected.ServerPath = "/Harrowin/Sample";
-  expected.LocalPath = "C:\\Tools";
-  expected.FileVersion = "1.0.0.210";
-  expected.ProductVersion = "1.00.0210";
-  expected.Register = "$(DLLSelfRegister)";
-  expected.CopyMode = "Normal";
-  expected.Execute = "1";
-  expected.ExecuteOption = "C:\\Windows\\a.txt";
-  expected.Wait = "1";
-  expected.Extract = "1";
-  expected.ExtractTo = "C:\\Tools\\sub";
-  expected.AllowList = "00-1A";
-  expected.BlockList = "00-2B";
-
-  std::vector<FileEntry> entries = Reader(Manifest("[Files]\r\n" + shuffled)).ReadEntries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0], expected);
+  // clang-format off
+  const FileEntry expected{
+      .Key = "Sample.exe", .Filename = "Sample.ex_", .Realname = "Sample.exe", .Caption = "Sample",
+      .ServerPath = "/Harrowin/Sample", .LocalPath = "C:\\Tools", .FileVersion = "1.0.0.210",
+      .ProductVersion = "1.00.0210", .InstalledFileVersion = "", .InstalledProductVersion = "",
+      .Register = "$(DLLSelfRegister)", .CopyMode = "Normal", .Execute = "1",
+      .ExecuteOption = "C:\\Windows\\a.txt", .Wait = "1", .Extract = "1", .ExtractTo = "C:\\Tools\\sub",
+      .AllowList = "00-1A", .BlockList = "00-2B", .Sha256 = ""};
+  // clang-format on
+  EXPECT_EQ(Reader(shuffled).ReadEntries(), std::vector<FileEntry>{expected});
 }
 
+// The list ends at the first missing number or empty Key, whatever the order of sections.
 TEST_F(ManifestReaderTest, EntryListEndsAtTheFirstGapOrEmptyKey) {
-  struct Case {
-    const char* name;
-    const char* text;
-    std::vector<std::string> keys;
-  };
-  const std::vector<Case> cases = {
-      {"no file", nullptr, {}},
-      {"File1 without Key", "[File1]\r\nFilename=a\r\n[File2]\r\nKey=b\r\n", {}},
-      {"gap after File2",
-       "[File1]\r\nKey=a\r\n[File2]\r\nKey=b\r\n[File4]\r\nKey=d\r\n",
-       {"a", "b"}},
-      {"empty Key in File2", "[File1]\r\nKey=a\r\n[File2]\r\nKey=\r\n[File3]\r\nKey=c\r\n", {"a"}},
-      {"sections out of order", "[File2]\r\nKey=b\r\n[File1]\r\nKey=a\r\n", {"a", "b"}},
-  };
-  for (const Case& c : cases) {
-    std::filesystem::path file = mDir / (std::string("m") + std::to_string(&c - &cases[0]));
-    if (c.text) WriteFile(file, c.text);
-    std::vector<std::string> keys;
-    for (const FileEntry& entry : Reader(file).ReadEntries()) keys.push_back(entry.Key);
-    EXPECT_EQ(keys, c.keys) << c.name;
+  const std::tuple<const char*, const char*> cases[] = {
+      {"", ""},
+      {"[File1]\r\nFilename=a\r\n[File2]\r\nKey=b\r\n", ""},
+      {"[File1]\r\nKey=a\r\n[File2]\r\nKey=b\r\n[File4]\r\nKey=d\r\n", "a b "},
+      {"[File1]\r\nKey=a\r\n[File2]\r\nKey=\r\n[File3]\r\nKey=c\r\n", "a "},
+      {"[File2]\r\nKey=b\r\n[File1]\r\nKey=a\r\n", "a b "}};
+  for (auto [text, expected] : cases) {
+    std::string keys;
+    for (const FileEntry& entry : Reader(text).ReadEntries()) keys += entry.Key + " ";
+    EXPECT_EQ(keys, expected) << text;
   }
 }
 
+// $Root in any capitals; macros, '/' and "." in local paths; Extract To defaults to Local Path.
 TEST_F(ManifestReaderTest, ProcessesPathsOfAnEntry) {
-  struct Case {
-    const char* lines;
-    const char* serverPath;
-    const char* localPath;
-    const char* extractTo;
-    const char* executeOption;
-  };
-  const std::vector<Case> cases = {
-      {"Server Path=$ROOT/Sample\r\nLocal Path=$(AppPath)\r\n", "/Harrowin/Sample", "C:\\Tools",
-       "C:\\Tools", ""},
-      {"Server Path=$root/a/$Root\r\n", "/Harrowin/a//Harrowin", "", "", ""},
-      {"Local Path=$(WinSysPath)\\sub\r\nExtract To=.\\\r\n", "", "C:\\Windows\\System32\\sub",
-       "C:\\Windows\\System32\\sub", ""},
-      {"Local Path=C:\\Sample\r\nExtract To=$(AppPath)/sub/deep\r\n", "", "C:\\Sample",
-       "C:\\Tools\\sub\\deep", ""},
-  };
-  for (const Case& c : cases) {
-    auto file = Manifest(std::string("[File1]\r\nKey=k\r\n") + c.lines);
-    FileEntry entry = Reader(file).ReadEntry(1);
-    EXPECT_EQ(entry.ServerPath, c.serverPath) << c.lines;
-    EXPECT_EQ(entry.LocalPath, c.localPath) << c.lines;
-    EXPECT_EQ(entry.ExtractTo, c.extractTo) << c.lines;
-    EXPECT_EQ(entry.ExecuteOption, c.executeOption) << c.lines;
+  // clang-format off
+  const std::tuple<const char*, const char*> cases[] = {
+      {"Server Path=$ROOT/Sample\r\nLocal Path=$(AppPath)\r\n", "/Harrowin/Sample C:\\Tools C:\\Tools"},
+      {"Server Path=$root/a/$Root\r\n", "/Harrowin/a//Harrowin  "},
+      {"Local Path=$(WinSysPath)\\sub\r\nExtract To=.\\\r\n", " C:\\Windows\\System32\\sub C:\\Windows\\System32\\sub"},
+      {"Local Path=C:\\Sample\r\nExtract To=$(AppPath)/sub/deep\r\n", " C:\\Sample C:\\Tools\\sub\\deep"}};
+  // clang-format on
+  for (auto [lines, expected] : cases) {
+    FileEntry e = Reader(std::string("[File1]\r\nKey=k\r\n") + lines).ReadEntry(1);
+    EXPECT_EQ(e.ServerPath + " " + e.LocalPath + " " + e.ExtractTo, expected) << lines;
   }
 }
 
-TEST_F(ManifestReaderTest, ReadsAManifestInTheMachinesCodePage) {
-  // A manifest written on Korean Windows: the values come back as UTF-8.
-  IniStore korean{CodePage(949)};
-  std::string caption = CodePage(949).FromUtf8("샘플 프로그램");
-  auto file = Manifest("[File1]\r\nKey=k\r\nCaption=" + caption + "\r\n");
-  ManifestReader reader(korean, file, mSettings, kAppFolder);
-  EXPECT_EQ(reader.ReadEntry(1).Caption, "샘플 프로그램");
+// Later passes expand what earlier ones inserted, not the other way round; a registry folder
+// that could not be read inserts its error text.
+TEST(ExpandPathMacrosTest, ExpandsInOrder) {
+  ClientSettings s = test::SampleSettings();
+  s.WinSysPath = "$(AppPath)";
+  s.ProgramFiles = "?Error";
+  EXPECT_EQ(ExpandPathMacros("$(AppPath)", s, "$(WinPath)\\x"), "C:\\Windows\\x");
+  EXPECT_EQ(ExpandPathMacros("$(WinSysPath)", s, "C:\\Tools"), "$(AppPath)");
+  EXPECT_EQ(ExpandPathMacros("$(ProgramFiles)\\App", s, "C:\\Tools"), "?Error\\App");
 }
 
 TEST_F(ManifestReaderTest, NumbersPastASixteenBitCounterAreRead) {
-  constexpr long kCount = 32770;
-  std::string text = "[Files]\r\nExecute=\r\n";
-  for (long n = 1; n <= kCount; ++n) {
-    std::string name = "f" + std::to_string(n) + ".dll";
-    text += "[File" + std::to_string(n) + "]\r\nKey=" + name + "\r\nRealName=" + name +
-            "\r\nLocal Path=$(AppPath)\r\n";
+  std::string text;
+  for (int n = 1; n <= 32770; ++n)
+    text += "[File" + std::to_string(n) + "]\r\nKey=f" + std::to_string(n) + "\r\n";
+  std::vector<FileEntry> entries = Reader(text).ReadEntries();
+  ASSERT_EQ(entries.size(), 32770u);
+  EXPECT_EQ(entries[32767].Key, "f32768");
+}
+
+// A pass's thousands of writes reach the disk a few times and at the end, under section names
+// without "]"; reads see them at once, and a pass that changes nothing writes nothing.
+TEST_F(ManifestReaderTest, InstallationRecordIsWrittenBehind) {
+  const fs::path file = mDir / "Version.ini";
+  auto now = std::chrono::steady_clock::time_point{};
+  std::vector<FileEntry> entries(1000);
+  for (int n = 0; n < 1000; ++n) {
+    entries[n].Key = n ? "f" + std::to_string(n) : "lib[x]86.dll";
+    entries[n].FileVersion = "1";
   }
-  std::vector<FileEntry> entries = Reader(Manifest(text)).ReadEntries();
-  ASSERT_EQ(entries.size(), static_cast<std::size_t>(kCount));
-  EXPECT_EQ(entries[32766].Key, "f32767.dll");
-  EXPECT_EQ(entries[32767].Key, "f32768.dll");
-  EXPECT_EQ(entries.back().Realname, "f32770.dll");
-  EXPECT_EQ(entries.back().LocalPath, "C:\\Tools");
+  entries[0].ProductVersion = "P1";
+  auto pass = [&] {
+    IniStore ini(CodePage(), [&] { return now; });
+    InstallationRecord record(ini, file);
+    for (const FileEntry& entry : entries) {
+      record.Write(entry);
+      EXPECT_EQ(record.FileVersion(entry.Key), entry.FileVersion);
+      now += std::chrono::milliseconds(3);  // three seconds in all
+    }
+    record.Flush();
+    return ini.DiskWrites();
+  };
+  {  // a pass that waits for a started program writes what is due
+    IniStore ini(CodePage(), [&] { return now; });
+    InstallationRecord(ini, file).Write(entries[0]);
+    ini.FlushDue();
+    EXPECT_FALSE(fs::exists(file));
+    now += std::chrono::seconds(2);
+    ini.FlushDue();
+    EXPECT_TRUE(fs::exists(file));
+  }
+  const int writes = pass();
+  EXPECT_TRUE(writes >= 1 && writes <= 4) << writes;
+  const std::string first = test::ReadFile(file);
+  EXPECT_EQ(pass(), 0);
+  EXPECT_EQ(test::ReadFile(file), first);
+  entries[42].FileVersion = "1.1";
+  EXPECT_EQ(pass(), 1);
+  IniStore ini{CodePage()};
+  InstallationRecord record(ini, file);
+  EXPECT_EQ(record.FileVersion("lib[x]86.dll") + " " + record.ProductVersion("lib[x]86.dll"),
+            "1 P1");
+  EXPECT_EQ(record.FileVersion("F42") + " " + record.FileVersion("f41") + record.FileVersion("x"),
+            "1.1 1");
 }
 
 }  // namespace

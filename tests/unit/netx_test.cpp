@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,79 +14,48 @@ namespace {
 
 SystemAdapter Adapter(std::vector<std::uint8_t> mac, std::vector<std::string> ips,
                       int type = adaptertype::Ethernet) {
-  SystemAdapter adapter;
-  adapter.Name = "eth";
-  adapter.Description = "Test adapter";
-  adapter.Type = type;
-  adapter.HardwareAddress = std::move(mac);
-  adapter.IpAddresses = std::move(ips);
-  return adapter;
+  return {"eth", "Test adapter", type, std::move(mac), std::move(ips)};
 }
-
 AdapterSource Machine(std::vector<SystemAdapter> adapters) {
   return [adapters] { return adapters; };
 }
 
-const std::vector<std::uint8_t> MacA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-const std::vector<std::uint8_t> MacB = {0x00, 0x0C, 0x29, 0xAB, 0xCD, 0xEF};
+const std::vector<std::uint8_t> kMacA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+const std::vector<std::uint8_t> kMacB = {0x00, 0x0C, 0x29, 0xAB, 0xCD, 0xEF};
 
 TEST(NetX, BuildsTheTableInTheSystemsOrder) {
-  std::string description = "  Test";
-  description += '\0';
-  description += " adapter  ";
-  SystemAdapter first = Adapter(MacB, {std::string("192.168.0.5\0junk", 16)});
-  first.Description = description;
+  SystemAdapter first = Adapter(kMacB, {std::string("192.168.0.5\0junk", 16)});
+  first.Description = std::string("  Test\0 adapter  ", 17);
   AdapterTable table =
       ReadNetworkAdapters(Machine({first, Adapter({}, {"10.0.0.1"}, adaptertype::Ppp)}));
   ASSERT_EQ(table.Count, 2);
-  EXPECT_EQ(table.Adapters[0].TypeName, "Ethernet adapter");
-  EXPECT_EQ(table.Adapters[0].Description, "Test adapter");
+  EXPECT_EQ(table.Adapters[0].TypeName + ", " + table.Adapters[0].Description,
+            "Ethernet adapter, Test adapter");
   EXPECT_EQ(table.Adapters[0].MacAddress, "00-0C-29-AB-CD-EF");
   EXPECT_EQ(table.Adapters[0].IpAddresses, std::vector<std::string>{"192.168.0.5"});
-  EXPECT_EQ(table.Adapters[1].TypeName, "PPP adapter");
-  EXPECT_EQ(table.Adapters[1].MacAddress, "");
+  EXPECT_EQ(table.Adapters[1].TypeName + ", " + table.Adapters[1].MacAddress, "PPP adapter, ");
   EXPECT_EQ(AdapterTypeName(71), "Other adapter");
   EXPECT_EQ(FormatMacAddress({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), "01-02-03-04-05-06-07-08");
 }
 
+// Adapters without a hardware address or IP add nothing to the lists.
 TEST(NetX, JoinsAddressListsWithTheSeparator) {
-  struct Case {
-    const char* label;
-    std::vector<SystemAdapter> adapters;
-    char separator;
-    std::string macs;
-    std::string ips;
-  };
-  const Case cases[] = {
-      {"two adapters, two addresses on the first",
-       {Adapter(MacA, {"192.168.0.5", "fe80::1"}), Adapter(MacB, {"10.0.0.7"})},
-       ',',
-       "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF",
-       "192.168.0.5,fe80::1,10.0.0.7"},
-      {"adapters without address or IP add nothing",
-       {Adapter({}, {"10.0.0.1"}), Adapter(MacA, {}), Adapter(MacB, {""})},
-       ',',
-       "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF",
-       "10.0.0.1"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(GetMacAddressList(c.separator, Machine(c.adapters)), c.macs) << c.label;
-    EXPECT_EQ(GetIpAddressList(c.separator, Machine(c.adapters)), c.ips) << c.label;
-  }
+  const AdapterSource machine = Machine({Adapter(kMacA, {"192.168.0.5", "fe80::1"}),
+                                         Adapter({}, {"10.0.0.7"}), Adapter(kMacB, {""})});
+  EXPECT_EQ(GetMacAddressList(',', machine), "00-1A-2B-3C-4D-5E,00-0C-29-AB-CD-EF");
+  EXPECT_EQ(GetIpAddressList(';', machine), "192.168.0.5;fe80::1;10.0.0.7");
 }
 
 TEST(AllowRule, DecidesByTheMachinesAddresses) {
-  const std::vector<SystemAdapter> one = {Adapter(MacA, {"192.168.0.5"})};
-  const std::vector<SystemAdapter> two = {Adapter(MacB, {}), Adapter(MacA, {})};
-  const std::vector<SystemAdapter> none = {};
-  struct Case {
-    const char* label;
-    std::string allow;
-    std::string block;
-    const std::vector<SystemAdapter>& machine;
-    bool result;
-  };
-  const Case cases[] = {
+  const std::vector<SystemAdapter> one = {Adapter(kMacA, {"192.168.0.5"})};
+  const std::vector<SystemAdapter> two = {Adapter(kMacB, {}), Adapter(kMacA, {})}, none;
+  const struct {
+    const char* Label;
+    std::string Allow, Block;
+    const std::vector<SystemAdapter>& Adapters;
+    bool Result;
+  } cases[] = {
+      // clang-format off
       {"no lists", "", "", one, true},
       {"both lists, this machine in neither", "AA-BB-CC-DD-EE-FF", "11-22-33-44-55-66", one, false},
       {"both lists, this machine in allow", "00-1A-2B-3C-4D-5E", "11-22-33-44-55-66", one, false},
@@ -95,24 +65,18 @@ TEST(AllowRule, DecidesByTheMachinesAddresses) {
       {"blocked in lower case", "", "x 00-1a-2b-3c-4d-5e y", one, false},
       {"allow-only, no adapters", "00-1A-2B-3C-4D-5E", "", none, false},
       {"block-only, no adapters", "", "00-1A-2B-3C-4D-5E", none, true},
+      // clang-format on
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(Allow(c.allow, c.block, Machine(c.machine)), c.result) << c.label;
+  for (const auto& c : cases)
+    EXPECT_EQ(Allow(c.Allow, c.Block, Machine(c.Adapters)), c.Result) << c.Label;
 }
 
 TEST(NetworkAdapters, TheMachinesOwnListLeavesOutLoopbackAndZeroAddresses) {
   for (const SystemAdapter& adapter : ListSystemAdapters()) {
     EXPECT_NE(adapter.Type, adaptertype::Loopback) << adapter.Name;
-    EXPECT_NE(adapter.Name, "lo");
-    if (!adapter.HardwareAddress.empty()) {
-      bool allZero = true;
-      for (std::uint8_t byte : adapter.HardwareAddress) allZero = allZero && byte == 0;
-      EXPECT_FALSE(allZero) << adapter.Name;
-    }
-    for (const std::string& ip : adapter.IpAddresses) {
-      EXPECT_NE(ip, "127.0.0.1");
-      EXPECT_NE(ip, "::1");
-    }
+    const auto& mac = adapter.HardwareAddress;
+    EXPECT_TRUE(mac.empty() || std::count(mac.begin(), mac.end(), 0) < std::ssize(mac));
+    for (const std::string& ip : adapter.IpAddresses) EXPECT_TRUE(ip != "127.0.0.1" && ip != "::1");
   }
 }
 
