@@ -1,100 +1,69 @@
-// HTTP downloads against a fixture server on 127.0.0.1; servers that misbehave are the fault
-// test's.
+// HTTP downloads from the HTTP server of servers.py on 127.0.0.1; the server's faults are the
+// fault test's.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "support/HttpServer.h"
 #include "support/TempDir.h"
 #include "support/TransferData.h"
 #include "transfer/FTP.h"
 
-namespace tandor {
+namespace tandor::test {
 namespace {
 
-using test::ChunkEvents;
-using test::HttpServer;
-using test::PatternBytes;
-using test::ReadFile;
-using test::TempDir;
-using test::TransferEvents;
-using test::WriteFile;
 using ::testing::HasSubstr;
 
-class HttpTransferTest : public ::testing::Test {
- protected:
-  HttpTransferTest()
-      : mServer(mDir / "www", {{"/moved.bin", "/files/target.bin"}}),
-        mFtp({[this] { ++mPumps; },
-              [this](std::int64_t current, std::int64_t total) {
-                mEvents.emplace_back(current, total);
-              },
-              {}}) {
-    mFtp.Service(FTP::ServiceHttp);
-    EXPECT_TRUE(mFtp.OpenConnection("127.0.0.1", "", "", mServer.PortText()));
-  }
-
-  TempDir mDir;
-  HttpServer mServer;
-  TransferEvents mEvents;
-  int mPumps = 0;
-  int mWaits = 0;  // turns the window got while the request waited
-  FTP mFtp;
-};
-
-TEST_F(HttpTransferTest, DownloadRaisesOneEventPerChunkAndALastOne) {
-  for (std::size_t size : {5u, 10240u, 10241u}) {
+TEST(HttpTransferTest, DownloadsRaiseAnEventPerChunkAndAskPastTheCaches) {
+  TempDir dir;
+  HttpServer server(dir / "www", {{"/moved.bin", "/dir name/file.bin"}});
+  TransferEvents events;
+  int pumps = 0;
+  FTP http({[&] { ++pumps; },
+            [&](std::int64_t now, std::int64_t all) { events.emplace_back(now, all); },
+            {}});
+  http.Service(FTP::ServiceHttp);
+  ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", server.PortText()));
+  // The name is trimmed and a redirect followed; a longer file in place ends up holding exactly
+  // the new bytes.
+  const std::pair<int, const char*> rows[] = {
+      {5, " /dir name/file.bin "}, {10240, "/moved.bin"}, {10241, "/dir name/file.bin"}};
+  for (const auto& [size, remote] : rows) {
     SCOPED_TRACE(size);
-    const std::string content = PatternBytes(size);
-    WriteFile(mDir / "www" / "dir name" / "file.bin", content);
-    WriteFile(mDir / "file.bin", PatternBytes(size + 777));
-    mEvents.clear();
-    mPumps = 0;
-    ASSERT_TRUE(mFtp.HTTPDownloadFile(mDir / "file.bin", " /dir name/file.bin "))
-        << mFtp.GetLastErrorMessage();
-    EXPECT_EQ(ReadFile(mDir / "file.bin"), content);
-    EXPECT_EQ(mEvents, ChunkEvents(static_cast<std::int64_t>(size)));
-    EXPECT_EQ(mPumps, static_cast<int>(size / 10240));
-    EXPECT_EQ(mFtp.GetHTTPFileSize(), static_cast<std::int64_t>(size));
+    WriteFile(dir / "www" / "dir name" / "file.bin", PatternBytes(size));
+    WriteFile(dir / "file.bin", PatternBytes(size + 777));
+    events.clear();
+    pumps = 0;
+    ASSERT_TRUE(http.HTTPDownloadFile(dir / "file.bin", remote)) << http.GetLastErrorMessage();
+    EXPECT_EQ(ReadFile(dir / "file.bin"), PatternBytes(size));
+    EXPECT_EQ(events, ChunkEvents(size));
+    EXPECT_EQ(pumps, size / 10240);
+    EXPECT_EQ(http.GetHTTPFileSize(), size);
   }
   // A missing file is refused quietly and leaves the previous one.
-  EXPECT_FALSE(mFtp.HTTPDownloadFile(mDir / "file.bin", "/missing.bin"));
-  EXPECT_EQ(mFtp.GetHTTPFileSize(), -1);
-  EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
-  EXPECT_EQ(ReadFile(mDir / "file.bin"), PatternBytes(10241));
-  // Every request asks past the caches.
-  const std::string log = mServer.RequestLog();
-  EXPECT_THAT(log, HasSubstr("Cache-Control: no-cache"));
-  EXPECT_THAT(log, HasSubstr("Pragma: no-cache"));
-  EXPECT_THAT(log, HasSubstr("User-Agent: Tandor"));
+  EXPECT_FALSE(http.HTTPDownloadFile(dir / "file.bin", "/missing.bin"));
+  EXPECT_EQ(http.GetHTTPFileSize(), -1);
+  EXPECT_EQ(http.GetLastErrorMessage(), "");
+  EXPECT_EQ(ReadFile(dir / "file.bin"), PatternBytes(10241));
+  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent: Tandor"})
+    EXPECT_THAT(server.RequestLog(), HasSubstr(header));
 }
 
-TEST_F(HttpTransferTest, RedirectsAreFollowed) {
-  WriteFile(mDir / "www" / "files" / "target.bin", "moved content");
-  EXPECT_TRUE(mFtp.HTTPDownloadFile(mDir / "got.bin", "/moved.bin"));
-  EXPECT_EQ(ReadFile(mDir / "got.bin"), "moved content");
-}
-
-TEST_F(HttpTransferTest, FailedSendRecordsItsMessage) {
-  int freePort = 0;
-  {
-    HttpServer other(mDir / "other");
-    freePort = other.Port();
-  }
-  FTP ftp;
-  ftp.Service(FTP::ServiceHttp);
-  // The server is only remembered: connecting happens at the request.
-  ASSERT_TRUE(ftp.OpenConnection("127.0.0.1", "", "", std::to_string(freePort)));
-  EXPECT_FALSE(ftp.HTTPDownloadFile(mDir / "x.bin", "/x.bin"));
-  EXPECT_EQ(ftp.GetLastErrorMessage(),
+// The server is only remembered: connecting happens at the request.
+TEST(HttpTransferTest, FailedSendRecordsItsMessage) {
+  TempDir dir;
+  const std::string down = HttpServer(dir / "gone").PortText();  // stopped again
+  FTP http;
+  http.Service(FTP::ServiceHttp);
+  ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", down));
+  EXPECT_FALSE(http.HTTPDownloadFile(dir / "x.bin", "/x.bin"));
+  EXPECT_EQ(http.GetLastErrorMessage(),
             "HttpSendRequest error code: 12029 Message: A connection with the server could not "
             "be established.");
-  EXPECT_EQ(ftp.GetHTTPFileSize(), -2);
-  EXPECT_FALSE(std::filesystem::exists(mDir / "x.bin"));
+  EXPECT_EQ(http.GetHTTPFileSize(), -2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.bin"));
 }
 
 }  // namespace
-}  // namespace tandor
+}  // namespace tandor::test
