@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <memory>
-#include <string>
 
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
@@ -18,15 +17,14 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-struct Row {
+// Over FTP or HTTP, a fault of servers.py ("active": a client in active mode) for one file: the
+// pass's status and its text in Err.log and in the window.
+const struct Row {
   bool Ftp;
-  const char* Fault;  // see servers.py; "active": a client in active mode
-  const char* File;   // the file the server breaks
+  const char *Fault, *File;
   int Status;
-  const char* Text;  // in Err.log and in the window
-};
-
-const Row kRows[] = {
+  const char* Text;
+} kRows[] = {
     {false, "drop", "data.bin", 1, "error code: 12030"},
     {false, "stall", "data.bin", 1, "error code: 12002"},
     {false, "trickle", "data.bin", 1, "error code: 12002"},

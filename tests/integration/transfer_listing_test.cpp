@@ -80,23 +80,17 @@ TEST_P(FtpListingTest, EntriesCarryAttributesSizesAndTimes) {
   EXPECT_EQ(file.CreationTime, file.LastWriteTime);
 }
 
-std::int64_t Utc(int year, int month, int day, int hour, int minute) {
-  std::tm time{0, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
-  return timegm(&time);
-}
-
 // A date ahead of today with a time is last year's; lines that are no entries are skipped.
 TEST(ListingLineTest, ReadsUnixAndDosLinesAndSkipsTheRest) {
-  const auto entries = ParseListing(
-      "total 12\r\n-rw-r--r--   1 owner group  5 Dec 31 23:59 old.txt\r\n"
-      "lrwxrwxrwx   1 o g  3 Mar 01 10:00 link -> target\r\ngarbage\r\n"
-      "drwxr-xr-x 2 o g 4096 Jan 02 03:04 ..\r\n03-04-24  01:05PM       <DIR>          Dos "
-      "Folder\r\n",
-      false, Utc(2024, 3, 5, 12, 0));
+  const auto entries = ParseListing(  // on 2024-03-05 12:00 UTC
+      "total 12\r\n-rw-r--r--   1 owner group  5 Dec 31 23:59 old.txt\r\ngarbage\r\n"
+      "lrwxrwxrwx   1 o g  3 Mar 01 10:00 link -> target\r\n"
+      "drwxr-xr-x 2 o g 4096 Jan 02 03:04 ..\r\n03-04-24  01:05PM  <DIR>  Dos Folder\r\n",
+      false, 1709640000);
   const std::tuple<std::uint32_t, std::int64_t, std::int64_t, const char*> rows[] = {
-      {0x80, 5, Utc(2023, 12, 31, 23, 59), "old.txt"},
-      {0x80, 3, Utc(2024, 3, 1, 10, 0), "link"},
-      {0x10, 0, Utc(2024, 3, 4, 13, 5), "Dos Folder"}};
+      {0x80, 5, 1704067140, "old.txt"},      // 2023-12-31 23:59
+      {0x80, 3, 1709287200, "link"},         // 2024-03-01 10:00
+      {0x10, 0, 1709557500, "Dos Folder"}};  // 2024-03-04 13:05
   ASSERT_EQ(entries.size(), 3u);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const ListedEntry& e = entries[i];
@@ -129,6 +123,8 @@ TEST(ListingLineTest, PatternsDatesAndTheKeyedList) {
     EXPECT_THAT(
         call, ::testing::Throws<RuntimeError>(::testing::Property(&RuntimeError::Number, number)));
   EXPECT_EQ(list.Count(), 1u);
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0u);
 }
 
 }  // namespace

@@ -65,11 +65,9 @@ class FaultyFile:
 
 
 def serve_ftp(args):
-    from pyftpdlib import handlers, servers
-    from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.filesystems import AbstractedFS
+    from pyftpdlib import authorizers, filesystems, handlers, servers
 
-    class FS(AbstractedFS):
+    class FS(filesystems.AbstractedFS):
         def open(self, filename, mode):
             opened, name = super().open(filename, mode), os.path.basename(filename)
             if "w" in mode and name.startswith("cutoff"):
@@ -77,7 +75,7 @@ def serve_ftp(args):
             return FaultyFile(opened, args.fault) if "r" in mode and name in args.path else opened
 
     class Handler(handlers.TLS_FTPHandler if args.cert else handlers.FTPHandler):
-        abstracted_fs, authorizer = FS, DummyAuthorizer()
+        abstracted_fs, authorizer = FS, authorizers.DummyAuthorizer()
         use_sendfile = args.fault == "none"  # a faulty file's bytes go through its read()
         auth_failed_timeout, timeout = 0, 120  # a wrong password is answered at once
 

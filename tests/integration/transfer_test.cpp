@@ -1,10 +1,17 @@
-// FTP transfers against the FTP server of servers.py on 127.0.0.1: every case in active mode,
-// the updater's own, and passive mode once, where the server refuses active mode.
+// The one network client against the servers of servers.py on 127.0.0.1: FTP in active mode,
+// the updater's own, for every case and in passive mode once, where the server refuses active
+// mode; HTTP; HTTPS and FTPS with certificates of a test authority made for the run. The
+// servers' faults are the fault test's.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+
 #include "platform/Error.h"
 #include "support/FtpServer.h"
+#include "support/HttpServer.h"
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 #include "support/TransferData.h"
 #include "transfer/FTP.h"
@@ -188,6 +195,106 @@ TEST_F(FtpTransferTest, Connections) {
   mFtp.CloseConnection();
   EXPECT_EQ(mFtp.GetFTPFileSize("a.txt"), -2);
   EXPECT_THAT(mFtp.GetLastErrorMessage(), StartsWith("FtpFindFirstFile error code: 6"));
+}
+
+TEST(HttpTransferTest, DownloadsRaiseAnEventPerChunkAndAskPastTheCaches) {
+  TempDir dir;
+  HttpServer server(dir / "www", {{"/moved.bin", "/dir name/file.bin"}});
+  TransferEvents events;
+  int pumps = 0;
+  FTP http({[&] { ++pumps; },
+            [&](std::int64_t now, std::int64_t all) { events.emplace_back(now, all); },
+            {}});
+  http.Service(FTP::ServiceHttp);
+  ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", server.PortText()));
+  // The name is trimmed and a redirect followed; a longer file in place ends up holding exactly
+  // the new bytes.
+  const std::pair<int, const char*> rows[] = {
+      {5, " /dir name/file.bin "}, {10240, "/moved.bin"}, {10241, "/dir name/file.bin"}};
+  for (const auto& [size, remote] : rows) {
+    SCOPED_TRACE(size);
+    WriteFile(dir / "www" / "dir name" / "file.bin", PatternBytes(size));
+    WriteFile(dir / "file.bin", PatternBytes(size + 777));
+    events.clear();
+    pumps = 0;
+    ASSERT_TRUE(http.HTTPDownloadFile(dir / "file.bin", remote)) << http.GetLastErrorMessage();
+    EXPECT_EQ(ReadFile(dir / "file.bin"), PatternBytes(size));
+    EXPECT_EQ(events, ChunkEvents(size));
+    EXPECT_EQ(pumps, size / 10240);
+    EXPECT_EQ(http.GetHTTPFileSize(), size);
+  }
+  // A missing file is refused quietly and leaves the previous one.
+  EXPECT_FALSE(http.HTTPDownloadFile(dir / "file.bin", "/missing.bin"));
+  EXPECT_EQ(http.GetHTTPFileSize(), -1);
+  EXPECT_EQ(http.GetLastErrorMessage(), "");
+  EXPECT_EQ(ReadFile(dir / "file.bin"), PatternBytes(10241));
+  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent: Tandor"})
+    EXPECT_THAT(server.RequestLog(), ::testing::HasSubstr(header));
+}
+
+// The server is only remembered: connecting happens at the request.
+TEST(HttpTransferTest, FailedSendRecordsItsMessage) {
+  TempDir dir;
+  const std::string down = HttpServer(dir / "gone").PortText();  // stopped again
+  FTP http;
+  http.Service(FTP::ServiceHttp);
+  ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", down));
+  EXPECT_FALSE(http.HTTPDownloadFile(dir / "x.bin", "/x.bin"));
+  EXPECT_EQ(http.GetLastErrorMessage(),
+            "HttpSendRequest error code: 12029 Message: A connection with the server could not "
+            "be established.");
+  EXPECT_EQ(http.GetHTTPFileSize(), -2);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.bin"));
+}
+
+TEST(TransferTlsTest, OnlyVerifiedCertificatesCarryATransfer) {
+  TempDir dir;
+  WriteFile(dir / "srv" / "a.txt", "secure\n");
+  std::vector<std::string> certs = ServerCommand("certs");
+  certs.insert(certs.end(), {"--root", dir.Path().string()});
+  ASSERT_EQ(RunProgram(certs[0], {certs.begin() + 1, certs.end()}, {}).Status, 0);
+
+  struct Row {
+    bool Ftps;
+    const char* Certificate;
+    bool CaFile;
+    const char* Host;
+    const char* Reason;  // empty: the file arrives
+  };
+  const Row rows[] = {
+      {false, "good", true, "127.0.0.1", ""},
+      {false, "good", true, "localhost", ""},
+      {false, "good", false, "127.0.0.1", "unable to get local issuer certificate"},
+      {false, "wronghost", true, "127.0.0.1", "subject name matches target host name"},
+      {false, "expired", true, "127.0.0.1", "certificate has expired"},
+      {false, "stranger", true, "127.0.0.1", "unable to get local issuer certificate"},
+      {true, "good", true, "127.0.0.1", ""},
+      {true, "good", false, "127.0.0.1", "unable to get local issuer certificate"},
+      {true, "wronghost", true, "127.0.0.1", "subject name matches target host name"},
+  };
+  std::map<std::string, std::unique_ptr<ServerProcess>> servers;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.Ftps ? "FTPS " : "HTTPS ") + r.Certificate + " " + r.Host);
+    std::vector<std::string> argv = ServerCommand(r.Ftps ? "ftp" : "nginx");
+    argv.insert(argv.end(),
+                {"--root", (dir / "srv").string(), "--cert", (dir / r.Certificate).string()});
+    auto& server = servers[argv[2] + r.Certificate];
+    if (!server) server = std::make_unique<ServerProcess>(argv);
+    FtpOptions options;
+    options.Tls = true;
+    options.CaFile = r.CaFile ? (dir / "ca.pem").string() : "";
+    FTP client({}, options);
+    if (!r.Ftps) client.Service(FTP::ServiceHttp);
+    client.SetModePassive();
+    fs::remove(dir / "a.txt");
+    const bool ok = client.OpenConnection(r.Host, "tandor", "secret", server->PortText()) &&
+                    (r.Ftps ? client.FTPDownloadFile(dir / "a.txt", "a.txt")
+                            : client.HTTPDownloadFile(dir / "a.txt", "/a.txt"));
+    EXPECT_EQ(ok, *r.Reason == '\0') << client.GetLastErrorMessage();
+    EXPECT_EQ(fs::exists(dir / "a.txt"), ok);
+    EXPECT_EQ(ReadFile(dir / "a.txt"), ok ? "secure\n" : "");
+    EXPECT_THAT(client.GetLastErrorMessage(), ::testing::HasSubstr(r.Reason));
+  }
 }
 
 }  // namespace
