@@ -58,9 +58,9 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, bool listens)
     line.append(buffer, static_cast<size_t>(got));
   }
   ::close(out[0]);
-  mPort = std::atoi(line.c_str());
+  mPort = line.find('\n') == std::string::npos ? -1 : std::atoi(line.c_str());
   while (mPort > 0 && listens && !Accepts(mPort) && --steps > 0) Pause();
-  if (mPort <= 0 || steps <= 0) {
+  if (mPort < (listens ? 1 : 0) || steps <= 0) {  // a display number may be 0
     Stop();
     throw std::runtime_error("server did not start: " + argv.back());
   }

@@ -105,34 +105,29 @@ def serve_ftp(args):
 
 
 def faulty_reply(handler, body, fault):
-    send, connection = handler.wfile.write, handler.connection
     head = b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-    length = b"Content-Length: %d\r\n" % len(body)
+    whole = head + b"Content-Length: %d\r\n\r\n" % len(body)
+    chunks = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + 4096]), body[i:i + 4096])
+                      for i in range(0, len(body), 4096))
+    handler.wfile.write({
+        "none": whole + body, "drop": (whole + body)[:64], "stall": b"", "trickle": whole,
+        "short": whole + body[:len(body) // 2], "long": whole + body + b"x" * 100,
+        "chunked": head + b"Transfer-Encoding: chunked\r\n\r\n" + chunks + b"0\r\n\r\n",
+        "close": head + b"Connection: close\r\n\r\n" + body,
+        "500": b"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 7\r\n\r\nbroken\n",
+        "garbage": b"HELLO THERE\r\n\r\n" + body}[fault])
     handler.close_connection = fault in ("drop", "stall", "short", "close", "garbage")
     if fault == "drop":
-        send((head + length + b"\r\n" + body)[:64])
-        connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        handler.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     elif fault == "stall":
         time.sleep(SILENCE)
-    elif fault == "trickle":
-        send(head + length + b"\r\n")
-        for i in range(TRICKLE):
-            send(body[i:i + 1])
-            time.sleep(0.1)
-        send(body[TRICKLE:])
     elif fault == "short":
-        send(head + length + b"\r\n" + body[:len(body) // 2])
-        connection.shutdown(socket.SHUT_RDWR)
-    elif fault == "chunked":
-        pieces = [b"%x\r\n%s\r\n" % (len(body[i:i + 4096]), body[i:i + 4096])
-                  for i in range(0, len(body), 4096)]
-        send(head + b"Transfer-Encoding: chunked\r\n\r\n" + b"".join(pieces) + b"0\r\n\r\n")
-    else:
-        send({"none": head + length + b"\r\n" + body,
-              "long": head + length + b"\r\n" + body + b"x" * 100,
-              "close": head + b"Connection: close\r\n\r\n" + body,
-              "500": b"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 7\r\n\r\nbroken\n",
-              "garbage": b"HELLO THERE\r\n\r\n" + body}[fault])
+        handler.connection.shutdown(socket.SHUT_RDWR)
+    elif fault == "trickle":
+        for i in range(TRICKLE):
+            handler.wfile.write(body[i:i + 1])
+            time.sleep(0.1)
+        handler.wfile.write(body[TRICKLE:])
 
 
 def serve_http(args):
