@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const std::string kScript = std::string(TANDOR_SOURCE_DIR) + "/tests/support/tls_fixture.py";
+const std::string kScript = std::string(TANDOR_SOURCE_DIR) + "/tests/support/servers.py";
 
 double Seconds(const std::function<void()>& run) {
   const auto start = Clock::now();
@@ -52,12 +52,11 @@ int main() {
   }
   const tandor::Sha256Digest digest = *tandor::Sha256OfFile(dir / "srv" / "big.bin");
   const std::string python = std::string("/usr/bin/python3");
-  if (std::system((python + " " + kScript + " certs " + dir.Path().string()).c_str()) != 0)
+  if (std::system((python + " " + kScript + " certs --root " + dir.Path().string()).c_str()) != 0)
     return 1;
-  tandor::test::ServerProcess http(
-      {python, kScript, "http", dir.Path().string(), "-", (dir / "srv").string()});
-  tandor::test::ServerProcess https(
-      {python, kScript, "https", dir.Path().string(), "good", (dir / "srv").string()});
+  tandor::test::ServerProcess http({python, kScript, "nginx", "--root", (dir / "srv").string()});
+  tandor::test::ServerProcess https({python, kScript, "nginx", "--root", (dir / "srv").string(),
+                                     "--cert", (dir / "good").string()});
   const fs::path local = dir / "big.bin";
   const double mib = static_cast<double>(size) / (1 << 20);
 

@@ -1,12 +1,6 @@
 #pragma once
-// A real FTP server (pyftpdlib) on 127.0.0.1 for one test, active and passive mode (or passive
-// mode only).
-//
-//   tandor::test::FtpServer server(dir.Path() / "srv");   // user "tandor", password "secret"
-//   ftp.OpenConnection("127.0.0.1", server.User(), server.Password(), server.PortText());
-//
-// The user may read, write, rename, delete and create folders below `root`. An upload to a name
-// starting with "cutoff" is broken off by the server after 16 KiB.
+// The FTP server of servers.py on 127.0.0.1 for one test: user "tandor", password "secret", with
+// every right below `root`.
 
 #include <filesystem>
 #include <string>
@@ -16,34 +10,31 @@
 namespace tandor::test {
 
 struct FtpServerOptions {
-  std::string User = "tandor";
-  std::string Password = "secret";
-  bool MachineListings = true;  // false: the server offers LIST only, no MLSD
-  bool ActiveMode = true;       // false: the server refuses PORT and EPRT
+  bool MachineListings = true;  // false: LIST only, no MLSD
+  bool ActiveMode = true;       // false: PORT and EPRT refused
+  std::string Fault = "none";   // how the files named FaultyFile are sent (see servers.py)
+  std::string FaultyFile;
 };
 
 class FtpServer : public ServerProcess {
  public:
-  explicit FtpServer(const std::filesystem::path& root, FtpServerOptions options = {})
-      : ServerProcess(Command(root, options)), mOptions(std::move(options)), mRoot(root) {}
+  explicit FtpServer(const std::filesystem::path& root, const FtpServerOptions& o = {})
+      : ServerProcess(Command(root, o)), mRoot(root) {}
 
-  const std::string& User() const { return mOptions.User; }
-  const std::string& Password() const { return mOptions.Password; }
+  std::string User() const { return "tandor"; }
+  std::string Password() const { return "secret"; }
   const std::filesystem::path& Root() const { return mRoot; }
 
  private:
   static std::vector<std::string> Command(const std::filesystem::path& root,
-                                          const FtpServerOptions& options) {
-    std::filesystem::create_directories(root);
+                                          const FtpServerOptions& o) {
     std::vector<std::string> argv = ServerCommand("ftp");
-    argv.insert(argv.end(),
-                {"--root", root.string(), "--user", options.User, "--password", options.Password});
-    if (!options.MachineListings) argv.push_back("--no-mlsd");
-    if (!options.ActiveMode) argv.push_back("--no-active");
+    argv.insert(argv.end(), {"--root", root.string(), "--fault", o.Fault, "--path", o.FaultyFile});
+    if (!o.MachineListings) argv.push_back("--no-mlsd");
+    if (!o.ActiveMode) argv.push_back("--no-active");
     return argv;
   }
 
-  FtpServerOptions mOptions;
   std::filesystem::path mRoot;
 };
 

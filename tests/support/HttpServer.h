@@ -1,11 +1,7 @@
 #pragma once
-// An HTTP/1.1 server (Python http.server, keep-alive) on 127.0.0.1 for one test, serving the
-// files of a folder; `redirects` answer 302 from a path to another:
-//
-//   tandor::test::HttpServer server(dir.Path() / "www", {{"/old", "/new"}});
-//
-// Requests (request line and headers) are logged beside the folder; RequestLog() returns them.
-// Servers that misbehave on purpose are in fault_proxy.py.
+// The HTTP/1.1 server of servers.py on 127.0.0.1 for one test, serving the files below `root`:
+// `redirects` answer 302 from one path to another; the replies for the `faulty` paths come with
+// `fault` (see servers.py; "short" announces the whole file, sends half and closes).
 
 #include <filesystem>
 #include <string>
@@ -13,28 +9,34 @@
 #include <vector>
 
 #include "support/ServerProcess.h"
+#include "support/TempDir.h"
 
 namespace tandor::test {
 
 class HttpServer : public ServerProcess {
  public:
   using Redirects = std::vector<std::pair<std::string, std::string>>;
-  // `dropsAtHalf`: paths whose replies announce the whole file, send half and close.
   explicit HttpServer(const std::filesystem::path& root, const Redirects& redirects = {},
-                      const std::vector<std::string>& dropsAtHalf = {})
-      : ServerProcess(Command(root, redirects, dropsAtHalf)), mLog(LogOf(root)) {}
+                      const std::vector<std::string>& faulty = {}, std::string fault = "short")
+      : ServerProcess(Command(root, redirects, faulty, fault)), mRoot(root) {}
 
-  std::string RequestLog() const;
+  // Every request line with its headers.
+  std::string RequestLog() const { return ReadFile(mRoot.string() + ".log"); }
 
  private:
-  static std::filesystem::path LogOf(const std::filesystem::path& root) {
-    return root.parent_path() / (root.filename().string() + ".requests.log");
-  }
   static std::vector<std::string> Command(const std::filesystem::path& root,
                                           const Redirects& redirects,
-                                          const std::vector<std::string>& dropsAtHalf);
+                                          const std::vector<std::string>& faulty,
+                                          const std::string& fault) {
+    std::vector<std::string> argv = ServerCommand("http");
+    argv.insert(argv.end(), {"--root", root.string(), "--fault", fault});
+    for (const auto& [from, to] : redirects)
+      argv.insert(argv.end(), {"--redirect", from + "=" + to});
+    for (const std::string& path : faulty) argv.insert(argv.end(), {"--path", path});
+    return argv;
+  }
 
-  std::filesystem::path mLog;
+  std::filesystem::path mRoot;
 };
 
 }  // namespace tandor::test

@@ -1,6 +1,6 @@
 #pragma once
-// A server program started for one test: it prints its port as the first line of its output,
-// and is stopped (terminated, then killed if it lingers) when this object goes away.
+// A server program started for one test, stopped (terminated, then killed if it lingers) when
+// this object goes away. Its first line of output is its port.
 
 #include <sys/types.h>
 
@@ -12,10 +12,10 @@ namespace tandor::test {
 class ServerProcess {
  public:
   // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and,
-  // when it `listens`, for the port to accept connections on 127.0.0.1. Throws
+  // when it `listens`, for the port to accept connections on 127.0.0.1; throws
   // std::runtime_error when it does not.
   explicit ServerProcess(const std::vector<std::string>& argv, bool listens = true);
-  ~ServerProcess();
+  virtual ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
@@ -29,7 +29,7 @@ class ServerProcess {
   int mPort = 0;
 };
 
-// `servers.py <kind>` with the python interpreter that sees Debian's packages (pyftpdlib).
+// `servers.py <kind>` (this folder) with the python interpreter that sees Debian's packages.
 std::vector<std::string> ServerCommand(const std::string& kind);
 
 }  // namespace tandor::test

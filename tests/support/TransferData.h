@@ -17,19 +17,12 @@ inline std::string PatternBytes(std::size_t size) {
   return bytes;
 }
 
-// One event per full chunk of 10240 bytes with the total the server announced (-1: none), then
-// one for the whole size.
-inline TransferEvents ChunkEvents(std::int64_t size, std::int64_t announced) {
+// One event per full chunk of 10240 bytes, then one for the whole size.
+inline TransferEvents ChunkEvents(std::int64_t size) {
   TransferEvents events;
-  for (std::int64_t count = 10240; count <= size; count += 10240) {
-    events.emplace_back(count, announced);
-  }
+  for (std::int64_t count = 10240; count <= size; count += 10240) events.emplace_back(count, size);
   events.emplace_back(size, size);
   return events;
-}
-
-inline TransferEvents ChunkEvents(std::int64_t size) {
-  return ChunkEvents(size, size);
 }
 
 }  // namespace tandor::test

@@ -1,25 +1,25 @@
-"""Servers for the tests on 127.0.0.1: `ftp` (pyftpdlib, one user with full rights on a folder;
-an upload to a name starting with "cutoff" is broken off after 16 KiB, as on a full disk;
---no-mlsd offers LIST only; --no-active refuses PORT and EPRT, as servers behind a firewall
-do) or `http` (a folder over HTTP/1.1, every request appended to --log, --redirect PATH=URL
-answering 302, repeatable). Servers that misbehave on purpose are in fault_proxy.py.
+"""Servers on 127.0.0.1 for the tests and benchmarks; each serves --root, prints its port (above
+32767) as its first line and runs until terminated. ftp: pyftpdlib, user tandor, password secret
+(--no-mlsd: LIST only; --no-active: no PORT or EPRT; --cert DIR/NAME: explicit TLS required; an
+upload to a name starting with "cutoff" breaks off after 16 KiB, as on a full disk). http:
+HTTP/1.1, requests logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or
+plain HTTP (with Range). certs: the test authority ca.pem, and NAME.pem, NAME.key for good,
+wronghost, expired and stranger (from an authority nobody trusts).
 
-Each listens on a free port above 32767 (so every test shows such ports work), prints the port
-as its first line and serves until it is terminated.
+ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a reset; FTP: 426
+after 10000 bytes), stall (HTTP: no byte; FTP: silence after 10000 bytes), trickle (a byte every
+100 ms for 30 s), short (half the file, ended as if complete), and for HTTP: long (100 bytes too
+many), chunked, close (no length), 500, garbage (no status line).
 """
 
-import argparse
-import errno
-import os
-import random
-import socket
-import sys
-import threading
+import argparse, errno, logging, os, random, signal, socket, struct, sys, threading, time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit
 
+SILENCE, TRICKLE = 600, 300  # seconds a stall lasts (longer than any test); bytes trickled
 
-def listen_on_free_port(create):
+
+def on_free_port(create):
     for _ in range(500):
         try:
             return create(random.randint(32768, 65535))
@@ -28,127 +28,215 @@ def listen_on_free_port(create):
     raise SystemExit("no free port above 32767")
 
 
-def serve_ftp(args):
-    import logging
-    from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.filesystems import AbstractedFS
-    from pyftpdlib.handlers import FTPHandler
-    from pyftpdlib.servers import FTPServer
-
-    class CutOffFile:
-        def __init__(self, inner):
-            self._inner = inner
-            self._written = 0
-
-        def write(self, data):
-            self._written += len(data)
-            if self._written > 16384:
-                raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
-            return self._inner.write(data)
-
-        def __getattr__(self, name):
-            return getattr(self._inner, name)
-
-    class FixtureFS(AbstractedFS):
-        def open(self, filename, mode):
-            opened = super().open(filename, mode)
-            if "w" in mode and os.path.basename(filename).startswith("cutoff"):
-                return CutOffFile(opened)
-            return opened
-
-    class Handler(FTPHandler):
-        pass
-
-    Handler.authorizer = DummyAuthorizer()
-    Handler.authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
-    Handler.abstracted_fs = FixtureFS
-    Handler.auth_failed_timeout = 0  # answer a wrong password at once
-    Handler.timeout = 120
-    if args.no_mlsd:
-        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
-                              if k not in ("MLSD", "MLST")}
-    if args.no_active:
-        Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items()
-                              if k not in ("PORT", "EPRT")}
-    logging.basicConfig(level=logging.ERROR)
-    server = listen_on_free_port(lambda port: FTPServer(("127.0.0.1", port), Handler))
-    server.max_cons = 64
-    print(server.address[1], flush=True)
+def announce(port):
+    print(port, flush=True)
     sys.stdout.close()
-    server.serve_forever(handle_exit=True)
 
 
-def make_http_handler(root, redirects, drops, log_path):
-    log_lock = threading.Lock()
+class FaultyFile:
+    """A file the FTP server sends the way the fault says, or takes until the disk is full."""
+
+    def __init__(self, inner, fault):
+        self._inner, self._fault, self._done = inner, fault, 0
+        self._half = os.fstat(inner.fileno()).st_size // 2
+
+    def write(self, data):
+        self._done += len(data)
+        if self._done > 16384:
+            raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
+        return self._inner.write(data)
+
+    def read(self, size=-1):
+        if self._fault == "drop" and self._done >= 10000:
+            raise OSError("connection dropped on purpose")
+        if self._fault == "stall" and self._done > 0:
+            time.sleep(SILENCE)
+        if self._fault == "trickle" and self._done < TRICKLE:
+            time.sleep(0.1)
+            size = 1
+        elif self._fault in ("drop", "stall", "short"):
+            size = max(0, min(size, self._half - self._done if self._fault == "short" else 10000))
+        data = self._inner.read(size)
+        self._done += len(data)
+        return data
+
+    def __getattr__(self, name):
+        return getattr(self._inner, name)
+
+
+def serve_ftp(args):
+    from pyftpdlib import authorizers, filesystems, handlers, servers
+
+    class FS(filesystems.AbstractedFS):
+        def open(self, filename, mode):
+            opened, name = super().open(filename, mode), os.path.basename(filename)
+            if "w" in mode and name.startswith("cutoff"):
+                return FaultyFile(opened, "cutoff")
+            return FaultyFile(opened, args.fault) if "r" in mode and name in args.path else opened
+
+    class Handler(handlers.TLS_FTPHandler if args.cert else handlers.FTPHandler):
+        abstracted_fs, authorizer = FS, authorizers.DummyAuthorizer()
+        use_sendfile = args.fault == "none"  # a faulty file's bytes go through its read()
+        auth_failed_timeout, timeout = 0, 120  # a wrong password is answered at once
+
+    Handler.authorizer.add_user("tandor", "secret", args.root, perm="elradfmwMT")
+    refused = ["MLSD", "MLST"] * args.no_mlsd + ["PORT", "EPRT"] * args.no_active
+    Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items() if k not in refused}
+    if args.cert:
+        from OpenSSL import SSL
+
+        class Data(handlers.TLS_DTPHandler):
+            # libcurl begins the data connection's handshake before it sends the transfer
+            # command; pyftpdlib would take that early ClientHello for a closed connection.
+            def readable(self):
+                return (self._ssl_requested and not self._ssl_established) or super().readable()
+
+        Handler.dtp_handler, Handler.ssl_context = Data, SSL.Context(SSL.TLS_METHOD)
+        Handler.ssl_context.use_certificate_chain_file(args.cert + ".pem")
+        Handler.ssl_context.use_privatekey_file(args.cert + ".key")
+        # libcurl's data connections resume the control connection's TLS session.
+        Handler.ssl_context.set_session_id(b"tandor-tests")
+        Handler.tls_control_required = Handler.tls_data_required = True
+    kind = servers.FTPServer if args.fault == "none" else servers.ThreadedFTPServer
+    server = on_free_port(lambda port: kind(("127.0.0.1", port), Handler))
+    server.max_cons = 64
+    announce(server.address[1])
+    server.serve_forever(handle_exit=False)
+
+
+def faulty_reply(handler, body, fault):
+    head = b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+    whole = head + b"Content-Length: %d\r\n\r\n" % len(body)
+    chunks = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + 4096]), body[i:i + 4096])
+                      for i in range(0, len(body), 4096))
+    handler.wfile.write({
+        "none": whole + body, "drop": (whole + body)[:64], "stall": b"", "trickle": whole,
+        "short": whole + body[:len(body) // 2], "long": whole + body + b"x" * 100,
+        "chunked": head + b"Transfer-Encoding: chunked\r\n\r\n" + chunks + b"0\r\n\r\n",
+        "close": head + b"Connection: close\r\n\r\n" + body,
+        "500": b"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 7\r\n\r\nbroken\n",
+        "garbage": b"HELLO THERE\r\n\r\n" + body}[fault])
+    handler.close_connection = fault in ("drop", "stall", "short", "close", "garbage")
+    if fault == "drop":
+        handler.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    elif fault == "stall":
+        time.sleep(SILENCE)
+    elif fault == "short":
+        handler.connection.shutdown(socket.SHUT_RDWR)
+    elif fault == "trickle":
+        for i in range(TRICKLE):
+            handler.wfile.write(body[i:i + 1])
+            time.sleep(0.1)
+        handler.wfile.write(body[TRICKLE:])
+
+
+def serve_http(args):
+    redirects = dict(rule.partition("=")[::2] for rule in args.redirect)
+    root, lock = os.path.realpath(args.root), threading.Lock()
 
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
-        def log_message(self, fmt, *args):
+        def log_message(self, *_):
             pass
 
         def do_GET(self):
-            with log_lock, open(log_path, "a", encoding="utf-8") as log:
+            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
                 log.write(self.requestline + "\n" + str(self.headers) + "\n")
             path = unquote(urlsplit(self.path).path)
             file = os.path.realpath(os.path.join(root, path.lstrip("/")))
             if path in redirects:
                 self.send_response(302)
                 self.send_header("Location", redirects[path])
-            elif not file.startswith(os.path.realpath(root)) or not os.path.isfile(file):
+            elif not file.startswith(root) or not os.path.isfile(file):
                 self.send_response(404)
             else:
-                size = os.path.getsize(file)
-                self.send_response(200)
-                self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(size))
-                self.end_headers()
-                # Exactly the announced bytes: a test may rewrite the file as soon as the client
-                # has them, and reading on to the end would then send the new content as well.
                 with open(file, "rb") as source:
-                    if path in drops:  # half the announced file, then the connection goes
-                        self.wfile.write(source.read(size // 2))
-                        self.wfile.flush()
-                        self.close_connection = True
-                        self.connection.shutdown(socket.SHUT_RDWR)
-                        return
-                    left = size
+                    if path in args.path:
+                        return faulty_reply(self, source.read(), args.fault)
+                    # Exactly the announced bytes: a test may rewrite the file once it has them.
+                    left = os.fstat(source.fileno()).st_size
+                    self.send_response(200)
+                    self.send_header("Content-Length", str(left))
+                    self.end_headers()
                     while left > 0 and (block := source.read(min(left, 1 << 20))):
                         self.wfile.write(block)
                         left -= len(block)
-                return
+                    return
             self.send_header("Content-Length", "0")
             self.end_headers()
 
-    return Handler
-
-
-def serve_http(args):
-    redirects = dict(rule.partition("=")[::2] for rule in args.redirect)
-    handler = make_http_handler(args.root, redirects, set(args.drop_at_half), args.log)
-    server = listen_on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), handler))
+    server = on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler))
     server.daemon_threads = True
-    print(server.server_address[1], flush=True)
-    sys.stdout.close()
+    server.handle_error = lambda *_: None  # a client that gives up midway is no error here
+    announce(server.server_address[1])
     server.serve_forever()
+
+
+def serve_nginx(args):
+    port = on_free_port(lambda port: socket.create_server(("127.0.0.1", port)).close() or port)
+    work = f"{args.root}.nginx-{port}"
+    os.makedirs(work, exist_ok=True)
+    tls = f" ssl; ssl_certificate {args.cert}.pem; ssl_certificate_key {args.cert}.key" * bool(
+        args.cert)
+    temps = "".join(f"{kind}_temp_path {work}/{kind}; "
+                    for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+    with open(work + "/nginx.conf", "w") as out:
+        out.write(f"daemon off; master_process off; pid {work}/nginx.pid; events {{}}\n"
+                  f"http {{ access_log off; {temps}default_type application/octet-stream;\n"
+                  f"server {{ listen 127.0.0.1:{port}{tls}; root {args.root}; }} }}\n")
+    announce(port)
+    os.execv("/usr/sbin/nginx", ["nginx", "-e", work + "/error.log", "-p", work + "/",
+                                 "-c", work + "/nginx.conf"])
+
+
+def make_certs(args):
+    from OpenSSL import crypto
+
+    def make(name, issuer, start, end, names=None):
+        key, cert, extension = crypto.PKey(), crypto.X509(), crypto.X509Extension
+        key.generate_key(crypto.TYPE_RSA, 2048)
+        cert.set_version(2)
+        cert.set_serial_number(random.getrandbits(64))
+        cert.get_subject().CN = name
+        cert.gmtime_adj_notBefore(start * 86400)
+        cert.gmtime_adj_notAfter(end * 86400)
+        issuer_cert, issuer_key = issuer or (cert, key)
+        cert.set_issuer(issuer_cert.get_subject())
+        cert.set_pubkey(key)
+        cert.add_extensions([extension(b"basicConstraints", True, b"CA:FALSE"),
+                             extension(b"subjectAltName", False, names)] if names else [
+            extension(b"basicConstraints", True, b"CA:TRUE"),
+            extension(b"keyUsage", True, b"keyCertSign, cRLSign")])
+        cert.sign(issuer_key, "sha256")
+        with open(f"{args.root}/{name}.pem", "wb") as pem, open(f"{args.root}/{name}.key", "wb") as k:
+            pem.write(crypto.dump_certificate(crypto.FILETYPE_PEM, cert))
+            k.write(crypto.dump_privatekey(crypto.FILETYPE_PEM, key))
+        return cert, key
+
+    ca, local = make("ca", None, -1, 30), b"IP:127.0.0.1, DNS:localhost"
+    make("good", ca, -1, 30, local)
+    make("wronghost", ca, -1, 30, b"DNS:updates.example.invalid")
+    make("expired", ca, -30, -1, local)
+    make("stranger", make("stranger-ca", None, -1, 30), -1, 30, local)
 
 
 def main():
     parser = argparse.ArgumentParser()
-    kinds = parser.add_subparsers(dest="kind", required=True)
-    ftp = kinds.add_parser("ftp")
-    ftp.add_argument("--root", required=True)
-    ftp.add_argument("--user", required=True)
-    ftp.add_argument("--password", required=True)
-    ftp.add_argument("--no-mlsd", action="store_true")
-    ftp.add_argument("--no-active", action="store_true")
-    http = kinds.add_parser("http")
-    http.add_argument("--root", required=True)
-    http.add_argument("--log", required=True)
-    http.add_argument("--redirect", action="append", default=[])
-    http.add_argument("--drop-at-half", action="append", default=[])
+    parser.add_argument("kind", choices=["ftp", "http", "nginx", "certs"])
+    parser.add_argument("--root", required=True, type=os.path.abspath)
+    parser.add_argument("--cert")
+    parser.add_argument("--fault", default="none")
+    for flag in ("--no-mlsd", "--no-active"):
+        parser.add_argument(flag, action="store_true")
+    for flag in ("--redirect", "--path"):
+        parser.add_argument(flag, action="append", default=[])
     args = parser.parse_args()
-    serve_ftp(args) if args.kind == "ftp" else serve_http(args)
+    os.makedirs(args.root, exist_ok=True)
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))  # a stalled reply must not hold it
+    logging.basicConfig(level=logging.CRITICAL)
+    {"ftp": serve_ftp, "http": serve_http, "nginx": serve_nginx, "certs": make_certs}[args.kind](
+        args)
 
 
 if __name__ == "__main__":
