@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "support/TempDir.h"
 
 namespace tandor::test {
@@ -21,6 +23,7 @@ ProgramResult RunProgram(const fs::path& program, const std::vector<std::string>
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  std::fflush(nullptr);  // or the child's freopen writes our buffered output once more
   const pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
