@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <tuple>
 
 #include "platform/Error.h"
 #include "platform/Prefix.h"
@@ -85,12 +86,8 @@ TEST_F(ProcessTest, StartsCommandLinesAsWindowsReadsThem) {
       return "error " + std::to_string(e.Number()) + ": " + e.Description();
     }
   };
-  struct Case {
-    std::string commandLine;  // with a REGSVR32 mode: the file to register
-    int mode;
-    std::string result;
-  };
-  const Case cases[] = {
+  // The command line (with a REGSVR32 mode: the file to register), the mode, what it gives.
+  const std::tuple<std::string, int, std::string> cases[] = {
       {"c:\\Sample\\rec a b", Start, "a\nb\npid "},
       {"C:\\Sample\\rec \"C:\\My Files\\a.dll\" /S", Start, "C:\\My Files\\a.dll\n/S\npid "},
       {"\"C:\\Program Files\\My App\\rec\" Sample x", Start, "Sample\nx\npid "},
@@ -105,8 +102,8 @@ TEST_F(ProcessTest, StartsCommandLinesAsWindowsReadsThem) {
   };
   // Descriptors other than the standard three stay with the starting program.
   ASSERT_EQ(dup2(open("/dev/null", O_RDONLY), 9), 9);
-  for (const Case& c : cases)
-    EXPECT_THAT(run(c.commandLine, c.mode), ::testing::StartsWith(c.result)) << c.commandLine;
+  for (const auto& [commandLine, mode, result] : cases)
+    EXPECT_THAT(run(commandLine, mode), ::testing::StartsWith(result)) << commandLine;
   close(9);
 }
 
@@ -131,16 +128,11 @@ TEST_F(ProcessTest, FindsThisUsersRunningProgramsByWholeNameWithoutCase) {
   // Another user's program of the same name is theirs: it never holds up this user's updater.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";
   fs::permissions(mTemp.Path(), fs::perms::others_exec, fs::perm_options::add);
-  fs::permissions(mTemp / "bin", fs::perms::others_exec, fs::perm_options::add);
-  const fs::path other = mTemp / "bin" / "TandorOtherUser";
-  fs::copy_file("/bin/sleep", other);
-  Child otherUser{::fork()};
-  if (otherUser.Pid == 0) {
-    if (::setgid(65534) == 0 && ::setuid(65534) == 0) ::execl(other.c_str(), "x", "30", nullptr);
-    ::_exit(127);
-  }
-  ASSERT_TRUE(
-      test::WaitFor([&] { return ProcessImageName(otherUser.Pid) == "TandorOtherUser"; }, 5s));
+  fs::copy_file("/bin/sleep", mTemp / "bin" / "TandorOtherUser");
+  Child other{Start("/usr/bin/setpriv", "setpriv",
+                    "--reuid=65534 --regid=65534 --clear-groups " + mTemp.Path().string() +
+                        "/bin/TandorOtherUser 30")};
+  ASSERT_TRUE(test::WaitFor([&] { return ProcessImageName(other.Pid) == "TandorOtherUser"; }, 5s));
   EXPECT_FALSE(IsProcessRunning("TandorOtherUser"));
 }
 
@@ -153,6 +145,7 @@ TEST_F(ProcessTest, ReplacingTheProcessKeepsItsIdAndDropsOpenFiles) {
   }
   ASSERT_EQ(WaitForExitCode(child.Pid), 0);
   EXPECT_EQ(test::ReadFile(mRecord), "Sample\npid " + std::to_string(child.Pid) + "\n");
+  EXPECT_THROW(ReplaceProcess(mPrefix, "C:\\Sample\\None x"), RuntimeError);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt-get, runs the demo against the installed
-# /usr/bin/Tandor and purges the package again. Needs root. Whatever happens, the package and
-# everything this script made are gone when it ends.
+# Builds, installs and tries the Debian package with the demo, then purges it. Needs root. The
+# package and everything this script made are gone when it ends, whatever happens.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
