@@ -1,5 +1,6 @@
 #include "support/ZipTools.h"
 
+#include <iostream>
 #include <stdexcept>
 
 #include "support/ProgramRun.h"
@@ -12,7 +13,10 @@ int RunTool(const std::vector<std::string>& argv, const fs::path& folder,
             std::chrono::milliseconds timeout) {
   std::vector<std::string> args{"-c", "cd \"$0\" && exec \"$@\"", folder.string()};
   args.insert(args.end(), argv.begin(), argv.end());
-  return RunProgram("/bin/sh", args, {}, std::chrono::ceil<std::chrono::seconds>(timeout)).Status;
+  const ProgramResult result =
+      RunProgram("/bin/sh", args, {}, std::chrono::ceil<std::chrono::seconds>(timeout));
+  std::cerr << result.Err;
+  return result.Status;
 }
 
 void MakePythonZip(const fs::path& archive, const std::string& script) {

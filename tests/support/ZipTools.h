@@ -8,7 +8,7 @@
 
 namespace tandor::test {
 
-// Runs `argv` (argv[0] looked up on PATH) in `folder` with its output discarded. Returns the
+// Runs `argv` (argv[0] looked up on PATH) in `folder`, its standard output discarded. Returns the
 // exit status (127: the program could not start), or -1 when it died of a signal or was killed
 // after `timeout`.
 int RunTool(const std::vector<std::string>& argv, const std::filesystem::path& folder,
