@@ -1,39 +1,26 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt-get, runs the demo against the installed
-# /usr/bin/Tandor and removes the package again. Needs root. Whatever happens, the package and
-# everything this script made are gone when it ends.
+# Builds, installs and tries the Debian package with the demo, then purges it. Needs root. The
+# package and everything this script made are gone when it ends, whatever happens.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ "$(id -u)" -ne 0 ]; then
-  echo "package test: needs root; skipped"
-  exit 0
-fi
+export DEBIAN_FRONTEND=noninteractive
+fail() { echo "package test: $*" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "package test: needs root; skipped"; exit 0; }
 if dpkg-query -W -f='${Status}' tandor 2>/dev/null | grep -q 'ok installed'; then
-  echo "package test: a tandor package is installed already; leaving it alone" >&2
-  exit 1
+  fail "a tandor package is installed already; leaving it alone"
 fi
-
 work=$(mktemp -d)
 made_etc=
 cleanup() {
-  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q tandor >/dev/null 2>&1 ||
-    dpkg --purge tandor >/dev/null 2>&1 || true
-  if [ -n "$made_etc" ]; then rm -rf /etc/tandor; fi
+  apt-get purge -y -q tandor >/dev/null 2>&1 || dpkg --purge tandor >/dev/null 2>&1 || true
+  [ -z "$made_etc" ] || rm -rf /etc/tandor
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-fail() {
-  echo "package test: $*" >&2
-  exit 1
-}
-
-deb=$("$root/scripts/package.sh" | tail -n 1)
-cp "$deb" "$work/"
-(cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-  ./tandor_*.deb >/dev/null)
-
+cp "$("$root/scripts/package.sh" | tail -n 1)" "$work/"
+(cd "$work" && apt-get install -y -q --no-install-recommends ./tandor_*.deb >/dev/null)
 [ "$(/usr/bin/Tandor --version)" = "Tandor 1.00.0210" ] || fail "wrong --version"
 man -w Tandor >/dev/null || fail "no man page"
 [ -f /usr/share/applications/tandor-publisher.desktop ] || fail "no desktop entry"
@@ -58,6 +45,6 @@ if [ ! -e /etc/tandor ]; then
   grep -q 'Upgrade Sample by HTTP' <<<"$out" || fail "/etc/tandor/Tandor.ini was not used: $out"
 fi
 
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -q tandor >/dev/null
+apt-get purge -y -q tandor >/dev/null
 [ ! -e /usr/bin/Tandor ] || fail "/usr/bin/Tandor is still there after the purge"
 echo "package test: passed"

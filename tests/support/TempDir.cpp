@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace tandor::test {
@@ -29,16 +28,13 @@ TempDir::~TempDir() {
 
 void WriteFile(const fs::path& file, std::string_view bytes) {
   if (file.has_parent_path()) fs::create_directories(file.parent_path());
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + file.string());
+  if (!(std::ofstream(file, std::ios::binary) << bytes))
+    throw std::runtime_error("cannot write " + file.string());
 }
 
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace tandor::test

@@ -8,9 +8,9 @@
 
 namespace tandor::test {
 
-// Runs `argv` (argv[0] looked up on PATH) in `folder` with standard output discarded. Returns
-// the exit status, or -1 when the program could not start, died of a signal or was killed after
-// `timeout`.
+// Runs `argv` (argv[0] looked up on PATH) in `folder`, its standard output discarded. Returns the
+// exit status (127: the program could not start), or -1 when it died of a signal or was killed
+// after `timeout`.
 int RunTool(const std::vector<std::string>& argv, const std::filesystem::path& folder,
             std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
