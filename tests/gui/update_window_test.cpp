@@ -1,269 +1,175 @@
-// The update window offscreen: the list, the exits, the boxes in unattended mode, and a rendered
-// image of the window with its progress bar.
+// The update window offscreen: the clock that paces it, the list, the bar, the exits and the
+// message boxes.
+
+#include "updatewin/frmTandor.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFontDatabase>
-#include <QImage>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QRawFont>
-#include <QScreen>
 #include <QTimer>
-#include <chrono>
 #include <functional>
-#include <memory>
-#include <string_view>
-#include <vector>
 
-#include "support/TempDir.h"
 #include "support/XvfbServer.h"
-#include "updatewin/frmTandor.h"
+#include "sync/Messages.h"
 
 namespace tandor {
 namespace {
-
-using TimePoint = std::chrono::steady_clock::time_point;
 
 class UpdateWindowTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     setenv("TANDOR_UNATTENDED", "1", 1);
-    if (!QApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "update_window_test";
-      static char* argv[] = {name, nullptr};
-      sApp = std::make_unique<QApplication>(argc, argv);
-    }
+    static int argc = 1;
+    static char name[] = "update_window_test";
+    static char* argv[] = {name, nullptr};
+    sApp = std::make_unique<QApplication>(argc, argv);
   }
   // Qt wants its application gone before the program's own exit handlers run.
   static void TearDownTestSuite() { sApp.reset(); }
 
-  // A window whose program end is counted and whose clock only moves when the test moves it.
-  std::unique_ptr<frmTandor> MakeWindow() {
-    return std::make_unique<frmTandor>([this] { ++mEnds; }, [this] { return mNow; });
+  // The program's end is counted; the clock moves only when the test moves it.
+  UpdateWindowTest()
+      : mWindow([this] { ++mEnds, mVisibleAtEnd = mWindow.isVisible(); }, [this] { return mNow; }) {
   }
-
   template <typename T>
-  static T& Control(frmTandor& window, const char* name) {
-    T* control = window.findChild<T*>(QString::fromLatin1(name));
-    if (!control) throw std::runtime_error(std::string("no control ") + name);
-    return *control;
+  T& Control(const char* name) {
+    return *mWindow.findChild<T*>(QString::fromLatin1(name));
   }
 
   int mEnds = 0;
-  TimePoint mNow{};
+  bool mVisibleAtEnd = false;
+  std::chrono::steady_clock::time_point mNow{};
+  frmTandor mWindow;
   static std::unique_ptr<QApplication> sApp;
 };
 
 std::unique_ptr<QApplication> UpdateWindowTest::sApp;
 
-// Window events are delivered by the clock, not per event: every PumpInterval, on progress
-// events and while a transfer waits for data alike.
+// Events are delivered once per PumpInterval, on progress and while a transfer waits alike.
 TEST_F(UpdateWindowTest, TheWindowWorksByTheClock) {
-  auto window = MakeWindow();
-  const struct {
-    const char* Name;
-    std::function<void()> Call;
-  } pumps[] = {
-      {"progress", [&] { window->ShowProgress(10, 1000); }},
-      {"waiting for data", [&] { window->WaitingForData(); }},
-  };
+  const std::function<void()> pumps[] = {[&] { mWindow.ShowProgress(10, 1000); },
+                                         [&] { mWindow.WaitingForData(); }};
   for (const auto& pump : pumps) {
-    SCOPED_TRACE(pump.Name);
-    bool delivered = false;
-    QMetaObject::invokeMethod(
-        window.get(), [&] { delivered = true; }, Qt::QueuedConnection);
-    mNow += frmTandor::PumpInterval;
-    pump.Call();
-    EXPECT_TRUE(delivered);
-    delivered = false;
-    QMetaObject::invokeMethod(
-        window.get(), [&] { delivered = true; }, Qt::QueuedConnection);
-    pump.Call();  // too soon: nothing is delivered, nothing drawn
-    EXPECT_FALSE(delivered);
-    mNow += frmTandor::PumpInterval;
-    pump.Call();
-    EXPECT_TRUE(delivered);
+    int delivered = 0;
+    // Whether the clock moved before the call; events delivered by then (one posted per step).
+    const std::pair<bool, int> steps[] = {{true, 1}, {false, 1}, {true, 3}};
+    for (const auto& [moved, count] : steps) {
+      QMetaObject::invokeMethod(
+          &mWindow, [&] { ++delivered; }, Qt::QueuedConnection);
+      if (moved) mNow += frmTandor::PumpInterval;
+      pump();
+      EXPECT_EQ(delivered, count);
+    }
   }
   // So EXIT acts in the middle of a transfer, also while no data arrives.
-  QMetaObject::invokeMethod(&Control<QPushButton>(*window, "cmdExit"), "click",
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(&Control<QPushButton>("cmdExit"), "click", Qt::QueuedConnection);
   mNow += frmTandor::PumpInterval;
-  window->WaitingForData();
+  mWindow.WaitingForData();
   EXPECT_EQ(mEnds, 1);
 }
 
-// The bar follows every change of its text at once, with no event loop running: a new file
-// never starts on the last one's 100 %.
-TEST_F(UpdateWindowTest, TheBarNeverShowsAnOldValue) {
-  auto window = MakeWindow();
-  auto& text = Control<QLabel>(*window, "txtCurrent");
-  window->ShowProgress(1000, 1000);
-  EXPECT_EQ(text.text(), "100%");
-  window->ShowProgress(10, 1000);  // the next file's first chunk, in the same instant
-  EXPECT_EQ(text.text(), "1%");
-  EXPECT_LT(text.width(), 50);
+TEST_F(UpdateWindowTest, TheBarAndTheListAreDrawnAtOnce) {
+  // Lines mix Hangul and Latin: one face that has both draws them.
+  const QFont list = Control<QListWidget>("lstCurrent").font();
+  const QRawFont latin = QRawFont::fromFont(list, QFontDatabase::Latin);
+  EXPECT_EQ(latin.familyName(), QRawFont::fromFont(list, QFontDatabase::Korean).familyName());
+  for (char32_t c : std::u32string_view(U"ftp://Sample.zip 파일 다운로드 완료 연결중에러발생"))
+    EXPECT_TRUE(latin.supportsCharacter(c)) << latin.familyName().toStdString();
+  mWindow.SetCaption("Tandor 1.0.210");
+  EXPECT_EQ(mWindow.windowTitle(), "Tandor 1.0.210");
+
+  // Half of the frame in grey 205, the other half white (the rounding has its own table).
+  mWindow.ShowProgress(500, 1000);
+  const QImage image = mWindow.grab().toImage();
+  ASSERT_EQ(image.size(), QSize(408, 214));
+  EXPECT_EQ(QColor(image.pixel(150, 203)), QColor(205, 205, 205));
+  EXPECT_EQ(QColor(image.pixel(300, 203)), QColor(Qt::white));
+  // The bar changes at once, with no event loop running: a new file never starts on 100 %.
+  mWindow.ShowProgress(1000, 1000);
+  mWindow.ShowProgress(10, 1000);
+  EXPECT_EQ(Control<QLabel>("txtCurrent").text(), "1%");
+  EXPECT_LT(Control<QLabel>("txtCurrent").width(), 50);
 }
 
 TEST_F(UpdateWindowTest, AddedLinesAreSelectedUnlessAskedNot) {
-  auto window = MakeWindow();
-  auto& list = Control<QListWidget>(*window, "lstCurrent");
-  auto pump = [&] {
-    mNow += frmTandor::PumpInterval;
-    window->ProcessPendingMessages();
+  auto& list = Control<QListWidget>("lstCurrent");
+  const std::string lines[] = {msg::Connecting("Sample", "FTP"), msg::Downloaded("Viewer.exe", "1"),
+                               msg::DownloadCount(2)};
+  // The selection is made when the window next works, not at every line.
+  const std::tuple<std::function<void()>, int> steps[] = {
+      {[&] { mWindow.AddLine(lines[0]), mWindow.AddLine(lines[1]); }, 1},
+      {[&] { mWindow.AddLineUnselected(lines[2]); }, 1},
+      {[&] { mWindow.SelectLastLine(); }, 2},
   };
   testing::internal::CaptureStdout();
-  window->AddLine("Upgrade Sample by FTP");
-  window->AddLine("Viewer.exe 파일 다운로드 완료 (1)");
-  pump();  // the selection is made when the window next works, not at every line
-  EXPECT_EQ(list.currentRow(), 1);
-  window->AddLineUnselected("2개의 파일을 다운로드 합니다.");
-  pump();
-  EXPECT_EQ(list.count(), 3);
-  EXPECT_EQ(list.currentRow(), 1);
-  window->SelectLastLine();
-  pump();
-  EXPECT_EQ(list.currentRow(), 2);
-  EXPECT_EQ(list.item(2)->text(), QString::fromUtf8("2개의 파일을 다운로드 합니다."));
+  for (const auto& [step, row] : steps) {
+    step();
+    mNow += frmTandor::PumpInterval;
+    mWindow.ProcessPendingMessages();
+    EXPECT_EQ(list.currentRow(), row);
+  }
+  EXPECT_EQ(list.item(2)->text().toStdString(), lines[2]);
   // Unattended, the list also goes to standard output line by line.
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Upgrade Sample by FTP\nViewer.exe 파일 다운로드 완료 (1)\n"
-            "2개의 파일을 다운로드 합니다.\n");
+            lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
 }
 
-TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgramOnce) {
-  const struct {
-    const char* Name;
-    std::function<void(frmTandor&)> Trigger;
-  } exits[] = {
-      {"EXIT", [](frmTandor& w) { Control<QPushButton>(w, "cmdExit").click(); }},
-      {"close box", [](frmTandor& w) { w.close(); }},
-      {"unload", [](frmTandor& w) { w.Unload(); }},
+TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgram) {
+  // Closing through the title bar hides the window before the program ends.
+  const std::pair<std::function<void()>, bool> exits[] = {
+      {[&] { Control<QPushButton>("cmdExit").click(); }, true},
+      {[&] { mWindow.close(); }, false},
+      {[&] { mWindow.Unload(); }, false},
   };
-  for (const auto& exit : exits) {
-    SCOPED_TRACE(exit.Name);
-    std::vector<bool> visibleAtEnds;
-    frmTandor* raw = nullptr;
-    auto window = std::make_unique<frmTandor>([&] { visibleAtEnds.push_back(raw->isVisible()); });
-    raw = window.get();
-    window->Show();
-    window->ProcessPendingMessages();
-    exit.Trigger(*window);
-    ASSERT_EQ(visibleAtEnds.size(), 1u);
-    // Closing through the title bar hides the window before the program ends.
-    if (exit.Name == std::string_view("close box")) {
-      EXPECT_FALSE(visibleAtEnds[0]);
-    }
+  for (const auto& [exit, visible] : exits) {
+    mWindow.Show();
+    exit();
+    EXPECT_EQ(mVisibleAtEnd, visible);
   }
+  EXPECT_EQ(mEnds, 3);
 }
 
-TEST_F(UpdateWindowTest, BusyPointerDoesNotStack) {
-  auto window = MakeWindow();
-  window->SetBusyPointer(true);
-  window->SetBusyPointer(true);
-  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
-  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-  // The user answers boxes with the normal pointer; the hourglass comes back afterwards.
-  testing::internal::CaptureStderr();
-  window->ShowMessage("", "text", MessageIcon::None, MessageButtons::Ok);
-  testing::internal::GetCapturedStderr();
-  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
-  window->SetBusyPointer(false);
-  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  window->SetBusyPointer(true);
-  window.reset();  // a window that goes away takes its hourglass with it
-  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-}
-
-TEST_F(UpdateWindowTest, UnattendedBoxesAnswerAtOnce) {
-  auto window = MakeWindow();
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(window->AskPassword("Please Enter The Password!"), "");
-  EXPECT_EQ(window->ShowMessage("", "연결 실패", MessageIcon::Critical, MessageButtons::Ok),
-            MessageAnswer::Ok);
-  EXPECT_EQ(window->ShowMessage("Tandor 1.0.210", "리부팅", MessageIcon::Exclamation,
-                                MessageButtons::OkCancel),
-            MessageAnswer::Ok);
-  const std::string printed = testing::internal::GetCapturedStderr();
-  EXPECT_NE(printed.find("Please Enter The Password!"), std::string::npos) << printed;
-  EXPECT_NE(printed.find("[Tandor] 연결 실패"), std::string::npos) << printed;
-  EXPECT_NE(printed.find("[Tandor 1.0.210] 리부팅"), std::string::npos) << printed;
-}
-
-TEST_F(UpdateWindowTest, BoxesOnAScreenHaveKoreanButtons) {
+// On a screen the boxes have Korean buttons and the normal pointer (the hourglass does not
+// stack); unattended they answer at once on standard error.
+TEST_F(UpdateWindowTest, MessageBoxes) {
   if (!test::XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed";
-  test::XvfbServer display;
+  test::XvfbServer screen;
+  mWindow.SetBusyPointer(true);
+  mWindow.SetBusyPointer(true);
   setenv("TANDOR_UNATTENDED", "0", 1);
-  auto window = MakeWindow();
-  struct Case {
-    MessageButtons buttons;
-    QStringList labels;
-  } cases[] = {
-      {MessageButtons::Ok, {"확인"}},
-      {MessageButtons::OkCancel, {"확인", "취소"}},
-      {MessageButtons::YesNo, {"예", "아니요"}},
+  const std::pair<MessageButtons, QString> cases[] = {
+      {MessageButtons::Ok, "확인"},
+      {MessageButtons::OkCancel, "취소 확인"},
+      {MessageButtons::YesNo, "아니요 예"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [buttons, labels] : cases) {
     QStringList shown;
     QTimer::singleShot(0, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box) return;
+      ASSERT_NE(box, nullptr);
       for (QAbstractButton* button : box->buttons()) shown << button->text();
+      EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
       box->buttons().first()->click();
     });
-    window->ShowMessage("", "리부팅", MessageIcon::Exclamation, c.buttons);
+    mWindow.ShowMessage("", "text", MessageIcon::Exclamation, buttons);
     shown.sort();
-    QStringList expected = c.labels;
-    expected.sort();
-    EXPECT_EQ(shown, expected) << shown.join(',').toStdString();
+    EXPECT_EQ(shown.join(' ').toStdString(), labels.toStdString());
   }
   setenv("TANDOR_UNATTENDED", "1", 1);
-}
-
-
-TEST_F(UpdateWindowTest, RendersTheListAndAHalfFullBar) {
-  test::TempDir temp;
-  auto window = MakeWindow();
-  window->SetCaption("Tandor 1.0.210");
-  // Korean lines need a font that has their characters.
-  const QRawFont korean = QRawFont::fromFont(window->font(), QFontDatabase::Korean);
-  ASSERT_TRUE(korean.isValid());
-  for (char32_t c : std::u32string_view(U"연결중에러가발생하였습니다"))
-    EXPECT_TRUE(korean.supportsCharacter(c)) << korean.familyName().toStdString();
-  // List lines mix both scripts: one face draws them all.
-  const QFont list = Control<QListWidget>(*window, "lstCurrent").font();
-  const QRawFont latin = QRawFont::fromFont(list, QFontDatabase::Latin);
-  EXPECT_EQ(latin.familyName(), QRawFont::fromFont(list, QFontDatabase::Korean).familyName());
-  for (char32_t c : std::u32string_view(U"ftp://Sample.zip 파일 다운로드 완료"))
-    EXPECT_TRUE(latin.supportsCharacter(c)) << latin.familyName().toStdString();
-  testing::internal::CaptureStdout();
-  window->AddLine("Upgrade Sample by FTP");
-  window->AddLineUnselected("2개의 파일을 다운로드 합니다.");
-  window->AddLine("ftp://192.0.2.1에 연결 중 에러가 발생하였습니다.");
-  testing::internal::GetCapturedStdout();
-  window->ShowProgress(500, 1000);
-
-  // One event reaches the bar: its text and its fill (the rounding has its own tests).
-  EXPECT_EQ(Control<QLabel>(*window, "txtCurrent").text(), "50%");
-
-  const QImage image = window->grab().toImage();
-  const auto file = temp / "frmTandor.png";
-  ASSERT_TRUE(image.save(QString::fromStdString(file.string())));
-  ASSERT_EQ(image.size(), QSize(408, 214));
-  EXPECT_EQ(window->windowTitle(), "Tandor 1.0.210");
-
-  // The bar covers half its frame in grey 205; the other half stays white.
-  EXPECT_EQ(QColor(image.pixel(150, 203)), QColor(205, 205, 205));
-  EXPECT_EQ(QColor(image.pixel(300, 203)), QColor(Qt::white));
-  // The list's lines left ink inside it.
-  int dark = 0;
-  for (int y = 40; y < 90; ++y)
-    for (int x = 10; x < 300; ++x) dark += qGray(image.pixel(x, y)) < 128;
-  EXPECT_GT(dark, 100);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(mWindow.AskPassword("Password?"), "");
+  EXPECT_EQ(mWindow.ShowMessage("", "reboot", MessageIcon::Exclamation, MessageButtons::OkCancel),
+            MessageAnswer::Ok);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Tandor] Password?\n[Tandor] reboot\n");
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);  // back after each box
+  mWindow.SetBusyPointer(false);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  frmTandor([] {}).SetBusyPointer(true);  // a window that goes away takes its hourglass along
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace
