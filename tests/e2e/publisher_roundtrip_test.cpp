@@ -1,14 +1,11 @@
 // An operator publishes with the built program on a private X display, clicking where the
-// window's controls were designed and typing a path into the file dialog; then the updater
+// window's controls were designed and typing into it and its file dialog; then the updater
 // installs what was published.
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 #include "support/FtpServer.h"
 #include "support/ProgramRun.h"
@@ -21,25 +18,16 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Runs xdotool; its first line of output.
-std::string XDo(const std::string& args) {
-  std::string out;
-  if (FILE* pipe = popen(("timeout 20 xdotool " + args + " 2>/dev/null").c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
+std::string XDo(const std::string& args) {  // the first line xdotool prints
+  const std::string out = RunProgram("/bin/sh", {"-c", "xdotool " + args}, {}, 20s).Out;
   return out.substr(0, out.find('\n'));
 }
 
-// The window runs beside the test and is ended by it, on every way out.
-struct Publisher {
+struct Publisher {  // the window runs beside the test and is ended by it, on every way out
   pid_t Pid;
-  void Stop() {
+  ~Publisher() {
     if (Pid > 0 && kill(Pid, SIGKILL) == 0) waitpid(Pid, nullptr, 0);
-    Pid = 0;
   }
-  ~Publisher() { Stop(); }
 };
 
 TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
@@ -56,8 +44,9 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   WriteFile(remote / "Tandor10.ini", "[Files]");
   WriteFile(file, "published by the window\n");
 
-  Publisher publisher{fork()};
-  if (publisher.Pid == 0) {
+  std::optional<Publisher> publisher;
+  publisher.emplace(fork());
+  if (publisher->Pid == 0) {
     setenv("TANDOR_PREFIX", prefix.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     unsetenv("TANDOR_UNATTENDED");
@@ -67,8 +56,8 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   const std::string window = XDo("search --sync --onlyvisible --name '^Tandor 1.0.210$'");
   ASSERT_FALSE(window.empty()) << "the window did not show";
   XDo("windowfocus --sync " + window);
-  // Clicks the middle of a control designed at (left, top, width, height) twips, and waits until
-  // the window has taken the click (a sanitizer build takes its time).
+  // Clicks the middle of a control designed at (left, top, width, height) twips, and gives the
+  // window time to take the click (a sanitizer build is slow).
   const auto click = [&](int left, int top, int width, int height) {
     XDo("mousemove --window " + window + " " + std::to_string((left + width / 2) / 15) + " " +
         std::to_string((top + height / 2) / 15) + " click 1 sleep 0.4");
@@ -98,13 +87,12 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   click(2340, 1620, 1200, 405);  // Save
   ASSERT_TRUE(WaitFor([&] { return ReadFile(remote / "Tandor10.ini").size() > 20; }, 10s));
   EXPECT_EQ(ReadFile(app / "Tandor10.ini"), ReadFile(remote / "Tandor10.ini"));
-  publisher.Stop();  // the update pass waits until no updater named Tandor runs
+  publisher.reset();  // the update pass waits until no updater named Tandor runs
 
   WriteFile(app / "Tandor.ini", "[Tandor]\r\nAddress=127.0.0.1\r\nPort=" + server.PortText() +
                                     "\r\nUser=tandor\r\nPassword=secret\r\nRoot=/Harrowin\r\n");
-  const ProgramResult pass =
-      RunProgram(app / "Tandor", {"--wait", "Published"},
-                 {{"TANDOR_PREFIX", prefix.string()}, {"TANDOR_UNATTENDED", "1"}});
+  const ProgramResult pass = RunProgram(app / "Tandor", {"--wait", "Published"},
+                                        {{"TANDOR_PREFIX", prefix}, {"TANDOR_UNATTENDED", "1"}});
   EXPECT_EQ(pass.Status, 0) << pass.Err << ReadFile(app / "Err.log");
   EXPECT_EQ(ReadFile(prefix / "drive_c" / "Published" / "hello.txt"), ReadFile(file));
 }

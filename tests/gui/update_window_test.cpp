@@ -23,17 +23,14 @@ class UpdateWindowTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     setenv("TANDOR_UNATTENDED", "1", 1);
-    static int argc = 1;
-    static char name[] = "update_window_test";
-    static char* argv[] = {name, nullptr};
-    sApp = std::make_unique<QApplication>(argc, argv);
+    sApp = std::make_unique<QApplication>(sArgc, sArgv);
   }
   // Qt wants its application gone before the program's own exit handlers run.
   static void TearDownTestSuite() { sApp.reset(); }
 
-  // The program's end is counted; the clock moves only when the test moves it.
-  UpdateWindowTest()
-      : mWindow([this] { ++mEnds, mVisibleAtEnd = mWindow.isVisible(); }, [this] { return mNow; }) {
+  void Pump(int intervals = 1) {  // moves the clock on, then lets the window work
+    mNow += intervals * frmTandor::PumpInterval;
+    mWindow.ProcessPendingMessages();
   }
   template <typename T>
   T& Control(const char* name) {
@@ -43,33 +40,30 @@ class UpdateWindowTest : public testing::Test {
   int mEnds = 0;
   bool mVisibleAtEnd = false;
   std::chrono::steady_clock::time_point mNow{};
-  frmTandor mWindow;
-  static std::unique_ptr<QApplication> sApp;
+  frmTandor mWindow{[this] { ++mEnds, mVisibleAtEnd = mWindow.isVisible(); },
+                    [this] { return mNow; }};
+  static inline char sName[] = "update_window_test";
+  static inline char* sArgv[] = {sName, nullptr};
+  static inline int sArgc = 1;
+  static inline std::unique_ptr<QApplication> sApp;
 };
 
-std::unique_ptr<QApplication> UpdateWindowTest::sApp;
-
-// Events are delivered once per PumpInterval, on progress and while a transfer waits alike.
+// Events are delivered once per PumpInterval, on progress and while a transfer waits alike: so
+// EXIT, clicked before each step, acts in the middle of a transfer, also while no data arrives.
 TEST_F(UpdateWindowTest, TheWindowWorksByTheClock) {
-  const std::function<void()> pumps[] = {[&] { mWindow.ShowProgress(10, 1000); },
-                                         [&] { mWindow.WaitingForData(); }};
-  for (const auto& pump : pumps) {
-    int delivered = 0;
-    // Whether the clock moved before the call; events delivered by then (one posted per step).
-    const std::pair<bool, int> steps[] = {{true, 1}, {false, 1}, {true, 3}};
-    for (const auto& [moved, count] : steps) {
-      QMetaObject::invokeMethod(
-          &mWindow, [&] { ++delivered; }, Qt::QueuedConnection);
-      if (moved) mNow += frmTandor::PumpInterval;
-      pump();
-      EXPECT_EQ(delivered, count);
-    }
+  const std::tuple<std::function<void()>, bool, int> steps[] = {
+      // clock moved on?, ends by then
+      {[&] { mWindow.ShowProgress(10, 1000); }, true, 1},
+      {[&] { mWindow.ShowProgress(10, 1000); }, false, 1},
+      {[&] { mWindow.WaitingForData(); }, false, 1},
+      {[&] { mWindow.WaitingForData(); }, true, 4},
+  };
+  for (const auto& [call, moved, ends] : steps) {
+    QMetaObject::invokeMethod(&Control<QPushButton>("cmdExit"), "click", Qt::QueuedConnection);
+    if (moved) mNow += frmTandor::PumpInterval;
+    call();
+    EXPECT_EQ(mEnds, ends);
   }
-  // So EXIT acts in the middle of a transfer, also while no data arrives.
-  QMetaObject::invokeMethod(&Control<QPushButton>("cmdExit"), "click", Qt::QueuedConnection);
-  mNow += frmTandor::PumpInterval;
-  mWindow.WaitingForData();
-  EXPECT_EQ(mEnds, 1);
 }
 
 TEST_F(UpdateWindowTest, TheBarAndTheListAreDrawnAtOnce) {
@@ -95,42 +89,33 @@ TEST_F(UpdateWindowTest, TheBarAndTheListAreDrawnAtOnce) {
   EXPECT_LT(Control<QLabel>("txtCurrent").width(), 50);
 }
 
-TEST_F(UpdateWindowTest, AddedLinesAreSelectedUnlessAskedNot) {
+TEST_F(UpdateWindowTest, AddedLinesAreSelectedWhenTheWindowNextWorks) {
   auto& list = Control<QListWidget>("lstCurrent");
-  const std::string lines[] = {msg::Connecting("Sample", "FTP"), msg::Downloaded("Viewer.exe", "1"),
-                               msg::DownloadCount(2)};
-  // The selection is made when the window next works, not at every line.
-  const std::tuple<std::function<void()>, int> steps[] = {
-      {[&] { mWindow.AddLine(lines[0]), mWindow.AddLine(lines[1]); }, 1},
-      {[&] { mWindow.AddLineUnselected(lines[2]); }, 1},
-      {[&] { mWindow.SelectLastLine(); }, 2},
-  };
+  const std::string a = msg::Connecting("Sample", "FTP"), b = msg::Downloaded("Viewer.exe", "1"),
+                    c = msg::DownloadCount(2);
   testing::internal::CaptureStdout();
-  for (const auto& [step, row] : steps) {
-    step();
-    mNow += frmTandor::PumpInterval;
-    mWindow.ProcessPendingMessages();
-    EXPECT_EQ(list.currentRow(), row);
-  }
-  EXPECT_EQ(list.item(2)->text().toStdString(), lines[2]);
+  mWindow.AddLine(a);
+  mWindow.AddLine(b);
+  EXPECT_EQ(list.currentRow(), -1);
+  Pump();
+  EXPECT_EQ(list.currentRow(), 1);
+  mWindow.AddLineUnselected(c);
+  Pump();
+  EXPECT_EQ(list.currentRow(), 1);
+  mWindow.SelectLastLine();
+  Pump();
+  EXPECT_EQ(list.currentItem()->text().toStdString(), c);
   // Unattended, the list also goes to standard output line by line.
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), a + "\n" + b + "\n" + c + "\n");
 }
 
 TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgram) {
-  // Closing through the title bar hides the window before the program ends.
-  const std::pair<std::function<void()>, bool> exits[] = {
-      {[&] { Control<QPushButton>("cmdExit").click(); }, true},
-      {[&] { mWindow.close(); }, false},
-      {[&] { mWindow.Unload(); }, false},
-  };
-  for (const auto& [exit, visible] : exits) {
+  for (const bool closeBox : {false, true}) {
     mWindow.Show();
-    exit();
-    EXPECT_EQ(mVisibleAtEnd, visible);
+    closeBox ? (void)mWindow.close() : Control<QPushButton>("cmdExit").click();
+    EXPECT_EQ(mVisibleAtEnd, !closeBox);  // the close box hides the window first
   }
-  EXPECT_EQ(mEnds, 3);
+  EXPECT_EQ(mEnds, 2);
 }
 
 // On a screen the boxes have Korean buttons and the normal pointer (the hourglass does not
