@@ -74,6 +74,8 @@ TEST_F(UpdateWindowTest, TheBarAndTheListAreDrawnAtOnce) {
   for (char32_t c : std::u32string_view(U"ftp://Sample.zip 파일 다운로드 완료 연결중에러발생"))
     EXPECT_TRUE(latin.supportsCharacter(c)) << latin.familyName().toStdString();
 
+  mWindow.SetCaption("Tandor 1.0.210");
+  EXPECT_EQ(mWindow.windowTitle(), "Tandor 1.0.210");
   // Half of the frame in grey 205, the other half white (the rounding has its own table).
   mWindow.ShowProgress(500, 1000);
   const QImage image = mWindow.grab().toImage();
