@@ -66,7 +66,7 @@ TEST_F(UpdateWindowTest, TheWindowWorksByTheClock) {
   }
 }
 
-TEST_F(UpdateWindowTest, TheBarAndTheListAreDrawnAtOnce) {
+TEST_F(UpdateWindowTest, TheListDrawsBothScriptsAndTheBarChangesAtOnce) {
   // Lines mix Hangul and Latin: one face that has both draws them.
   const QFont list = Control<QListWidget>("lstCurrent").font();
   const QRawFont latin = QRawFont::fromFont(list, QFontDatabase::Latin);
@@ -76,13 +76,8 @@ TEST_F(UpdateWindowTest, TheBarAndTheListAreDrawnAtOnce) {
 
   mWindow.SetCaption("Tandor 1.0.210");
   EXPECT_EQ(mWindow.windowTitle(), "Tandor 1.0.210");
-  // Half of the frame in grey 205, the other half white (the rounding has its own table).
-  mWindow.ShowProgress(500, 1000);
-  const QImage image = mWindow.grab().toImage();
-  ASSERT_EQ(image.size(), QSize(408, 214));
-  EXPECT_EQ(QColor(image.pixel(150, 203)), QColor(205, 205, 205));
-  EXPECT_EQ(QColor(image.pixel(300, 203)), QColor(Qt::white));
-  // The bar changes at once, with no event loop running: a new file never starts on 100 %.
+  // The bar's one wiring check (its arithmetic has its own table): it changes at once, with no
+  // event loop running, so a new file never starts on the last one's 100 %.
   mWindow.ShowProgress(1000, 1000);
   mWindow.ShowProgress(10, 1000);
   EXPECT_EQ(Control<QLabel>("txtCurrent").text(), "1%");
