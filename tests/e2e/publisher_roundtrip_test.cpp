@@ -11,6 +11,7 @@
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 #include "support/XvfbServer.h"
+#include "util/ProcessCheck.h"
 
 namespace tandor::test {
 namespace {
@@ -95,6 +96,7 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
                                         {{"TANDOR_PREFIX", prefix}, {"TANDOR_UNATTENDED", "1"}});
   EXPECT_EQ(pass.Status, 0) << pass.Err << ReadFile(app / "Err.log");
   EXPECT_EQ(ReadFile(prefix / "drive_c" / "Published" / "hello.txt"), ReadFile(file));
+  EXPECT_FALSE(IsProcessRunning("TandorPublished"));  // --wait returns once the pass has ended
 }
 
 }  // namespace
