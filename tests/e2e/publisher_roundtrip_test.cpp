@@ -45,8 +45,7 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   WriteFile(remote / "Tandor10.ini", "[Files]");
   WriteFile(file, "published by the window\n");
 
-  std::optional<Publisher> publisher;
-  publisher.emplace(fork());
+  auto publisher = std::make_optional<Publisher>(fork());
   if (publisher->Pid == 0) {
     setenv("TANDOR_PREFIX", prefix.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);

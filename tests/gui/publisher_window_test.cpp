@@ -46,7 +46,7 @@ class PublisherWindowTest : public testing::Test {
 
   template <typename T = QWidget>
   T& Control(const char* name) {
-    return *mWindow.findChild<T*>(QString::fromLatin1(name));
+    return *mWindow.findChild<T*>(name);
   }
   std::string Editor() {
     return Control<QPlainTextEdit>("txtINI").toPlainText().replace("\n", "\r\n").toStdString();

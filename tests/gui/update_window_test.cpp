@@ -28,13 +28,11 @@ class UpdateWindowTest : public testing::Test {
   // Qt wants its application gone before the program's own exit handlers run.
   static void TearDownTestSuite() { sApp.reset(); }
 
-  void Pump(int intervals = 1) {  // moves the clock on, then lets the window work
-    mNow += intervals * frmTandor::PumpInterval;
-    mWindow.ProcessPendingMessages();
-  }
+  // Moves the clock on to the next pump, then lets the window work.
+  void Pump() { mNow += frmTandor::PumpInterval, mWindow.ProcessPendingMessages(); }
   template <typename T>
   T& Control(const char* name) {
-    return *mWindow.findChild<T*>(QString::fromLatin1(name));
+    return *mWindow.findChild<T*>(name);
   }
 
   int mEnds = 0;
@@ -84,24 +82,22 @@ TEST_F(UpdateWindowTest, TheListDrawsBothScriptsAndTheBarChangesAtOnce) {
   EXPECT_LT(Control<QLabel>("txtCurrent").width(), 50);
 }
 
+// Unattended, the list also goes to standard output line by line.
 TEST_F(UpdateWindowTest, AddedLinesAreSelectedWhenTheWindowNextWorks) {
   auto& list = Control<QListWidget>("lstCurrent");
-  const std::string a = msg::Connecting("Sample", "FTP"), b = msg::Downloaded("Viewer.exe", "1"),
-                    c = msg::DownloadCount(2);
+  const std::string a = msg::Connecting("Sample", "FTP"), b = msg::DownloadCount(2);
   testing::internal::CaptureStdout();
   mWindow.AddLine(a);
-  mWindow.AddLine(b);
   EXPECT_EQ(list.currentRow(), -1);
   Pump();
-  EXPECT_EQ(list.currentRow(), 1);
-  mWindow.AddLineUnselected(c);
+  EXPECT_EQ(list.currentRow(), 0);
+  mWindow.AddLineUnselected(b);
   Pump();
-  EXPECT_EQ(list.currentRow(), 1);
+  EXPECT_EQ(list.currentRow(), 0);
   mWindow.SelectLastLine();
   Pump();
-  EXPECT_EQ(list.currentItem()->text().toStdString(), c);
-  // Unattended, the list also goes to standard output line by line.
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), a + "\n" + b + "\n" + c + "\n");
+  EXPECT_EQ(list.currentRow(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), a + "\n" + b + "\n");
 }
 
 TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgram) {
