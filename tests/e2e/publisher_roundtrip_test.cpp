@@ -1,6 +1,5 @@
 // An operator publishes with the built program on a private X display, clicking where the
-// window's controls were designed and typing into it and its file dialog; then the updater
-// installs what was published.
+// controls were designed and typing into them; then the updater installs what was published.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -56,8 +55,7 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   const std::string window = XDo("search --sync --onlyvisible --name '^Tandor 1.0.210$'");
   ASSERT_FALSE(window.empty()) << "the window did not show";
   XDo("windowfocus --sync " + window);
-  // Clicks the middle of a control designed at (left, top, width, height) twips, and gives the
-  // window time to take the click (a sanitizer build is slow).
+  // The middle of a control designed at (left, top, width, height) twips; then time to react.
   const auto click = [&](int left, int top, int width, int height) {
     XDo("mousemove --window " + window + " " + std::to_string((left + width / 2) / 15) + " " +
         std::to_string((top + height / 2) / 15) + " click 1 sleep 0.4");

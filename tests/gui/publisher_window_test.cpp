@@ -158,9 +158,8 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
   const std::string down = std::to_string(test::FtpServer(mDir / "gone").Port());
   const std::string noServer = "InternetConnect error code: ", found = "[Files]\r\nKey=샘플";
 
-  // Button, port, server folder, editor before, file picked, editor after, start of the box's
-  // text, file then on the server. A failure is a box (Search: titled Error) or, without a
-  // server, the reason in the editor. Save numbers the entries first; *.*_ substitutes a name.
+  // Button, port, folder, editor before, pick, editor after, start of the box's text, file on the
+  // server. Search's box is titled Error; Save numbers the entries; *.*_ substitutes a name.
   const std::array<std::string, 8> cases[] = {
       {"Search", up, S, "old", "", found, "", ""},
       {"Search", up, "/Harrowin/None", "kept", "", "kept", "File not found", ""},
@@ -247,8 +246,7 @@ TEST_F(PublisherWindowTest, ProgressShowsOnTheBarWhileTheWindowWorks) {
     EXPECT_EQ(bar.width(), width) << current << "/" << total;
   }
 
-  // During a transfer the window works (the call below runs at its first progress event), but
-  // the server buttons wait for it to end.
+  // The window works during a transfer (the timer fires at its first event); its buttons wait.
   test::WriteFile(mDir / "big.bin", std::string(200000, 'b'));
   mPick = (mDir / "big.bin").string();
   Connect(mServer.PortText(), "/Harrowin/Sample");

@@ -1,5 +1,4 @@
-// The update window offscreen: the clock that paces it, the list, the bar, the exits and the
-// message boxes.
+// The update window offscreen: its clock, list, bar, exits and message boxes.
 
 #include "updatewin/frmTandor.h"
 
@@ -74,8 +73,7 @@ TEST_F(UpdateWindowTest, TheListDrawsBothScriptsAndTheBarChangesAtOnce) {
 
   mWindow.SetCaption("Tandor 1.0.210");
   EXPECT_EQ(mWindow.windowTitle(), "Tandor 1.0.210");
-  // The bar's one wiring check (its arithmetic has its own table): it changes at once, with no
-  // event loop running, so a new file never starts on the last one's 100 %.
+  // The bar's wiring (its arithmetic has its own table): a new file never starts on 100 %.
   mWindow.ShowProgress(1000, 1000);
   mWindow.ShowProgress(10, 1000);
   EXPECT_EQ(Control<QLabel>("txtCurrent").text(), "1%");
@@ -109,8 +107,8 @@ TEST_F(UpdateWindowTest, ExitButtonAndCloseBoxEndTheProgram) {
   EXPECT_EQ(mEnds, 2);
 }
 
-// On a screen the boxes have Korean buttons and the normal pointer (the hourglass does not
-// stack); unattended they answer at once on standard error.
+// On a screen: Korean buttons, the normal pointer (the hourglass does not stack); unattended:
+// an answer at once, the text on standard error.
 TEST_F(UpdateWindowTest, MessageBoxes) {
   if (!test::XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed";
   test::XvfbServer screen;

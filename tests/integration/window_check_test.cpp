@@ -1,5 +1,4 @@
-// Finding client programs' main windows on a real X server, with windows made the way toolkits
-// and window managers make them.
+// Finding programs' main windows on a real X server, made the way toolkits and managers do.
 
 #include "util/WindowCheck.h"
 
