@@ -61,11 +61,13 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
         std::to_string((top + height / 2) / 15) + " click 1 sleep 0.4");
   };
   const auto type = [](const std::string& text) { XDo("type --delay 15 '" + text + "'"); };
-  const auto pick = [&] {  // the file dialog: the path typed, then gone
-    XDo("search --sync --onlyvisible --name '^Open$' windowfocus --sync sleep 1");
+  const auto pick = [&] {  // the file dialog takes the focus, gets the path and goes
+    std::string dialog;
+    ASSERT_TRUE(WaitFor([&] { return (dialog = XDo("getwindowfocus")) != window; }, 20s));
+    XDo("sleep 1");
     type(file.string());
     XDo("key Return");
-    EXPECT_TRUE(WaitFor([] { return XDo("search --onlyvisible --name '^Open$'").empty(); }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return XDo("getwindowfocus") != dialog; }, 10s));
   };
 
   // The port field, then on in tab order: account, password, server path, Search, Save, local path.
