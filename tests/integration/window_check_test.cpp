@@ -1,210 +1,90 @@
-// Finding client programs' main windows on a real X server, with windows made the way toolkits
-// and window managers make them.
+// Finding programs' main windows on a real X server, made the way toolkits and managers do.
+
+#include "util/WindowCheck.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/X11Window.h"
 #include "support/XvfbServer.h"
-#include "util/WindowCheck.h"
 
 namespace tandor {
 namespace {
 
-struct ConnectionCloser {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-
-// A client of the test's X server that makes windows and sets their properties directly.
-class WindowMaker {
- public:
-  WindowMaker() : mConnection(xcb_connect(nullptr, nullptr)) {
-    if (xcb_connection_has_error(mConnection.get())) return;
-    mRoot = xcb_setup_roots_iterator(xcb_get_setup(mConnection.get())).data->root;
-  }
-
-  bool Connected() const { return mRoot != XCB_WINDOW_NONE; }
-  xcb_window_t Root() const { return mRoot; }
-
-  xcb_window_t Create(xcb_window_t parent = XCB_WINDOW_NONE, bool overrideRedirect = false) {
-    xcb_window_t window = xcb_generate_id(mConnection.get());
-    std::uint32_t values[] = {overrideRedirect ? 1u : 0u};
-    xcb_create_window(mConnection.get(), XCB_COPY_FROM_PARENT, window,
-                      parent == XCB_WINDOW_NONE ? mRoot : parent, 10, 10, 200, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
-                      values);
-    return window;
-  }
-
-  void Map(xcb_window_t window) { xcb_map_window(mConnection.get(), window); }
-  void Destroy(xcb_window_t window) { xcb_destroy_window(mConnection.get(), window); }
-
-  xcb_atom_t Atom(const std::string& name) {
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(mConnection.get(),
-                              xcb_intern_atom(mConnection.get(), 0,
-                                              static_cast<std::uint16_t>(name.size()), name.data()),
-                              nullptr),
-        &std::free);
-    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-  }
-
-  void SetText(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
-               const std::string& bytes) {
-    xcb_change_property(mConnection.get(), XCB_PROP_MODE_REPLACE, window, property, type, 8,
-                        static_cast<std::uint32_t>(bytes.size()), bytes.data());
-  }
-
-  void SetValues(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
-                 const std::vector<std::uint32_t>& values) {
-    xcb_change_property(mConnection.get(), XCB_PROP_MODE_REPLACE, window, property, type, 32,
-                        static_cast<std::uint32_t>(values.size()), values.data());
-  }
-
-  // The title as Qt and GTK write it: UTF-8 in _NET_WM_NAME, Latin-1 in WM_NAME when it fits.
-  void SetTitle(xcb_window_t window, const std::string& utf8) {
-    SetText(window, Atom("_NET_WM_NAME"), Atom("UTF8_STRING"), utf8);
-  }
-
-  void SetDialogType(xcb_window_t window) {
-    SetValues(window, Atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
-              {Atom("_NET_WM_WINDOW_TYPE_DIALOG")});
-  }
-
-  // Waits until the server has carried out every request so far, so that another client
-  // sees their effect.
-  void Sync() {
-    std::free(xcb_get_input_focus_reply(mConnection.get(), xcb_get_input_focus(mConnection.get()),
-                                        nullptr));
-  }
-
- private:
-  std::unique_ptr<xcb_connection_t, ConnectionCloser> mConnection;
-  xcb_window_t mRoot = XCB_WINDOW_NONE;
-};
-
-class WindowCheckTest : public ::testing::Test {
+class WindowCheckTest : public testing::Test {
  protected:
   void SetUp() override {
     if (!test::XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed";
-    mServer = std::make_unique<test::XvfbServer>();
-    mMaker = std::make_unique<WindowMaker>();
-    ASSERT_TRUE(mMaker->Connected());
+    mDisplay.emplace();
+    mX.reset(xcb_connect(nullptr, nullptr));
+    ASSERT_EQ(xcb_connection_has_error(mX.get()), 0);
+    mRoot = xcb_setup_roots_iterator(xcb_get_setup(mX.get())).data->root;
   }
 
-  void TearDown() override {
-    mMaker.reset();
-    mServer.reset();
+  xcb_atom_t Atom(const std::string& name) {
+    const auto cookie = xcb_intern_atom(mX.get(), 0, name.size(), name.data());
+    return std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)>(
+               xcb_intern_atom_reply(mX.get(), cookie, nullptr), &std::free)
+        ->atom;
   }
-
-  xcb_window_t MainWindow(const std::string& title) {
-    xcb_window_t window = mMaker->Create();
-    mMaker->SetTitle(window, title);
-    mMaker->Map(window);
+  template <typename Values>  // a std::string of 8-bit or a std::vector of 32-bit values
+  void Set(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, const Values& values) {
+    xcb_change_property(mX.get(), XCB_PROP_MODE_REPLACE, window, property, type,
+                        8 * sizeof(values[0]), values.size(), values.data());
+  }
+  // A window titled as Qt and GTK title theirs (UTF-8 in _NET_WM_NAME), mapped unless asked not.
+  xcb_window_t Window(const std::string& title, xcb_window_t parent = 0, bool map = true,
+                      std::uint32_t overrideRedirect = 0) {
+    const xcb_window_t window = xcb_generate_id(mX.get());
+    xcb_create_window(mX.get(), XCB_COPY_FROM_PARENT, window, parent ? parent : mRoot, 10, 10, 200,
+                      100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                      XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+    if (!title.empty()) Set(window, Atom("_NET_WM_NAME"), Atom("UTF8_STRING"), title);
+    if (map) xcb_map_window(mX.get(), window);
     return window;
   }
 
-  std::unique_ptr<test::XvfbServer> mServer;
-  std::unique_ptr<WindowMaker> mMaker;
+  std::optional<test::XvfbServer> mDisplay;
+  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> mX{nullptr, &xcb_disconnect};
+  xcb_window_t mRoot = 0;
 };
 
-TEST_F(WindowCheckTest, FindsOnlyViewableMainWindowsByTheirExactTitle) {
-  WindowMaker& x = *mMaker;
-  x.Atom("WM_STATE");  // toolkits create the atom though no manager sets it
-  xcb_window_t main = MainWindow("Sample");
-  x.SetText(main, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, "Sample");
+using Ids = std::vector<std::uint32_t>;
 
-  // A Korean title: toolkits write WM_NAME as COMPOUND_TEXT (EUC-KR behind an escape), which
-  // only _NET_WM_NAME carries readably.
-  xcb_window_t korean = MainWindow("샘플 프로그램");
-  x.SetText(korean, XCB_ATOM_WM_NAME, x.Atom("COMPOUND_TEXT"),
-            "\x1b$)C" + CodePage(949).FromUtf8("샘플 프로그램"));
+TEST_F(WindowCheckTest, FindsViewableMainWindowsByTheirExactTitle) {
+  const xcb_atom_t state = Atom("WM_STATE");  // a reparenting manager marks program windows
+  const xcb_window_t main = Window("Sample"), dialog = Window("Sample Dialog");
+  Set(main, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, std::string("Sample"));
+  // Toolkits write a Korean WM_NAME as COMPOUND_TEXT: only _NET_WM_NAME carries it readably.
+  Set(Window("샘플 프로그램"), XCB_ATOM_WM_NAME, Atom("COMPOUND_TEXT"),
+      "\x1b$)C" + CodePage(949).FromUtf8("샘플 프로그램"));
+  Set(Window(""), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, std::string("Caf\xe9"));  // Latin-1 only
+  Set(dialog, Atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, Ids{Atom("_NET_WM_WINDOW_TYPE_DIALOG")});
+  Set(Window("Sample Transient"), XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, Ids{main});
+  Window("Sample Hidden", 0, false);  // a toolkit's helper, never mapped
+  Window("Sample Menu", 0, true, 1);  // override-redirect
+  Window("Sample Child", main);
+  Set(Window("Framed", Window("Frame of Framed")), state, state, Ids{1, 0});
 
-  xcb_window_t dialog = MainWindow("Sample Dialog");
-  x.SetDialogType(dialog);
-  xcb_window_t transient = MainWindow("Sample Transient");
-  x.SetValues(transient, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, {main});
-  x.SetTitle(x.Create(), "Sample Hidden");  // created, never mapped, like a toolkit's helper
-  xcb_window_t menu = x.Create(XCB_WINDOW_NONE, true);
-  x.SetTitle(menu, "Sample Menu");
-  x.Map(menu);
-  xcb_window_t child = x.Create(main);
-  x.SetTitle(child, "Sample Child");
-  x.Map(child);
-  xcb_window_t latin = x.Create();  // an old program: only a Latin-1 WM_NAME
-  x.SetText(latin, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, "Caf\xe9");
-  x.Map(latin);
-  x.Sync();
-
-  struct Case {
-    std::string caption;
-    bool open;
-  };
-  const Case cases[] = {
-      {"Sample", true},
-      {"샘플 프로그램", true},
-      {"Café", true},
-      {"sample", false},
-      {"Sample Dialog", false},
-      {"Sample Transient", false},
-      {"Sample Hidden", false},
-      {"Sample Menu", false},
-      {"Sample Child", false},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(IsFormWindowOpen(c.caption), c.open) << "caption '" << c.caption << "'";
-
-  x.Destroy(main);
-  x.Sync();
-  EXPECT_FALSE(IsFormWindowOpen("Sample"));
-  EXPECT_TRUE(IsFormWindowOpen("샘플 프로그램"));
-}
-
-TEST_F(WindowCheckTest, FindsProgramWindowsInsideWindowManagerFrames) {
-  WindowMaker& x = *mMaker;
-  // A reparenting manager: the root's child is a frame, the program's window inside it carries
-  // WM_STATE.
-  xcb_window_t frame = x.Create();
-  x.SetTitle(frame, "Frame of Framed");
-  xcb_window_t client = x.Create(frame);
-  x.SetTitle(client, "Framed");
-  x.SetValues(client, x.Atom("WM_STATE"), x.Atom("WM_STATE"), {1, 0});
-  x.Map(client);
-  x.Map(frame);
-  x.Sync();
-
-  EXPECT_TRUE(IsFormWindowOpen("Framed"));
-  EXPECT_FALSE(IsFormWindowOpen("Frame of Framed"));
-}
-
-TEST_F(WindowCheckTest, FollowsTheManagersClientListWhenThereIsOne) {
-  WindowMaker& x = *mMaker;
-  xcb_window_t listed = MainWindow("Listed");
-  xcb_window_t listedDialog = MainWindow("Listed Dialog");
-  x.SetDialogType(listedDialog);
-  MainWindow("Unlisted");  // e.g. a manager's own panel
-  x.SetValues(x.Root(), x.Atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, {listed, listedDialog});
-  x.Sync();
-
-  EXPECT_TRUE(IsFormWindowOpen("Listed"));
-  EXPECT_FALSE(IsFormWindowOpen("Listed Dialog"));
-  EXPECT_FALSE(IsFormWindowOpen("Unlisted"));
-}
-
-TEST(WindowCheckWithoutDisplay, NoDisplayMeansNoWindow) {
-  std::string old = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-  unsetenv("DISPLAY");
-  EXPECT_FALSE(IsFormWindowOpen("Sample"));
-  // A display nobody serves.
-  EXPECT_FALSE(IsTopLevelWindowOpen("Sample", ":4321"));
-  if (!old.empty()) setenv("DISPLAY", old.c_str(), 1);
+  // Found without a client list, and with a manager's list of Sample and its dialog only Sample.
+  const std::string found[] = {"Sample", "샘플 프로그램", "Café", "Framed"};
+  const std::string never[] = {"sample",      "Sample Dialog", "Sample Transient", "Sample Hidden",
+                               "Sample Menu", "Sample Child",  "Frame of Framed"};
+  for (const bool listed : {false, true}) {
+    if (listed) Set(mRoot, Atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, Ids{main, dialog});
+    // Another client sees every request made so far once the server has answered this one.
+    std::free(xcb_get_input_focus_reply(mX.get(), xcb_get_input_focus(mX.get()), nullptr));
+    for (const auto& title : found)
+      EXPECT_EQ(IsFormWindowOpen(title), !listed || title == "Sample");
+    for (const auto& title : never) EXPECT_FALSE(IsFormWindowOpen(title)) << title;
+  }
+  EXPECT_FALSE(IsTopLevelWindowOpen("Sample", ":4321"));  // a display nobody serves
 }
 
 }  // namespace
