@@ -34,13 +34,13 @@ class frmVersion : public QWidget {
     std::string Caption;     // "Tandor " + the program's own version
     VersionInfoQuery* Versions = nullptr;
     std::string Addresses;             // server addresses offered, separated by ';'
-    std::filesystem::path SigningKey;  // the secret key Save signs with; empty: unsigned
     std::function<void()> EndProgram;  // ends the program at once
     // The file dialog: a full path, or nothing when the operator cancels.
     std::function<std::optional<std::string>()> PickFile;
     // A message box; an empty title is the program's own.
     std::function<void(const std::string& title, const std::string& text, MessageIcon icon)>
         ShowMessage;
+    std::filesystem::path SigningKey;  // the secret key Save signs with; empty: unsigned
   };
 
   explicit frmVersion(Setup setup);
