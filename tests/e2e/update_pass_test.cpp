@@ -35,12 +35,8 @@ const char* const kRecorder = "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$0.ran\"\n";
 // An entry of the product's server folder, installed into C:\Kestrel; `keys` adds or overrides.
 std::string Entry(int number, const std::string& file,
                   std::map<std::string, std::string> keys = {}) {
-  keys.insert({{"Key", file},
-               {"Filename", file},
-               {"Realname", file},
-               {"CopyMode", "Normal"},
-               {"Server Path", "$Root/" + kProduct},
-               {"Local Path", "C:\\" + kProduct}});
+  keys.insert({{"Key", file}, {"Filename", file}, {"Realname", file}, {"CopyMode", "Normal"}});
+  keys.insert({{"Server Path", "$Root/" + kProduct}, {"Local Path", "C:\\" + kProduct}});
   std::string text = "[File" + std::to_string(number) + "]\r\n";
   for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
   return text;

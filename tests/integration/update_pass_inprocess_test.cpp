@@ -49,13 +49,9 @@ struct ProgramReplaced {
 // One manifest entry: a plain file in the product's server folder, installed into C:\Sample
 // whatever is there; `keys` adds or overrides keys.
 std::string Entry(int number, const std::string& key, const std::string& filename, Keys keys = {}) {
-  keys.insert({{"Key", key},
-               {"Filename", filename},
-               {"Realname", filename},
-               {"Server Path", "$Root/Sample"},
-               {"Local Path", "C:\\Sample"},
-               {"Product Version", "1.0"},
-               {"CopyMode", "Force"}});
+  keys.insert({{"Key", key}, {"Filename", filename}, {"Realname", filename}});
+  keys.insert({{"Server Path", "$Root/Sample"}, {"Local Path", "C:\\Sample"}});
+  keys.insert({{"Product Version", "1.0"}, {"CopyMode", "Force"}});
   std::string text = "[File" + std::to_string(number) + "]\r\n";
   for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
   return text;
@@ -108,20 +104,15 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mFtp.reset();
     mHttp.reset();
     mNginx.reset();
-    mSettings.Method = kind == "FTP" ? "FTP" : "HTTP";
-    if (kind == "FTP") mSettings.Port = mFtp.emplace(mServer).PortText();
     const std::vector<std::string> drops = {"/Harrowin/Sample/data.bin"};
-    if (kind.starts_with("HTTP"))
-      mSettings.Port = mHttp
-                           .emplace(mServer, HttpServer::Redirects{},
-                                    kind == "HTTP" ? std::vector<std::string>{} : drops)
-                           .PortText();
+    if (kind == "FTP") mFtp.emplace(mServer);
+    if (kind == "HTTP") mHttp.emplace(mServer);
+    if (kind == "HTTP-drop") mHttp.emplace(mServer, HttpServer::Redirects{}, drops);
     if (kind == "nginx")
-      mSettings.Port =
-          mNginx
-              .emplace(std::vector<std::string>{"/usr/bin/python3", kNginxFixture, "http",
-                                                mDir.Path().string(), "-", mServer.string()})
-              .PortText();
+      mNginx.emplace(std::vector<std::string>{"/usr/bin/python3", kNginxFixture, "http",
+                                              mDir.Path().string(), "-", mServer.string()});
+    mSettings.Method = mFtp ? "FTP" : "HTTP";
+    mSettings.Port = mFtp ? mFtp->PortText() : mHttp ? mHttp->PortText() : mNginx->PortText();
   }
 
   // Runs a whole pass; the status it ended with, nothing when Sync returned or it replaced
