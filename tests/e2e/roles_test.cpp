@@ -128,31 +128,27 @@ TEST_F(RolesTest, LauncherStandsAsideWhileTheWorkingCopyRuns) {
 // write (1, with the run-time error); a display nobody answers makes the run unattended.
 TEST_F(RolesTest, FailuresAtStartSayWhy) {
   WriteFile(mDir / "a-file", "");
+  using Env = std::map<std::string, std::string>;
+  const Env underAFile = {{"TANDOR_PREFIX", (mDir / "a-file" / "prefix").string()}};
+  const Env deadDisplay = {{"DISPLAY", ":87"},
+                           {"WAYLAND_DISPLAY", ""},
+                           {"QT_QPA_PLATFORM", ""},
+                           {"TANDOR_UNATTENDED", "0"}};
+  const std::string box = msg::RuntimeError(75, ""),
+                    inTheWay = "[Tandor 1.0.210] " + box.substr(0, box.find('\r'));
   const struct {
-    const char* What;
-    std::map<std::string, std::string> Env;
+    Env Vars;
     int Status;
     std::string Says;
-  } cases[] = {
-      {"prefix under a file",
-       {{"TANDOR_PREFIX", (mDir / "a-file" / "prefix").string()}},
-       73,
-       "[Tandor] 프리픽스 폴더를 만들 수 없습니다.\n"},
-      {"dead display",
-       {{"DISPLAY", ":87"},
-        {"WAYLAND_DISPLAY", ""},
-        {"TANDOR_UNATTENDED", "0"},
-        {"QT_QPA_PLATFORM", ""}},
-       2,
-       kNoConnection},
-      {"folder in the way", {}, 1, "[Tandor 1.0.210] '75' 런타임 오류가 발생하였습니다.:\n\n"},
-  };
+  } cases[] = {{underAFile, 73, "[Tandor] 프리픽스 폴더를 만들 수 없습니다.\n"},
+               {deadDisplay, 2, kNoConnection},
+               {{}, 1, inTheWay}};  // a folder where the working copy goes
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.What);
+    SCOPED_TRACE(c.Status);
     fs::remove_all(mApp / kWorkingCopy);
     if (c.Status == 1) fs::create_directories(mApp / kWorkingCopy / "in-the-way");
     WriteFile(mApp / "Tandor.ini", kDeadServer);
-    const ProgramResult run = Run(mApp / "Tandor", {"--wait", kProduct}, c.Env);
+    const ProgramResult run = Run(mApp / "Tandor", {"--wait", kProduct}, c.Vars);
     EXPECT_EQ(run.Status, c.Status) << run.Out << run.Err;
     EXPECT_NE((run.Out + run.Err).find(c.Says), std::string::npos) << run.Out << run.Err;
   }
