@@ -408,10 +408,7 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
 // a success; a byte-order mark does not hide "[Files]" (its program then starts).
 TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
   const std::pair<std::string, int> cases[] = {
-      {std::string("\x7f"
-                   "ELF\0\x01\x02garbage\xff\xfe",
-                   16),
-       pass_status::NoServer},
+      {std::string("\177ELF\0\1\2garbage\377\376", 16), pass_status::NoServer},
       {"<!DOCTYPE html>\r\n<html><body>Not Found</body></html>\r\n", pass_status::NoServer},
       {"[Files]\r\nExecute=0\r\n", pass_status::Completed},
       {Entry(1, "Readme", "readme.txt"), pass_status::Completed},
