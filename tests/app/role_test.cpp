@@ -5,42 +5,36 @@
 namespace tandor::test {
 namespace {
 
+// The role of a program from its argument, its file name and its version resource's name.
 TEST(DecideRole, Table) {
-  struct Case {
-    const char* argument;
-    const char* baseName;
-    const char* internalName;
-    Role expected;
+  const struct {
+    const char *Argument, *BaseName, *InternalName;
+    Role Expected;
   } cases[] = {
       {"", "Tandor", "Tandor", Role::None},
-      {"$Version", "Tandor", "Tandor", Role::Publisher},
       {"$version", "anything", "", Role::Publisher},
       {"$VERSION", "TandorSample", "Tandor", Role::Publisher},
+      {"$Version x", "Tandor", "Tandor", Role::Launcher},
       {"$NET", "Tandor", "Tandor", Role::AddressDisplay},
       {"$net", "Tandor", "Tandor", Role::AddressDisplay},
-      {"Sample", "Tandor", "Tandor", Role::Launcher},
       {"Sample", "TANDOR", "Tandor", Role::Launcher},
-      {"Sample", "TandorSample", "Tandor", Role::WorkingCopy},
       {"sample", "TandorSAMPLE", "Tandor", Role::WorkingCopy},
       {"Other", "TandorSample", "Tandor", Role::Damaged},
       {"Sample", "TandorOld", "Tandor", Role::Damaged},
       {"Old", "TandorOld", "Tandor", Role::WorkingCopy},
       {"Sample", "Sample", "", Role::WorkingCopy},  // no version resource
       {"Sample", "Tandor", "", Role::Damaged},
-      {"$Version x", "Tandor", "Tandor", Role::Launcher},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(DecideRole(c.argument, c.baseName, c.internalName), c.expected)
-        << c.argument << " / " << c.baseName;
+  for (const auto& c : cases)
+    EXPECT_EQ(DecideRole(c.Argument, c.BaseName, c.InternalName), c.Expected)
+        << c.Argument << " / " << c.BaseName;
 }
 
 TEST(ArgumentText, JoinsArgumentsWithOneBlank) {
-  const char* none[] = {"Tandor"};
-  const char* one[] = {"Tandor", "Sample"};
-  const char* three[] = {"Tandor", "My", "Product", ""};
-  EXPECT_EQ(ArgumentText(1, none), "");
-  EXPECT_EQ(ArgumentText(2, one), "Sample");
-  EXPECT_EQ(ArgumentText(4, three), "My Product ");
+  const char* argv[] = {"Tandor", "My", "Product", ""};
+  EXPECT_EQ(ArgumentText(1, argv), "");
+  EXPECT_EQ(ArgumentText(2, argv), "My");
+  EXPECT_EQ(ArgumentText(4, argv), "My Product ");
 }
 
 }  // namespace

@@ -47,9 +47,8 @@ struct RecordedMessage {
   MessageIcon Icon;
 };
 
-// Every call in one sequence, as short texts: "line:<text>", "unselected:<text>", "select",
-// "caption:<text>", "centre", "show", "hide", "busy:<0|1>", "pump", "progress:<current>/<total>",
-// "message:<title>".
+// Every call in one sequence, as short texts: "line:<text>", "unselected:<text>", "busy:<0|1>",
+// "caption:<text>", "progress:<current>/<total>", "message:<title>", "show", "pump" and so on.
 class RecordingWindow : public UpdateWindow {
  public:
   void AddLine(const std::string& text) override { Calls.push_back("line:" + text); }
@@ -78,10 +77,9 @@ class RecordingWindow : public UpdateWindow {
   // The list's lines, in the order they were added.
   std::vector<std::string> ListLines() const {
     std::vector<std::string> lines;
-    for (const std::string& call : Calls) {
-      if (call.starts_with("line:")) lines.push_back(call.substr(5));
-      if (call.starts_with("unselected:")) lines.push_back(call.substr(11));
-    }
+    for (const std::string& call : Calls)
+      if (call.starts_with("line:") || call.starts_with("unselected:"))
+        lines.push_back(call.substr(call.find(':') + 1));
     return lines;
   }
   // Every text shown: the list's lines and the message boxes' texts, one a line.
