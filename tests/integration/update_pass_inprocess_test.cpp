@@ -39,7 +39,6 @@ using ::testing::Not;
 using Keys = std::map<std::string, std::string>;
 
 const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
-const char* const kNginxFixture = TANDOR_SOURCE_DIR "/tests/support/tls_fixture.py";
 
 // Thrown by ReplaceProgram, for the test to see where the pass stopped.
 struct ProgramReplaced {
@@ -108,9 +107,9 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     if (kind == "FTP") mFtp.emplace(mServer);
     if (kind == "HTTP") mHttp.emplace(mServer);
     if (kind == "HTTP-drop") mHttp.emplace(mServer, HttpServer::Redirects{}, drops);
-    if (kind == "nginx")
-      mNginx.emplace(std::vector<std::string>{"/usr/bin/python3", kNginxFixture, "http",
-                                              mDir.Path().string(), "-", mServer.string()});
+    std::vector<std::string> nginx = test::ServerCommand("nginx");
+    nginx.insert(nginx.end(), {"--root", mServer.string()});
+    if (kind == "nginx") mNginx.emplace(nginx);
     mSettings.Method = mFtp ? "FTP" : "HTTP";
     mSettings.Port = mFtp ? mFtp->PortText() : mHttp ? mHttp->PortText() : mNginx->PortText();
   }
