@@ -47,13 +47,15 @@ void ChunkedDownload::ResumeFrom(const std::filesystem::path& partial) {
   }
   mFd = ::open(mTemporary.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   if (mFd < 0) ThrowFileError(errno, mTarget);
-  std::vector<char> buffer(1 << 16);
+  std::vector<char> block(kWriteSize);
   for (;;) {
-    const ssize_t got = ::read(mFd, buffer.data(), buffer.size());
+    const ssize_t got = ::read(mFd, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) ThrowFileError(errno, mTarget);
     if (got == 0) break;
-    mHash->Update(buffer.data(), static_cast<std::size_t>(got));
+    block.resize(static_cast<std::size_t>(got));
+    block = mHash->Push(std::move(block));
+    block.resize(kWriteSize);
     mOffset += got;
   }
 }
@@ -77,7 +79,6 @@ void ChunkedDownload::OpenTemporary() {
 
 void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
   if (mFd < 0) OpenTemporary();
-  if (mHash) mHash->Update(data, size);
   while (size > 0) {
     ssize_t written = ::write(mFd, data, size);
     if (written < 0) {
@@ -91,6 +92,7 @@ void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
 
 void ChunkedDownload::Flush() {
   WriteOut(mBuffer.data(), mBuffer.size());
+  if (mHash) mBuffer = mHash->Push(std::move(mBuffer));
   mBuffer.clear();
 }
 
@@ -103,7 +105,7 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
   try {
     // Few large writes: a write per chunk costs more than the copy into the buffer.
     if (mBuffer.size() + size > kWriteSize) Flush();
-    if (size >= kWriteSize)
+    if (size >= kWriteSize && !mHash)
       WriteOut(data, size);
     else
       mBuffer.insert(mBuffer.end(), data, data + size);
@@ -120,12 +122,12 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
 }
 
 void ChunkedDownload::Finish() {
-  Flush();  // also creates the file of an empty download
+  WriteOut(mBuffer.data(), mBuffer.size());  // also creates the file of an empty download
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0) ThrowFileError(errno, mTarget);
   if (mExpected) {
-    const Sha256Digest actual = mHash->Final();
+    const Sha256Digest actual = mHash->Final({mBuffer.data(), mBuffer.size()});
     mDiscard = actual != *mExpected;
     if (mDiscard)
       throw RuntimeError(err::PathFileAccess,

@@ -29,7 +29,8 @@ class ChunkedDownload {
   // change line ends on the way).
   void AllowSizeChange() { mExactSize = false; }
   bool ExactSize() const { return mExactSize; }
-  // The bytes are hashed as they are written; Finish renames only a file with this digest.
+  // The bytes are hashed as they are written (on a thread of their own, block by block);
+  // Finish renames only a file with this digest.
   void ExpectSha256(const Sha256Digest& digest) {
     mExpected = digest;
     mHash.emplace();
@@ -77,7 +78,7 @@ class ChunkedDownload {
   std::filesystem::path mPartial;
   std::int64_t mOffset = 0;  // bytes taken over from an earlier attempt
   bool mDiscard = false;     // what arrived is wrong: nothing is kept for a next attempt
-  std::optional<Sha256Stream> mHash;
+  std::optional<Sha256Pipe> mHash;
 };
 
 }  // namespace tandor

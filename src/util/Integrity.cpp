@@ -2,7 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <condition_variable>
+#include <deque>
 #include <fstream>
+#include <mutex>
 #include <vector>
 
 #include "text/TextCase.h"
@@ -60,6 +63,68 @@ Sha256Digest Sha256Stream::Final() {
   unsigned int length = 0;
   EVP_DigestFinal_ex(mContext.get(), digest.data(), &length);
   return digest;
+}
+
+struct Sha256Pipe::Shared {
+  static constexpr std::size_t MaxWaiting = 3;
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<std::vector<char>> Waiting;
+  std::deque<std::vector<char>> Hashed;
+  bool Closing = false;
+  Sha256Stream Stream;
+
+  void Run() {
+    std::unique_lock lock(Mutex);
+    for (;;) {
+      Changed.wait(lock, [this] { return !Waiting.empty() || Closing; });
+      if (Waiting.empty()) return;
+      std::vector<char> block = std::move(Waiting.front());
+      Waiting.pop_front();
+      lock.unlock();
+      Stream.Update(block.data(), block.size());
+      block.clear();
+      lock.lock();
+      if (Hashed.size() < MaxWaiting) Hashed.push_back(std::move(block));
+      Changed.notify_all();
+    }
+  }
+};
+
+Sha256Pipe::Sha256Pipe() : mShared(std::make_unique<Shared>()) {}
+
+Sha256Pipe::~Sha256Pipe() {
+  Stop();
+}
+
+void Sha256Pipe::Stop() {
+  if (!mThread.joinable()) return;
+  {
+    std::lock_guard lock(mShared->Mutex);
+    mShared->Closing = true;
+  }
+  mShared->Changed.notify_all();
+  mThread.join();
+}
+
+std::vector<char> Sha256Pipe::Push(std::vector<char> block) {
+  if (!mThread.joinable()) mThread = std::thread([shared = mShared.get()] { shared->Run(); });
+  std::unique_lock lock(mShared->Mutex);
+  mShared->Changed.wait(lock, [this] { return mShared->Waiting.size() < Shared::MaxWaiting; });
+  mShared->Waiting.push_back(std::move(block));
+  mShared->Changed.notify_all();
+  std::vector<char> spare;
+  if (!mShared->Hashed.empty()) {
+    spare = std::move(mShared->Hashed.front());
+    mShared->Hashed.pop_front();
+  }
+  return spare;
+}
+
+Sha256Digest Sha256Pipe::Final(std::string_view last) {
+  Stop();  // every block pushed is hashed once the thread has ended
+  mShared->Stream.Update(last.data(), last.size());
+  return mShared->Stream.Final();
 }
 
 std::optional<Sha256Digest> Sha256OfFile(const std::filesystem::path& file) {

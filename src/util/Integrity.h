@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include <sodium.h>
 
@@ -35,6 +37,31 @@ class Sha256Stream {
     void operator()(evp_md_ctx_st* context) const;
   };
   std::unique_ptr<evp_md_ctx_st, Free> mContext;
+};
+
+// A digest built on a thread of its own, so that hashing a download does not slow receiving it:
+// blocks are handed over whole and hashed in order while the caller fills the next. At most a
+// few blocks wait; Push waits when more would.
+class Sha256Pipe {
+ public:
+  Sha256Pipe();
+  ~Sha256Pipe();
+  Sha256Pipe(const Sha256Pipe&) = delete;
+  Sha256Pipe& operator=(const Sha256Pipe&) = delete;
+
+  // Takes `block` and gives back an empty block to fill next (one hashed before, when there is
+  // one, so that its memory serves again).
+  std::vector<char> Push(std::vector<char> block);
+  // The digest of every block pushed, followed by `last` (hashed here: a small download never
+  // starts the thread).
+  Sha256Digest Final(std::string_view last = {});
+
+ private:
+  struct Shared;
+  void Stop();
+
+  std::unique_ptr<Shared> mShared;
+  std::thread mThread;
 };
 
 // The digest of a whole file; nothing when it cannot be read.
