@@ -57,7 +57,7 @@ TEST(IniStoreTest, WritesInPlace) {
   }
 }
 
-// Missing files read empty; no write goes to a folder or a missing one, or breaks the file.
+// Missing files read empty; no write goes to a (missing) folder, breaks the file or adds lines.
 TEST(IniStoreTest, RefusesWritesThatWouldBreakOrMisplaceTheFile) {
   TempDir dir;
   IniStore ini{CodePage()};
