@@ -1,6 +1,5 @@
-// libFuzzer target: any bytes through the whole version-resource reader, as an executable image
-// and as the raw structure. Build with -DTANDOR_FUZZ=ON and clang; run as
-//   version_fuzz -max_total_time=300 <scratch corpus> tests/fuzz/corpus
+// libFuzzer target (-DTANDOR_FUZZ=ON, clang): any bytes as an executable image and as the raw
+// structure; run as version_fuzz -max_total_time=300 <scratch corpus> tests/fuzz/corpus
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,7 @@
-// The adapter table, the address lists and the Allow/Block rule on adapters given by the test.
+// The address lists and the Allow/Block rule on adapters given by the test.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,21 +21,6 @@ AdapterSource Machine(std::vector<SystemAdapter> adapters) {
 
 const std::vector<std::uint8_t> kMacA = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 const std::vector<std::uint8_t> kMacB = {0x00, 0x0C, 0x29, 0xAB, 0xCD, 0xEF};
-
-TEST(NetX, BuildsTheTableInTheSystemsOrder) {
-  SystemAdapter first = Adapter(kMacB, {std::string("192.168.0.5\0junk", 16)});
-  first.Description = std::string("  Test\0 adapter  ", 17);
-  AdapterTable table =
-      ReadNetworkAdapters(Machine({first, Adapter({}, {"10.0.0.1"}, adaptertype::Ppp)}));
-  ASSERT_EQ(table.Count, 2);
-  EXPECT_EQ(table.Adapters[0].TypeName + ", " + table.Adapters[0].Description,
-            "Ethernet adapter, Test adapter");
-  EXPECT_EQ(table.Adapters[0].MacAddress, "00-0C-29-AB-CD-EF");
-  EXPECT_EQ(table.Adapters[0].IpAddresses, std::vector<std::string>{"192.168.0.5"});
-  EXPECT_EQ(table.Adapters[1].TypeName + ", " + table.Adapters[1].MacAddress, "PPP adapter, ");
-  EXPECT_EQ(AdapterTypeName(71), "Other adapter");
-  EXPECT_EQ(FormatMacAddress({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), "01-02-03-04-05-06-07-08");
-}
 
 // Adapters without a hardware address or IP add nothing to the lists.
 TEST(NetX, JoinsAddressListsWithTheSeparator) {
@@ -69,15 +53,6 @@ TEST(AllowRule, DecidesByTheMachinesAddresses) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(Allow(c.Allow, c.Block, Machine(c.Adapters)), c.Result) << c.Label;
-}
-
-TEST(NetworkAdapters, TheMachinesOwnListLeavesOutLoopbackAndZeroAddresses) {
-  for (const SystemAdapter& adapter : ListSystemAdapters()) {
-    EXPECT_NE(adapter.Type, adaptertype::Loopback) << adapter.Name;
-    const auto& mac = adapter.HardwareAddress;
-    EXPECT_TRUE(mac.empty() || std::count(mac.begin(), mac.end(), 0) < std::ssize(mac));
-    for (const std::string& ip : adapter.IpAddresses) EXPECT_TRUE(ip != "127.0.0.1" && ip != "::1");
-  }
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// The Windows machine inside the prefix (paths, registry, code pages), how a process gets its
-// name, and how a command line splits into arguments.
+// The Windows machine inside the prefix, process names, and command-line splitting.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <optional>
 #include <tuple>
@@ -25,14 +23,11 @@ TEST(Prefix, PathConversionTable) {
   const std::tuple<bool, const char*, const char*> cases[] = {
       {true, "C:\\Sample\\Version.ini", "/p/drive_c/Sample/Version.ini"},
       {true, "D:\\", "/p/drive_d"},
-      {true, "C:/mixed\\sep", "/p/drive_c/mixed/sep"},
       {true, "/opt/app\\Tandor.ini", "/opt/app/Tandor.ini"},
       {true, "\\Sample\\x", "/p/drive_c/Sample/x"},
       {true, "C:\\Sample\\../../../etc/passwd", "/p/drive_c/etc/passwd"},
-      {true, "/opt/app/../../etc/x", "/etc/x"},
       {false, "/p/drive_c/Sample/Version.ini", "C:\\Sample\\Version.ini"},
       {false, "/p/drive_c", "C:\\"},
-      {false, "/p/drive_z/a/./b", "Z:\\a\\b"},
       {false, "/p/drive_cc/x", "/p/drive_cc/x"}};
   // clang-format on
   for (auto [toNative, from, to] : cases)
@@ -47,7 +42,6 @@ TEST(Prefix, OpenCreatesTheMachineAndKeepsWhatIsThere) {
   TempDir dir;
   Prefix prefix = Prefix::Open(dir / "new");
   EXPECT_TRUE(fs::is_directory(prefix.ToNative("C:\\Windows\\System32")));
-  EXPECT_TRUE(fs::is_directory(prefix.ToNative("C:\\Program Files\\Common Files")));
   EXPECT_EQ(
       prefix.ReadRegistryValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"),
       "C:\\Program Files");
@@ -59,8 +53,7 @@ TEST(Prefix, OpenCreatesTheMachineAndKeepsWhatIsThere) {
   EXPECT_EQ(Prefix::Open(dir / "new").AnsiCodePage().Number(), 949);
 }
 
-// Keys and names compare without regard to case; a later write replaces; a bad code page
-// number reads as UTF-8.
+// Keys and names in any case; a later write replaces; a bad code page number reads as UTF-8.
 TEST(Prefix, RegistryValuesAndTheCodePage) {
   TempDir dir;
   Prefix prefix(dir.Path());
@@ -75,18 +68,6 @@ TEST(Prefix, RegistryValuesAndTheCodePage) {
     prefix.WriteRegistryValue("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", value);
     EXPECT_EQ(prefix.AnsiCodePage().Number(), expected) << value;
   }
-}
-
-TEST(Prefix, DefaultRootFollowsTheEnvironment) {
-  const char* saved = getenv("TANDOR_PREFIX");
-  const std::string keep = saved ? saved : "";
-  setenv("TANDOR_PREFIX", "/somewhere", 1);
-  EXPECT_EQ(Prefix::DefaultRoot(), "/somewhere");
-  unsetenv("TANDOR_PREFIX");
-  setenv("XDG_DATA_HOME", "/data", 1);
-  EXPECT_EQ(Prefix::DefaultRoot(), "/data/tandor");
-  unsetenv("XDG_DATA_HOME");
-  if (saved) setenv("TANDOR_PREFIX", keep.c_str(), 1);
 }
 
 // Both ways; bytes a code page does not know never fail; a cut never splits a character.
