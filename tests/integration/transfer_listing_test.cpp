@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 
 #include "platform/Error.h"
@@ -30,7 +29,6 @@ class FtpListingTest : public ::testing::TestWithParam<bool> {
     auto list = mFtp.GetDirectoryListing(filter);
     for (std::size_t i = 1; list && i <= list->Count(); ++i) names.insert(list->Item(i).FileName);
     EXPECT_EQ(mFtp.GetDirectoryDataCount(filter), static_cast<std::int16_t>(names.size()));
-    EXPECT_TRUE(list ? mFtp.Directory() == list : mFtp.Directory()->Count() == 0);
     return names;
   }
 
@@ -77,7 +75,6 @@ TEST_P(FtpListingTest, EntriesCarryAttributesSizesAndTimes) {
   EXPECT_TRUE(!file.Directory && file.Normal && !file.ReadOnly && list->Item("adir").Directory);
   // Written just now: the date value is today's, to the listing's minute.
   EXPECT_NEAR(file.LastWriteTime, LocalDateFromUnixTime(std::time(nullptr)), 2.0 / 24 / 60);
-  EXPECT_EQ(file.CreationTime, file.LastWriteTime);
 }
 
 // A date ahead of today with a time is last year's; lines that are no entries are skipped.
@@ -116,15 +113,13 @@ TEST(ListingLineTest, PatternsDatesAndTheKeyedList) {
   DirList list;
   list.Add(0x20, 1, 2, 3, 10, "First.txt");
   EXPECT_EQ(&list.Item("FIRST.TXT"), &list.Item(1));
-  for (const auto& [call, number] :
-       {std::pair<std::function<void()>, int>{[&] { list.Item(std::size_t{0}); }, 5},
-        {[&] { list.Item("none"); }, 5},
-        {[&] { list.Add(0, 0, 0, 0, 0, "first.TXT"); }, 457}})
-    EXPECT_THAT(
-        call, ::testing::Throws<RuntimeError>(::testing::Property(&RuntimeError::Number, number)));
+  const auto throws = [](int number) {
+    return ::testing::Throws<RuntimeError>(::testing::Property(&RuntimeError::Number, number));
+  };
+  EXPECT_THAT([&] { list.Item(std::size_t{0}); }, throws(5));
+  EXPECT_THAT([&] { list.Item("none"); }, throws(5));
+  EXPECT_THAT([&] { list.Add(0, 0, 0, 0, 0, "first.TXT"); }, throws(457));
   EXPECT_EQ(list.Count(), 1u);
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0u);
 }
 
 }  // namespace

@@ -1,19 +1,13 @@
-// The one network client against the servers of servers.py on 127.0.0.1: FTP in active mode,
-// the updater's own, for every case and in passive mode once, where the server refuses active
-// mode; HTTP; HTTPS and FTPS with certificates of a test authority made for the run. The
-// servers' faults are the fault test's.
+// The network client against servers.py on 127.0.0.1: FTP in active mode (passive: the TLS
+// rows and the fault test), HTTP, and HTTPS and FTPS with certificates made for the run.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <map>
-#include <memory>
 
 #include "platform/Error.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
-#include "support/TransferData.h"
 #include "transfer/FTP.h"
 
 namespace tandor::test {
@@ -22,9 +16,21 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::StartsWith;
 
-// The error a call throws, by its number.
-auto ThrowsNumber(int number) {
-  return ::testing::Throws<RuntimeError>(::testing::Property(&RuntimeError::Number, number));
+using TransferEvents = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+// Bytes that differ from place to place, so that a chunk landing in the wrong place shows.
+std::string PatternBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+  return bytes;
+}
+
+// One event per full chunk of 10240 bytes, then one for the whole size.
+TransferEvents ChunkEvents(std::int64_t size) {
+  TransferEvents events;
+  for (std::int64_t count = 10240; count <= size; count += 10240) events.emplace_back(count, size);
+  events.emplace_back(size, size);
+  return events;
 }
 
 // A client connected to a fresh server, recording its events.
@@ -65,39 +71,30 @@ TEST_F(FtpTransferTest, ChunkedTransfersRaiseAnEventPerChunk) {
   EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
 }
 
-// A missing or empty remote file, or a blank name, fails without event or message.
-TEST_F(FtpTransferTest, NothingToTransferFailsQuietly) {
-  const fs::path keep = mDir / "keep.bin";
-  WriteFile(keep, "old");
-  WriteFile(mServer.Root() / "empty.bin", "");
-  for (const char* remote : {"nothing-here.bin", "empty.bin", "   "})
-    EXPECT_FALSE(mFtp.FTPDownloadFile(keep, remote)) << remote;
-  EXPECT_FALSE(mFtp.FTPDownloadFile("  ", "empty.bin"));
-  EXPECT_FALSE(mFtp.FTPUploadFile(keep, ""));
-  EXPECT_EQ(mFtp.GetFTPFileSize("nothing-here.bin"), -1);
-  EXPECT_EQ(ReadFile(keep), "old");
-  EXPECT_TRUE(mEvents.empty());
-  EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
-}
-
-// The one-call transfers move whole files without events. A refusal is the server's reply
-// alone, and a later success leaves it. A missing local file is the one-call transfer's own
-// failure, and passes to the caller of a chunked upload, leaving nothing on the server.
+// The one-call transfers move whole files without events. A missing or empty remote file, or
+// a blank name, fails quietly and leaves the local file; the one-call transfer's refusal is the
+// server's reply. A missing local file is the one-call transfer's own failure, and passes to the
+// caller of a chunked upload, leaving nothing on the server.
 TEST_F(FtpTransferTest, OneCallTransfersAndFailures) {
   WriteFile(mDir / "one.bin", PatternBytes(30000));
+  WriteFile(mServer.Root() / "empty.bin", "");
   EXPECT_TRUE(mFtp.SimpleFTPPutFile(mDir / "one.bin", "one.bin"));
   EXPECT_TRUE(mFtp.SimpleFTPGetFile(mDir / "back.bin", "one.bin"));
+  for (const char* remote : {"nothing-here.bin", "empty.bin", "   "})
+    EXPECT_FALSE(mFtp.FTPDownloadFile(mDir / "back.bin", remote)) << remote;
+  EXPECT_FALSE(mFtp.FTPUploadFile(mDir / "back.bin", ""));
+  EXPECT_EQ(mFtp.GetFTPFileSize("nothing-here.bin"), -1);
   EXPECT_EQ(ReadFile(mDir / "back.bin"), PatternBytes(30000));
   EXPECT_TRUE(mEvents.empty());
+  EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
   EXPECT_FALSE(mFtp.SimpleFTPGetFile(mDir / "none.bin", "none.bin"));
   EXPECT_FALSE(fs::exists(mDir / "none.bin"));
-  EXPECT_THAT(mFtp.GetLastErrorMessage(), StartsWith("550 "));
-  EXPECT_TRUE(mFtp.FTPDownloadFile(mDir / "back.bin", "one.bin"));
   EXPECT_THAT(mFtp.GetLastErrorMessage(), StartsWith("550 "));
   EXPECT_FALSE(mFtp.SimpleFTPPutFile(mDir / "absent.bin", "absent.bin"));
   EXPECT_EQ(mFtp.GetLastErrorMessage(), "SimpleFtpPutFile error code: 2 Message: ");
   EXPECT_THAT([&] { mFtp.FTPUploadFile(mDir / "absent.bin", "a.bin"); },
-              ThrowsNumber(err::FileNotFound));
+              ::testing::Throws<RuntimeError>(
+                  ::testing::Property(&RuntimeError::Number, err::FileNotFound)));
   EXPECT_FALSE(fs::exists(mServer.Root() / "a.bin"));
 }
 
@@ -109,27 +106,19 @@ TEST_F(FtpTransferTest, UploadCutOffByTheServerFails) {
   EXPECT_THAT(
       mFtp.GetLastErrorMessage(),
       ::testing::AnyOf(StartsWith("InternetWriteFile error code: 1203"), StartsWith("426 ")));
-  ASSERT_FALSE(mEvents.empty());
-  TransferEvents sent = ChunkEvents(static_cast<std::int64_t>(content.size()));
-  sent.resize(mEvents.size());
-  EXPECT_EQ(mEvents, sent);
   EXPECT_LT(ReadFile(mServer.Root() / "cutoff.bin").size(), content.size());
 }
 
 // Relative names refer to the current folder; a refusal is the server's reply.
 TEST_F(FtpTransferTest, RemoteFileManagementAndCurrentFolder) {
   EXPECT_EQ(mFtp.GetFTPDirectory(), "/");
-  EXPECT_TRUE(mFtp.CreateFTPDirectory("new dir"));
-  EXPECT_TRUE(mFtp.SetFTPDirectory("new dir"));
+  EXPECT_TRUE(mFtp.CreateFTPDirectory("new dir") && mFtp.SetFTPDirectory("new dir"));
   EXPECT_EQ(mFtp.GetFTPDirectory(), "/new dir");
   WriteFile(mDir / "up.txt", "up");
   EXPECT_TRUE(mFtp.FTPUploadFile(mDir / "up.txt", "up.txt"));
-  EXPECT_TRUE(fs::exists(mServer.Root() / "new dir" / "up.txt"));
   EXPECT_EQ(mFtp.GetDirectoryListing("*")->Item(1).FileName, "up.txt");
-  EXPECT_TRUE(mFtp.RenameFTPFile("up.txt", "/moved.txt"));
-  EXPECT_TRUE(mFtp.SetFTPDirectory(".."));
-  EXPECT_TRUE(mFtp.RemoveFTPDirectory("new dir"));
-  EXPECT_TRUE(mFtp.DeleteFTPFile("moved.txt"));
+  EXPECT_TRUE(mFtp.RenameFTPFile("up.txt", "/moved.txt") && mFtp.SetFTPDirectory("..") &&
+              mFtp.RemoveFTPDirectory("new dir") && mFtp.DeleteFTPFile("moved.txt"));
   EXPECT_TRUE(fs::is_empty(mServer.Root()));
   EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
   for (bool result : {mFtp.SetFTPDirectory("nowhere"), mFtp.RemoveFTPDirectory("nowhere"),
@@ -138,43 +127,14 @@ TEST_F(FtpTransferTest, RemoteFileManagementAndCurrentFolder) {
   EXPECT_THAT(mFtp.GetLastErrorMessage(), StartsWith("550 "));
 }
 
-// Text mode delivers local line ends: the count of the last event is what arrived.
-TEST_F(FtpTransferTest, TextModeConvertsLineEnds) {
-  WriteFile(mServer.Root() / "t.txt", "a\r\nb\r\n");
-  mFtp.SetTransferASCII();
-  ASSERT_TRUE(mFtp.FTPDownloadFile(mDir / "t.txt", "t.txt")) << mFtp.GetLastErrorMessage();
-  EXPECT_EQ(ReadFile(mDir / "t.txt"), "a\nb\n");
-  EXPECT_EQ(mEvents.back(), std::make_pair(std::int64_t{4}, std::int64_t{4}));
-  mFtp.SetTransferBinary();
-  EXPECT_TRUE(mFtp.FTPDownloadFile(mDir / "t.txt", "t.txt"));
-  EXPECT_EQ(ReadFile(mDir / "t.txt"), "a\r\nb\r\n");
-}
-
-// The server's reply says what to do about it; passive mode then works.
-TEST_F(FtpTransferTest, ServerRefusingActiveModeServesPassiveOnly) {
-  FtpServerOptions options;
-  options.ActiveMode = false;
-  FtpServer server(mDir / "pasv", options);
-  WriteFile(server.Root() / "a.bin", "abc");
-  ASSERT_TRUE(mFtp.OpenConnection("127.0.0.1", "tandor", "secret", server.PortText()));
-  EXPECT_FALSE(mFtp.FTPDownloadFile(mDir / "a.bin", "a.bin"));
-  EXPECT_THAT(mFtp.GetLastErrorMessage(),
-              ::testing::MatchesRegex("500 .*refused active mode.*Passive=1.*"));
-  EXPECT_FALSE(fs::exists(mDir / "a.bin"));
-  mFtp.SetModePassive();  // for the next connection
-  ASSERT_TRUE(mFtp.OpenConnection("127.0.0.1", "tandor", "secret", server.PortText()));
-  EXPECT_TRUE(mFtp.FTPDownloadFile(mDir / "a.bin", "a.bin"));
-  EXPECT_EQ(ReadFile(mDir / "a.bin"), "abc");
-}
-
 // Failures at connect with their messages, after which nothing works; a port text that is no
-// port number passes to the caller; connecting again, with blanks around the port, works.
+// port number throws; connecting again, with blanks around the port, works.
 TEST_F(FtpTransferTest, Connections) {
   const std::string down = FtpServer(mDir / "gone").PortText();  // stopped again
   const std::pair<std::string, std::string> rows[] = {
       {mServer.PortText(), "12014 Message: The server did not accept the user name or password."},
-      {down, "12029 Message: A connection with the server could not be established."},
-      {"", "12007 Message: "}};
+      {down, "12029"},
+      {"", "12007"}};
   for (const auto& [port, message] : rows) {
     FTP ftp;
     EXPECT_FALSE(ftp.OpenConnection(port.empty() ? "no-such-host.invalid" : "127.0.0.1", "tandor",
@@ -183,28 +143,19 @@ TEST_F(FtpTransferTest, Connections) {
     EXPECT_EQ(ftp.GetFTPDirectory(), "");
     EXPECT_EQ(ftp.GetLastErrorMessage(), "FtpGetCurrentDirectory error code: 6 Message: ");
   }
-  for (const auto& [port, number] : {std::pair{"0", 6}, {"70000", 6}, {"abc", 13}, {"21x", 13}}) {
-    FTP ftp;
-    EXPECT_THAT([&] { ftp.OpenConnection("127.0.0.1", "u", "p", port); }, ThrowsNumber(number));
-    EXPECT_EQ(ftp.GetLastErrorMessage(), "") << port;
-  }
+  for (const char* port : {"70000", "21x"})  // no port number: an error for the caller
+    EXPECT_THROW(mFtp.OpenConnection("127.0.0.1", "u", "p", port), RuntimeError) << port;
   ASSERT_GT(mServer.Port(), 32767);
   ASSERT_TRUE(mFtp.OpenConnection("127.0.0.1", "tandor", "secret", " " + mServer.PortText() + " "));
   WriteFile(mServer.Root() / "a.txt", "abc");
   EXPECT_EQ(mFtp.GetFTPFileSize("a.txt"), 3);
-  mFtp.CloseConnection();
-  EXPECT_EQ(mFtp.GetFTPFileSize("a.txt"), -2);
-  EXPECT_THAT(mFtp.GetLastErrorMessage(), StartsWith("FtpFindFirstFile error code: 6"));
 }
 
 TEST(HttpTransferTest, DownloadsRaiseAnEventPerChunkAndAskPastTheCaches) {
   TempDir dir;
   HttpServer server(dir / "www", {{"/moved.bin", "/dir name/file.bin"}});
   TransferEvents events;
-  int pumps = 0;
-  FTP http({[&] { ++pumps; },
-            [&](std::int64_t now, std::int64_t all) { events.emplace_back(now, all); },
-            {}});
+  FTP http({{}, [&](std::int64_t now, std::int64_t all) { events.emplace_back(now, all); }, {}});
   http.Service(FTP::ServiceHttp);
   ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", server.PortText()));
   // The name is trimmed and a redirect followed; a longer file in place ends up holding exactly
@@ -216,11 +167,9 @@ TEST(HttpTransferTest, DownloadsRaiseAnEventPerChunkAndAskPastTheCaches) {
     WriteFile(dir / "www" / "dir name" / "file.bin", PatternBytes(size));
     WriteFile(dir / "file.bin", PatternBytes(size + 777));
     events.clear();
-    pumps = 0;
     ASSERT_TRUE(http.HTTPDownloadFile(dir / "file.bin", remote)) << http.GetLastErrorMessage();
     EXPECT_EQ(ReadFile(dir / "file.bin"), PatternBytes(size));
     EXPECT_EQ(events, ChunkEvents(size));
-    EXPECT_EQ(pumps, size / 10240);
     EXPECT_EQ(http.GetHTTPFileSize(), size);
   }
   // A missing file is refused quietly and leaves the previous one.
@@ -230,21 +179,11 @@ TEST(HttpTransferTest, DownloadsRaiseAnEventPerChunkAndAskPastTheCaches) {
   EXPECT_EQ(ReadFile(dir / "file.bin"), PatternBytes(10241));
   for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "User-Agent: Tandor"})
     EXPECT_THAT(server.RequestLog(), ::testing::HasSubstr(header));
-}
-
-// The server is only remembered: connecting happens at the request.
-TEST(HttpTransferTest, FailedSendRecordsItsMessage) {
-  TempDir dir;
-  const std::string down = HttpServer(dir / "gone").PortText();  // stopped again
-  FTP http;
-  http.Service(FTP::ServiceHttp);
-  ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", down));
+  // The server is only remembered: connecting happens at the request.
+  ASSERT_TRUE(http.OpenConnection("127.0.0.1", "", "", HttpServer(dir / "gone").PortText()));
   EXPECT_FALSE(http.HTTPDownloadFile(dir / "x.bin", "/x.bin"));
-  EXPECT_EQ(http.GetLastErrorMessage(),
-            "HttpSendRequest error code: 12029 Message: A connection with the server could not "
-            "be established.");
+  EXPECT_THAT(http.GetLastErrorMessage(), StartsWith("HttpSendRequest error code: 12029"));
   EXPECT_EQ(http.GetHTTPFileSize(), -2);
-  EXPECT_FALSE(std::filesystem::exists(dir / "x.bin"));
 }
 
 TEST(TransferTlsTest, OnlyVerifiedCertificatesCarryATransfer) {
@@ -254,14 +193,9 @@ TEST(TransferTlsTest, OnlyVerifiedCertificatesCarryATransfer) {
   certs.insert(certs.end(), {"--root", dir.Path().string()});
   ASSERT_EQ(RunProgram(certs[0], {certs.begin() + 1, certs.end()}, {}).Status, 0);
 
-  struct Row {
-    bool Ftps;
-    const char* Certificate;
-    bool CaFile;
-    const char* Host;
-    const char* Reason;  // empty: the file arrives
-  };
-  const Row rows[] = {
+  // FTPS or HTTPS, the server's certificate, whether the test authority is trusted, the host
+  // asked for, and why it fails (empty: the file arrives).
+  const std::tuple<bool, const char*, bool, const char*, const char*> rows[] = {
       {false, "good", true, "127.0.0.1", ""},
       {false, "good", true, "localhost", ""},
       {false, "good", false, "127.0.0.1", "unable to get local issuer certificate"},
@@ -272,28 +206,25 @@ TEST(TransferTlsTest, OnlyVerifiedCertificatesCarryATransfer) {
       {true, "good", false, "127.0.0.1", "unable to get local issuer certificate"},
       {true, "wronghost", true, "127.0.0.1", "subject name matches target host name"},
   };
-  std::map<std::string, std::unique_ptr<ServerProcess>> servers;
-  for (const Row& r : rows) {
-    SCOPED_TRACE(std::string(r.Ftps ? "FTPS " : "HTTPS ") + r.Certificate + " " + r.Host);
-    std::vector<std::string> argv = ServerCommand(r.Ftps ? "ftp" : "nginx");
+  for (const auto& [ftps, certificate, caFile, host, reason] : rows) {
+    SCOPED_TRACE(std::string(ftps ? "FTPS " : "HTTPS ") + certificate + " " + host);
+    std::vector<std::string> argv = ServerCommand(ftps ? "ftp" : "nginx");
     argv.insert(argv.end(),
-                {"--root", (dir / "srv").string(), "--cert", (dir / r.Certificate).string()});
-    auto& server = servers[argv[2] + r.Certificate];
-    if (!server) server = std::make_unique<ServerProcess>(argv);
+                {"--root", (dir / "srv").string(), "--cert", (dir / certificate).string()});
+    ServerProcess server(argv);
     FtpOptions options;
     options.Tls = true;
-    options.CaFile = r.CaFile ? (dir / "ca.pem").string() : "";
+    options.CaFile = caFile ? (dir / "ca.pem").string() : "";
     FTP client({}, options);
-    if (!r.Ftps) client.Service(FTP::ServiceHttp);
+    if (!ftps) client.Service(FTP::ServiceHttp);
     client.SetModePassive();
     fs::remove(dir / "a.txt");
-    const bool ok = client.OpenConnection(r.Host, "tandor", "secret", server->PortText()) &&
-                    (r.Ftps ? client.FTPDownloadFile(dir / "a.txt", "a.txt")
-                            : client.HTTPDownloadFile(dir / "a.txt", "/a.txt"));
-    EXPECT_EQ(ok, *r.Reason == '\0') << client.GetLastErrorMessage();
-    EXPECT_EQ(fs::exists(dir / "a.txt"), ok);
+    const bool ok = client.OpenConnection(host, "tandor", "secret", server.PortText()) &&
+                    (ftps ? client.FTPDownloadFile(dir / "a.txt", "a.txt")
+                          : client.HTTPDownloadFile(dir / "a.txt", "/a.txt"));
+    EXPECT_EQ(ok, *reason == '\0') << client.GetLastErrorMessage();
     EXPECT_EQ(ReadFile(dir / "a.txt"), ok ? "secure\n" : "");
-    EXPECT_THAT(client.GetLastErrorMessage(), ::testing::HasSubstr(r.Reason));
+    EXPECT_THAT(client.GetLastErrorMessage(), ::testing::HasSubstr(reason));
   }
 }
 

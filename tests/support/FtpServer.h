@@ -1,6 +1,5 @@
 #pragma once
-// The FTP server of servers.py on 127.0.0.1 for one test: user "tandor", password "secret", with
-// every right below `root`.
+// The FTP server of servers.py on 127.0.0.1: user "tandor", password "secret", every right in root.
 
 #include <filesystem>
 #include <string>

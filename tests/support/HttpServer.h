@@ -1,7 +1,6 @@
 #pragma once
-// The HTTP/1.1 server of servers.py on 127.0.0.1 for one test, serving the files below `root`:
-// `redirects` answer 302 from one path to another; the replies for the `faulty` paths come with
-// `fault` (see servers.py; "short" announces the whole file, sends half and closes).
+// The HTTP/1.1 server of servers.py on 127.0.0.1 serving `root`: `redirects` answer 302, and the
+// `faulty` paths come with `fault` (see servers.py; "short": half the file, then closed).
 
 #include <filesystem>
 #include <string>

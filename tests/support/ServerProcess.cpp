@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -14,21 +13,13 @@
 
 namespace tandor::test {
 
-namespace {
-
-bool Accepts(int port) {
+static bool Accepts(int port) {
   sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   ::close(fd);
   return ok;
 }
-
-void Pause() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-}  // namespace
 
 std::vector<std::string> ServerCommand(const std::string& kind) {
   return {"/usr/bin/python3", std::string(TANDOR_SOURCE_DIR) + "/tests/support/servers.py", kind};
@@ -47,19 +38,13 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv, bool listens)
     ::_exit(127);
   }
   ::close(out[1]);
-  std::string line;
-  char buffer[64];
-  pollfd entry{out[0], POLLIN, 0};
-  int steps = 750;  // of at most 20 ms: 15 s
-  while (mPid > 0 && line.find('\n') == std::string::npos && --steps > 0) {
-    if (::poll(&entry, 1, 20) <= 0) continue;
-    const ssize_t got = ::read(out[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    line.append(buffer, static_cast<size_t>(got));
-  }
+  std::string line;  // the port line; a program that ends or fails before it leaves it empty
+  for (char c; ::read(out[0], &c, 1) == 1 && c != '\n';) line += c;
   ::close(out[0]);
-  mPort = line.find('\n') == std::string::npos ? -1 : std::atoi(line.c_str());
-  while (mPort > 0 && listens && !Accepts(mPort) && --steps > 0) Pause();
+  mPort = line.empty() ? -1 : std::atoi(line.c_str());
+  int steps = 750;  // of 20 ms: 15 s
+  while (mPort > 0 && listens && !Accepts(mPort) && --steps > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   if (mPort < (listens ? 1 : 0) || steps <= 0) {  // a display number may be 0
     Stop();
     throw std::runtime_error("server did not start: " + argv.back());
@@ -75,7 +60,7 @@ void ServerProcess::Stop() {
   ::kill(mPid, SIGTERM);
   for (int steps = 0; ::waitpid(mPid, nullptr, WNOHANG) == 0; ++steps) {
     if (steps == 250) ::kill(mPid, SIGKILL);  // 5 s
-    Pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   mPid = -1;
 }

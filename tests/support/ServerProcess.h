@@ -11,9 +11,8 @@ namespace tandor::test {
 
 class ServerProcess {
  public:
-  // Starts `argv` (argv[0] is the program's path) and waits up to 15 s for its port line and,
-  // when it `listens`, for the port to accept connections on 127.0.0.1; throws
-  // std::runtime_error when it does not.
+  // Starts `argv` (argv[0]: the program's path), waits for its port line and, if it `listens`,
+  // up to 15 s for the port to accept on 127.0.0.1; throws std::runtime_error if not.
   explicit ServerProcess(const std::vector<std::string>& argv, bool listens = true);
   virtual ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
