@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <optional>
-#include <string>
 
 #include "support/ServerProcess.h"
 
@@ -15,12 +13,10 @@ class XvfbServer {
  public:
   // Throws std::runtime_error when Xvfb does not come up.
   XvfbServer() { ::setenv("DISPLAY", (":" + mProcess.PortText()).c_str(), 1); }
-  ~XvfbServer() { mOld ? ::setenv("DISPLAY", mOld->c_str(), 1) : ::unsetenv("DISPLAY"); }
+  ~XvfbServer() { ::unsetenv("DISPLAY"); }
   static bool Installed() { return ::access("/usr/bin/Xvfb", X_OK) == 0; }
 
  private:
-  std::optional<std::string> mOld =
-      std::getenv("DISPLAY") ? std::optional<std::string>(std::getenv("DISPLAY")) : std::nullopt;
   // The display number is written, like a server's port, once connections are accepted.
   ServerProcess mProcess{
       {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"},
