@@ -105,10 +105,6 @@ function(tandor_attach_version_fixtures)
       target_compile_definitions(${target} PRIVATE TANDOR_VERSION_FIXTURES="${fixtureDir}")
     endif()
   endforeach()
-  # This test program carries the updater's resource, so that it can read its own version.
-  if(TARGET e2e_own_version_test)
-    target_link_libraries(e2e_own_version_test PRIVATE tandor_version_resource)
-  endif()
 endfunction()
 cmake_language(DEFER CALL tandor_attach_version_fixtures)
 

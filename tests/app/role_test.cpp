@@ -13,15 +13,11 @@ TEST(DecideRole, Table) {
   } cases[] = {
       {"", "Tandor", "Tandor", Role::None},
       {"$version", "anything", "", Role::Publisher},
-      {"$VERSION", "TandorSample", "Tandor", Role::Publisher},
       {"$Version x", "Tandor", "Tandor", Role::Launcher},
       {"$NET", "Tandor", "Tandor", Role::AddressDisplay},
-      {"$net", "Tandor", "Tandor", Role::AddressDisplay},
       {"Sample", "TANDOR", "Tandor", Role::Launcher},
       {"sample", "TandorSAMPLE", "Tandor", Role::WorkingCopy},
       {"Other", "TandorSample", "Tandor", Role::Damaged},
-      {"Sample", "TandorOld", "Tandor", Role::Damaged},
-      {"Old", "TandorOld", "Tandor", Role::WorkingCopy},
       {"Sample", "Sample", "", Role::WorkingCopy},  // no version resource
       {"Sample", "Tandor", "", Role::Damaged},
   };

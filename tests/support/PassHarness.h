@@ -2,7 +2,6 @@
 // What the tests of whole update passes share: the settings of a fresh machine, a window that
 // records every call, and an environment whose program end throws.
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -42,13 +41,7 @@ inline ClientSettings SampleSettings() {
   return s;
 }
 
-struct RecordedMessage {
-  std::string Title, Text;
-  MessageIcon Icon;
-};
-
-// Every call in one sequence, as short texts: "line:<text>", "unselected:<text>", "busy:<0|1>",
-// "caption:<text>", "progress:<current>/<total>", "message:<title>", "show", "pump" and so on.
+// Every call in one sequence, as short texts: "line:<text>", "busy:1", "progress:<cur>/<total>"...
 class RecordingWindow : public UpdateWindow {
  public:
   void AddLine(const std::string& text) override { Calls.push_back("line:" + text); }
@@ -66,39 +59,27 @@ class RecordingWindow : public UpdateWindow {
     Calls.push_back("progress:" + std::to_string(current) + "/" + std::to_string(total));
     if (AfterProgress) AfterProgress(current, total);
   }
-  MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
+  MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon,
                             MessageButtons) override {
     Calls.push_back("message:" + title);
-    Messages.push_back({title, text, icon});
+    Messages.push_back(text);
     return MessageAnswer::Ok;
   }
   std::string AskPassword(const std::string&) override { return ""; }
 
-  // The list's lines, in the order they were added.
-  std::vector<std::string> ListLines() const {
-    std::vector<std::string> lines;
-    for (const std::string& call : Calls)
-      if (call.starts_with("line:") || call.starts_with("unselected:"))
-        lines.push_back(call.substr(call.find(':') + 1));
-    return lines;
-  }
   // Every text shown: the list's lines and the message boxes' texts, one a line.
   std::string Shown() const {
     std::string text;
-    for (const std::string& line : ListLines()) text += line + "\n";
-    for (const RecordedMessage& message : Messages) text += message.Text + "\n";
+    for (const std::string& call : Calls)
+      if (call.starts_with("line:") || call.starts_with("unselected:"))
+        text += call.substr(call.find(':') + 1) + "\n";
+    for (const std::string& message : Messages) text += message + "\n";
     return text;
   }
-  bool Has(const std::string& call) const {
-    return std::find(Calls.begin(), Calls.end(), call) != Calls.end();
-  }
-  void Clear() {
-    Calls.clear();
-    Messages.clear();
-  }
+  void Clear() { Calls.clear(), Messages.clear(); }
 
   std::vector<std::string> Calls;
-  std::vector<RecordedMessage> Messages;
+  std::vector<std::string> Messages;  // the message boxes' texts
   std::function<void(std::int64_t, std::int64_t)> AfterProgress;
 };
 
@@ -121,8 +102,7 @@ inline PassEnvironment SampleEnvironment(const Prefix& machine, IniStore& ini,
   return env;
 }
 
-// A temporary machine for product Sample: its server folder below srv/, the product installed in
-// C:\Sample, the updater in C:\Client.
+// A temporary machine: server folder srv/, product in C:\Sample, updater in C:\Client.
 struct SampleMachine {
   TempDir mDir;
   Prefix mMachine = Prefix::Open(mDir / "prefix");
