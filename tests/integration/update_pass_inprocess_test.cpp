@@ -297,6 +297,9 @@ TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
     EXPECT_EQ(RunPass(), status);
     if (status != pass_status::Completed) ExpectRefusal(msg::NotAManifest(kRemote));
   }
+  mSettings.Method = "Gopher";  // refused before any connection; the window waits for EXIT
+  EXPECT_EQ(RunPass(), std::nullopt);
+  EXPECT_EQ(Log(), "Error:" + msg::UnknownMethod("Gopher") + "\r\n");
   EXPECT_TRUE(
       WaitFor([&] { return fs::exists(mLocal / "readme.txt.ran"); }, std::chrono::seconds(5)));
 }
