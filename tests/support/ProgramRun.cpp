@@ -34,9 +34,8 @@ ProgramResult RunProgram(const fs::path& program, const std::vector<std::string>
   }
   int status = 0;
   if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) {
-    kill(-pid, SIGKILL);
+    kill(-pid, SIGKILL);  // its status then says killed: -1
     waitpid(pid, &status, 0);
-    status = -1;
   }
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
