@@ -40,7 +40,7 @@ class frmVersion : public QWidget {
     // A message box; an empty title is the program's own.
     std::function<void(const std::string& title, const std::string& text, MessageIcon icon)>
         ShowMessage;
-    std::filesystem::path SigningKey;  // the secret key Save signs with; empty: unsigned
+    std::filesystem::path SigningKey = {};  // the secret key Save signs with; empty: unsigned
   };
 
   explicit frmVersion(Setup setup);

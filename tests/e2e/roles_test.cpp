@@ -59,7 +59,7 @@ TEST_F(RolesTest, OptionsRolesAndFailuresAtStart) {
     std::vector<std::string> Args;  // the program, then its arguments
     int Status;
     std::string Says;  // in the output or the error output
-    std::map<std::string, std::string> Vars;
+    std::map<std::string, std::string> Vars = {};
   } cases[] = {
       {{"Tandor"}, 0, ""},
       {{"Tandor", "--help"}, 0, "  64  usage error\n"},
