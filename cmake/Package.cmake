@@ -73,4 +73,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Korean texts, the SVG icon.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "fonts-nanum, fonts-liberation2, qt6-translations-l10n, libqt6svg6")
+set(CPACK_TANDOR_WINDOW_LIBRARY ${TANDOR_WINDOW_LIBRARY})
+set(CPACK_TANDOR_SHLIBDEPS_DIR ${tandor_package_dir}/shlibdeps)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackageDepends.cmake)
 include(CPack)

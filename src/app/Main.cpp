@@ -9,12 +9,16 @@
 #include "app/Role.h"
 #include "app/Roles.h"
 #include "app/SystemWide.h"
+#include "app/WindowRoles.h"
 #include "platform/Error.h"
 #include "platform/Executable.h"
 #include "platform/Prefix.h"
 #include "platform/Process.h"
+#include "platform/Unattended.h"
 #include "settings/ClientSettings.h"
 #include "settings/IniStore.h"
+#include "sync/ConsoleWindow.h"
+#include "sync/Messages.h"
 #include "util/FileVersion.h"
 
 namespace tandor {
@@ -25,6 +29,37 @@ std::string OwnVersionText(const std::filesystem::path& executable) {
   Prefix machine(Prefix::DefaultRoot());
   VersionInfoQuery versions(machine, machine.AnsiCodePage());
   return "Tandor " + versions.QueryFileVersionInfo(executable.string()).FileVersion;
+}
+
+// A message box, or its text on standard error when nobody watches; returns `status`.
+int ShowBox(const Startup& startup, const std::string& title, const std::string& text,
+            MessageIcon icon, int status) {
+  if (IsUnattended()) {
+    PrintUnattendedMessage(title, text);
+    return status;
+  }
+  return Windows().ShowMessage(startup, title, text, icon, status);
+}
+
+int ShowStartupError(const Startup& startup, const std::string& text, int status) {
+  return ShowBox(startup, msg::kApplicationTitle, text, MessageIcon::Critical, status);
+}
+
+// Unattended, the launcher and the working copy show no window and load no window system.
+int RunLauncher(const Startup& startup) {
+  if (!IsUnattended()) return Windows().RunLauncher(startup);
+  if (WorkingCopyRuns(startup)) return AlreadyRunning(startup);
+  ConsoleWindow console;
+  RefreshAndStartWorkingCopy(startup, console);
+}
+
+int RunWorkingCopy(const Startup& startup) {
+  if (!IsUnattended()) return Windows().RunWorkingCopy(startup);
+  ConsoleWindow console;
+  std::unique_ptr<UpdatePass> pass;
+  RunPass(startup, console, pass);
+  // The connection failed: nobody is there to press EXIT.
+  pass->EndNow(pass->Status());
 }
 
 }  // namespace
@@ -101,15 +136,15 @@ int Main(int argc, char** argv) {
     case Role::None:
       return 0;
     case Role::Publisher:
-      return RunPublisher(startup);
+      return Windows().RunPublisher(startup);
     case Role::AddressDisplay:
-      return ShowAddresses(startup);
+      return ShowBox(startup, "NET Address", AddressText(), MessageIcon::Information, 0);
     case Role::Launcher:
       return RunLauncher(startup);
     case Role::WorkingCopy:
       return RunWorkingCopy(startup);
     case Role::Damaged:
-      return ShowDamagedFile(startup);
+      return ShowBox(startup, msg::kApplicationTitle, msg::kDamagedFile, MessageIcon::Critical, 1);
   }
   return 1;
 }

@@ -8,6 +8,7 @@ namespace tandor {
 // Exit statuses of the program besides those of the update pass.
 namespace exit_status {
 constexpr int Usage = 64;           // an unknown option or one without its value
+constexpr int Unavailable = 69;     // the windows cannot be loaded (Qt missing)
 constexpr int CannotCreate = 73;    // the prefix or the application folder cannot be created
 constexpr int AlreadyRunning = 75;  // --wait: this product's update runs already
 }  // namespace exit_status

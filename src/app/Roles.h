@@ -1,6 +1,8 @@
 #pragma once
-// The bodies of the program's roles, each called by Main once it has picked one.
+// What the program's roles share, with and without a window: the window itself comes in as an
+// UpdateWindow, so nothing here loads the window system.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,8 @@
 #include "platform/ProcessList.h"
 #include "settings/ClientSettings.h"
 #include "settings/IniStore.h"
+#include "sync/UpdatePass.h"
+#include "sync/UpdateWindow.h"
 #include "util/FileVersion.h"
 
 namespace tandor {
@@ -36,14 +40,20 @@ std::vector<ProcessId> WaitingLaunchers();
 // "Tandor " + major.minor.revision: the update window's caption and the launcher's error title.
 std::string UpdaterCaption(const ProgramVersion& version);
 
-int RunLauncher(const Startup& startup);
-int RunWorkingCopy(const Startup& startup);
-int ShowAddresses(const Startup& startup);
-// The publisher window; runs until it is closed.
-int RunPublisher(const Startup& startup);
-int ShowDamagedFile(const Startup& startup);
-// Shows a failure at start (title Tandor, critical icon) and returns `status`.
-int ShowStartupError(const Startup& startup, const std::string& text, int status);
+// Another launcher's working copy runs already: 0, or with --wait the status that says so.
+int AlreadyRunning(const Startup& startup);
+bool WorkingCopyRuns(const Startup& startup);
+
+// The launcher's work: refresh the working copy from this file, start it, end. A failure is
+// shown in `window`'s message box.
+[[noreturn]] void RefreshAndStartWorkingCopy(const Startup& startup, UpdateWindow& window);
+
+// The update pass of the working copy in `window`; `pass` is set before it starts, so that the
+// window's EXIT can end it. Returns when the pass waits for EXIT.
+void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<UpdatePass>& pass);
+
+// The machine's IP and MAC addresses, as the address box shows them.
+std::string AddressText();
 
 // Ends the program at once with `status`; what was printed is flushed first.
 [[noreturn]] void EndProgramNow(int status);

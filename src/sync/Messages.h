@@ -103,7 +103,9 @@ inline std::string RebootNeeded(const std::string& product) {
          "의 정상적인 사용을 위해 컴퓨터를 리부팅해야 합니다.";
 }
 inline std::string RuntimeError(int number, const std::string& description) {
-  return "'" + std::to_string(number) + "' 런타임 오류가 발생하였습니다.:\r\n\r\n" + description;
+  std::string text = "'";
+  text += std::to_string(number);
+  return text + "' 런타임 오류가 발생하였습니다.:\r\n\r\n" + description;
 }
 inline constexpr const char* kDamagedFile = "파일이 손상되었으므로 프로그램을 시작할 수 없습니다.";
 

@@ -1,0 +1,107 @@
+#include "app/WindowRoles.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdlib>
+#include <memory>
+
+#include "manifest/ManifestReader.h"
+#include "platform/Unattended.h"
+#include "publisher/frmVersion.h"
+#include "sync/Messages.h"
+#include "updatewin/MessageBox.h"
+#include "updatewin/frmTandor.h"
+#include "util/FileVersion.h"
+
+namespace tandor {
+
+namespace {
+
+// Qt's own texts (standard dialogs) in Korean, and the program's icon on every window.
+class Application : public QApplication {
+ public:
+  Application(int& argc, char** argv) : QApplication(argc, argv) {
+    if (mQtTexts.load(QLocale(QLocale::Korean), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+      installTranslator(&mQtTexts);
+    setWindowIcon(QIcon(QStringLiteral(":/tandor/tandor.svg")));
+  }
+
+ private:
+  QTranslator mQtTexts;
+};
+
+std::unique_ptr<QApplication> MakeApplication(const Startup& startup) {
+  // Decided before Qt starts: without a window system it would abort.
+  if (IsUnattended()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static int argc = 1;
+  static char* argv[] = {startup.Argv[0], nullptr};
+  return std::make_unique<Application>(argc, argv);
+}
+
+int RunLauncher(const Startup& startup) {
+  if (WorkingCopyRuns(startup)) return AlreadyRunning(startup);
+  auto app = MakeApplication(startup);
+  frmTandor window([] { EndProgramNow(0); });
+  QObject::connect(&window.Timer(), &QTimer::timeout, [&] {
+    window.Timer().stop();
+    RefreshAndStartWorkingCopy(startup, window);
+  });
+  window.Timer().setInterval(1);
+  window.Timer().start();
+  return app->exec();
+}
+
+int RunWorkingCopy(const Startup& startup) {
+  auto app = MakeApplication(startup);
+  std::unique_ptr<UpdatePass> pass;
+  // EXIT and the close box: whatever the pass had reached, it did not complete.
+  frmTandor window([&pass] {
+    const int status = pass ? pass->Status() : pass_status::EntryFailed;
+    const int ending = status == pass_status::Completed ? pass_status::EntryFailed : status;
+    if (pass) pass->EndNow(ending);
+    EndProgramNow(ending);
+  });
+  RunPass(startup, window, pass);
+  // The connection failed: the window waits for EXIT.
+  return app->exec();
+}
+
+int RunPublisher(const Startup& startup) {
+  auto app = MakeApplication(startup);
+  VersionInfoQuery versions(*startup.Machine, startup.Machine->AnsiCodePage());
+  frmVersion::Setup setup;
+  setup.EditCopy =
+      startup.Machine->ToNative(startup.AppFolder + "\\" + ManifestFileName(startup.Version));
+  setup.AnsiCodePage = startup.Machine->AnsiCodePage();
+  setup.Version = startup.Version;
+  setup.Caption = UpdaterCaption(startup.Version);
+  setup.Versions = &versions;
+  setup.Addresses = TANDOR_DEFAULT_ADDRESS;
+  if (const char* key = std::getenv("TANDOR_SIGNING_KEY")) setup.SigningKey = key;
+  setup.EndProgram = [] { EndProgramNow(0); };
+  frmVersion window(std::move(setup));
+  window.show();
+  return app->exec();
+}
+
+int ShowMessage(const Startup& startup, const std::string& title, const std::string& text,
+                MessageIcon icon, int status) {
+  auto app = MakeApplication(startup);
+  ShowMessageBox(title, text, icon, MessageButtons::Ok);
+  return status;
+}
+
+const WindowRoles kRoles{RunLauncher, RunWorkingCopy, RunPublisher, ShowMessage};
+
+}  // namespace
+
+}  // namespace tandor
+
+extern "C" const tandor::WindowRoles* TandorWindowRoles() {
+  return &tandor::kRoles;
+}
