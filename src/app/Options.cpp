@@ -40,6 +40,7 @@ with --wait it ends with the working copy's status:
   2   the server or the product's manifest could not be reached
   3   refused: a program of an entry was still open
   64  usage error
+  69  a window is needed but the Qt libraries cannot be loaded
   73  the prefix or the application folder cannot be created
   75  (--wait) this product's update is already running
 
