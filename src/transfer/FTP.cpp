@@ -3,6 +3,7 @@
 #include "transfer/FTP.h"
 #include "text/TextCase.h"
 
+#include <sys/select.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -216,6 +217,19 @@ CURLcode FTP::Perform() {
   return result == CURLE_ABORTED_BY_CALLBACK && mTooSlow ? CURLE_OPERATION_TIMEDOUT : result;
 }
 
+namespace {
+
+bool WaitsOnSocket(CURLM* multi) {
+  fd_set read, write, except;
+  FD_ZERO(&read);
+  FD_ZERO(&write);
+  FD_ZERO(&except);
+  int highest = -1;
+  return curl_multi_fdset(multi, &read, &write, &except, &highest) != CURLM_OK || highest >= 0;
+}
+
+}  // namespace
+
 // Runs the request in slices of at most kWaitSlice, so that the window gets its turn also while
 // the server sends nothing (libcurl's own loop would wait up to a second at a time).
 CURLcode FTP::RunRequest() {
@@ -231,9 +245,19 @@ CURLcode FTP::RunRequest() {
     ~Detach() { curl_multi_remove_handle(Multi, Easy); }
   } detach{multi, easy};
   CURLcode result = CURLE_OK;
+  bool ranAgain = false;
   for (int running = 1; running > 0;) {
     if (curl_multi_perform(multi, &running) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
     if (running == 0) break;
+    // When a passive data connection's address arrives together with the reply before it,
+    // libcurl can end a step with the connection not yet begun and nothing to wait for; it
+    // would sit out the whole slice (its own loop: a second). Such a step runs again at once,
+    // though only once in a row, so that a real wait for a timer never spins.
+    if (!ranAgain && !WaitsOnSocket(multi)) {
+      ranAgain = true;
+      continue;
+    }
+    ranAgain = false;
     if (curl_multi_poll(multi, nullptr, 0, kWaitSliceMs, nullptr) != CURLM_OK)
       return CURLE_OUT_OF_MEMORY;
     if (mEvents.WaitingForData) mEvents.WaitingForData();
