@@ -83,21 +83,24 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   if (s.Root.empty()) s.Root = "/Harrowin";
 
   if (consume) {
-    for (const char* key : {"Address", "Port", "User", "Password", "Root"})
-      WriteIniString(ini, prefix, kSection, key, "", file);
+    ini.Write(kSection, {{"Address", ""}, {"Port", ""}, {"User", ""}, {"Password", ""}, {"Root", ""}},
+              prefix.ToNative(file));
   }
   return s;
 }
 
 void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& folder,
                       const ClientSettings& settings) {
-  const std::string file = SettingsFile(folder);
-  const std::pair<const char*, const std::string*> keys[] = {
-      {"Method", &settings.Method}, {"Address", &settings.Address},   {"Port", &settings.Port},
-      {"User", &settings.User},     {"Password", &settings.Password}, {"Root", &settings.Root},
-      {"CAFile", &settings.CaFile}};
-  for (const auto& [key, value] : keys) WriteIniString(ini, prefix, kSection, key, *value, file);
-  WriteIniString(ini, prefix, kSection, "Passive", settings.Passive ? "1" : "0", file);
+  ini.Write(kSection,
+            {{"Method", settings.Method},
+             {"Address", settings.Address},
+             {"Port", settings.Port},
+             {"User", settings.User},
+             {"Password", settings.Password},
+             {"Root", settings.Root},
+             {"CAFile", settings.CaFile},
+             {"Passive", settings.Passive ? "1" : "0"}},
+            prefix.ToNative(SettingsFile(folder)));
 }
 
 }  // namespace tandor

@@ -266,12 +266,29 @@ bool IniStore::HasSection(std::string_view section, const fs::path& file) {
 
 void IniStore::Write(std::string_view section, std::string_view key, std::string_view value,
                      const fs::path& file) {
+  if (Entry* entry = Store(section, key, value, file)) SaveWhenDue(*entry);
+}
+
+void IniStore::Write(std::string_view section, std::initializer_list<KeyValue> values,
+                     const fs::path& file) {
+  Entry* changed = nullptr;
+  for (const KeyValue& value : values)
+    if (Entry* entry = Store(section, value.first, value.second, file)) changed = entry;
+  if (changed) SaveWhenDue(*changed);
+}
+
+void IniStore::SaveWhenDue(Entry& entry) {
+  if (!entry.writeBehind || Now() - entry.lastSave >= entry.interval) Save(entry);
+}
+
+IniStore::Entry* IniStore::Store(std::string_view section, std::string_view key,
+                                 std::string_view value, const fs::path& file) {
   std::string_view name = Trim(section);
   std::string_view keyName = Trim(key);
   // A name that would break the file's structure is refused rather than written.
   if (name.empty() || keyName.empty() || HasLineBreak(name) || HasLineBreak(keyName) ||
       keyName.find('=') != std::string_view::npos || name.find(']') != std::string_view::npos)
-    return;
+    return nullptr;
   // A value ends at its first line break: the rest could only be taken for other keys.
   value = value.substr(0, value.find_first_of("\r\n"));
 
@@ -296,7 +313,7 @@ void IniStore::Write(std::string_view section, std::string_view key, std::string
     Section& where = entry->sections[found->second];
     if (auto line = FindKey(where, names.Fold(encodedKey), names)) {
       Line& stored = where.lines[*line];
-      if (ValueOf(stored.text) == encodedValue) return;
+      if (ValueOf(stored.text) == encodedValue) return nullptr;
       stored.text = entry->Keep(std::string(*KeyName(stored.text)) + "=" + encodedValue);
       stored.end = kLineEnd;
     } else {
@@ -308,7 +325,7 @@ void IniStore::Write(std::string_view section, std::string_view key, std::string
     }
   }
   entry->dirty = true;
-  if (!entry->writeBehind || Now() - entry->lastSave >= entry->interval) Save(*entry);
+  return entry;
 }
 
 void IniStore::Save(Entry& entry) {

@@ -10,10 +10,12 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/CodePage.h"
 
@@ -39,6 +41,10 @@ class IniStore {
   // Stores `value`, creating file, section and key as needed. Failures are ignored.
   void Write(std::string_view section, std::string_view key, std::string_view value,
              const std::filesystem::path& file);
+  // Stores several keys of one section and writes the file once.
+  using KeyValue = std::pair<std::string_view, std::string_view>;
+  void Write(std::string_view section, std::initializer_list<KeyValue> values,
+             const std::filesystem::path& file);
 
   // Keeps writes to `file` in memory, flushing them at most once per `interval`.
   void SetWriteBehind(const std::filesystem::path& file,
@@ -59,6 +65,10 @@ class IniStore {
  private:
   struct Entry;
   Entry* Load(const std::filesystem::path& file);
+  // Changes the parsed form; the entry when anything changed.
+  Entry* Store(std::string_view section, std::string_view key, std::string_view value,
+               const std::filesystem::path& file);
+  void SaveWhenDue(Entry& entry);
   void Save(Entry& entry);
   std::chrono::steady_clock::time_point Now() const;
 

@@ -103,7 +103,12 @@ TEST(IniStoreTest, WritesChangeOnlyWhatTheyMust) {
   EXPECT_EQ(ini.DiskWrites(), 0);
   EXPECT_EQ(ini.Read("S", "k", dir / "ro.ini"), "1");
   for (int i = 0; i < 3; ++i) ini.Write("S", "k" + std::to_string(i), "v", dir / "a.ini");
-  EXPECT_EQ(ReadFile(dir / "a.ini"), "[S]\nk = \"v\"\nk0=v\r\nk1=v\r\nk2=v\r\n");
+  EXPECT_EQ(ini.DiskWrites(), 3);
+  // Several keys at once: one write, and none when nothing changes.
+  ini.Write("S", {{"k0", "v"}, {"k1", "w"}, {"k3", "v"}}, dir / "a.ini");
+  ini.Write("S", {{"k0", "v"}, {"k1", "w"}}, dir / "a.ini");
+  EXPECT_EQ(ini.DiskWrites(), 4);
+  EXPECT_EQ(ReadFile(dir / "a.ini"), "[S]\nk = \"v\"\nk0=v\r\nk1=w\r\nk2=v\r\nk3=v\r\n");
   EXPECT_EQ(fs::status(dir / "a.ini").permissions() & fs::perms::all, fs::perms(0600));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
 }
