@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -104,6 +105,8 @@ ProcessId StartProgram(const Prefix& prefix, std::string_view commandLine, Windo
   posix_spawnattr_setsigdefault(attributes.Get(), &all);
   posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+  // What this program printed comes before what the started one prints to the same output.
+  std::fflush(nullptr);
   pid_t pid = 0;
   int error = posix_spawn(&pid, command.NativeProgram.c_str(), actions.Get(), attributes.Get(),
                           argv.data(), environ);
@@ -135,6 +138,8 @@ std::optional<int> PollExitCode(ProcessId pid) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Output still in this program's buffers would be lost with it.
+  std::fflush(nullptr);
   execve(command.NativeProgram.c_str(), argv.data(), environ);
   ThrowStartFailure(command, errno);
 }

@@ -1,5 +1,6 @@
 #include "sync/ConsoleWindow.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "sync/Messages.h"
@@ -9,6 +10,11 @@ namespace tandor {
 namespace {
 
 using msg::kApplicationTitle;
+
+// List lines reach standard output in batches, a flush at most this long after the line: a
+// pass of thousands of small files would otherwise spend a system call on every line. Anything
+// on standard error, a program started and the end of the program flush them first.
+constexpr auto kLineFlushInterval = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -25,6 +31,7 @@ void PrintUnattendedMessage(const std::string& title, const std::string& text) {
     else if (i + 1 == text.size() || text[i + 1] != '\n')
       shown += '\n';
   }
+  std::fflush(stdout);
   std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
   std::fflush(stderr);
 }
@@ -36,7 +43,15 @@ void ConsoleWindow::AddLine(const std::string& text) {
 void ConsoleWindow::AddLineUnselected(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  ProcessPendingMessages();
+}
+
+void ConsoleWindow::ProcessPendingMessages() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - mLastFlush >= kLineFlushInterval) {
+    std::fflush(stdout);
+    mLastFlush = now;
+  }
 }
 
 MessageAnswer ConsoleWindow::ShowMessage(const std::string& title, const std::string& text,

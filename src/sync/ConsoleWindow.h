@@ -3,6 +3,7 @@
 // list line goes to standard output, every message box and password question to standard error
 // with its default answer. No window system is loaded for it.
 
+#include <chrono>
 #include <string>
 
 #include "sync/UpdateWindow.h"
@@ -25,11 +26,15 @@ class ConsoleWindow : public UpdateWindow {
   void Show() override {}
   void Hide() override {}
   void SetBusyPointer(bool) override {}
-  void ProcessPendingMessages() override {}
+  // Flushes the list lines written since the last flush once they have waited long enough.
+  void ProcessPendingMessages() override;
   void ShowProgress(std::int64_t, std::int64_t) override {}
   MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
                             MessageButtons buttons) override;
   std::string AskPassword(const std::string& prompt) override;
+
+ private:
+  std::chrono::steady_clock::time_point mLastFlush{};
 };
 
 }  // namespace tandor
