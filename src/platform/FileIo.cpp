@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -101,11 +102,19 @@ fs::path TemporarySibling(const fs::path& file) {
                 std::to_string(counter++));
   OwnTemporaries& own = Temporaries();
   std::lock_guard<std::mutex> hold(own.Lock);
-  // Names already renamed or removed are forgotten now and then, so the list stays short.
+  // Names renamed or removed without a word are forgotten now and then, so the list stays short.
   if (own.Paths.size() >= 64)
     std::erase_if(own.Paths, [](const fs::path& p) { return !Exists(p); });
   own.Paths.push_back(temp);
   return temp;
+}
+
+void ForgetTemporary(const fs::path& temp) {
+  OwnTemporaries& own = Temporaries();
+  std::lock_guard<std::mutex> hold(own.Lock);
+  // The name handed out last is usually the one done with.
+  auto found = std::find(own.Paths.rbegin(), own.Paths.rend(), temp);
+  if (found != own.Paths.rend()) own.Paths.erase(std::next(found).base());
 }
 
 void RemoveOwnTemporaries() {
@@ -158,9 +167,12 @@ bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {
   bool ok =
       WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 && ::fdatasync(fd.Get()) == 0;
   ok = fd.Close() && ok;
-  if (ok && ::rename(temp.c_str(), file.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
+  if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
+    ok = false;
+    ::unlink(temp.c_str());
+  }
+  ForgetTemporary(temp);
+  return ok;
 }
 
 void CopyFileInPlace(const fs::path& from, const fs::path& to) {

@@ -27,6 +27,9 @@ void CopyFileInPlace(const std::filesystem::path& from, const std::filesystem::p
 // so that RemoveOwnTemporaries can take away whatever is still there.
 std::filesystem::path TemporarySibling(const std::filesystem::path& file);
 
+// Tells that `temp`, a name TemporarySibling made, is renamed or removed.
+void ForgetTemporary(const std::filesystem::path& temp);
+
 // Removes every temporary file this process named and has not renamed or removed itself: for a
 // program that ends at once, in the middle of a transfer or an extraction.
 void RemoveOwnTemporaries();

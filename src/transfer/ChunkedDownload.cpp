@@ -136,6 +136,7 @@ void ChunkedDownload::Finish() {
                              "; the file was not installed");
   }
   if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);
+  ForgetTemporary(mTemporary);
   mTemporary.clear();
   if (!mExactSize || mTotal < 0) mTotal = mReceived;
   if (mEvents.FileTransferProgress) mEvents.FileTransferProgress(mTotal, mTotal);

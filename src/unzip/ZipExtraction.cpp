@@ -247,6 +247,7 @@ EntryResult ZipRun::WriteRegularFile(archive_entry* entry, const fs::path& desti
     result.Status = unzipstatus::DiskError;
   }
   if (result.Status != unzipstatus::Ok) ::unlink(staging.c_str());
+  ForgetTemporary(staging);
   return result;
 }
 

@@ -1,4 +1,5 @@
-// The Windows machine inside the prefix, process names, and command-line splitting.
+// The Windows machine inside the prefix, process names, command-line splitting and temporary
+// files.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <tuple>
 
 #include "platform/CommandLine.h"
+#include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "platform/ProcessList.h"
 #include "support/TempDir.h"
@@ -110,6 +112,20 @@ TEST(SplitArguments, FollowsTheCRuntimeRules) {
       {R"(a\\\"b)", {R"(a\"b)"}},     {R"("a""b" c)", {R"(a"b)", "c"}},
   };
   for (const auto& [text, words] : cases) EXPECT_EQ(SplitArguments(text), words) << text;
+}
+
+// A name that was renamed is forgotten; the ones still there go at the end, whatever their order.
+TEST(TemporarySibling, OnlyWhatIsLeftIsRemovedAtTheEnd) {
+  TempDir dir;
+  const fs::path first = TemporarySibling(dir / "a"), second = TemporarySibling(dir / "b"),
+                 third = TemporarySibling(dir / "c");
+  for (const fs::path& temp : {first, second, third}) WriteFile(temp, "partial");
+  fs::rename(second, dir / "b");
+  ForgetTemporary(second);
+  WriteFile(second, "another program's file of the same name");
+  RemoveOwnTemporaries();
+  EXPECT_FALSE(fs::exists(first) || fs::exists(third));
+  EXPECT_TRUE(fs::exists(second) && fs::exists(dir / "b"));
 }
 
 }  // namespace
