@@ -31,8 +31,8 @@ std::string WorkingCopyName(const Startup& startup) {
 
 void ShowRuntimeError(const Startup& startup, UpdateWindow& window, const RuntimeError& error) {
   window.ShowMessage(UpdaterCaption(startup.Version),
-                     msg::RuntimeError(error.Number(), error.Description()),
-                     MessageIcon::Critical, MessageButtons::Ok);
+                     msg::RuntimeError(error.Number(), error.Description()), MessageIcon::Critical,
+                     MessageButtons::Ok);
 }
 
 int WaitForExit(ProcessId pid) {

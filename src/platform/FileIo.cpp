@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <string>

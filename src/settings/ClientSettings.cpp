@@ -37,11 +37,6 @@ std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string
   return ini.Read(section, key, prefix.ToNative(file));
 }
 
-void WriteIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
-                    const std::string& key, const std::string& value, const std::string& file) {
-  ini.Write(section, key, value, prefix.ToNative(file));
-}
-
 ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::string& appFolder,
                             bool consume) {
   ClientSettings s;
@@ -83,7 +78,8 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   if (s.Root.empty()) s.Root = "/Harrowin";
 
   if (consume) {
-    ini.Write(kSection, {{"Address", ""}, {"Port", ""}, {"User", ""}, {"Password", ""}, {"Root", ""}},
+    ini.Write(kSection,
+              {{"Address", ""}, {"Port", ""}, {"User", ""}, {"Password", ""}, {"Root", ""}},
               prefix.ToNative(file));
   }
   return s;

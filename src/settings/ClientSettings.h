@@ -37,10 +37,8 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
 void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& folder,
                       const ClientSettings& settings);
 
-// Reads and writes through the store with paths in the program's Windows form.
+// Reads through the store with a path in the program's Windows form.
 std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
                           const std::string& key, const std::string& file);
-void WriteIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
-                    const std::string& key, const std::string& value, const std::string& file);
 
 }  // namespace tandor

@@ -104,8 +104,7 @@ TEST_F(UpdatePassTest, FirstInstallThenNothingToDo) {
   EXPECT_EQ(ReadFile(mLocal / "bin" / "tool"), kRecorder);
   EXPECT_EQ(ReadFile(mLocal / "docs" / "deep" / "note.txt"), "note\n");
   for (const std::string& line :
-       {msg::Extracted("pack.zip"),
-        msg::WaitingFor("setup") + "\n" + msg::Ended("setup")})
+       {msg::Extracted("pack.zip"), msg::WaitingFor("setup") + "\n" + msg::Ended("setup")})
     EXPECT_NE(run.Out.find(line + "\n"), std::string::npos) << run.Out;
   // The lines printed so far come before what a started program prints.
   const std::size_t started = run.Out.find(msg::Starting("setup") + "\n");
