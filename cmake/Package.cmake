@@ -69,10 +69,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Besides the libraries the programs link: Korean glyphs, the publisher's monospace font, Qt's
-# Korean texts, the SVG icon.
+# Besides the libraries the programs link: libarchive, loaded at the first extraction; Korean
+# glyphs, the publisher's monospace font, Qt's Korean texts, the SVG icon.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "fonts-nanum, fonts-liberation2, qt6-translations-l10n, libqt6svg6")
+  "libarchive13, fonts-nanum, fonts-liberation2, qt6-translations-l10n, libqt6svg6")
 set(CPACK_TANDOR_WINDOW_LIBRARY ${TANDOR_WINDOW_LIBRARY})
 set(CPACK_TANDOR_SHLIBDEPS_DIR ${tandor_package_dir}/shlibdeps)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackageDepends.cmake)
