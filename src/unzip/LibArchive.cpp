@@ -13,26 +13,26 @@
 
 namespace {
 
-#define TANDOR_LIBARCHIVE_FUNCTIONS(X)                                                      \
-  X(archive_read_new)                                                                       \
-  X(archive_read_free)                                                                      \
-  X(archive_read_support_format_zip_seekable)                                               \
-  X(archive_read_set_passphrase_callback)                                                   \
-  X(archive_read_add_passphrase)                                                            \
-  X(archive_read_open_filename)                                                             \
-  X(archive_read_next_header)                                                               \
-  X(archive_read_data_block)                                                                \
-  X(archive_write_disk_new)                                                                 \
-  X(archive_write_disk_set_options)                                                         \
-  X(archive_write_header)                                                                   \
-  X(archive_write_data_block)                                                               \
-  X(archive_write_finish_entry)                                                             \
-  X(archive_write_close)                                                                    \
-  X(archive_write_free)                                                                     \
-  X(archive_entry_filetype)                                                                 \
-  X(archive_entry_pathname)                                                                 \
-  X(archive_entry_copy_pathname)                                                            \
-  X(archive_entry_size)                                                                     \
+#define TANDOR_LIBARCHIVE_FUNCTIONS(X)        \
+  X(archive_read_new)                         \
+  X(archive_read_free)                        \
+  X(archive_read_support_format_zip_seekable) \
+  X(archive_read_set_passphrase_callback)     \
+  X(archive_read_add_passphrase)              \
+  X(archive_read_open_filename)               \
+  X(archive_read_next_header)                 \
+  X(archive_read_data_block)                  \
+  X(archive_write_disk_new)                   \
+  X(archive_write_disk_set_options)           \
+  X(archive_write_header)                     \
+  X(archive_write_data_block)                 \
+  X(archive_write_finish_entry)               \
+  X(archive_write_close)                      \
+  X(archive_write_free)                       \
+  X(archive_entry_filetype)                   \
+  X(archive_entry_pathname)                   \
+  X(archive_entry_copy_pathname)              \
+  X(archive_entry_size)                       \
   X(archive_entry_size_is_set)
 
 struct Functions {
@@ -47,7 +47,7 @@ Functions LoadFunctions() {
   void* library = dlopen("libarchive.so.13", RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return functions;
   bool all = true;
-#define TANDOR_RESOLVE(name)                                                        \
+#define TANDOR_RESOLVE(name)                                                   \
   functions.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
   all = all && functions.name != nullptr;
   TANDOR_LIBARCHIVE_FUNCTIONS(TANDOR_RESOLVE)
@@ -106,8 +106,7 @@ int archive_write_disk_set_options(archive* a, int flags) {
 int archive_write_header(archive* a, archive_entry* entry) {
   return Loaded().archive_write_header(a, entry);
 }
-la_ssize_t archive_write_data_block(archive* a, const void* block, size_t size,
-                                    la_int64_t offset) {
+la_ssize_t archive_write_data_block(archive* a, const void* block, size_t size, la_int64_t offset) {
   return Loaded().archive_write_data_block(a, block, size, offset);
 }
 int archive_write_finish_entry(archive* a) {
