@@ -23,9 +23,14 @@ namespace {
   EndProgramNow(exit_status::Unavailable);
 }
 
+// Kernels that can make anonymous files unexecutable by default (vm.memfd_noexec) want this
+// flag to map one as code; older kernels refuse it.
+constexpr unsigned kMemfdExec = 0x0010U;
+
 // The library goes into an anonymous file in memory, never to the disk, and is loaded from there.
 const WindowRoles* Load() {
-  const int fd = memfd_create("tandor-windows", MFD_CLOEXEC);
+  int fd = memfd_create("tandor-windows", MFD_CLOEXEC | kMemfdExec);
+  if (fd < 0 && errno == EINVAL) fd = memfd_create("tandor-windows", MFD_CLOEXEC);
   if (fd < 0) CannotLoad(std::strerror(errno));
   const unsigned char* next = tandor_window_library;
   while (next < tandor_window_library_end) {
