@@ -112,7 +112,6 @@ void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<Updat
   env.Window = &window;
   env.EndProgram = [](int status) { EndProgramNow(status); };
   env.ReplaceProgram = [&startup](const std::string& commandLine) {
-    std::fflush(stdout);
     ReplaceProcess(*startup.Machine, commandLine);
   };
   env.ProcessRunning = [waiting = WaitingLaunchers()](const std::string& name) {
