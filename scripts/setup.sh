@@ -10,7 +10,7 @@ packages=(
   fonts-nanum fonts-liberation2 qt6-translations-l10n libqt6svg6 xvfb xauth xdotool
   lintian
   binutils-mingw-w64-x86-64
-  curl zip unzip nginx-light gcovr
+  curl zip unzip nginx-light vsftpd gcovr
   clang libclang-rt-14-dev
   libsodium-dev libssl-dev openssl ca-certificates python3-openssl
 )
