@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -152,6 +153,33 @@ int RemoveStaleTemporaries(const fs::path& folder) {
     if (gone && ::unlink(it->path().c_str()) == 0) ++removed;
   }
   return removed;
+}
+
+int OpenUnnamedFile(const fs::path& folder) {
+  // Linking an unnamed file needs its /proc name (or a privilege).
+  static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+  if (!canLink) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+int LinkUnnamedFile(int fd, const fs::path& file) {
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, file.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  const fs::path temp = TemporarySibling(file);
+  int error = 0;
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    error = errno;
+  } else if (::rename(temp.c_str(), file.c_str()) != 0) {
+    error = errno;
+    ::unlink(temp.c_str());
+  }
+  ForgetTemporary(temp);
+  return error;
 }
 
 bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {

@@ -30,6 +30,16 @@ std::filesystem::path TemporarySibling(const std::filesystem::path& file);
 // Tells that `temp`, a name TemporarySibling made, is renamed or removed.
 void ForgetTemporary(const std::filesystem::path& temp);
 
+// An unnamed file in `folder`, open for writing, that only LinkUnnamedFile gives a name: if the
+// program dies first, nothing is left behind. -1 (with errno) where the file system or the
+// machine cannot make or later link one; the caller then writes under a TemporarySibling name.
+int OpenUnnamedFile(const std::filesystem::path& folder);
+
+// Gives the unnamed file `fd` the name `file`. A file that has that name already stays whole
+// until the new one replaces it in one rename. Returns 0, or the errno of the failure (the new
+// file then still has no name and `file` is as it was).
+int LinkUnnamedFile(int fd, const std::filesystem::path& file);
+
 // Removes every temporary file this process named and has not renamed or removed itself: for a
 // program that ends at once, in the middle of a transfer or an extraction.
 void RemoveOwnTemporaries();

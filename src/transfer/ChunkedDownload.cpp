@@ -68,6 +68,13 @@ void ChunkedDownload::Restart() {
 }
 
 void ChunkedDownload::OpenTemporary() {
+  // A download that keeps no part for a later attempt goes to an unnamed file: a new file then
+  // costs no rename, and a pass killed on the way leaves nothing behind.
+  if (mPartial.empty()) {
+    mFd = OpenUnnamedFile(mTarget.parent_path());
+    mUnnamed = mFd >= 0;
+    if (mUnnamed) return;
+  }
   mTemporary = TemporarySibling(mTarget);
   mFd = ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (mFd < 0) {
@@ -121,11 +128,16 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
   return true;
 }
 
-void ChunkedDownload::Finish() {
-  WriteOut(mBuffer.data(), mBuffer.size());  // also creates the file of an empty download
+void ChunkedDownload::Close() {
   const int fd = mFd;
   mFd = -1;
   if (::close(fd) != 0) ThrowFileError(errno, mTarget);
+}
+
+void ChunkedDownload::Finish() {
+  WriteOut(mBuffer.data(), mBuffer.size());  // also creates the file of an empty download
+  // An unnamed file lives only as long as it is open: it is closed once it has its name.
+  if (!mUnnamed) Close();
   if (mExpected) {
     const Sha256Digest actual = mHash->Final({mBuffer.data(), mBuffer.size()});
     mDiscard = actual != *mExpected;
@@ -135,9 +147,14 @@ void ChunkedDownload::Finish() {
                              Sha256Hex(*mExpected) + ", the download is " + Sha256Hex(actual) +
                              "; the file was not installed");
   }
-  if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);
-  ForgetTemporary(mTemporary);
-  mTemporary.clear();
+  if (mUnnamed) {
+    if (const int error = LinkUnnamedFile(mFd, mTarget)) ThrowFileError(error, mTarget);
+    Close();
+  } else {
+    if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);
+    ForgetTemporary(mTemporary);
+    mTemporary.clear();
+  }
   if (!mExactSize || mTotal < 0) mTotal = mReceived;
   if (mEvents.FileTransferProgress) mEvents.FileTransferProgress(mTotal, mTotal);
 }

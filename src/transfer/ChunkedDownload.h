@@ -1,7 +1,7 @@
 #pragma once
 // Receives a download in 10240-byte chunks: for each full chunk the message loop runs once and a
 // progress event follows. The bytes go to a temporary file beside the target in writes of up to
-// 256 KiB; only a complete download is renamed over the target.
+// 256 KiB; only a complete download gets the target's name.
 
 #include <cstdint>
 #include <exception>
@@ -49,9 +49,10 @@ class ChunkedDownload {
   // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
   // local failure or an exception from an event handler (Failure).
   bool Take(const char* data, std::size_t size);
-  // After the last byte: writes the partial chunk, closes the file, renames it over the target
-  // and raises the last event. Throws RuntimeError when the local file fails or its digest is
-  // not the expected one (the temporary file is then removed and the target left as it was).
+  // After the last byte: writes the partial chunk, gives the file the target's name (in one
+  // rename over a file that has it) and raises the last event. Throws RuntimeError when the local
+  // file fails or its digest is not the expected one (the temporary file is then removed and the
+  // target left as it was).
   void Finish();
 
   std::int64_t Received() const { return mReceived; }
@@ -62,11 +63,13 @@ class ChunkedDownload {
   void OpenTemporary();
   void WriteOut(const char* data, std::size_t size);
   void Flush();
+  void Close();
 
   std::filesystem::path mTarget;
   std::filesystem::path mTemporary;
   const FtpEvents& mEvents;
   int mFd = -1;
+  bool mUnnamed = false;  // mFd has no name yet (mTemporary is then empty)
   std::int64_t mTotal = -1;
   bool mExactSize = true;
   std::int64_t mReceived = 0;

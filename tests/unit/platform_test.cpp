@@ -2,7 +2,11 @@
 // files.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <iterator>
 #include <optional>
 #include <tuple>
 
@@ -126,6 +130,31 @@ TEST(TemporarySibling, OnlyWhatIsLeftIsRemovedAtTheEnd) {
   RemoveOwnTemporaries();
   EXPECT_FALSE(fs::exists(first) || fs::exists(third));
   EXPECT_TRUE(fs::exists(second) && fs::exists(dir / "b"));
+}
+
+// An unnamed file gets its name in one step: beside a file of that name it replaces it whole,
+// where it cannot it leaves the name as it was, and nothing else remains in the folder.
+TEST(UnnamedFile, GetsItsNameInOneStep) {
+  const struct {
+    std::string Before;  // empty: no such name; "/": a folder of that name
+    int Error;
+    std::string After;
+  } rows[] = {{"", 0, "new"}, {"old", 0, "new"}, {"/", EISDIR, "/"}};
+  for (const auto& row : rows) {
+    TempDir dir;
+    const fs::path target = dir / "file.bin";
+    if (row.Before == "/")
+      fs::create_directory(target);
+    else if (!row.Before.empty())
+      WriteFile(target, row.Before);
+    const int fd = OpenUnnamedFile(dir.Path());
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    ASSERT_EQ(::write(fd, "new", 3), 3);
+    EXPECT_EQ(LinkUnnamedFile(fd, target), row.Error);
+    ::close(fd);
+    EXPECT_EQ(fs::is_directory(target) ? "/" : ReadFile(target), row.After);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+  }
 }
 
 }  // namespace
