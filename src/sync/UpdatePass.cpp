@@ -368,8 +368,10 @@ void UpdatePass::Sync() {
     mEnv.Window->ProcessPendingMessages();
   }
 
-  for (FileEntry& entry : table.Entries) {
+  for (std::size_t index = 0; index < table.Entries.size(); ++index) {
+    FileEntry& entry = table.Entries[index];
     mEntryFailed = false;
+    mFollowing = FollowingDownload(table, index);
     if (entry.Download) InstallEntry(entry);
     // A failed entry keeps what the record said before, so that the next pass tries it again.
     if (!mEntryFailed) record.Write(entry);
@@ -485,6 +487,22 @@ bool UpdatePass::IsUpdaterItself(const FileEntry& entry) const {
   const std::string own =
       RemoveAll(mEnv.BaseName + std::string(kExecutableSuffix), mEnv.ArgumentText);
   return EqualsIgnoreCase(own, entry.Realname);
+}
+
+std::string UpdatePass::FollowingDownload(const EntryTable& table, std::size_t index) const {
+  const FileEntry& entry = table.Entries[index];
+  if (!IsHttpMethod(mEnv.Settings->Method) || !entry.Download || !entry.Execute.empty() ||
+      EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)") || entry.Extract == "1" ||
+      IsUpdaterItself(entry))
+    return {};
+  for (std::size_t next = index + 1; next < table.Entries.size(); ++next) {
+    const FileEntry& following = table.Entries[next];
+    if (!following.Download) continue;
+    // A download that may resume a kept part asks for its own range.
+    if (!following.Sha256.empty()) return {};
+    return following.ServerPath + "/" + following.Filename;
+  }
+  return {};
 }
 
 void UpdatePass::StartFinalProgram(const EntryTable& table, int index, const std::string& options,

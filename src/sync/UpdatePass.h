@@ -94,6 +94,10 @@ class UpdatePass {
   void ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record);
   void Register(const FileEntry& entry);
   bool IsUpdaterItself(const FileEntry& entry) const;
+  // The remote file of the next entry to download after entry `index`, when that entry's step
+  // ends with its download (nothing started, registered or extracted after it): over HTTP its
+  // request can then go out while this entry's file is put on disk. Empty otherwise.
+  std::string FollowingDownload(const EntryTable& table, std::size_t index) const;
   void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
                          const std::string& executeText, bool executeIsNumber);
   void Report(const std::string& line);
@@ -133,6 +137,8 @@ class UpdatePass {
   // Something of the entry being installed failed: its download, extraction, start or
   // registration.
   bool mEntryFailed = false;
+  // What the next download announces as the one after it (see FollowingDownload).
+  std::string mFollowing;
 };
 
 }  // namespace tandor

@@ -88,7 +88,9 @@ int ParsePort(std::string_view text) {
 FTP::FTP(FtpEvents events, FtpOptions options)
     : mEvents(std::move(events)), mOptions(std::move(options)) {}
 
-FTP::~FTP() = default;
+FTP::~FTP() {
+  CancelAhead();
+}
 
 std::shared_ptr<DirList> FTP::Directory() {
   if (!mDirList) mDirList = std::make_shared<DirList>();
@@ -137,6 +139,7 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
 }
 
 void FTP::CloseConnection() {
+  CancelAhead();
   mMulti.reset();  // closes the kept connections: QUIT on an open FTP control connection
   mCurl.reset();
   mConnected = false;
@@ -149,6 +152,7 @@ bool FTP::RequireConnection(std::string_view label) {
 }
 
 void FTP::ResetRequest() {
+  CancelAhead();
   CURL* curl = mCurl.get();
   // Options go back to their defaults; the open connection stays in the handle's cache.
   curl_easy_reset(curl);
@@ -202,7 +206,40 @@ void FTP::ResetRequest() {
   }
 }
 
-CURLcode FTP::Perform() {
+void FTP::SetHttpGet(const std::string& url) {
+  CURL* curl = mCurl.get();
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  // Past every cache: the manifest must be the one on the server now.
+  if (mHttpHeaders.Get() == nullptr) {
+    mHttpHeaders.Append("Cache-Control: no-cache");
+    mHttpHeaders.Append("Pragma: no-cache");
+  }
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, mHttpHeaders.Get());
+}
+
+void FTP::StartAhead(const std::string& url) {
+  ResetRequest();
+  SetHttpGet(url);
+  curl_easy_setopt(mCurl.get(), CURLOPT_WRITEFUNCTION, &FTP::WriteAhead);
+  curl_easy_setopt(mCurl.get(), CURLOPT_WRITEDATA, this);
+  BeginRequest();
+  if (curl_multi_add_handle(mMulti.get(), mCurl.get()) != CURLM_OK) return;
+  mAheadUrl = url;
+  mAheadTarget = nullptr;
+  int running = 0;
+  curl_multi_perform(mMulti.get(), &running);
+}
+
+void FTP::CancelAhead() {
+  if (mAheadUrl.empty()) return;
+  mAheadUrl.clear();
+  mAheadTarget = nullptr;
+  curl_multi_remove_handle(mMulti.get(), mCurl.get());
+}
+
+void FTP::BeginRequest() {
   mLastCommand.clear();
   mDataStarted = false;
   mExcessData = false;
@@ -213,7 +250,11 @@ CURLcode FTP::Perform() {
   mMoved = 0;
   mLastMove = mPace.back().first;
   mTooSlow = false;
-  const CURLcode result = RunRequest();
+}
+
+CURLcode FTP::Perform(bool started) {
+  if (!started) BeginRequest();
+  const CURLcode result = RunRequest(started);
   return result == CURLE_ABORTED_BY_CALLBACK && mTooSlow ? CURLE_OPERATION_TIMEDOUT : result;
 }
 
@@ -232,11 +273,11 @@ bool WaitsOnSocket(CURLM* multi) {
 
 // Runs the request in slices of at most kWaitSlice, so that the window gets its turn also while
 // the server sends nothing (libcurl's own loop would wait up to a second at a time).
-CURLcode FTP::RunRequest() {
+CURLcode FTP::RunRequest(bool started) {
   constexpr int kWaitSliceMs = 25;
   CURL* easy = mCurl.get();
   CURLM* multi = mMulti.get();
-  if (multi == nullptr || curl_multi_add_handle(multi, easy) != CURLM_OK)
+  if (!started && (multi == nullptr || curl_multi_add_handle(multi, easy) != CURLM_OK))
     return curl_easy_perform(easy);
   // The request leaves the multi handle however it ends, a throwing event handler included.
   struct Detach {
@@ -398,6 +439,7 @@ void FTP::RecordCurl(std::string_view label, CURLcode result) {
 // A reply that broke its own framing may leave bytes behind on a kept-alive connection; the
 // next request must not read them as its reply.
 void FTP::DropConnection() {
+  CancelAhead();
   mMulti.reset(curl_multi_init());
   mCurl.reset(curl_easy_init());
 }

@@ -107,6 +107,10 @@ class FTP {
   // The next download (only that one) must have this digest, or it is not renamed over its
   // target.
   void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
+  // HTTP: the download after the next one will fetch `remote`. Its request then goes out as
+  // soon as the next one's reply is in, so that the server prepares it while that file is put
+  // on disk; nothing of it is taken before it is asked for. Any other request drops it.
+  void AnnounceFollowingDownload(std::string remote) { mFollowing = std::move(remote); }
 
   void SetTransferASCII() { mTransferType = TransferTypeAscii; }
   void SetTransferBinary() { mTransferType = TransferTypeBinary; }
@@ -121,8 +125,17 @@ class FTP {
 
   bool IsFtp() const { return mService != ServiceHttp; }
   void ResetRequest();
-  CURLcode Perform();
-  CURLcode RunRequest();
+  // The options of an HTTP download of `url`.
+  void SetHttpGet(const std::string& url);
+  // Sends the request for `url` and returns without waiting for its reply.
+  void StartAhead(const std::string& url);
+  // Drops a request sent ahead that nobody asked for (its connection goes with it).
+  void CancelAhead();
+  static size_t WriteAhead(char* data, size_t size, size_t count, void* user);
+  void BeginRequest();
+  // Runs the request to its end; `started`: the one sent ahead, already running.
+  CURLcode Perform(bool started = false);
+  CURLcode RunRequest(bool started);
   bool KeepsPace(std::int64_t bytes);
   void Record(std::string_view label, int code);
   void RecordCurl(std::string_view label, CURLcode result);
@@ -170,6 +183,10 @@ class FTP {
   std::optional<bool> mMachineListing;
   std::optional<Sha256Digest> mExpectedSha256;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
+  CurlList mHttpHeaders;
+  std::string mFollowing;        // announced by AnnounceFollowingDownload
+  std::string mAheadUrl;         // of the request sent ahead; empty when there is none
+  void* mAheadTarget = nullptr;  // where its bytes go once it is asked for; until then it waits
 
   // Per request.
   std::vector<std::string> mReply;  // lines of the reply being received or last received

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/Error.h"
 #include "text/TextCase.h"
@@ -171,6 +172,13 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 
 }  // namespace
 
+size_t FTP::WriteAhead(char* data, size_t size, size_t count, void* user) {
+  void* target = static_cast<FTP*>(user)->mAheadTarget;
+  // Until its download is asked for, the reply waits in libcurl's hands.
+  if (target == nullptr) return CURL_WRITEFUNC_PAUSE;
+  return WriteDownload(data, size, count, target);
+}
+
 std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
   if (!RequireConnection("FtpFindFirstFile")) return -2;
   ResetRequest();
@@ -221,6 +229,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
                    std::string_view simpleLabel) {
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
+  const std::string following = std::exchange(mFollowing, {});
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
   if (mExpectedSha256 && !simple) {
     sink.ExpectSha256(*mExpectedSha256);
@@ -229,6 +238,9 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
+  const std::string url = http ? HttpUrl(ToServer(remote)) : std::string();
+  // The request sent ahead for this file carries on where it stands.
+  bool ahead = http && !simple && sink.Offset() == 0 && !mAheadUrl.empty() && mAheadUrl == url;
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
@@ -236,7 +248,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.SetTotal(size);
     sink.AllowSizeChange();
   }
-  ResetRequest();
+  if (!ahead) ResetRequest();
   CURL* curl = mCurl.get();
   DownloadContext context;
   context.Curl = curl;
@@ -250,18 +262,20 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     mHttpSize = -2;
     bool rangeIgnored = false;
     const auto request = [&]() -> bool {
-      curl_easy_setopt(curl, CURLOPT_URL, HttpUrl(ToServer(remote)).c_str());
-      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-      // Past every cache: the manifest must be the one on the server now.
-      CurlList headers;
-      headers.Append("Cache-Control: no-cache");
-      headers.Append("Pragma: no-cache");
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
-      const CURLcode result = Perform();
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+      CURLcode result = CURLE_OK;
+      if (ahead) {
+        ahead = false;
+        mAheadUrl.clear();
+        mAheadTarget = &context;
+        curl_easy_pause(curl, CURLPAUSE_CONT);  // hands over what arrived meanwhile
+        result = Perform(true);
+      } else {
+        SetHttpGet(url);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
+        result = Perform();
+      }
+      mAheadTarget = nullptr;
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
       if (result == CURLE_RANGE_ERROR && context.Resuming) {
         rangeIgnored = true;
@@ -380,8 +394,9 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     if (http) DropConnection();
     return false;
   }
-  sink.Finish();
   if (http && context.HttpSize == UnknownLength) mHttpSize = sink.Received();
+  if (http && !following.empty()) StartAhead(HttpUrl(ToServer(following)));
+  sink.Finish();
   return true;
 }
 
