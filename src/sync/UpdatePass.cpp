@@ -491,7 +491,7 @@ bool UpdatePass::IsUpdaterItself(const FileEntry& entry) const {
 
 std::string UpdatePass::FollowingDownload(const EntryTable& table, std::size_t index) const {
   const FileEntry& entry = table.Entries[index];
-  if (!IsHttpMethod(mEnv.Settings->Method) || !entry.Download || !entry.Execute.empty() ||
+  if (!entry.Download || !entry.Execute.empty() ||
       EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)") || entry.Extract == "1" ||
       IsUpdaterItself(entry))
     return {};

@@ -95,8 +95,8 @@ class UpdatePass {
   void Register(const FileEntry& entry);
   bool IsUpdaterItself(const FileEntry& entry) const;
   // The remote file of the next entry to download after entry `index`, when that entry's step
-  // ends with its download (nothing started, registered or extracted after it): over HTTP its
-  // request can then go out while this entry's file is put on disk. Empty otherwise.
+  // ends with its download (nothing started, registered or extracted after it): its request
+  // can then go out while this entry's file is put on disk. Empty otherwise.
   std::string FollowingDownload(const EntryTable& table, std::size_t index) const;
   void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
                          const std::string& executeText, bool executeIsNumber);

@@ -206,9 +206,14 @@ void FTP::ResetRequest() {
   }
 }
 
-void FTP::SetHttpGet(const std::string& url) {
+std::string FTP::DownloadUrl(std::string_view remote, bool http) const {
+  return http ? HttpUrl(ToServer(remote)) : FtpUrl(ToServer(remote), false);
+}
+
+void FTP::SetDownload(const std::string& url, bool http) {
   CURL* curl = mCurl.get();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  if (!http) return;
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   // Past every cache: the manifest must be the one on the server now.
@@ -219,9 +224,9 @@ void FTP::SetHttpGet(const std::string& url) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, mHttpHeaders.Get());
 }
 
-void FTP::StartAhead(const std::string& url) {
+void FTP::StartAhead(const std::string& url, bool http) {
   ResetRequest();
-  SetHttpGet(url);
+  SetDownload(url, http);
   curl_easy_setopt(mCurl.get(), CURLOPT_WRITEFUNCTION, &FTP::WriteAhead);
   curl_easy_setopt(mCurl.get(), CURLOPT_WRITEDATA, this);
   BeginRequest();

@@ -107,9 +107,10 @@ class FTP {
   // The next download (only that one) must have this digest, or it is not renamed over its
   // target.
   void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
-  // HTTP: the download after the next one will fetch `remote`. Its request then goes out as
-  // soon as the next one's reply is in, so that the server prepares it while that file is put
-  // on disk; nothing of it is taken before it is asked for. Any other request drops it.
+  // The download after the next one will fetch `remote`. Its request (for FTP, its first
+  // command) then goes out as soon as the next one's data is in, so that the server works on it
+  // while that file is put on disk; nothing of it is taken before it is asked for. Any other
+  // request drops it (for FTP with its connection, which the next request opens again).
   void AnnounceFollowingDownload(std::string remote) { mFollowing = std::move(remote); }
 
   void SetTransferASCII() { mTransferType = TransferTypeAscii; }
@@ -125,10 +126,12 @@ class FTP {
 
   bool IsFtp() const { return mService != ServiceHttp; }
   void ResetRequest();
-  // The options of an HTTP download of `url`.
-  void SetHttpGet(const std::string& url);
-  // Sends the request for `url` and returns without waiting for its reply.
-  void StartAhead(const std::string& url);
+  std::string DownloadUrl(std::string_view remote, bool http) const;
+  // The options of a download of `url`.
+  void SetDownload(const std::string& url, bool http);
+  // Sends the request for `url` (its first command, for FTP) and returns without waiting for
+  // the reply.
+  void StartAhead(const std::string& url, bool http);
   // Drops a request sent ahead that nobody asked for (its connection goes with it).
   void CancelAhead();
   static size_t WriteAhead(char* data, size_t size, size_t count, void* user);

@@ -238,9 +238,9 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
-  const std::string url = http ? HttpUrl(ToServer(remote)) : std::string();
+  const std::string url = DownloadUrl(remote, http);
   // The request sent ahead for this file carries on where it stands.
-  bool ahead = http && !simple && sink.Offset() == 0 && !mAheadUrl.empty() && mAheadUrl == url;
+  bool ahead = !simple && sink.Offset() == 0 && !mAheadUrl.empty() && mAheadUrl == url;
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
@@ -258,24 +258,28 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   context.Resuming = sink.Offset() > 0;
   if (context.Resuming)
     curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(sink.Offset()));
+  const auto run = [&]() -> CURLcode {
+    CURLcode result = CURLE_OK;
+    if (ahead) {
+      ahead = false;
+      mAheadUrl.clear();
+      mAheadTarget = &context;
+      curl_easy_pause(curl, CURLPAUSE_CONT);  // hands over what arrived meanwhile
+      result = Perform(true);
+    } else {
+      SetDownload(url, http);
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
+      result = Perform();
+    }
+    mAheadTarget = nullptr;
+    return result;
+  };
   if (http) {
     mHttpSize = -2;
     bool rangeIgnored = false;
     const auto request = [&]() -> bool {
-      CURLcode result = CURLE_OK;
-      if (ahead) {
-        ahead = false;
-        mAheadUrl.clear();
-        mAheadTarget = &context;
-        curl_easy_pause(curl, CURLPAUSE_CONT);  // hands over what arrived meanwhile
-        result = Perform(true);
-      } else {
-        SetHttpGet(url);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
-        result = Perform();
-      }
-      mAheadTarget = nullptr;
+      const CURLcode result = run();
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
       if (result == CURLE_RANGE_ERROR && context.Resuming) {
         rangeIgnored = true;
@@ -335,10 +339,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       return false;
     }
   } else {
-    curl_easy_setopt(curl, CURLOPT_URL, FtpUrl(ToServer(remote), false).c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
-    const CURLcode result = Perform();
+    const CURLcode result = run();
     if (sink.Failure()) std::rethrow_exception(sink.Failure());
     if (simple) {
       if (result != CURLE_OK) {
@@ -395,7 +396,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     return false;
   }
   if (http && context.HttpSize == UnknownLength) mHttpSize = sink.Received();
-  if (http && !following.empty()) StartAhead(HttpUrl(ToServer(following)));
+  if (!following.empty()) StartAhead(DownloadUrl(following, http), http);
   sink.Finish();
   return true;
 }

@@ -44,6 +44,7 @@ const struct Row {
     {true, "stall", "data.bin", 1, "error code: 12002"},
     {true, "trickle", "data.bin", 1, "error code: 12002"},
     {true, "short", "data.bin", 1, "error code: 12030"},
+    {true, "short", "after.txt", 1, "error code: 12030"},
 };
 
 class FaultTest : public ::testing::Test, protected SampleMachine {

@@ -239,9 +239,12 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
     ClearProduct();
     Keys keys = {{c.Key, c.Value}, {"Filename", "x.txt"}};  // the row's key comes first
     keys["Realname"] = keys["Filename"];
-    PublishFiles(Entry(1, "X", "x.txt", keys) + Entry(2, "Y", "x.txt"));
+    // The entries around it are installed all the same, also the one after a refused entry
+    // whose request went out ahead.
+    PublishFiles(Entry(1, "W", "x.txt") + Entry(2, "X", "x.txt", keys) + Entry(3, "Y", "x.txt"));
     EXPECT_EQ(RunPass(), c.Lands.empty() ? pass_status::EntryFailed : pass_status::Completed);
-    EXPECT_EQ(ReadFile(mLocal / "x.txt"), "x\n");  // the second entry is installed all the same
+    EXPECT_EQ(ReadFile(mLocal / "x.txt"), "x\n");
+    EXPECT_THAT(Record(), AllOf(HasSubstr("[W]"), HasSubstr("[Y]")));
     if (!c.Lands.empty()) {
       EXPECT_EQ(ReadFile(drive / c.Lands), "x\n");
       continue;
