@@ -6,8 +6,10 @@
 #
 # Rows: first install of 1,000 x 10 KiB over HTTP (nginx) and over FTP (vsftpd, passive against
 # passive and active against active), and one large file (TANDOR_BENCH_MB, default 1024 MiB) over
-# HTTP and FTP with the pass's peak memory. nginx and vsftpd run on 127.0.0.1 with configurations
-# of their own in a temporary folder and are stopped at the end.
+# HTTP and FTP with the peak memory of both sides; TANDOR_BENCH_ROWS (a regular expression)
+# picks rows by name. nginx and vsftpd run on 127.0.0.1 with configurations of their own in a
+# temporary folder and are stopped at the end. Both sides run under the same wrappers (taskset,
+# /usr/bin/time); "paired" is the median of each round's own ratio.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tandor=$(realpath "${1:-$here/../build-rel/Tandor}")
@@ -117,15 +119,16 @@ pass() {  # method port product passive
   printf '[Tandor]\r\nMethod=%s\r\nAddress=127.0.0.1\r\nPort=%s\r\nUser=anonymous\r\nPassword=x\r\nRoot=%s\r\nPassive=%s\r\n' \
     "$1" "$2" "$root" "$4" >"$app/Tandor.ini"
   local start end
-  start=$(date +%s.%N)
+  start=$EPOCHREALTIME
   TANDOR_UNATTENDED=1 TANDOR_PREFIX=$prefix /usr/bin/time -f %M -o "$work/mem" \
     "${client_cpu[@]}" "$app/Tandor$3" "$3" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; exit 1; }
-  end=$(date +%s.%N)
+  end=$EPOCHREALTIME
   rm -f "$prefix/drive_c/Large/big.bin"
   echo "$(echo "$end - $start" | bc) $(cat "$work/mem")"
 }
 
-# curl fetching the same files with one command, on one connection; prints "seconds".
+# curl fetching the same files with one command, on one connection, under the same wrapper as
+# the pass; prints "seconds peak-kB".
 fetch() {  # scheme port product ftp-mode
   local out
   out=$(mktemp -d "$work/runs/XXXXXX")
@@ -138,11 +141,12 @@ fetch() {  # scheme port product ftp-mode
   local extra=()
   [ "$4" = active ] && extra=(--ftp-port -)
   local start end
-  start=$(date +%s.%N)
-  "${client_cpu[@]}" curl -s -S --fail -K "$work/curl.cfg" "${extra[@]}" || { echo "curl failed: $?" >&2; exit 1; }
-  end=$(date +%s.%N)
+  start=$EPOCHREALTIME
+  /usr/bin/time -f %M -o "$work/mem" "${client_cpu[@]}" curl -s -S --fail -K "$work/curl.cfg" \
+    "${extra[@]}" || { echo "curl failed: $?" >&2; exit 1; }
+  end=$EPOCHREALTIME
   rm -f "$out/big.bin"
-  echo "$end - $start" | bc
+  echo "$(echo "$end - $start" | bc) $(cat "$work/mem")"
 }
 
 stats() {  # prints "min median" of the numbers on standard input
@@ -150,18 +154,25 @@ stats() {  # prints "min median" of the numbers on standard input
 }
 
 row() {  # name method port product passive scheme curl-mode
-  local ours=() theirs=() mem=() result
+  [[ $1 =~ ${TANDOR_BENCH_ROWS:-.} ]] || return 0
+  local ours=() theirs=() mem=() cmem=() result
   for _ in $(seq "$rounds"); do
     result=$(pass "$2" "$3" "$4" "$5")
     ours+=("${result% *}")
     mem+=("${result#* }")
-    theirs+=("$(fetch "$6" "$3" "$4" "$7")")
+    result=$(fetch "$6" "$3" "$4" "$7")
+    theirs+=("${result% *}")
+    cmem+=("${result#* }")
   done
   read -r omin omed <<<"$(printf '%s\n' "${ours[@]}" | stats)"
   read -r cmin cmed <<<"$(printf '%s\n' "${theirs[@]}" | stats)"
+  # Each round's own ratio, too: its median follows the machine's drift less than the medians.
+  paired=$(for i in "${!ours[@]}"; do echo "${ours[$i]} / ${theirs[$i]}" | bc -l; done | stats)
   peak=$(printf '%s\n' "${mem[@]}" | sort -n | tail -n 1)
-  printf '%-34s Tandor min %7.3f s median %7.3f s | curl min %7.3f s median %7.3f s | ratio %.2f | peak %d MB\n' \
-    "$1" "$omin" "$omed" "$cmin" "$cmed" "$(echo "$omed / $cmed" | bc -l)" "$((peak / 1024))"
+  cpeak=$(printf '%s\n' "${cmem[@]}" | sort -n | tail -n 1)
+  printf '%-34s Tandor min %7.3f s median %7.3f s | curl min %7.3f s median %7.3f s | ratio %.2f (paired %.2f) | peak %d MB (curl %d MB)\n' \
+    "$1" "$omin" "$omed" "$cmin" "$cmed" "$(echo "$omed / $cmed" | bc -l)" "${paired#* }" \
+    "$((peak / 1024))" "$((cpeak / 1024))"
 }
 
 echo "rounds: $rounds, large file: $mb MiB, binary: $tandor, servers on: ${server_cpu[*]:-any core}"
