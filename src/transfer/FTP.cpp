@@ -242,6 +242,12 @@ void FTP::CancelAhead() {
   mAheadUrl.clear();
   mAheadTarget = nullptr;
   curl_multi_remove_handle(mMulti.get(), mCurl.get());
+  // A control connection in the middle of a command sequence cannot carry the next request:
+  // it goes, with the handles (the next request logs in again).
+  if (IsFtp()) {
+    mMulti.reset(curl_multi_init());
+    mCurl.reset(curl_easy_init());
+  }
 }
 
 void FTP::BeginRequest() {

@@ -238,9 +238,6 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
-  const std::string url = DownloadUrl(remote, http);
-  // The request sent ahead for this file carries on where it stands.
-  bool ahead = !simple && sink.Offset() == 0 && !mAheadUrl.empty() && mAheadUrl == url;
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
@@ -248,6 +245,9 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.SetTotal(size);
     sink.AllowSizeChange();
   }
+  const std::string url = DownloadUrl(remote, http);
+  // The request sent ahead for this file carries on where it stands.
+  bool ahead = !simple && sink.Offset() == 0 && !mAheadUrl.empty() && mAheadUrl == url;
   if (!ahead) ResetRequest();
   CURL* curl = mCurl.get();
   DownloadContext context;

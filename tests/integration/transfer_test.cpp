@@ -71,6 +71,29 @@ TEST_F(FtpTransferTest, ChunkedTransfersRaiseAnEventPerChunk) {
   EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
 }
 
+// A download announced ahead is taken where its request stands; any other request drops it
+// (over FTP with its connection) and still gets its own file, in either transfer mode.
+TEST_F(FtpTransferTest, AnnouncedDownloadsGoAheadOrAreDropped) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt"})
+    WriteFile(mServer.Root() / name, std::string(name) + " bytes");
+  const struct {
+    const char *Announced, *Remote;
+    bool Ascii;
+  } steps[] = {{"b.txt", "a.txt", false}, {"", "b.txt", false},      {"c.txt", "a.txt", false},
+               {"", "c.txt", true},       {"a.txt", "c.txt", false}, {"", "b.txt", false}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Remote);
+    mFtp.AnnounceFollowingDownload(step.Announced);
+    if (step.Ascii)
+      mFtp.SetTransferASCII();
+    else
+      mFtp.SetTransferBinary();
+    ASSERT_TRUE(mFtp.FTPDownloadFile(mDir / "got.txt", step.Remote)) << mFtp.GetLastErrorMessage();
+    EXPECT_EQ(ReadFile(mDir / "got.txt"), std::string(step.Remote) + " bytes");
+  }
+  EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
+}
+
 // The one-call transfers move whole files without events. A missing or empty remote file, or
 // a blank name, fails quietly and leaves the local file; the one-call transfer's refusal is the
 // server's reply. A missing local file is the one-call transfer's own failure, and passes to the
