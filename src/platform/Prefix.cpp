@@ -53,7 +53,7 @@ bool IsDriveLetter(char c) {
 
 }  // namespace
 
-Prefix::Prefix(fs::path root) : mRoot(std::move(root)) {}
+Prefix::Prefix(fs::path root) : mRoot(std::move(root)), mNormalRoot(mRoot.lexically_normal()) {}
 
 fs::path Prefix::DefaultRoot() {
   if (const char* prefix = std::getenv("TANDOR_PREFIX"); prefix && *prefix) return prefix;
@@ -134,7 +134,7 @@ fs::path Prefix::ToNative(std::string_view path) const {
 bool Prefix::HoldsPath(const fs::path& native) const {
   if (!native.is_absolute()) return false;
   const fs::path normal = native.lexically_normal();
-  const fs::path relative = normal.lexically_relative(mRoot.lexically_normal());
+  const fs::path relative = normal.lexically_relative(mNormalRoot);
   if (relative.empty() || *relative.begin() == "..") return false;
   const std::string drive = relative.begin()->string();
   return drive.size() == 7 && drive.rfind("drive_", 0) == 0 && IsDriveLetter(drive[6]);
@@ -142,8 +142,7 @@ bool Prefix::HoldsPath(const fs::path& native) const {
 
 std::string Prefix::ToWindows(const fs::path& native) const {
   fs::path normal = native.lexically_normal();
-  fs::path root = mRoot.lexically_normal();
-  fs::path relative = normal.lexically_relative(root);
+  fs::path relative = normal.lexically_relative(mNormalRoot);
   if (relative.empty() || *relative.begin() == "..") return native.string();
   auto it = relative.begin();
   std::string drive = it->string();

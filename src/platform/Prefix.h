@@ -54,6 +54,7 @@ class Prefix {
 
  private:
   std::filesystem::path mRoot;
+  std::filesystem::path mNormalRoot;  // mRoot.lexically_normal(), for the many path checks
   std::string mCreateError;
 };
 

@@ -164,8 +164,9 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
 }
 
 bool UpdatePass::TargetsAllowed(const FileEntry& entry) {
-  std::vector<std::string> targets = {entry.LocalPath + "\\" + entry.Filename,
-                                      entry.LocalPath + "\\" + entry.Realname};
+  std::vector<std::string> targets = {entry.LocalPath + "\\" + entry.Filename};
+  // Most entries keep their name: one look at that path is enough.
+  if (entry.Realname != entry.Filename) targets.push_back(entry.LocalPath + "\\" + entry.Realname);
   if (entry.Extract == "1" && !entry.ExtractTo.empty()) targets.push_back(entry.ExtractTo);
   for (const std::string& target : targets) {
     if (IsWritablePlace(Native(target))) continue;
