@@ -81,6 +81,11 @@ bool IsKnownMethod(const std::string& method) {
   return IsHttpMethod(method) || IsFtpMethod(method);
 }
 
+// The entry's component registers itself once installed.
+bool RegistersItself(const FileEntry& entry) {
+  return EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)");
+}
+
 WindowStyle StyleFromExecute(const std::string& execute) {
   int value = 1;
   try {
@@ -443,7 +448,7 @@ void UpdatePass::InstallEntry(FileEntry& entry) {
   DeleteOldFiles(entry);
   DownloadEntry(entry);
   if (!entry.Execute.empty()) StartEntryProgram(entry);
-  if (EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)")) Register(entry);
+  if (RegistersItself(entry)) Register(entry);
 }
 
 void UpdatePass::StartEntryProgram(FileEntry& entry) {
@@ -492,8 +497,7 @@ bool UpdatePass::IsUpdaterItself(const FileEntry& entry) const {
 
 std::string UpdatePass::FollowingDownload(const EntryTable& table, std::size_t index) const {
   const FileEntry& entry = table.Entries[index];
-  if (!entry.Download || !entry.Execute.empty() ||
-      EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)") || entry.Extract == "1" ||
+  if (!entry.Download || !entry.Execute.empty() || RegistersItself(entry) || entry.Extract == "1" ||
       IsUpdaterItself(entry))
     return {};
   for (std::size_t next = index + 1; next < table.Entries.size(); ++next) {
