@@ -233,6 +233,11 @@ void FTP::StartAhead(const std::string& url, bool http) {
   if (curl_multi_add_handle(mMulti.get(), mCurl.get()) != CURLM_OK) return;
   mAheadUrl = url;
   mAheadTarget = nullptr;
+  AdvanceAhead();
+}
+
+void FTP::AdvanceAhead() {
+  if (mAheadUrl.empty()) return;
   int running = 0;
   curl_multi_perform(mMulti.get(), &running);
 }

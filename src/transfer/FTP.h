@@ -132,6 +132,9 @@ class FTP {
   // Sends the request for `url` (its first command, for FTP) and returns without waiting for
   // the reply.
   void StartAhead(const std::string& url, bool http);
+  // Takes the replies that arrived for the request sent ahead and sends its next command,
+  // without waiting: the server prepares the next step while this side does its own work.
+  void AdvanceAhead();
   // Drops a request sent ahead that nobody asked for (its connection goes with it).
   void CancelAhead();
   static size_t WriteAhead(char* data, size_t size, size_t count, void* user);

@@ -230,6 +230,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
   const std::string following = std::exchange(mFollowing, {});
+  AdvanceAhead();
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
   if (mExpectedSha256 && !simple) {
     sink.ExpectSha256(*mExpectedSha256);
@@ -398,6 +399,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   if (http && context.HttpSize == UnknownLength) mHttpSize = sink.Received();
   if (!following.empty()) StartAhead(DownloadUrl(following, http), http);
   sink.Finish();
+  AdvanceAhead();
   return true;
 }
 
