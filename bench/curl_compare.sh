@@ -6,9 +6,10 @@
 #
 # Rows: first install of 1,000 x 10 KiB over HTTP (nginx) and over FTP (vsftpd, passive against
 # passive and active against active), and one large file (TANDOR_BENCH_MB, default 1024 MiB) over
-# HTTP and FTP with the peak memory of both sides; TANDOR_BENCH_ROWS (a regular expression)
-# picks rows by name. nginx and vsftpd run on 127.0.0.1 with configurations of their own in a
-# temporary folder and are stopped at the end. Both sides run under the same wrappers (taskset,
+# HTTP and FTP with the peak memory of both sides, and a zip of 2,000 files (200 MB) extracted
+# over the files already there, against curl and `unzip -o` in one shell; TANDOR_BENCH_ROWS (a
+# regular expression) picks rows by name. nginx and vsftpd run on 127.0.0.1 with configurations
+# of their own in a temporary folder and are stopped at the end. Both sides run under the same wrappers (taskset,
 # /usr/bin/time); "paired" is the median of each round's own ratio.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -59,6 +60,21 @@ head -c 10240 /dev/urandom >"$work/one"
 head -c "$((mb << 20))" /dev/zero >"$srv/Large/big.bin"
 printf '[Files]\r\n[File1]\r\nKey=big\r\nFilename=big.bin\r\nRealname=big.bin\r\nServer Path=$Root/Large\r\nLocal Path=C:\\Large\r\nCopyMode=Force\r\n' \
   >"$srv/Large/Tandor10.ini"
+# Zip: one archive, extracted into its own folder (Extract=1). Built only when its row runs.
+extract_row="2,000 files (200 MB) extracted over existing files"
+if [[ $extract_row =~ ${TANDOR_BENCH_ROWS:-.} ]]; then
+  mkdir -p "$srv/Zip"
+  /usr/bin/python3 - "$srv/Zip/pack.zip" <<'EOF'
+import os, sys, zipfile
+# Half noise, half text, so that deflate has work to do on both kinds of data.
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as archive:
+    for i in range(2000):
+        text = (f"Version=1.00.0210 Key=File{i}\r\n" * 2000).encode()[:50000]
+        archive.writestr(f"dir{i % 20}/file{i}", os.urandom(50000) + text)
+EOF
+  printf '[Files]\r\n[File1]\r\nKey=pack\r\nFilename=pack.zip\r\nRealname=pack.zip\r\nServer Path=$Root/Zip\r\nLocal Path=C:\\Zip\r\nCopyMode=Force\r\nExtract=1\r\n' \
+    >"$srv/Zip/Tandor10.ini"
+fi
 chmod -R a+rX "$srv"
 
 http_port=$(free_port)
@@ -110,6 +126,8 @@ wait_port "$ftp_port"
 pass() {  # method port product passive
   local prefix app
   prefix=$(mktemp -d "$work/runs/XXXXXX")
+  # The archive is extracted over what the first run of the row put there.
+  [ "$3" = Zip ] && prefix=$work/zip-ours && mkdir -p "$prefix"
   app=$prefix/drive_c/Client
   mkdir -p "$app"
   cp "$tandor" "$app/Tandor$3"
@@ -119,6 +137,10 @@ pass() {  # method port product passive
   printf '[Tandor]\r\nMethod=%s\r\nAddress=127.0.0.1\r\nPort=%s\r\nUser=anonymous\r\nPassword=x\r\nRoot=%s\r\nPassive=%s\r\n' \
     "$1" "$2" "$root" "$4" >"$app/Tandor.ini"
   local start end
+  # Nothing is left to write back from the runs before: the pass syncs its settings file when
+  # it starts, and on ext4 that waits for all data in flight, such as the files curl or unzip
+  # wrote just before, which would be counted to the pass.
+  sync
   start=$EPOCHREALTIME
   TANDOR_UNATTENDED=1 TANDOR_PREFIX=$prefix /usr/bin/time -f %M -o "$work/mem" \
     "${client_cpu[@]}" "$app/Tandor$3" "$3" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; exit 1; }
@@ -134,6 +156,7 @@ fetch() {  # scheme port product ftp-mode
   out=$(mktemp -d "$work/runs/XXXXXX")
   {
     for file in "$srv/$3"/*.bin; do
+      [ -e "$file" ] || continue
       printf 'url = "%s://127.0.0.1:%s/%s/%s"\noutput = "%s/%s"\n' "$1" "$2" "$3" \
         "$(basename "$file")" "$out" "$(basename "$file")"
     done
@@ -141,9 +164,18 @@ fetch() {  # scheme port product ftp-mode
   local extra=()
   [ "$4" = active ] && extra=(--ftp-port -)
   local start end
+  sync  # as for the pass
   start=$EPOCHREALTIME
-  /usr/bin/time -f %M -o "$work/mem" "${client_cpu[@]}" curl -s -S --fail -K "$work/curl.cfg" \
-    "${extra[@]}" || { echo "curl failed: $?" >&2; exit 1; }
+  if [ "$3" = Zip ]; then
+    out=$work/zip-curl
+    mkdir -p "$out"
+    /usr/bin/time -f %M -o "$work/mem" "${client_cpu[@]}" sh -c \
+      'curl -s -S --fail -o "$1/pack.zip" "$2" && unzip -o -q "$1/pack.zip" -d "$1"' sh "$out" \
+      "$1://127.0.0.1:$2/Zip/pack.zip" || { echo "curl or unzip failed: $?" >&2; exit 1; }
+  else
+    /usr/bin/time -f %M -o "$work/mem" "${client_cpu[@]}" curl -s -S --fail -K "$work/curl.cfg" \
+      "${extra[@]}" || { echo "curl failed: $?" >&2; exit 1; }
+  fi
   end=$EPOCHREALTIME
   rm -f "$out/big.bin"
   echo "$(echo "$end - $start" | bc) $(cat "$work/mem")"
@@ -169,6 +201,11 @@ settle() {
 row() {  # name method port product passive scheme curl-mode
   [[ $1 =~ ${TANDOR_BENCH_ROWS:-.} ]] || return 0
   local ours=() theirs=() mem=() cmem=() result
+  # Over existing files: a first run of each side, not counted, puts them there.
+  if [ "$4" = Zip ]; then
+    pass "$2" "$3" "$4" "$5" >/dev/null
+    fetch "$6" "$3" "$4" "$7" >/dev/null
+  fi
   for round in $(seq "$rounds"); do
     [ "$2" = FTP ] && settle
     # Rounds alternate who goes first (AB BA), so that a drift during the row, such as the
@@ -202,3 +239,4 @@ row "$mb MiB over HTTP" HTTP "$http_port" Large 0 http -
 row "1,000 x 10 KiB over FTP, passive" FTP "$ftp_port" Small 1 ftp passive
 row "1,000 x 10 KiB over FTP, active" FTP "$ftp_port" Small 0 ftp active
 row "$mb MiB over FTP, passive" FTP "$ftp_port" Large 1 ftp passive
+row "$extract_row" HTTP "$http_port" Zip 0 http -
