@@ -80,9 +80,10 @@ TEST_F(FtpTransferTest, AnnouncedDownloadsGoAheadOrAreDropped) {
   const struct {
     const char *Announced, *Remote;
     bool Ascii;
-  } steps[] = {{"b.txt", "a.txt", false}, {"", "b.txt", false},      {"c.txt", "a.txt", false},
-               {"", "c.txt", true},       {"a.txt", "c.txt", false}, {"", "b.txt", false},
-               {"gone.txt", "a.txt", false}, {"b.txt", "gone.txt", false}, {"", "b.txt", false}};
+  } steps[] = {
+      {"b.txt", "a.txt", false},    {"", "b.txt", false},         {"c.txt", "a.txt", false},
+      {"", "c.txt", true},          {"a.txt", "c.txt", false},    {"", "b.txt", false},
+      {"gone.txt", "a.txt", false}, {"b.txt", "gone.txt", false}, {"", "b.txt", false}};
   for (const auto& step : steps) {
     SCOPED_TRACE(step.Remote);
     mFtp.AnnounceFollowingDownload(step.Announced);
