@@ -9,8 +9,8 @@
 # HTTP and FTP with the peak memory of both sides, and a zip of 2,000 files (200 MB) extracted
 # over the files already there, against curl and `unzip -o` in one shell; TANDOR_BENCH_ROWS (a
 # regular expression) picks rows by name. nginx and vsftpd run on 127.0.0.1 with configurations
-# of their own in a temporary folder and are stopped at the end. Both sides run under the same wrappers (taskset,
-# /usr/bin/time); "paired" is the median of each round's own ratio.
+# of their own in a temporary folder and are stopped at the end. Both sides run under the same
+# wrappers (taskset, /usr/bin/time); "paired" is the median of each round's own ratio.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tandor=$(realpath "${1:-$here/../build-rel/Tandor}")
