@@ -377,7 +377,8 @@ void UpdatePass::Sync() {
   for (std::size_t index = 0; index < table.Entries.size(); ++index) {
     FileEntry& entry = table.Entries[index];
     mEntryFailed = false;
-    mFollowing = FollowingDownload(table, index);
+    // Taken by this entry's download, if it comes to one; the next entry announces anew.
+    mFTP->AnnounceFollowingDownload(FollowingDownload(table, index));
     if (entry.Download) InstallEntry(entry);
     // A failed entry keeps what the record said before, so that the next pass tries it again.
     if (!mEntryFailed) record.Write(entry);

@@ -137,8 +137,6 @@ class UpdatePass {
   // Something of the entry being installed failed: its download, extraction, start or
   // registration.
   bool mEntryFailed = false;
-  // What the next download announces as the one after it (see FollowingDownload).
-  std::string mFollowing;
 };
 
 }  // namespace tandor

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <utility>
 
 #include "platform/Error.h"
 #include "platform/Prefix.h"
@@ -85,7 +84,6 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
                            "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
       mFTP->ExpectSha256(*digest);
     }
-    mFTP->AnnounceFollowingDownload(std::exchange(mFollowing, {}));
     const std::optional<bool> transferred = Fetch(Native(target), remote);
     if (transferred && *transferred) {
       const std::string done = msg::Downloaded(entry.Filename, ElapsedText(start));
