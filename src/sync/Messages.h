@@ -75,6 +75,14 @@ inline std::string ManifestRolledBack(const std::string& remote, const std::stri
   return remote + " 의 Serial=" + serial + " 이(가) 이미 받은 " + std::to_string(accepted) +
          " 보다 낮아 이전 업데이트 목록을 설치하지 않습니다.";
 }
+inline std::string ManifestForAnotherProduct(const std::string& remote, const std::string& named,
+                                             const std::string& product) {
+  if (named.empty())
+    return remote + " 의 [Files]에 Product= 이(가) 없어 " + product +
+           " 의 업데이트 목록인지 알 수 없으므로 설치하지 않습니다.";
+  return remote + " 은(는) " + named + " 의 업데이트 목록이어서 " + product +
+         " 에 설치하지 않습니다.";
+}
 
 // The publisher's Save.
 inline std::string SerialNotANumber() {

@@ -306,6 +306,14 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
     RefuseManifest(msg::ManifestSignatureWrong(remote));
     return false;
   }
+  // A signature says who published, not for which product: another product's manifest served
+  // at this one's path would install the wrong software and carry its serial over to this
+  // product, so a signed manifest must name the product it is for.
+  const std::string named = mEnv.Ini->Read("Files", "Product", manifest);
+  if (!EqualsIgnoreCase(named, mEnv.ArgumentText)) {
+    RefuseManifest(msg::ManifestForAnotherProduct(remote, named, mEnv.ArgumentText));
+    return false;
+  }
   // A validly signed but older manifest is a replay: it would bring back what was fixed since.
   const std::string serialText = mEnv.Ini->Read("Files", "Serial", manifest);
   const std::optional<long long> serial = ParseSerial(serialText);

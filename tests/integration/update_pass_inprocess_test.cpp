@@ -357,12 +357,14 @@ TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
 // one accepted, decides anything.
 TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
   const KeyPair trusted = GenerateKeyPair(), other = GenerateKeyPair();
-  const auto manifest = [](const std::string& serial) {
-    return "[Files]\r\n" + serial + Entry(1, "Data", "data.bin");
+  const auto manifest = [](const std::string& serial, const std::string& product = "sAMPLE") {
+    return "[Files]\r\n" + serial + (product.empty() ? "" : "Product=" + product + "\r\n") +
+           Entry(1, "Data", "data.bin");
   };
   const auto sign = [&](const std::string& text) { return *SignDetached(text, trusted.Secret); };
   const std::string s0 = manifest(""), s4 = manifest("Serial=4\r\n"), s5 = manifest("Serial=5\r\n"),
-                    s6 = manifest("Serial=6\r\n");
+                    s6 = manifest("Serial=6\r\n"), other50 = manifest("Serial=50\r\n", "Other"),
+                    unnamed50 = manifest("Serial=50\r\n", "");
   const struct {
     std::string Manifest;
     std::optional<std::string> Signature;  // nothing: no .sig on the server
@@ -373,6 +375,10 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
       {s6, *SignDetached(s6, other.Secret), msg::ManifestSignatureWrong(kRemote)},
       {s4, sign(s4), msg::ManifestRolledBack(kRemote, "4", 5)},
       {s0, sign(s0), msg::ManifestRolledBack(kRemote, "", 5)},
+      // another product's signed manifest, or one that names none, neither installs nor moves
+      // the serial on
+      {other50, sign(other50), msg::ManifestForAnotherProduct(kRemote, "Other", "Sample")},
+      {unnamed50, sign(unnamed50), msg::ManifestForAnotherProduct(kRemote, "", "Sample")},
       {s6, sign(s6), ""},
   };
   mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", trusted.Public);
