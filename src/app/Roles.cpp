@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -40,6 +41,16 @@ int WaitForExit(ProcessId pid) {
     if (std::optional<int> status = PollExitCode(pid)) return *status;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+// The process that started this working copy, unless it waits for the pass: the launcher that
+// may still be on its way out. Other programs, launchers of other products or folders and the
+// publisher window included, never hold the pass.
+std::optional<ProcessId> StartingLauncher() {
+  const ProcessId parent = getppid();
+  const std::vector<ProcessId> waiting = WaitingLaunchers();
+  if (std::find(waiting.begin(), waiting.end(), parent) != waiting.end()) return std::nullopt;
+  return parent;
 }
 
 }  // namespace
@@ -114,8 +125,8 @@ void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<Updat
   env.ReplaceProgram = [&startup](const std::string& commandLine) {
     ReplaceProcess(*startup.Machine, commandLine);
   };
-  env.ProcessRunning = [waiting = WaitingLaunchers()](const std::string& name) {
-    return IsProcessRunning(name, waiting);
+  env.LauncherRunning = [launcher = StartingLauncher()](const std::filesystem::path& file) {
+    return launcher && IsRunningFile(*launcher, file);
   };
   env.FormWindowOpen = [](const std::string& caption) { return IsFormWindowOpen(caption); };
   env.Allow = [](const std::string& allow, const std::string& block) {

@@ -120,13 +120,24 @@ std::vector<ProcessId> ListOwnProcessIds() {
   return ListIds(true);
 }
 
+namespace {
+
+constexpr std::string_view kDeleted = " (deleted)";
+
+}  // namespace
+
+std::optional<std::string> ProcessExecutable(ProcessId pid) {
+  std::optional<std::string> target = ReadLink("/proc/" + std::to_string(pid) + "/exe").Target;
+  if (target && target->ends_with(kDeleted)) target->resize(target->size() - kDeleted.size());
+  return target;
+}
+
 std::string ProcessImageNameFrom(const std::optional<std::string>& exeTarget,
                                  std::string_view cmdline, std::string_view stat) {
   if (exeTarget && !exeTarget->empty()) {
     // A program whose file was replaced while it runs still runs under its name.
     std::string_view target = *exeTarget;
-    constexpr std::string_view deleted = " (deleted)";
-    if (target.ends_with(deleted)) target.remove_suffix(deleted.size());
+    if (target.ends_with(kDeleted)) target.remove_suffix(kDeleted.size());
     return BaseName(target);
   }
   std::optional<StatFields> fields = ParseStat(stat);

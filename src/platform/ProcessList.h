@@ -21,6 +21,11 @@ std::vector<ProcessId> ListOwnProcessIds();
 // program never counts as running.
 std::string ProcessImageName(ProcessId pid);
 
+// The path of the program file the process runs, as the kernel resolved it; a file replaced
+// while it runs still counts under its path. Nothing when the process is gone, has ended or
+// belongs to another user.
+std::optional<std::string> ProcessExecutable(ProcessId pid);
+
 // The naming rule on the raw facts of one process: `exeTarget` is the target of /proc/<pid>/exe
 // (nothing when it cannot be read, as for other users' processes and kernel threads), `cmdline`
 // the raw bytes of /proc/<pid>/cmdline and `stat` the text of /proc/<pid>/stat.

@@ -27,6 +27,17 @@ inline std::string NotAManifest(const std::string& remote) {
 inline std::string OutsideTheMachine(const std::string& target) {
   return target + " 은(는) 설치할 수 있는 폴더 밖에 있어 설치하지 않습니다.";
 }
+inline std::string WaitingForLauncher(const std::string& launcher) {
+  return launcher + " 이(가) 끝나기를 기다리는 중";
+}
+inline std::string LauncherStillRuns(const std::string& launcher, long long seconds) {
+  return launcher + " 이(가) " + std::to_string(seconds) +
+         "초가 지나도 끝나지 않아 기다리지 않고 업데이트합니다. 업데이트 프로그램은 이번에 바꾸지 "
+         "않습니다.";
+}
+inline std::string UpdaterNotReplaced(const std::string& updater) {
+  return updater + " 이(가) 아직 실행 중이어서 바꾸지 않았습니다. 다음 업데이트에서 바꿉니다.";
+}
 inline std::string DownloadCount(long count) {
   return std::to_string(count) + "개의 파일을 다운로드 합니다.";
 }

@@ -35,6 +35,8 @@ namespace {
 // leave the processor alone.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr int kStillActive = 259;
+// A wait for the launcher longer than this is shown: something holds it.
+constexpr auto kLauncherNotice = std::chrono::seconds(1);
 
 // Every occurrence of `what` removed from `text`, compared byte for byte.
 std::string RemoveAll(std::string text, const std::string& what) {
@@ -195,8 +197,26 @@ void UpdatePass::WaitForLauncher() {
   VersionInfoQuery versions(*mEnv.Machine, mEnv.Machine->AnsiCodePage());
   const FileVersionFields own = versions.QueryFileVersionInfo(
       mEnv.AppFolder + "\\" + mEnv.BaseName + std::string(kExecutableSuffix));
-  const std::string name = own.InternalName + std::string(kExecutableSuffix);
-  while (mEnv.ProcessRunning(name)) {
+  const std::string launcher =
+      mEnv.AppFolder + "\\" + own.InternalName + std::string(kExecutableSuffix);
+  const fs::path native = Native(launcher);
+  const auto start = std::chrono::steady_clock::now();
+  bool said = false;
+  while (mEnv.LauncherRunning(native)) {
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= mEnv.LauncherWaitLimit) {
+      // A launcher ends within milliseconds of starting the pass; one that does not is stuck,
+      // and waiting longer would hold this product's update for nothing.
+      Report(msg::LauncherStillRuns(
+          launcher,
+          std::chrono::duration_cast<std::chrono::seconds>(mEnv.LauncherWaitLimit).count()));
+      mLauncherHeld = true;
+      return;
+    }
+    if (!said && waited >= kLauncherNotice) {
+      Report(msg::WaitingForLauncher(launcher));
+      said = true;
+    }
     mEnv.Window->ProcessPendingMessages();
     std::this_thread::sleep_for(kPollInterval);
   }
@@ -452,6 +472,12 @@ void UpdatePass::InstallEntry(FileEntry& entry) {
   mEnv.Ini->FlushDue();
   if (!TargetsAllowed(entry)) {
     entry.Failed = true;  // nor is it started at the end
+    return;
+  }
+  if (mLauncherHeld && IsUpdaterItself(entry)) {
+    // Its record stays as it was: the next pass replaces the updater.
+    FailEntry(msg::UpdaterNotReplaced(entry.LocalPath + "\\" + entry.Realname), entry.Filename);
+    entry.Failed = true;
     return;
   }
   DeleteOldFiles(entry);

@@ -51,7 +51,11 @@ struct PassEnvironment {
   std::function<void(int)> EndProgram;
   // Replaces the running program by a command line; never returns.
   std::function<void(const std::string&)> ReplaceProgram;
-  std::function<bool(const std::string&)> ProcessRunning;
+  // Whether the launcher this pass may replace still runs its file `launcher`: only the one that
+  // started the pass counts, and not when it waits for the pass to end.
+  std::function<bool(const std::filesystem::path& launcher)> LauncherRunning;
+  // How long the pass waits for that launcher before it goes on without replacing it.
+  std::chrono::milliseconds LauncherWaitLimit{60000};
   std::function<bool(const std::string&)> FormWindowOpen;
   AllowRule Allow;
   // A transfer that moves (almost) nothing for this long fails.
@@ -134,6 +138,8 @@ class UpdatePass {
   int mStatus = pass_status::Completed;
   // The last entry's new file did not arrive (its transfer or its step failed).
   bool mLastTransferFailed = false;
+  // The launcher did not end in time: the updater's own file is not replaced in this pass.
+  bool mLauncherHeld = false;
   // Something of the entry being installed failed: its download, extraction, start or
   // registration.
   bool mEntryFailed = false;

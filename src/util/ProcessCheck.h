@@ -1,8 +1,8 @@
 #pragma once
 // Whether another program of the machine runs, by its executable file name.
 
+#include <filesystem>
 #include <string_view>
-#include <vector>
 
 #include "platform/ProcessList.h"
 
@@ -10,7 +10,9 @@ namespace tandor {
 
 // True when a running process of this user has an executable file name equal to `name` without
 // regard to case: whole names only, no folder, no wildcards. Any failure answers false.
-// Processes in `ignored` do not count.
-bool IsProcessRunning(std::string_view name, const std::vector<ProcessId>& ignored = {});
+bool IsProcessRunning(std::string_view name);
+
+// True while process `pid` runs the program file `file` (a link to it counts as the file).
+bool IsRunningFile(ProcessId pid, const std::filesystem::path& file);
 
 }  // namespace tandor

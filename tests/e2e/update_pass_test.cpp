@@ -2,10 +2,14 @@
 // and an idle pass, one pass for each other exit status, and the updater replacing itself.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,14 +35,41 @@ const std::string kProduct = "Kestrel";
 const char* const kRecorder = "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$0.ran\"\n";
 
 // An entry of the product's server folder, installed into C:\Kestrel; `keys` adds or overrides.
-std::string Entry(int number, const std::string& file,
-                  std::map<std::string, std::string> keys = {}) {
+std::string Entry(int number, const std::string& file, std::map<std::string, std::string> keys = {},
+                  const std::string& product = kProduct) {
   keys.insert({{"Key", file}, {"Filename", file}, {"Realname", file}, {"CopyMode", "Normal"}});
-  keys.insert({{"Server Path", "$Root/" + kProduct}, {"Local Path", "C:\\" + kProduct}});
+  keys.insert({{"Server Path", "$Root/" + product}, {"Local Path", "C:\\" + product}});
   std::string text = "[File" + std::to_string(number) + "]\r\n";
   for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
   return text;
 }
+
+// A program left running beside a test, killed when the test ends.
+class Bystander {
+ public:
+  Bystander(const fs::path& program, const std::vector<std::string>& args) {
+    std::vector<std::string> words{program.string()};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    mPid = fork();
+    if (mPid == 0) {
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+  ~Bystander() {
+    kill(mPid, SIGKILL);
+    waitpid(mPid, nullptr, 0);
+  }
+  Bystander(const Bystander&) = delete;
+  Bystander& operator=(const Bystander&) = delete;
+  bool Running() const { return waitpid(mPid, nullptr, WNOHANG) == 0; }
+
+ private:
+  pid_t mPid = -1;
+};
 
 class UpdatePassTest : public ::testing::Test {
  protected:
@@ -56,6 +87,11 @@ class UpdatePassTest : public ::testing::Test {
   void Configure(const std::string& port) {
     WriteFile(mApp / "Tandor.ini", "[Tandor]\r\nMethod=FTP\r\nAddress=127.0.0.1\r\nPort=" + port +
                                        "\r\nUser=tandor\r\nPassword=secret\r\nRoot=/Harrowin\r\n");
+  }
+  ProgramResult RunLauncher(const std::string& product) {
+    return RunProgram(mApp / "Tandor", {"--wait", product},
+                      {{"TANDOR_PREFIX", (mDir / "prefix").string()}, {"TANDOR_UNATTENDED", "1"}},
+                      std::chrono::seconds(30));
   }
   ProgramResult RunWorkingCopy() {
     return RunProgram(mApp / ("Tandor" + kProduct), {kProduct},
@@ -204,6 +240,36 @@ TEST_F(UpdatePassTest, UpdaterReplacesItselfAndAFreshPassRuns) {
   const std::string record = ReadFile(mLocal / "Version.ini");
   EXPECT_NE(record.find("[Tandor]\r\nFilename=Tandor\r\n"), std::string::npos) << record;
   EXPECT_NE(record.find("[late.txt]"), std::string::npos) << record;
+}
+
+// Updates side by side never hold each other. Two products of one application folder are
+// updated at once through waiting launchers, while the publisher window runs the launcher's very
+// file and a program that merely carries the launcher's name runs elsewhere: both passes end
+// with 0, each having installed its own file.
+TEST_F(UpdatePassTest, UpdatesSideBySideNeverHoldEachOther) {
+  const std::string other = "Merlin";
+  Publish("readme.txt", "kestrel\n");
+  Publish("Tandor10.ini", "[Files]\r\n" + Entry(1, "readme.txt"));
+  WriteFile(mServer / "Harrowin" / other / "notes.txt", "merlin\n");
+  WriteFile(mServer / "Harrowin" / other / "Tandor10.ini",
+            "[Files]\r\n" + Entry(1, "notes.txt", {}, other));
+  Configure(mFtp.PortText());
+  fs::permissions(mApp / "Tandor.ini", fs::perms::owner_read);  // both passes read the settings
+  fs::create_directories(mDir / "elsewhere");
+  fs::copy_file("/bin/sleep", mDir / "elsewhere" / "Tandor");
+  const Bystander namesake(mDir / "elsewhere" / "Tandor", {"60"});
+  XvfbServer display;
+  const Bystander publisher(mApp / "Tandor", {"$Version"});
+
+  auto first = std::async(std::launch::async, [&] { return RunLauncher(kProduct); });
+  const ProgramResult second = RunLauncher(other);
+  const ProgramResult firstRun = first.get();
+  EXPECT_EQ(firstRun.Status, 0) << firstRun.Out << firstRun.Err;
+  EXPECT_EQ(second.Status, 0) << second.Out << second.Err;
+  EXPECT_EQ(ReadFile(mLocal / "readme.txt"), "kestrel\n");
+  EXPECT_EQ(ReadFile(mDir / "prefix" / "drive_c" / other / "notes.txt"), "merlin\n");
+  EXPECT_TRUE(namesake.Running());
+  EXPECT_TRUE(publisher.Running());
 }
 
 }  // namespace

@@ -113,11 +113,21 @@ TEST_F(ProcessTest, FindsThisUsersRunningProgramsByWholeNameWithoutCase) {
                     "-c \"until [ -e '" + gate + "' ]; do sleep 0.01; done; exit 7\"")};
   for (const char* name : {"tandorSAMPLE", "TandorLater"}) EXPECT_TRUE(IsProcessRunning(name));
   for (const char* name : {"TandorSampl", "TandorSample.exe"}) EXPECT_FALSE(IsProcessRunning(name));
+  // By file: the very file (or a link to it), never another file of the same name; a file
+  // replaced while it runs still counts.
+  fs::create_directories(mTemp / "other");
+  fs::copy_file("/bin/sleep", mTemp / "other" / "TandorSample");
+  fs::create_symlink(mTemp / "bin", mTemp / "link");
+  EXPECT_TRUE(IsRunningFile(sample.Pid, mTemp / "link" / "TandorSample"));
+  EXPECT_FALSE(IsRunningFile(sample.Pid, mTemp / "other" / "TandorSample"));
+  fs::rename(mTemp / "other" / "TandorSample", mTemp / "bin" / "TandorSample");
+  EXPECT_TRUE(IsRunningFile(sample.Pid, mTemp / "bin" / "TandorSample"));
   // Polling never waits; an ended program no longer runs, though nobody has collected it yet.
   EXPECT_EQ(PollExitCode(later.Pid), std::nullopt);
   test::WriteFile(gate, "");
   EXPECT_TRUE(test::WaitFor([] { return !IsProcessRunning("TandorLater"); }, 10s));
   EXPECT_EQ(PollExitCode(later.Pid), 7);
+  EXPECT_FALSE(IsRunningFile(later.Pid, mTemp / "bin" / "TandorLater"));
 
   // Another user's program of the same name is theirs: it never holds up this user's updater.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a program as another user";

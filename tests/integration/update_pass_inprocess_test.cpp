@@ -189,16 +189,38 @@ TEST_F(UpdatePassInProcessTest, WaitsForTheLauncherThenFindsNoServer) {
   // A working copy whose version resource names it Tandor.
   fs::copy_file(fs::path(TANDOR_VERSION_FIXTURES) / "own_version64.o", mApp / "TandorSample");
   int polls = 2;
-  mEnv.ProcessRunning = [&](const std::string& name) {
-    mWindow.Calls.push_back("running:" + name);
+  mEnv.LauncherRunning = [&](const fs::path& launcher) {
+    mWindow.Calls.push_back("running:" + launcher.lexically_relative(mDir.Path()).string());
     return polls-- > 0;
   };
   mSettings.Port = "1";
   EXPECT_EQ(RunPass(), std::nullopt);  // the window waits for EXIT
   mWindow.Calls.resize(5);
-  EXPECT_THAT(mWindow.Calls,
-              ElementsAre("busy:1", "running:Tandor", "pump", "running:Tandor", "pump"));
+  EXPECT_THAT(mWindow.Calls, ElementsAre("busy:1", "running:prefix/drive_c/Client/Tandor", "pump",
+                                         "running:prefix/drive_c/Client/Tandor", "pump"));
   EXPECT_EQ(Log(), msg::ConnectionFailed("ftp", "127.0.0.1") + "\r\n");
+}
+
+// A launcher that does not end is waited for only so long, and said so; the pass then installs
+// everything but the updater itself, which the next pass replaces.
+TEST_F(UpdatePassInProcessTest, ALauncherThatStaysHoldsOnlyTheUpdatersReplacement) {
+  fs::copy_file(fs::path(TANDOR_VERSION_FIXTURES) / "own_version64.o", mApp / "TandorSample");
+  mEnv.LauncherRunning = [](const fs::path&) { return true; };
+  mEnv.LauncherWaitLimit = std::chrono::milliseconds(1200);
+  Serve("FTP");
+  Publish("Tandor", "#!/bin/sh\nexit 0\n");
+  Publish("after.txt", "after");
+  PublishFiles(Entry(1, "Updater", "Tandor", {{"Local Path", "$(AppPath)"}}) +
+               Entry(2, "After", "after.txt"));
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+  EXPECT_EQ(mReplacedBy, std::nullopt);
+  EXPECT_FALSE(fs::exists(mApp / "Tandor"));
+  EXPECT_EQ(ReadFile(mLocal / "after.txt"), "after");
+  EXPECT_THAT(Record(), Not(HasSubstr("[Updater]")));
+  EXPECT_THAT(Log(),
+              ::testing::StartsWith(msg::WaitingForLauncher("C:\\Client\\Tandor") + "\r\n" +
+                                    msg::LauncherStillRuns("C:\\Client\\Tandor", 1) +
+                                    "\r\nError:" + msg::UpdaterNotReplaced("C:\\Client\\Tandor")));
 }
 
 // An installed file stays until its replacement has arrived; a copy under a substitute name goes

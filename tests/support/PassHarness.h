@@ -97,7 +97,7 @@ inline PassEnvironment SampleEnvironment(const Prefix& machine, IniStore& ini,
   env.Version = ProgramVersion{1, 0, 210};
   env.Window = &window;
   env.EndProgram = [](int status) { throw ProgramEnded{status}; };
-  env.ProcessRunning = [](const std::string&) { return false; };
+  env.LauncherRunning = [](const std::filesystem::path&) { return false; };
   env.FormWindowOpen = [](const std::string&) { return false; };
   return env;
 }
