@@ -39,6 +39,8 @@ with --wait it ends with the working copy's status:
   1   an entry failed, or EXIT was pressed
   2   the server or the product's manifest could not be reached
   3   refused: a program of an entry was still open
+  4   the manifest was not trusted (with a manifest key: no signature, a wrong one, an
+      older Serial=, or another product's manifest); nothing was decided
   64  usage error
   69  a window is needed but the Qt libraries cannot be loaded
   73  the prefix or the application folder cannot be created

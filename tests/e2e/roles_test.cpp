@@ -63,6 +63,7 @@ TEST_F(RolesTest, OptionsRolesAndFailuresAtStart) {
   } cases[] = {
       {{"Tandor"}, 0, ""},
       {{"Tandor", "--help"}, 0, "  64  usage error\n"},
+      {{"Tandor", "--help"}, 0, "\n  4   the manifest was not trusted"},
       {{"Tandor", "--version"}, 0, "Tandor 1.00.0210\n"},
       {{"Tandor", "--bogus"}, 64, "Tandor: unknown option --bogus\nUsage: Tandor <product>"},
       {{"Tandor", "--wait"}, 64, "Tandor: --wait needs a product name\n"},
