@@ -191,6 +191,8 @@ void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
   }
   for (const fs::path& folder : folders)
     if (IsWritablePlace(folder)) tandor::RemoveStaleTemporaries(folder);
+  // The registry file is rewritten beside itself, in the prefix's root.
+  tandor::RemoveStaleTemporaries(mEnv.Machine->Root());
 }
 
 void UpdatePass::WaitForLauncher() {

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -79,6 +81,8 @@ class ZipRun {
   bool mPasswordRefused = false;
   bool mReaderBroken = false;
   bool mWriterBroken = false;
+  // The folders below the target whose leftovers this run has swept.
+  std::set<std::string> mSwept;
 };
 
 std::int32_t ZipRun::Run() {
@@ -233,6 +237,10 @@ EntryResult ZipRun::ExtractEntry(archive_entry* entry, const fs::path& relative)
 }
 
 EntryResult ZipRun::WriteRegularFile(archive_entry* entry, const fs::path& destination) {
+  // A run that was killed leaves its staging file beside the member it was writing; the pass
+  // sweeps only the folders it knows of, so the archive's own folders are swept here, once each.
+  const fs::path folder = destination.parent_path();
+  if (folder != mTarget && mSwept.insert(folder.native()).second) RemoveStaleTemporaries(folder);
   const fs::path staging = TemporarySibling(destination);
   archive_entry_copy_pathname(entry, staging.c_str());
   const int header = archive_write_header(mWriter.get(), entry);

@@ -334,8 +334,10 @@ TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
 TEST_F(UpdatePassInProcessTest, StaleTemporaryFilesAreSweptAtTheStart) {
   Serve("FTP");
   Publish("readme.txt", "new\n");
+  MakePythonZip(mProduct / "pack.zip", "z.writestr('zdir0/m021.bin', 'member')");
   PublishFiles(Entry(1, "Readme", "readme.txt") +
-               Entry(2, "Other", "readme.txt", {{"Local Path", "C:\\Other"}}));
+               Entry(2, "Other", "readme.txt", {{"Local Path", "C:\\Other"}}) +
+               Entry(3, "Pack", "pack.zip", {{"Extract", "1"}, {"Extract To", ".\\"}}));
   const std::string dead = ".tmp" + std::to_string(std::numeric_limits<int>::max() - 1);
   const std::string alive = ".tmp" + std::to_string(::getppid());
   const std::pair<fs::path, bool> files[] = {
@@ -343,6 +345,8 @@ TEST_F(UpdatePassInProcessTest, StaleTemporaryFilesAreSweptAtTheStart) {
       {mLocal / ("readme.txt" + dead + ".0"), false},
       {mApp / ("Tandor.ini" + dead + ".1"), false},
       {mDir / "prefix/drive_c/Other" / ("x" + dead + ".3"), false},
+      {mLocal / "zdir0" / ("m020.bin" + dead + ".22"), false},  // a member of an archive
+      {mDir / "prefix" / ("registry.ini" + dead + ".2"), false},
       {mLocal / ("readme.txt" + alive + ".0"), true},
       {mLocal / ("notes" + dead), true}};
   for (const auto& f : files) WriteFile(f.first, "partial");
