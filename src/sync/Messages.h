@@ -116,6 +116,18 @@ inline std::string ExtractionError(const std::string& archive) {
 inline std::string CloseIfRunning(const std::string& program) {
   return program + "이(가) 이미 실행중이면 종료 후 다시 시도하세요.";
 }
+// A size for people: whole kilobytes below a megabyte, else megabytes with one decimal.
+inline std::string SizeText(std::uint64_t bytes) {
+  if (bytes < (1u << 20)) return std::to_string((bytes + 1023) / 1024) + " KB";
+  const std::uint64_t tenths = (bytes * 10 + (1u << 19)) >> 20;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+}
+inline std::string TooLittleSpace(std::uint64_t needed, std::uint64_t margin,
+                                  std::uint64_t available) {
+  return "디스크의 여유 공간이 부족합니다: 압축을 풀 파일 " + SizeText(needed) + "와(과) 여유분 " +
+         SizeText(margin) + "이(가) 필요하지만 " + SizeText(available) +
+         "만 남아 있습니다. 공간을 확보한 뒤 다시 시도하세요.";
+}
 inline constexpr const char* kAskTheAdministrator = "관리자에게 문의하세요!";
 inline std::string RebootNeeded(const std::string& product) {
   return "시스템의 중요한 파일이 업그레이드 되었습니다.\r\n\r\n" + product +

@@ -117,7 +117,7 @@ UpdatePass::UpdatePass(PassEnvironment environment)
       mErrLog(mEnv.Machine->ToNative(mEnv.AppFolder + "\\Err.log"), mEnv.Machine->AnsiCodePage()) {
   mUnzip = std::make_unique<Unzip32>(
       [this](const std::string& prompt) { return mEnv.Window->AskPassword(prompt); },
-      mEnv.Machine->AnsiCodePage());
+      mEnv.Machine->AnsiCodePage(), mEnv.FreeSpace);
 }
 
 UpdatePass::~UpdatePass() = default;

@@ -17,6 +17,7 @@
 #include "sync/EntryRules.h"
 #include "sync/PassLog.h"
 #include "sync/UpdateWindow.h"
+#include "unzip/ZipExtraction.h"
 #include "util/FileVersion.h"
 
 namespace tandor {
@@ -58,6 +59,8 @@ struct PassEnvironment {
   std::chrono::milliseconds LauncherWaitLimit{60000};
   std::function<bool(const std::string&)> FormWindowOpen;
   AllowRule Allow;
+  // The room left on a target's file system; empty: what the file system reports.
+  FreeSpaceSource FreeSpace;
   // A transfer that moves (almost) nothing for this long fails.
   std::chrono::seconds TransferIdleLimit{60};
 };

@@ -99,8 +99,13 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     // already there.
     if (entry.Extract == "1" && !mLastTransferFailed) {
       window.AddLine(msg::Extracting(entry.Filename));
-      if (!ExtractEntry(entry, entry.ExtractTo))
-        throw RuntimeError(err::PathFileAccess, msg::ExtractionFailed(entry.Filename));
+      if (!ExtractEntry(entry, entry.ExtractTo)) {
+        std::string reason = msg::ExtractionFailed(entry.Filename);
+        if (const auto& shortage = mUnzip->LastShortage())
+          reason +=
+              ": " + msg::TooLittleSpace(shortage->Needed, FreeSpaceMargin, shortage->Available);
+        throw RuntimeError(err::PathFileAccess, reason);
+      }
       window.AddLine(msg::Extracted(entry.Filename));
     }
     return true;
@@ -120,7 +125,9 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   const std::int32_t status = mUnzip->RunUnzip();
   if (status == unzipstatus::Ok) return true;
   std::string text = msg::ExtractionError(archive);
-  if (status == unzipstatus::DiskError)
+  if (const auto& shortage = mUnzip->LastShortage())
+    text += msg::TooLittleSpace(shortage->Needed, FreeSpaceMargin, shortage->Available);
+  else if (status == unzipstatus::DiskError)
     text += msg::CloseIfRunning(ReplaceIgnoringCase(entry.Realname, ".exe", ""));
   else
     text += msg::kAskTheAdministrator;

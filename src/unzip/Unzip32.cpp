@@ -36,11 +36,13 @@ std::int32_t Unzip32::RunUnzip() {
   job.KeepFolders = mOptions.RecreateFolders;
   job.NameCodePage = mCodePage;
   job.FreeSpace = mFreeSpace;
-  return RunZipJob(job, [this]() -> std::optional<std::string> {
+  const ZipOutcome outcome = RunZipJob(job, [this]() -> std::optional<std::string> {
     std::string password;
     if (AskPassword(password, PasswordBufferSize) != 0) return std::nullopt;
     return password;
   });
+  mLastShortage = outcome.Shortage;
+  return outcome.Status;
 }
 
 int Unzip32::AskPassword(std::string& buffer, std::size_t size) {

@@ -63,6 +63,8 @@ class Unzip32 {
   int AskPassword(std::string& buffer, std::size_t size);
 
   bool PasswordSkipped() const { return mSkipPassword; }
+  // Set when the last RunUnzip wrote nothing because the archive would not fit on the disk.
+  const std::optional<SpaceShortage>& LastShortage() const { return mLastShortage; }
 
  private:
   PasswordQuestion mQuestion;
@@ -70,6 +72,7 @@ class Unzip32 {
   FreeSpaceSource mFreeSpace;
   UnzipOptions mOptions;
   bool mSkipPassword = false;
+  std::optional<SpaceShortage> mLastShortage;
 };
 
 }  // namespace tandor

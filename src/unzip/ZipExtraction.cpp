@@ -48,6 +48,7 @@ class ZipRun {
       : mJob(job), mPassphrase(passphrase) {}
 
   std::int32_t Run();
+  const std::optional<SpaceShortage>& Shortage() const { return mShortage; }
 
  private:
   bool OpenReader();
@@ -83,6 +84,7 @@ class ZipRun {
   bool mWriterBroken = false;
   // The folders below the target whose leftovers this run has swept.
   std::set<std::string> mSwept;
+  std::optional<SpaceShortage> mShortage;
 };
 
 std::int32_t ZipRun::Run() {
@@ -163,7 +165,9 @@ bool ZipRun::FitsOnDisk() {
   }
   const std::uint64_t available =
       mJob.FreeSpace ? mJob.FreeSpace(mTarget) : AvailableSpace(mTarget);
-  return declared <= available && available - declared >= FreeSpaceMargin;
+  if (declared <= available && available - declared >= FreeSpaceMargin) return true;
+  mShortage = SpaceShortage{declared, available};
+  return false;
 }
 
 std::int32_t ZipRun::ExtractEntries() {
@@ -351,8 +355,10 @@ std::uint64_t AvailableSpace(const fs::path& folder) {
   }
 }
 
-std::int32_t RunZipJob(const ZipJob& job, const PassphraseSource& passphrase) {
-  return ZipRun(job, passphrase).Run();
+ZipOutcome RunZipJob(const ZipJob& job, const PassphraseSource& passphrase) {
+  ZipRun run(job, passphrase);
+  const std::int32_t status = run.Run();
+  return {status, run.Shortage()};
 }
 
 }  // namespace tandor

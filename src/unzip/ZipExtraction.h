@@ -38,6 +38,19 @@ struct ZipJob {
   FreeSpaceSource FreeSpace;
 };
 
+// Why an archive was not extracted for want of room: what its entries declare, and what the
+// file system had left.
+struct SpaceShortage {
+  std::uint64_t Needed = 0;
+  std::uint64_t Available = 0;
+};
+
+struct ZipOutcome {
+  std::int32_t Status = 0;  // UnzipStatus.h
+  // Set when nothing was written because the entries would not fit with the margin.
+  std::optional<SpaceShortage> Shortage;
+};
+
 // Asked for the password of an encrypted entry: the password, or nothing to skip the entry. It is
 // asked at most once per entry, however often the password given turns out wrong.
 using PassphraseSource = std::function<std::optional<std::string>()>;
@@ -47,6 +60,6 @@ using PassphraseSource = std::function<std::optional<std::string>()>;
 // checked, so a wrong password or damaged data never touches the file already there. Nothing is
 // written when the sizes the entries declare, plus the margin, exceed the free space, and an
 // entry whose data runs past its declared size is stopped there: an archive cannot fill the disk.
-std::int32_t RunZipJob(const ZipJob& job, const PassphraseSource& passphrase);
+ZipOutcome RunZipJob(const ZipJob& job, const PassphraseSource& passphrase);
 
 }  // namespace tandor

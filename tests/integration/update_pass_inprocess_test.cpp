@@ -22,6 +22,7 @@
 #include "support/ServerProcess.h"
 #include "support/ZipTools.h"
 #include "sync/Messages.h"
+#include "unzip/ZipExtraction.h"
 #include "util/Integrity.h"
 
 namespace tandor::test {
@@ -280,8 +281,21 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
 // A pass that did not install an entry (missing on the server, a broken archive) never notes it
 // as installed: the old file and record stay, and the next pass tries again until it succeeds.
 TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
+  const std::uint64_t room = FreeSpaceMargin + 3;  // too little for the 6 bytes of inside.txt
+  const struct {
+    bool Extract;
+    std::string Published;  // empty: missing on the server
+    std::uint64_t Free;
+    std::string Says;  // in the message box and the log; empty: no box
+  } cases[] = {
+      {false, "", UINT64_MAX, ""},
+      {true, "this is no zip", UINT64_MAX, msg::kAskTheAdministrator},
+      {true, "zip", room, msg::TooLittleSpace(6, FreeSpaceMargin, room)},
+  };
   Serve("FTP");
-  for (const bool extract : {false, true}) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Published);
+    const bool extract = c.Extract;
     ClearProduct();
     WriteFile(mLocal / "data.bin", "old");
     fs::permissions(mLocal / "data.bin", fs::perms::owner_read);  // read-only, as shipped
@@ -289,14 +303,25 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
               "[Data]\r\nFilename=data.bin\r\nLocal Path=C:\\Sample\r\n"
               "File Version=\r\nProduct Version=1.0\r\n");
     fs::remove(mProduct / "data.bin");
-    if (extract) Publish("data.bin", "this is no zip");
+    if (c.Published == "zip")
+      MakePythonZip(mProduct / "data.bin", "z.writestr('inside.txt', 'inside')");
+    else if (!c.Published.empty())
+      Publish("data.bin", c.Published);
     PublishFiles(Entry(
         1, "Data", "data.bin",
         {{"CopyMode", "Normal"}, {"Product Version", "2.0"}, {"Extract", extract ? "1" : "0"}}));
+    mEnv.FreeSpace = [&c](const fs::path&) { return c.Free; };
     EXPECT_EQ(RunPass(), pass_status::EntryFailed);
     EXPECT_TRUE(extract || ReadFile(mLocal / "data.bin") == "old");
     EXPECT_THAT(Record(), HasSubstr("Product Version=1.0\r\n"));
+    if (!c.Says.empty()) {
+      ASSERT_EQ(mWindow.Messages.size(), 1u);
+      EXPECT_THAT(mWindow.Messages[0], HasSubstr(c.Says));
+      EXPECT_THAT(mWindow.Messages[0], Not(HasSubstr(msg::CloseIfRunning("data.bin"))));
+      if (c.Free != UINT64_MAX) EXPECT_THAT(Log(), HasSubstr(c.Says));  // the sizes, for later
+    }
 
+    mEnv.FreeSpace = {};
     if (extract) MakePythonZip(mProduct / "data.bin", "z.writestr('inside.txt', 'inside')");
     if (!extract) Publish("data.bin", "new");
     EXPECT_EQ(RunPass(), pass_status::Completed);
