@@ -50,6 +50,9 @@ inline std::string Downloaded(const std::string& file, const std::string& second
 inline std::string Extracting(const std::string& file) {
   return file + " 파일 압축을 푸는 중";
 }
+inline std::string LinkLeadsOut(const std::string& link) {
+  return "압축 파일의 링크 " + link + " 은(는) 압축을 푸는 폴더 밖을 가리켜 만들지 않았습니다";
+}
 inline std::string Extracted(const std::string& file) {
   return file + " 파일 압축풀기 완료";
 }

@@ -162,12 +162,34 @@ void UpdatePass::FailEntry(const std::string& description, const std::string& fi
   mEntryFailed = true;
 }
 
-bool UpdatePass::IsWritablePlace(const fs::path& native) const {
-  if (mEnv.Machine->HoldsPath(native)) return true;
-  if (!native.is_absolute()) return false;
-  const fs::path relative =
-      native.lexically_normal().lexically_relative(Native(mEnv.AppFolder).lexically_normal());
+namespace {
+
+// Whether `path` is `folder` or lies below it, both taken as they are written.
+bool LiesIn(const fs::path& path, const fs::path& folder) {
+  const fs::path relative = path.lexically_normal().lexically_relative(folder.lexically_normal());
   return !relative.empty() && *relative.begin() != "..";
+}
+
+}  // namespace
+
+bool UpdatePass::IsWritablePlace(const fs::path& native) const {
+  if (!native.is_absolute()) return false;
+  fs::path place;  // the drive or the application folder that holds the path as it is written
+  if (mEnv.Machine->HoldsPath(native)) {
+    const fs::path root = mEnv.Machine->Root().lexically_normal();
+    place = root / *native.lexically_normal().lexically_relative(root).begin();
+  } else if (const fs::path app = Native(mEnv.AppFolder); LiesIn(native, app)) {
+    place = app;
+  } else {
+    return false;
+  }
+  // A link on the way (one an archive made, or anybody's) must not carry the write elsewhere:
+  // the path with every existing link resolved has to stay in the same place.
+  std::error_code ec;
+  const fs::path resolved = fs::weakly_canonical(native, ec);
+  if (ec) return false;
+  const fs::path resolvedPlace = fs::weakly_canonical(place, ec);
+  return !ec && LiesIn(resolved, resolvedPlace);
 }
 
 bool UpdatePass::TargetsAllowed(const FileEntry& entry) {

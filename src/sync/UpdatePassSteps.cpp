@@ -104,6 +104,8 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
         if (const auto& shortage = mUnzip->LastShortage())
           reason +=
               ": " + msg::TooLittleSpace(shortage->Needed, FreeSpaceMargin, shortage->Available);
+        for (const std::string& link : mUnzip->LastRefusedLinks())
+          reason += ": " + msg::LinkLeadsOut(link);
         throw RuntimeError(err::PathFileAccess, reason);
       }
       window.AddLine(msg::Extracted(entry.Filename));

@@ -31,6 +31,7 @@ namespace {
   X(archive_write_free)                       \
   X(archive_entry_filetype)                   \
   X(archive_entry_pathname)                   \
+  X(archive_entry_symlink)                    \
   X(archive_entry_copy_pathname)              \
   X(archive_entry_size)                       \
   X(archive_entry_size_is_set)
@@ -123,6 +124,9 @@ __LA_MODE_T archive_entry_filetype(archive_entry* entry) {
 }
 const char* archive_entry_pathname(archive_entry* entry) {
   return Loaded().archive_entry_pathname(entry);
+}
+const char* archive_entry_symlink(archive_entry* entry) {
+  return Loaded().archive_entry_symlink(entry);
 }
 void archive_entry_copy_pathname(archive_entry* entry, const char* name) {
   Loaded().archive_entry_copy_pathname(entry, name);

@@ -42,6 +42,7 @@ std::int32_t Unzip32::RunUnzip() {
     return password;
   });
   mLastShortage = outcome.Shortage;
+  mLastRefusedLinks = outcome.RefusedLinks;
   return outcome.Status;
 }
 

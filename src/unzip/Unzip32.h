@@ -65,6 +65,8 @@ class Unzip32 {
   bool PasswordSkipped() const { return mSkipPassword; }
   // Set when the last RunUnzip wrote nothing because the archive would not fit on the disk.
   const std::optional<SpaceShortage>& LastShortage() const { return mLastShortage; }
+  // The links the last RunUnzip refused because they lead out of the target folder.
+  const std::vector<std::string>& LastRefusedLinks() const { return mLastRefusedLinks; }
 
  private:
   PasswordQuestion mQuestion;
@@ -73,6 +75,7 @@ class Unzip32 {
   UnzipOptions mOptions;
   bool mSkipPassword = false;
   std::optional<SpaceShortage> mLastShortage;
+  std::vector<std::string> mLastRefusedLinks;
 };
 
 }  // namespace tandor

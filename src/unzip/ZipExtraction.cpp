@@ -49,6 +49,7 @@ class ZipRun {
 
   std::int32_t Run();
   const std::optional<SpaceShortage>& Shortage() const { return mShortage; }
+  const std::vector<std::string>& RefusedLinks() const { return mRefusedLinks; }
 
  private:
   bool OpenReader();
@@ -65,6 +66,7 @@ class ZipRun {
   EntryResult ReadFailure(int code);
   std::int32_t WriteFailure(int code);
   std::int32_t CheckFolders(const fs::path& relative) const;
+  bool LinkStaysInside(archive_entry* entry, const fs::path& destination);
   const char* NextPassphrase();
 
   static const char* OnPassphrase(archive*, void* self) {
@@ -85,6 +87,7 @@ class ZipRun {
   // The folders below the target whose leftovers this run has swept.
   std::set<std::string> mSwept;
   std::optional<SpaceShortage> mShortage;
+  std::vector<std::string> mRefusedLinks;
 };
 
 std::int32_t ZipRun::Run() {
@@ -232,7 +235,9 @@ EntryResult ZipRun::ExtractEntry(archive_entry* entry, const fs::path& relative)
     case AE_IFREG:
       return WriteRegularFile(entry, destination);
     case AE_IFDIR:
+      return WriteInPlace(entry, destination);
     case AE_IFLNK:
+      if (!LinkStaysInside(entry, destination)) return {unzipstatus::EntryError, false};
       return WriteInPlace(entry, destination);
     default:
       // Devices, pipes and sockets have no business in an update.
@@ -302,6 +307,23 @@ std::int32_t ZipRun::WriteFailure(int code) {
   return unzipstatus::DiskError;
 }
 
+// A link is made only when what it points at, with the links already there resolved, lies in
+// the target folder: one that leads out would carry a later write (of this archive or of anything
+// that writes there afterwards) out of it.
+bool ZipRun::LinkStaysInside(archive_entry* entry, const fs::path& destination) {
+  const char* to = archive_entry_symlink(entry);
+  const fs::path pointed = to ? fs::path(to) : fs::path();
+  std::error_code ec;
+  const fs::path resolved = fs::weakly_canonical(destination.parent_path() / pointed, ec);
+  if (!pointed.empty() && !ec) {
+    const fs::path relative = resolved.lexically_relative(fs::weakly_canonical(mTarget, ec));
+    if (!ec && !relative.empty() && *relative.begin() != "..") return true;
+  }
+  mRefusedLinks.push_back(destination.lexically_relative(mTarget).string() + " -> " +
+                          pointed.string());
+  return false;
+}
+
 // Left alone, the writer would follow a symlink that an earlier entry made (out of the target
 // folder) and would delete a file that stands where a folder must go.
 std::int32_t ZipRun::CheckFolders(const fs::path& relative) const {
@@ -358,7 +380,7 @@ std::uint64_t AvailableSpace(const fs::path& folder) {
 ZipOutcome RunZipJob(const ZipJob& job, const PassphraseSource& passphrase) {
   ZipRun run(job, passphrase);
   const std::int32_t status = run.Run();
-  return {status, run.Shortage()};
+  return {status, run.Shortage(), run.RefusedLinks()};
 }
 
 }  // namespace tandor

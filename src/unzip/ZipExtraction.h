@@ -49,6 +49,8 @@ struct ZipOutcome {
   std::int32_t Status = 0;  // UnzipStatus.h
   // Set when nothing was written because the entries would not fit with the margin.
   std::optional<SpaceShortage> Shortage;
+  // Links not made because they lead out of the target folder: "name -> target".
+  std::vector<std::string> RefusedLinks;
 };
 
 // Asked for the password of an encrypted entry: the password, or nothing to skip the entry. It is
