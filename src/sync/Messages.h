@@ -81,6 +81,10 @@ inline std::string SerialNotANumber() {
   return "[Files]의 Serial= 이(가) 18자리 이하의 숫자가 아니어서 올릴 수 없습니다. 고친 뒤 다시 "
          "저장하십시오.";
 }
+inline std::string ProductUnknown() {
+  return "서명할 업데이트 목록의 제품을 알 수 없습니다. Path에 제품 폴더(예: /Harrowin/Sample)를 "
+         "적거나 [Files]에 Product= 를 적은 뒤 다시 저장하십시오.";
+}
 inline std::string SigningKeyUnusable(const std::string& file) {
   return "TANDOR_SIGNING_KEY의 " + file +
          " 은(는) 읽을 수 있는 서명 키가 아닙니다. 업데이트 목록을 저장하지 않았습니다.";

@@ -9,7 +9,6 @@
 #include <ctime>
 #include <tuple>
 
-#include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
@@ -60,18 +59,36 @@ TEST(PublisherModelTest, VersionsOfPickedFiles) {
   EXPECT_THROW(ReadPickedVersions(dir.Path(), query), RuntimeError);  // a folder is no file
 }
 
-// Every save raises the serial; with a key the signature goes up after the manifest, and a key
-// that cannot sign stops the save before the server is touched.
-TEST(PublisherModelTest, SaveRaisesTheSerialAndSigns) {
-  const std::pair<const char*, std::optional<std::string>> serials[] = {
-      {"[Files]\r\nCount=1\r\n[File1]", "[Files]\r\nSerial=1\r\nCount=1\r\n[File1]"},
-      {"[files]\nserial = 41\n[File1]\nSerial=9", "[files]\nSerial=42\n[File1]\nSerial=9"},
-      {"[File1]\r\nSerial=3\r\n[Files]", "[File1]\r\nSerial=3\r\n[Files]\r\nSerial=1"},
-      {"[File1]\r\nK=a", "[File1]\r\nK=a"},
-      {"[Files]\r\nSerial=x1", std::nullopt},
-      {"[Files]\r\nSerial=999999999999999999", std::nullopt},
+// A signed save raises the serial and names the product of the server folder; an unsigned save
+// keeps the operator's text as it is. With a key the signature goes up after the manifest, and a
+// key that cannot sign, or that others may read, stops the save before the server is touched.
+TEST(PublisherModelTest, SignedSavesAreStampedAndSigned) {
+  // Text, server folder, the text signed (or why it cannot be).
+  const std::tuple<std::string, std::string, std::string> stamps[] = {
+      {"[Files]\r\nCount=1\r\n[File1]", "/Harrowin/Sample",
+       "[Files]\r\nProduct=Sample\r\nSerial=1\r\nCount=1\r\n[File1]"},
+      {"[files]\nserial = 41\n[File1]\nSerial=9", "/Harrowin/Sample/",
+       "[files]\nProduct=Sample\nSerial=42\n[File1]\nSerial=9"},
+      {"[File1]\r\nSerial=3\r\n[Files]", "Sample",
+       "[File1]\r\nSerial=3\r\n[Files]\r\nProduct=Sample\r\nSerial=1"},
+      {"[File1]\r\nK=a", "/Harrowin/Sample", "[File1]\r\nK=a"},
+      {"[Files]\r\n product = Other \r\nSerial=1", "/Harrowin/Sample",
+       "[Files]\r\n product = Other \r\nSerial=2"},
+      {"[Files]\r\nProduct=\r\nSerial=1\r\n[File1]\r\nProduct=x", "/Harrowin/Sample",
+       "[Files]\r\nProduct=Sample\r\nSerial=2\r\n[File1]\r\nProduct=x"},
+      {"[Files]\r\nProduct=Sample", "", "[Files]\r\nSerial=1\r\nProduct=Sample"},
+      {"[Files]\r\nSerial=1", "/", msg::ProductUnknown()},
+      {"[Files]\r\nSerial=x1", "/Harrowin/Sample", msg::SerialNotANumber()},
+      {"[Files]\r\nSerial=999999999999999999", "/Harrowin/Sample", msg::SerialNotANumber()},
   };
-  for (const auto& [text, raised] : serials) EXPECT_EQ(RaiseSerial(text), raised) << text;
+  Publisher unsigned_(std::filesystem::path("Tandor10.ini"), "Tandor10.ini", {}, FtpEvents{});
+  Publisher signing(std::filesystem::path("Tandor10.ini"), "Tandor10.ini", {}, FtpEvents{});
+  signing.SignWith("any.key");
+  for (const auto& [text, folder, stamped] : stamps) {
+    const ManifestToSave manifest = signing.PrepareForSave(folder, text);
+    EXPECT_EQ(manifest.Text.value_or(manifest.Problem), stamped) << text;
+    EXPECT_EQ(unsigned_.PrepareForSave(folder, text).Text, text);
+  }
 
   test::TempDir dir;
   test::FtpServer server(dir / "srv");
