@@ -182,8 +182,10 @@ std::optional<std::string> Publisher::Connect(const ServerFields& server) {
   FtpOptions options;
   options.ServerCodePage = mCodePage;
   mFTP = std::make_unique<FTP>(mEvents, options);
+  // An empty port is the FTP port, as it is in Tandor.ini.
+  const std::string port = Trim(server.Port).empty() ? "21" : server.Port;
   try {
-    if (mFTP->OpenConnection(server.Address, server.User, server.Password, server.Port))
+    if (mFTP->OpenConnection(server.Address, server.User, server.Password, port))
       return std::nullopt;
   } catch (const RuntimeError& error) {
     return error.Description();  // a port that is no number cannot connect either

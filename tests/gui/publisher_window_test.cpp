@@ -124,12 +124,13 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
 
   // Button, port, folder, editor before, pick, editor after, start of the box's text, file on the
   // server. Search's box is titled Error; Save numbers entries and, unsigned, adds nothing; *.*_
-  // renames.
+  // renames. An empty port is 21, where nothing listens.
   const std::array<std::string, 8> cases[] = {
       {"Search", up, S, "old", "", found, "", ""},
       {"Search", up, "/Harrowin/None", "kept", "", "kept", "File not found", ""},
       {"Search", down, S, "old", "", noServer, "", ""},
       {"Search", "2x1", S, "old", "", "Type mismatch", "", ""},
+      {"Search", "", S, "old", "", noServer, "", ""},
       {"Save", up, S, "[Files]\n[File]\nK=a\n[FILE]", "", "[Files]\r\n[File1]\r\nK=a\r\n[File2]",
        "", "Tandor10.ini"},
       {"Save", up, "", "[File]\nSerial=7\nK=샘플", "", "[Files]\r\nSerial=7\r\nK=샘플", "",
