@@ -224,6 +224,7 @@ std::optional<std::string> Publisher::Save(const ServerFields& server,
   const std::string bytes = mCodePage.FromUtf8(text);
   std::optional<std::string> signature;
   if (!mSigningKey.empty()) {
+    if (IsSecretKeyShared(mSigningKey)) return msg::SigningKeyShared(mSigningKey.string());
     // Signed before anything is written: a key that fails leaves the server as it was.
     if (const std::optional<std::string> secret = ReadWholeFile(mSigningKey))
       signature = SignDetached(bytes, *secret);

@@ -133,7 +133,8 @@ class Publisher {
   SearchOutcome Search(const ServerFields& server, std::string_view serverFolder);
   // Writes `text` (as PrepareForSave made it) to the edit copy as it is and uploads it as the
   // folder's manifest; with a signing key, the signature follows as <manifest>.sig (written beside
-  // the edit copy too). Returns what went wrong, nothing when the manifest is on the server.
+  // the edit copy too); a key that its group or others may read signs nothing. Returns what went
+  // wrong, nothing when the manifest is on the server.
   std::optional<std::string> Save(const ServerFields& server, std::string_view serverFolder,
                                   std::string_view text);
   // Uploads `local` as <folder>/<uploadName>. Returns what went wrong, nothing on success.

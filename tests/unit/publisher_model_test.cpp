@@ -95,18 +95,25 @@ TEST(PublisherModelTest, SignedSavesAreStampedAndSigned) {
   const KeyPair pair = GenerateKeyPair();
   test::WriteFile(dir / "good.key", pair.Secret + "\n");
   test::WriteFile(dir / "bad.key", "not a key\n");
+  test::WriteFile(dir / "shared.key", pair.Secret + "\n");
+  for (const char* key : {"good.key", "bad.key"})
+    std::filesystem::permissions(dir / key, std::filesystem::perms(0600));
+  std::filesystem::permissions(dir / "shared.key", std::filesystem::perms(0640));
   Publisher publisher(dir / "Tandor10.ini", "Tandor10.ini", CodePage(949), FtpEvents{});
   const ServerFields fields{"127.0.0.1", server.User(), server.Password(), server.PortText()};
-  // Key, serial saved, serial then on the server, the server's copy signed by the key.
-  const std::tuple<std::string, int, int, bool> saves[] = {{"", 1, 1, false},
-                                                           {"good.key", 2, 2, true},
-                                                           {"bad.key", 3, 2, true},
-                                                           {"missing.key", 3, 2, true}};
-  for (const auto& [key, serial, onServer, isSigned] : saves) {
+  const auto unusable = [&](const char* key) { return msg::SigningKeyUnusable(dir / key); };
+  // Key, serial saved, serial then on the server, the server's copy signed by the key, failure.
+  const std::tuple<std::string, int, int, bool, std::string> saves[] = {
+      {"", 1, 1, false, ""},
+      {"good.key", 2, 2, true, ""},
+      {"bad.key", 3, 2, true, unusable("bad.key")},
+      {"missing.key", 3, 2, true, unusable("missing.key")},
+      {"shared.key", 3, 2, true, msg::SigningKeyShared(dir / "shared.key")},
+  };
+  for (const auto& [key, serial, onServer, isSigned, failed] : saves) {
     publisher.SignWith(key.empty() ? std::filesystem::path() : dir / key);
     const auto failure = publisher.Save(fields, "", "[Files]\r\nSerial=" + std::to_string(serial));
-    EXPECT_EQ(failure.value_or(""),
-              serial == onServer ? "" : msg::SigningKeyUnusable((dir / key).string()));
+    EXPECT_EQ(failure.value_or(""), failed);
     const std::optional<std::string> text = ReadWholeFile(dir / "srv/Tandor10.ini");
     const std::optional<std::string> signature = ReadWholeFile(dir / "srv/Tandor10.ini.sig");
     EXPECT_EQ(text.value_or("none"), "[Files]\r\nSerial=" + std::to_string(onServer)) << key;
