@@ -3,24 +3,19 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
+
+#include "platform/XcbConnection.h"
 
 namespace tandor {
 
 namespace {
 
-struct ConnectionCloser {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-
 bool CanReachX11(const char* display) {
-  std::unique_ptr<xcb_connection_t, ConnectionCloser> connection(xcb_connect(display, nullptr));
-  return connection && xcb_connection_has_error(connection.get()) == 0;
+  return ConnectToX11(display) != nullptr;
 }
 
 bool CanReachWayland(const char* display) {
