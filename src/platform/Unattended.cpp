@@ -14,10 +14,6 @@ namespace tandor {
 
 namespace {
 
-bool CanReachX11(const char* display) {
-  return ConnectToX11(display) != nullptr;
-}
-
 bool CanReachWayland(const char* display) {
   std::string path = display;
   if (path.front() != '/') {
@@ -48,10 +44,15 @@ bool IsUnattended() {
   // Asked for every line and box: the window system is tried once per display setting.
   static std::string checkedKey;
   static bool reachable = false;
+  // Open while the program runs: an X server resets when its last client leaves and drops
+  // whoever connects meanwhile, which would be the toolkit connecting right after this check.
+  static XcbConnection x11;
   if (checkedKey.empty() || checkedKey != key) {
     checkedKey = key;
-    reachable = (wayland && *wayland && CanReachWayland(wayland)) ||
-                (display && *display && CanReachX11(display));
+    x11.reset();
+    reachable = wayland && *wayland && CanReachWayland(wayland);
+    if (!reachable && display && *display) x11 = ConnectToX11(display);
+    reachable = reachable || x11;
   }
   return !reachable;
 }
