@@ -40,7 +40,8 @@ with --wait it ends with the working copy's status:
   2   the server or the product's manifest could not be reached
   3   refused: a program of an entry was still open
   64  usage error
-  69  a window is needed but the Qt libraries cannot be loaded
+  69  a window is needed but cannot be shown: the Qt libraries cannot be loaded, or
+      (the publisher window) there is no display or TANDOR_UNATTENDED=1
   73  the prefix or the application folder cannot be created
   75  (--wait) this product's update is already running
 
@@ -48,7 +49,8 @@ Environment:
   TANDOR_PREFIX      the folder holding drive C: and registry.ini
                      (default $XDG_DATA_HOME/tandor, else ~/.local/share/tandor)
   TANDOR_UNATTENDED  1: no windows; message boxes take their default answer and print to
-                     standard error, list lines print to standard output
+                     standard error, list lines print to standard output; the publisher
+                     window does not start (status 69)
   DISPLAY, WAYLAND_DISPLAY
                      the window system; without a usable one the run is unattended
 

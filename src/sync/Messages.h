@@ -96,6 +96,11 @@ inline std::string SigningKeyShared(const std::string& file) {
          "뒤 다시 저장하십시오. 업데이트 목록을 저장하지 않았습니다.";
 }
 
+// Tandor '$Version' where no screen is.
+inline constexpr const char* kPublisherNeedsDisplay =
+    "화면이 없어 업데이트 목록 편집 창($Version)을 열 수 없습니다. 화면이 있는 곳에서 "
+    "실행하십시오.";
+
 // Message boxes.
 inline std::string ProgramStillOpen(const std::string& caption) {
   return caption + "이(가) 이미 실행중이어서 다운로드를 진행할 수 없습니다.\r\n\r\n" + caption +
