@@ -1,5 +1,6 @@
 #include "platform/XcbConnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>

@@ -127,7 +127,8 @@ class Publisher {
   // The numbered editor text as Save writes it. Unsigned, it is the operator's text as it is.
   // Signed, its [Files] section gets a higher Serial= (machines refuse an older manifest) and
   // names its product, the last part of `serverFolder`, unless it names one already (machines
-  // refuse a manifest signed for another product).
+  // refuse a manifest signed for another product). No text, and why, when the serial is no
+  // number or no product can be named.
   ManifestToSave PrepareForSave(std::string_view serverFolder, std::string_view text) const;
   // Replaces the edit copy with <folder>/<manifest> from the server and returns its text.
   SearchOutcome Search(const ServerFields& server, std::string_view serverFolder);

@@ -89,7 +89,6 @@ inline std::string SigningKeyUnusable(const std::string& file) {
   return "TANDOR_SIGNING_KEY의 " + file +
          " 은(는) 읽을 수 있는 서명 키가 아닙니다. 업데이트 목록을 저장하지 않았습니다.";
 }
-
 inline std::string SigningKeyShared(const std::string& file) {
   return "TANDOR_SIGNING_KEY의 " + file +
          " 은(는) 다른 사용자도 읽을 수 있어 서명에 쓰지 않습니다. chmod 600 으로 소유자만 읽게 한 "

@@ -78,8 +78,8 @@ struct KeyPair {
 };
 KeyPair GenerateKeyPair();
 
-// True when the group or others may read or write the secret key file (following a link): such
-// a key is refused, as ssh refuses its own keys then. False for a file that cannot be examined;
+// True when the secret key file (a link followed) grants its group or others any access: such a
+// key is refused, as ssh refuses its own keys then. False for a file that cannot be examined;
 // reading it fails then.
 bool IsSecretKeyShared(const std::filesystem::path& file);
 
