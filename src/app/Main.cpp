@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/Options.h"
@@ -43,6 +44,14 @@ int ShowBox(const Startup& startup, const std::string& title, const std::string&
 
 int ShowStartupError(const Startup& startup, const std::string& text, int status) {
   return ShowBox(startup, msg::kApplicationTitle, text, MessageIcon::Critical, status);
+}
+
+// The publisher is a window for an operator at a screen: without one it would wait, unseen, for
+// clicks that never come. It says so and ends as a window that cannot be shown does.
+int NoDisplayForPublisher(const std::string& why) {
+  std::fprintf(stderr, "%s\nTandor: the publisher window needs a display: %s\n",
+               msg::kPublisherNeedsDisplay, why.c_str());
+  return exit_status::Unavailable;
 }
 
 // Unattended, the launcher and the working copy show no window and load no window system.
@@ -91,6 +100,9 @@ int Main(int argc, char** argv) {
   VersionInfoQuery versions(prefix, prefix.AnsiCodePage());
   const FileVersionFields own = versions.QueryFileVersionInfo(executable.string());
   const Role role = DecideRole(argumentText, baseName, own.InternalName);
+  if (role == Role::Publisher) {
+    if (const std::optional<std::string> why = WhyUnattended()) return NoDisplayForPublisher(*why);
+  }
 
   Startup startup;
   startup.Argv = argv;

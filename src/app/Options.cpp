@@ -42,7 +42,8 @@ with --wait it ends with the working copy's status:
   4   the manifest was not trusted (with a manifest key: no signature, a wrong one, an
       older Serial=, or another product's manifest); nothing was decided
   64  usage error
-  69  a window is needed but the Qt libraries cannot be loaded
+  69  a window is needed but cannot be shown: the Qt libraries cannot be loaded, or
+      (the publisher window) there is no display or TANDOR_UNATTENDED=1
   73  the prefix or the application folder cannot be created
   75  (--wait) this product's update is already running
 
@@ -50,7 +51,8 @@ Environment:
   TANDOR_PREFIX      the folder holding drive C: and registry.ini
                      (default $XDG_DATA_HOME/tandor, else ~/.local/share/tandor)
   TANDOR_UNATTENDED  1: no windows; message boxes take their default answer and print to
-                     standard error, list lines print to standard output
+                     standard error, list lines print to standard output; the publisher
+                     window does not start (status 69)
   DISPLAY, WAYLAND_DISPLAY
                      the window system; without a usable one the run is unattended
 

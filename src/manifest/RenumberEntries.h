@@ -1,5 +1,6 @@
 #pragma once
-// Numbering of the manifest text before it is saved: the entries' headers and the serial.
+// Numbering of the manifest text before it is saved: the entries' headers, and for a signed
+// manifest the serial and the product it is for.
 
 #include <optional>
 #include <string>
@@ -23,5 +24,14 @@ std::optional<long long> ParseSerial(std::string_view text);
 // [Files] header when the section has none; a text without [Files] comes back as it is. Nothing
 // when the serial there is no number or cannot grow.
 std::optional<std::string> RaiseSerial(std::string_view text);
+
+// The trimmed value of `key` in the [Files] section (key compared without case); empty when the
+// section or the key is missing.
+std::string FilesValue(std::string_view text, std::string_view key);
+
+// The text with "Product=<product>" under its [Files] header when the section names no product
+// (an empty Product= names none); a text without [Files], or whose [Files] names a product
+// already, comes back as it is.
+std::string NameProduct(std::string_view text, std::string_view product);
 
 }  // namespace tandor

@@ -3,27 +3,25 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/XcbConnection.h"
 
 namespace tandor {
 
 namespace {
 
-struct ConnectionCloser {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-
-bool CanReachX11(const char* display) {
-  std::unique_ptr<xcb_connection_t, ConnectionCloser> connection(xcb_connect(display, nullptr));
-  return connection && xcb_connection_has_error(connection.get()) == 0;
+// The variable's value; empty when it is not set.
+std::string ValueOf(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value ? value : "";
 }
 
-bool CanReachWayland(const char* display) {
+bool CanReachWayland(const std::string& display) {
   std::string path = display;
   if (path.front() != '/') {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -44,21 +42,34 @@ bool CanReachWayland(const char* display) {
 
 }  // namespace
 
-bool IsUnattended() {
+std::optional<std::string> WhyUnattended() {
   const char* flag = std::getenv("TANDOR_UNATTENDED");
-  if (flag && std::strcmp(flag, "1") == 0) return true;
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  const std::string key = std::string(display ? display : "") + '\n' + (wayland ? wayland : "");
+  if (flag && std::strcmp(flag, "1") == 0) return "TANDOR_UNATTENDED=1 asks for no windows";
+  const std::string display = ValueOf("DISPLAY");
+  const std::string wayland = ValueOf("WAYLAND_DISPLAY");
+  if (display.empty() && wayland.empty()) return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+  const std::string key = display + '\n' + wayland;
   // Asked for every line and box: the window system is tried once per display setting.
   static std::string checkedKey;
   static bool reachable = false;
-  if (checkedKey.empty() || checkedKey != key) {
+  // Open while the program runs: an X server resets when its last client leaves and drops
+  // whoever connects meanwhile, which would be the toolkit connecting right after this check.
+  static XcbConnection x11;
+  if (checkedKey != key) {
     checkedKey = key;
-    reachable = (wayland && *wayland && CanReachWayland(wayland)) ||
-                (display && *display && CanReachX11(display));
+    x11.reset();
+    reachable = !wayland.empty() && CanReachWayland(wayland);
+    if (!reachable && !display.empty()) x11 = ConnectToX11(display.c_str());
+    reachable = reachable || x11;
   }
-  return !reachable;
+  if (reachable) return std::nullopt;
+  std::string settings = display.empty() ? "" : " DISPLAY=" + display;
+  if (!wayland.empty()) settings += " WAYLAND_DISPLAY=" + wayland;
+  return "no window system answers at" + settings;
+}
+
+bool IsUnattended() {
+  return WhyUnattended().has_value();
 }
 
 }  // namespace tandor

@@ -9,14 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/XcbConnection.h"
+
 namespace tandor {
 
 namespace {
-
-struct ConnectionCloser {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
-};
-using Connection = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
 
 struct ReplyFree {
   void operator()(void* reply) const { std::free(reply); }
@@ -214,8 +211,8 @@ xcb_screen_t* ScreenOf(xcb_connection_t* connection, int number) {
 
 bool IsTopLevelWindowOpen(std::string_view title, const char* displayName) {
   int screenNumber = 0;
-  Connection connection(xcb_connect(displayName, &screenNumber));
-  if (!connection || xcb_connection_has_error(connection.get())) return false;
+  const XcbConnection connection = ConnectToX11(displayName, &screenNumber);
+  if (!connection) return false;
   xcb_screen_t* screen = ScreenOf(connection.get(), screenNumber);
   if (!screen) return false;
   Atoms atoms = InternAtoms(connection.get());

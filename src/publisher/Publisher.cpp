@@ -1,7 +1,5 @@
 #include "publisher/Publisher.h"
 
-#include "util/Integrity.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -12,12 +10,14 @@
 #include <fstream>
 #include <system_error>
 
+#include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "sync/Messages.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "util/FileVersion.h"
+#include "util/Integrity.h"
 
 namespace tandor {
 
@@ -141,6 +141,11 @@ std::string VersionLines(const PickedVersions& versions) {
          "Product Version=" + versions.ProductVersion;
 }
 
+std::string ProductOfFolder(std::string_view serverFolder) {
+  while (serverFolder.ends_with('/')) serverFolder.remove_suffix(1);
+  return FileNameOfPath(serverFolder);
+}
+
 EditorLayout LayoutForClientArea(int innerWidth, int innerHeight) {
   constexpr int kIniTop = 2085;
   constexpr int kBarHeight = 225;
@@ -162,12 +167,25 @@ Publisher::Publisher(fs::path editCopy, std::string manifestName, CodePage codeP
 
 Publisher::~Publisher() = default;
 
+ManifestToSave Publisher::PrepareForSave(std::string_view serverFolder,
+                                         std::string_view text) const {
+  if (mSigningKey.empty()) return {std::string(text), {}};
+  const std::optional<std::string> raised = RaiseSerial(text);
+  if (!raised) return {std::nullopt, msg::SerialNotANumber()};
+  if (!FilesValue(*raised, "Product").empty()) return {*raised, {}};
+  const std::string product = ProductOfFolder(serverFolder);
+  if (product.empty()) return {std::nullopt, msg::ProductUnknown()};
+  return {NameProduct(*raised, product), {}};
+}
+
 std::optional<std::string> Publisher::Connect(const ServerFields& server) {
   FtpOptions options;
   options.ServerCodePage = mCodePage;
   mFTP = std::make_unique<FTP>(mEvents, options);
+  // An empty port is the FTP port, as it is in Tandor.ini.
+  const std::string port = Trim(server.Port).empty() ? "21" : server.Port;
   try {
-    if (mFTP->OpenConnection(server.Address, server.User, server.Password, server.Port))
+    if (mFTP->OpenConnection(server.Address, server.User, server.Password, port))
       return std::nullopt;
   } catch (const RuntimeError& error) {
     return error.Description();  // a port that is no number cannot connect either
@@ -206,6 +224,7 @@ std::optional<std::string> Publisher::Save(const ServerFields& server,
   const std::string bytes = mCodePage.FromUtf8(text);
   std::optional<std::string> signature;
   if (!mSigningKey.empty()) {
+    if (IsSecretKeyShared(mSigningKey)) return msg::SigningKeyShared(mSigningKey.string());
     // Signed before anything is written: a key that fails leaves the server as it was.
     if (const std::optional<std::string> secret = ReadWholeFile(mSigningKey))
       signature = SignDetached(bytes, *secret);

@@ -79,6 +79,10 @@ std::string EntryText(std::string_view fileName, const PickedVersions& versions,
 // "File Version=" and "Product Version=" lines, joined by CR LF, no line end after them.
 std::string VersionLines(const PickedVersions& versions);
 
+// The product whose files a server folder holds: the folder's last part ("/Harrowin/Sample" ->
+// "Sample"), a trailing "/" left aside; empty for the root.
+std::string ProductOfFolder(std::string_view serverFolder);
+
 // Places of the editor and the progress frame for a client area, all in twips.
 struct EditorLayout {
   int IniWidth = 0;
@@ -99,6 +103,12 @@ struct SearchOutcome {
   std::string Text;  // the manifest text, or the reason it could not be had
 };
 
+// The manifest as Save is to write it, or why it cannot be saved.
+struct ManifestToSave {
+  std::optional<std::string> Text;
+  std::string Problem;  // when there is no text
+};
+
 // The server operations. Each opens a fresh connection with the fields as typed and closes it
 // when it ends; progress and pending window messages go to `events`.
 class Publisher {
@@ -114,11 +124,18 @@ class Publisher {
   // empty: the manifest goes unsigned.
   void SignWith(std::filesystem::path secretKey) { mSigningKey = std::move(secretKey); }
 
+  // The numbered editor text as Save writes it. Unsigned, it is the operator's text as it is.
+  // Signed, its [Files] section gets a higher Serial= (machines refuse an older manifest) and
+  // names its product, the last part of `serverFolder`, unless it names one already (machines
+  // refuse a manifest signed for another product). No text, and why, when the serial is no
+  // number or no product can be named.
+  ManifestToSave PrepareForSave(std::string_view serverFolder, std::string_view text) const;
   // Replaces the edit copy with <folder>/<manifest> from the server and returns its text.
   SearchOutcome Search(const ServerFields& server, std::string_view serverFolder);
-  // Writes `text` (already numbered) to the edit copy as it is and uploads it as the folder's
-  // manifest; with a signing key, the signature follows as <manifest>.sig (written beside the
-  // edit copy too). Returns what went wrong, nothing when the manifest is on the server.
+  // Writes `text` (as PrepareForSave made it) to the edit copy as it is and uploads it as the
+  // folder's manifest; with a signing key, the signature follows as <manifest>.sig (written beside
+  // the edit copy too); a key that its group or others may read signs nothing. Returns what went
+  // wrong, nothing when the manifest is on the server.
   std::optional<std::string> Save(const ServerFields& server, std::string_view serverFolder,
                                   std::string_view text);
   // Uploads `local` as <folder>/<uploadName>. Returns what went wrong, nothing on success.

@@ -302,12 +302,12 @@ void frmVersion::Search() {
 
 void frmVersion::Save() {
   if (mBusy) return;
-  // Every save carries a higher serial, so that machines can tell an old manifest from the new.
-  const std::optional<std::string> numbered = RaiseSerial(RenumberEntries(EditorText()));
-  if (!numbered) return Tell(msg::SerialNotANumber());
-  SetEditorText(*numbered);
+  const ManifestToSave manifest =
+      mPublisher.PrepareForSave(ServerFolder(), RenumberEntries(EditorText()));
+  if (!manifest.Text) return Tell(manifest.Problem);
+  SetEditorText(*manifest.Text);
   std::optional<std::string> failure;
-  RunBusy([&] { failure = mPublisher.Save(TypedServer(), ServerFolder(), *numbered); });
+  RunBusy([&] { failure = mPublisher.Save(TypedServer(), ServerFolder(), *manifest.Text); });
   if (failure) Tell(*failure);
 }
 

@@ -1,9 +1,16 @@
 // tandor-sign: the publisher's side of signed manifests and checked files.
-//   tandor-sign keygen SECRET PUBLIC   a new key pair, one base64 line each (SECRET mode 0600)
-//   tandor-sign sign SECRET FILE       writes FILE.sig
+//   tandor-sign keygen [--force] SECRET PUBLIC
+//       a new key pair, one base64 line each (SECRET mode 0600). An existing SECRET or PUBLIC is
+//       replaced only with --force: machines that trust the old public key accept nothing the
+//       new secret key signs, so losing the old secret key locks them out for good.
+//   tandor-sign sign [--product NAME] SECRET FILE
+//       writes FILE.sig. A manifest whose [Files] names no product gets Product=NAME first (by
+//       default the name of the folder holding FILE), and the signature covers FILE as written.
+//       A SECRET that its group or others may read or write is refused, as ssh refuses its keys.
 //   tandor-sign verify PUBLIC FILE     exit 0 when FILE.sig is FILE signed with that key, else 1
 //   tandor-sign hash FILE...           one SHA256= line per file, for the manifest
-// Exit status 64 for a wrong command line, 2 when a file cannot be read or written.
+// Exit status 64 for a wrong command line (or a manifest whose product cannot be told), 2 when a
+// file cannot be read or written or must not be used.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,55 +21,135 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "manifest/RenumberEntries.h"
 #include "platform/FileIo.h"
 #include "util/Integrity.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr int kUsage = 64;
 constexpr int kFileFailure = 2;
 
 int Usage() {
   std::fputs(
-      "usage: tandor-sign keygen SECRET PUBLIC\n"
-      "       tandor-sign sign SECRET FILE\n"
+      "usage: tandor-sign keygen [--force] SECRET PUBLIC\n"
+      "       tandor-sign sign [--product NAME] SECRET FILE\n"
       "       tandor-sign verify PUBLIC FILE\n"
-      "       tandor-sign hash FILE...\n",
+      "       tandor-sign hash FILE...\n"
+      "keygen never replaces an existing key file without --force. sign refuses a SECRET that\n"
+      "its group or others may read (chmod 600 it), and writes Product=NAME (default: the name\n"
+      "of FILE's folder) into the [Files] section of a manifest that names no product.\n",
       stderr);
   return kUsage;
 }
 
-int FileFailure(const std::string& file, const char* what) {
-  std::fprintf(stderr, "tandor-sign: %s: %s\n", file.c_str(), what);
+int FileFailure(const std::string& file, const std::string& what) {
+  std::fprintf(stderr, "tandor-sign: %s: %s\n", file.c_str(), what.c_str());
   return kFileFailure;
 }
 
-// Writes one line to a file that only its owner may read, whatever was there before.
-bool WritePrivate(const std::string& file, const std::string& text) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+struct Arguments {
+  std::vector<std::string> Operands;
+  bool Force = false;                  // keygen --force
+  std::optional<std::string> Product;  // sign --product NAME
+};
+
+// The operands and the options `command` takes; nothing for any other option, or one without
+// its value.
+std::optional<Arguments> ParseArguments(std::string_view command, int count, char** args) {
+  Arguments parsed;
+  for (int i = 0; i < count; ++i) {
+    const std::string_view arg = args[i];
+    if (command == "keygen" && arg == "--force") {
+      parsed.Force = true;
+    } else if (command == "sign" && arg == "--product") {
+      if (++i == count || !*args[i]) return std::nullopt;
+      parsed.Product = args[i];
+    } else if (arg.starts_with("--")) {
+      return std::nullopt;
+    } else {
+      parsed.Operands.emplace_back(arg);
+    }
+  }
+  return parsed;
+}
+
+// Writes one line to a file that only its owner may read. Without `replace` the file must not
+// exist yet, so that no key is lost even to another keygen running at the same moment.
+bool WritePrivate(const std::string& file, const std::string& text, bool replace) {
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+  const int fd = ::open(file.c_str(), flags, 0600);
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0 &&
             ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   return ::close(fd) == 0 && ok;
 }
 
-int Keygen(const std::string& secretFile, const std::string& publicFile) {
+bool Exists(const std::string& file) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(file, error));
+}
+
+int Keygen(const std::string& secretFile, const std::string& publicFile, bool force) {
+  for (const std::string& file : {secretFile, publicFile}) {
+    if (!force && Exists(file))
+      return FileFailure(file,
+                         "exists already. A new key pair locks out every machine that trusts the "
+                         "old public key; --force replaces it.");
+  }
   const tandor::KeyPair pair = tandor::GenerateKeyPair();
-  if (!WritePrivate(secretFile, pair.Secret + "\n")) return FileFailure(secretFile, "not written");
+  if (!WritePrivate(secretFile, pair.Secret + "\n", force))
+    return FileFailure(secretFile, "not written");
   if (!tandor::WriteFileAtomically(publicFile, pair.Public + "\n"))
     return FileFailure(publicFile, "not written");
   std::printf("%s\n", pair.Public.c_str());
   return 0;
 }
 
-int Sign(const std::string& secretFile, const std::string& file) {
+// The product a manifest file is for when it names none: `product`, else the name of the folder
+// holding the file, as the manifest's folder on the server is named after its product.
+std::string ProductFor(const std::string& file, const std::optional<std::string>& product) {
+  if (product) return *product;
+  return fs::absolute(file).lexically_normal().parent_path().filename().string();
+}
+
+int Sign(const std::string& secretFile, const std::string& file,
+         const std::optional<std::string>& product) {
+  if (tandor::IsSecretKeyShared(secretFile))
+    return FileFailure(secretFile,
+                       "may be read by others (its group or everyone); a secret key must be "
+                       "private: chmod 600 " +
+                           secretFile);
   const std::optional<std::string> secret = tandor::ReadWholeFile(secretFile);
   if (!secret) return FileFailure(secretFile, "cannot be read");
-  const std::optional<std::string> message = tandor::ReadWholeFile(file);
-  if (!message) return FileFailure(file, "cannot be read");
-  const std::optional<std::string> signature = tandor::SignDetached(*message, *secret);
+  const std::optional<std::string> original = tandor::ReadWholeFile(file);
+  if (!original) return FileFailure(file, "cannot be read");
+  std::string message = *original;
+  const std::string named = tandor::FilesValue(message, "Product");
+  if (named.empty()) {
+    const std::string name = ProductFor(file, product);
+    if (name.empty()) {
+      std::fprintf(stderr, "tandor-sign: %s: names no product; give it with --product NAME\n",
+                   file.c_str());
+      return kUsage;
+    }
+    message = tandor::NameProduct(message, name);
+  } else if (product && *product != named) {
+    std::fprintf(stderr, "tandor-sign: %s: keeps its own Product=%s\n", file.c_str(),
+                 named.c_str());
+  }
+  // Signed before anything is written: a key that cannot sign leaves FILE as it was.
+  const std::optional<std::string> signature = tandor::SignDetached(message, *secret);
   if (!signature) return FileFailure(secretFile, "is no secret key");
+  if (message != *original) {
+    if (!tandor::WriteFileAtomically(file, message)) return FileFailure(file, "not written");
+    std::printf("%s: Product=%s written into [Files]\n", file.c_str(),
+                tandor::FilesValue(message, "Product").c_str());
+  }
   if (!tandor::WriteFileAtomically(file + ".sig", *signature + "\n"))
     return FileFailure(file + ".sig", "not written");
   return 0;
@@ -97,9 +184,12 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string_view command = argv[1];
   if (command == "hash") return Hash(argc - 2, argv + 2);
-  if (argc != 4) return Usage();
-  if (command == "keygen") return Keygen(argv[2], argv[3]);
-  if (command == "sign") return Sign(argv[2], argv[3]);
-  if (command == "verify") return Verify(argv[2], argv[3]);
+  const std::optional<Arguments> args = ParseArguments(command, argc - 2, argv + 2);
+  if (!args || args->Operands.size() != 2) return Usage();
+  const std::string& first = args->Operands[0];
+  const std::string& second = args->Operands[1];
+  if (command == "keygen") return Keygen(first, second, args->Force);
+  if (command == "sign") return Sign(first, second, args->Product);
+  if (command == "verify") return Verify(first, second);
   return Usage();
 }

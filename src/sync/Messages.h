@@ -103,10 +103,24 @@ inline std::string SerialNotANumber() {
   return "[Files]의 Serial= 이(가) 18자리 이하의 숫자가 아니어서 올릴 수 없습니다. 고친 뒤 다시 "
          "저장하십시오.";
 }
+inline std::string ProductUnknown() {
+  return "서명할 업데이트 목록의 제품을 알 수 없습니다. Path에 제품 폴더(예: /Harrowin/Sample)를 "
+         "적거나 [Files]에 Product= 를 적은 뒤 다시 저장하십시오.";
+}
 inline std::string SigningKeyUnusable(const std::string& file) {
   return "TANDOR_SIGNING_KEY의 " + file +
          " 은(는) 읽을 수 있는 서명 키가 아닙니다. 업데이트 목록을 저장하지 않았습니다.";
 }
+inline std::string SigningKeyShared(const std::string& file) {
+  return "TANDOR_SIGNING_KEY의 " + file +
+         " 은(는) 다른 사용자도 읽을 수 있어 서명에 쓰지 않습니다. chmod 600 으로 소유자만 읽게 한 "
+         "뒤 다시 저장하십시오. 업데이트 목록을 저장하지 않았습니다.";
+}
+
+// Tandor '$Version' where no screen is.
+inline constexpr const char* kPublisherNeedsDisplay =
+    "화면이 없어 업데이트 목록 편집 창($Version)을 열 수 없습니다. 화면이 있는 곳에서 "
+    "실행하십시오.";
 
 // Message boxes.
 inline std::string ProgramStillOpen(const std::string& caption) {

@@ -174,6 +174,14 @@ KeyPair GenerateKeyPair() {
   return pair;
 }
 
+bool IsSecretKeyShared(const std::filesystem::path& file) {
+  using std::filesystem::perms;
+  std::error_code error;
+  const perms mode = std::filesystem::status(file, error).permissions();
+  return !error && mode != perms::unknown &&
+         (mode & (perms::group_all | perms::others_all)) != perms::none;
+}
+
 std::optional<std::string> SignDetached(std::string_view message, std::string_view secretKey) {
   std::optional<std::string> secret = FromBase64(secretKey, crypto_sign_SECRETKEYBYTES);
   if (!secret) return std::nullopt;

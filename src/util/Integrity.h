@@ -78,6 +78,11 @@ struct KeyPair {
 };
 KeyPair GenerateKeyPair();
 
+// True when the secret key file (a link followed) grants its group or others any access: such a
+// key is refused, as ssh refuses its own keys then. False for a file that cannot be examined;
+// reading it fails then.
+bool IsSecretKeyShared(const std::filesystem::path& file);
+
 // The base64 signature of `message`; nothing when `secretKey` is no secret key.
 std::optional<std::string> SignDetached(std::string_view message, std::string_view secretKey);
 // True only when `signature` (base64) is a valid signature of `message` by `publicKey` (base64).

@@ -45,7 +45,8 @@ class RolesTest : public ::testing::Test {
 };
 
 // Options are never product names; the address display reads the settings without consuming
-// them; a name that fits no role (the working copy of product Old) shows the damaged-file message.
+// them; a name that fits no role (the working copy of product Old) shows the damaged-file message;
+// the publisher window, which only an operator at a screen can use, will not run without one.
 // What keeps the launcher from starting: a prefix it cannot create (73), a working copy it cannot
 // write (1, with the run-time error).
 TEST_F(RolesTest, OptionsRolesAndFailuresAtStart) {
@@ -55,6 +56,7 @@ TEST_F(RolesTest, OptionsRolesAndFailuresAtStart) {
   const std::string underAFile = (mDir / "a-file" / "prefix").string();
   const std::string box = msg::RuntimeError(75, ""),
                     inTheWay = "[Tandor 1.0.210] " + box.substr(0, box.find('\r'));
+  const std::string noDisplay = std::string(msg::kPublisherNeedsDisplay) + "\n";
   const struct {
     std::vector<std::string> Args;  // the program, then its arguments
     int Status;
@@ -74,11 +76,22 @@ TEST_F(RolesTest, OptionsRolesAndFailuresAtStart) {
        "[Tandor] 프리픽스 폴더를 만들 수 없습니다.\n",
        {{"TANDOR_PREFIX", underAFile}}},
       {{"Tandor", "--wait", kProduct}, 1, inTheWay},
+      {{"Tandor", "$Version"}, 69, noDisplay + "Tandor: the publisher window needs a display"},
+      {{"Tandor", "$version"},
+       69,
+       "neither DISPLAY nor WAYLAND_DISPLAY is set",
+       {{"TANDOR_UNATTENDED", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}},
+      {{"Tandor", "$Version"},
+       69,
+       "DISPLAY=:4242",
+       {{"TANDOR_UNATTENDED", ""}, {"DISPLAY", ":4242"}, {"WAYLAND_DISPLAY", ""}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.Args));
+    const auto start = std::chrono::steady_clock::now();
     const ProgramResult run = Run(mApp / c.Args[0], {c.Args.begin() + 1, c.Args.end()}, c.Vars);
     EXPECT_EQ(run.Status, c.Status);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_NE((run.Out + run.Err).find(c.Says), std::string::npos) << run.Out << run.Err;
   }
   // None ran a pass: no log, the settings unread.

@@ -13,6 +13,8 @@
 namespace tandor::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 ProgramResult Sign(const std::vector<std::string>& args) {
   return RunProgram(TANDOR_SIGN_BINARY, args, {}, std::chrono::seconds(30));
 }
@@ -20,32 +22,67 @@ ProgramResult Sign(const std::vector<std::string>& args) {
 TEST(SignToolTest, KeygenSignVerifyHash) {
   TempDir dir;
   const std::string secret = dir / "secret", pub = dir / "public", manifest = dir / "Tandor10.ini";
-  const std::string tampered = dir / "tampered.ini";
+  const std::string tampered = dir / "tampered.ini", shared = dir / "shared.key";
+  const std::string old = dir / "old.key", sample = dir / "Sample" / "Tandor10.ini";
+  const std::string named = dir / "Named" / "Tandor10.ini", other = dir / "Other" / "Tandor10.ini";
   WriteFile(manifest, "abc");
   WriteFile(tampered, "abd");
+  WriteFile(old, "old key\n");
+  WriteFile(sample, "[Files]\r\nSerial=3\r\n[File1]");
+  WriteFile(named, "[Files]");
+  WriteFile(other, "[Files]\r\nProduct=Other");
   ASSERT_EQ(Sign({"keygen", secret, pub}).Status, 0);
-  EXPECT_EQ(std::filesystem::status(secret).permissions(), std::filesystem::perms(0600));
+  EXPECT_EQ(fs::status(secret).permissions(), fs::perms(0600));
+  const std::string secretKey = ReadFile(secret), publicKey = ReadFile(pub);
+  fs::permissions(pub, fs::perms(0600));  // private, and still no secret key
+  fs::copy_file(secret, shared);
+  fs::permissions(shared, fs::perms(0640));
   ASSERT_EQ(Sign({"sign", secret, manifest}).Status, 0);
-  std::filesystem::copy_file(manifest + ".sig", tampered + ".sig");  // signed, then changed
+  fs::copy_file(manifest + ".sig", tampered + ".sig");  // signed, then changed
 
+  // Arguments, status, what the output or the error output says, and a file signed as it reads.
   const struct {
     std::vector<std::string> Args;
     int Status;
-    std::string Out;
+    std::string Says;
+    std::string File = {};
+    std::string Content = {};
   } cases[] = {
-      {{"verify", pub, manifest}, 0, ""},
-      {{"verify", pub, tampered}, 1, ""},
+      {{"verify", pub, manifest}, 0, "signature valid"},
+      {{"verify", pub, tampered}, 1, "NOT valid"},
       {{"hash", manifest}, 0, "SHA256=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20"},
-      {{"hash", dir / "none"}, 2, ""},
-      {{"frobnicate", pub, manifest}, 64, ""},
-      {{"sign", pub, manifest}, 2, ""},  // a public key cannot sign
+      {{"hash", dir / "none"}, 2, "cannot be read"},
+      {{"frobnicate", pub, manifest}, 64, "usage:"},
+      {{"sign", pub, manifest}, 2, "is no secret key"},
+      // A new key in place of the old one locks every machine out: only --force replaces one.
+      {{"keygen", secret, dir / "public2"}, 2, "exists already"},
+      {{"keygen", dir / "secret2", pub}, 2, "exists already"},
+      {{"keygen", "--force", old, dir / "old.pub"}, 0, ""},
+      {{"sign", shared, manifest}, 2, "others"},
+      // The manifest names its product: its folder's name, the option's, or the one it has.
+      {{"sign", secret, sample}, 0, "", sample, "[Files]\r\nProduct=Sample\r\nSerial=3\r\n[File1]"},
+      {{"verify", pub, sample}, 0, "signature valid"},
+      {{"sign", "--product", "Given", secret, named}, 0, "", named, "[Files]\r\nProduct=Given"},
+      {{"verify", pub, named}, 0, "signature valid"},
+      {{"sign", "--product", "Given", secret, other}, 0, "", other, "[Files]\r\nProduct=Other"},
+      {{"sign", "--product", secret, other}, 64, "usage:"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
     const ProgramResult result = Sign(c.Args);
     EXPECT_EQ(result.Status, c.Status);
-    EXPECT_TRUE(result.Out.starts_with(c.Out)) << result.Out;
+    EXPECT_NE((result.Out + result.Err).find(c.Says), std::string::npos)
+        << result.Out << result.Err;
+    if (!c.File.empty()) {
+      EXPECT_EQ(ReadFile(c.File), c.Content);
+    }
   }
+  // The refused key pairs stayed; the forced one is new and private.
+  EXPECT_EQ(ReadFile(secret), secretKey);
+  EXPECT_EQ(ReadFile(pub), publicKey);
+  EXPECT_FALSE(fs::exists(dir / "public2") || fs::exists(dir / "secret2"));
+  EXPECT_NE(ReadFile(old), "old key\n");
+  EXPECT_EQ(fs::status(old).permissions(), fs::perms(0600));
 }
 
 }  // namespace

@@ -123,17 +123,19 @@ TEST_F(PublisherWindowTest, ButtonsWorkAgainstTheServer) {
   const std::string noServer = "InternetConnect error code: ", found = "[Files]\r\nKey=샘플";
 
   // Button, port, folder, editor before, pick, editor after, start of the box's text, file on the
-  // server. Search's box is titled Error; Save numbers entries, raises the serial; *.*_ renames.
+  // server. Search's box is titled Error; Save numbers entries and, unsigned, adds nothing; *.*_
+  // renames. An empty port is 21, where nothing listens.
   const std::array<std::string, 8> cases[] = {
       {"Search", up, S, "old", "", found, "", ""},
       {"Search", up, "/Harrowin/None", "kept", "", "kept", "File not found", ""},
       {"Search", down, S, "old", "", noServer, "", ""},
       {"Search", "2x1", S, "old", "", "Type mismatch", "", ""},
-      {"Save", up, S, "[Files]\n[File]\nK=a\n[FILE]", "",
-       "[Files]\r\nSerial=1\r\n[File1]\r\nK=a\r\n[File2]", "", "Tandor10.ini"},
-      {"Save", up, "", "[File]\nSerial=7\nK=샘플", "", "[Files]\r\nSerial=8\r\nK=샘플", "",
+      {"Search", "", S, "old", "", noServer, "", ""},
+      {"Save", up, S, "[Files]\n[File]\nK=a\n[FILE]", "", "[Files]\r\n[File1]\r\nK=a\r\n[File2]",
+       "", "Tandor10.ini"},
+      {"Save", up, "", "[File]\nSerial=7\nK=샘플", "", "[Files]\r\nSerial=7\r\nK=샘플", "",
        "Tandor10.ini"},
-      {"Save", up, "/Nowhere", "[Files]", "", "[Files]\r\nSerial=1", "550 ", ""},
+      {"Save", up, "/Nowhere", "[Files]", "", "[Files]", "550 ", ""},
       {"Up", up, S, "", "Sample.dll", "", "", "Sample.dl_"},
       {"Up", up, "/Nowhere", "", "Sample.dll", "", "550 ", ""},
       {"Up", up, S, "", gone, "", (local / gone).string(), ""},

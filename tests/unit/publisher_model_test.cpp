@@ -9,7 +9,6 @@
 #include <ctime>
 #include <tuple>
 
-#include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
@@ -60,36 +59,61 @@ TEST(PublisherModelTest, VersionsOfPickedFiles) {
   EXPECT_THROW(ReadPickedVersions(dir.Path(), query), RuntimeError);  // a folder is no file
 }
 
-// Every save raises the serial; with a key the signature goes up after the manifest, and a key
-// that cannot sign stops the save before the server is touched.
-TEST(PublisherModelTest, SaveRaisesTheSerialAndSigns) {
-  const std::pair<const char*, std::optional<std::string>> serials[] = {
-      {"[Files]\r\nCount=1\r\n[File1]", "[Files]\r\nSerial=1\r\nCount=1\r\n[File1]"},
-      {"[files]\nserial = 41\n[File1]\nSerial=9", "[files]\nSerial=42\n[File1]\nSerial=9"},
-      {"[File1]\r\nSerial=3\r\n[Files]", "[File1]\r\nSerial=3\r\n[Files]\r\nSerial=1"},
-      {"[File1]\r\nK=a", "[File1]\r\nK=a"},
-      {"[Files]\r\nSerial=x1", std::nullopt},
-      {"[Files]\r\nSerial=999999999999999999", std::nullopt},
+// A signed save raises the serial and names the product of the server folder; an unsigned save
+// keeps the operator's text as it is. With a key the signature goes up after the manifest, and a
+// key that cannot sign, or that others may read, stops the save before the server is touched.
+TEST(PublisherModelTest, SignedSavesAreStampedAndSigned) {
+  // Text, server folder, the text signed (or why it cannot be).
+  const std::tuple<std::string, std::string, std::string> stamps[] = {
+      {"[Files]\r\nCount=1\r\n[File1]", "/Harrowin/Sample",
+       "[Files]\r\nProduct=Sample\r\nSerial=1\r\nCount=1\r\n[File1]"},
+      {"[files]\nserial = 41\n[File1]\nSerial=9", "/Harrowin/Sample/",
+       "[files]\nProduct=Sample\nSerial=42\n[File1]\nSerial=9"},
+      {"[File1]\r\nSerial=3\r\n[Files]", "Sample",
+       "[File1]\r\nSerial=3\r\n[Files]\r\nProduct=Sample\r\nSerial=1"},
+      {"[File1]\r\nK=a", "/Harrowin/Sample", "[File1]\r\nK=a"},
+      {"[Files]\r\n product = Other \r\nSerial=1", "/Harrowin/Sample",
+       "[Files]\r\n product = Other \r\nSerial=2"},
+      {"[Files]\r\nProduct=\r\nSerial=1\r\n[File1]\r\nProduct=x", "/Harrowin/Sample",
+       "[Files]\r\nProduct=Sample\r\nSerial=2\r\n[File1]\r\nProduct=x"},
+      {"[Files]\r\nProduct=Sample", "", "[Files]\r\nSerial=1\r\nProduct=Sample"},
+      {"[Files]\r\nSerial=1", "/", msg::ProductUnknown()},
+      {"[Files]\r\nSerial=x1", "/Harrowin/Sample", msg::SerialNotANumber()},
+      {"[Files]\r\nSerial=999999999999999999", "/Harrowin/Sample", msg::SerialNotANumber()},
   };
-  for (const auto& [text, raised] : serials) EXPECT_EQ(RaiseSerial(text), raised) << text;
+  Publisher unsigned_(std::filesystem::path("Tandor10.ini"), "Tandor10.ini", {}, FtpEvents{});
+  Publisher signing(std::filesystem::path("Tandor10.ini"), "Tandor10.ini", {}, FtpEvents{});
+  signing.SignWith("any.key");
+  for (const auto& [text, folder, stamped] : stamps) {
+    const ManifestToSave manifest = signing.PrepareForSave(folder, text);
+    EXPECT_EQ(manifest.Text.value_or(manifest.Problem), stamped) << text;
+    EXPECT_EQ(unsigned_.PrepareForSave(folder, text).Text, text);
+  }
 
   test::TempDir dir;
   test::FtpServer server(dir / "srv");
   const KeyPair pair = GenerateKeyPair();
   test::WriteFile(dir / "good.key", pair.Secret + "\n");
   test::WriteFile(dir / "bad.key", "not a key\n");
+  test::WriteFile(dir / "shared.key", pair.Secret + "\n");
+  for (const char* key : {"good.key", "bad.key"})
+    std::filesystem::permissions(dir / key, std::filesystem::perms(0600));
+  std::filesystem::permissions(dir / "shared.key", std::filesystem::perms(0640));
   Publisher publisher(dir / "Tandor10.ini", "Tandor10.ini", CodePage(949), FtpEvents{});
   const ServerFields fields{"127.0.0.1", server.User(), server.Password(), server.PortText()};
-  // Key, serial saved, serial then on the server, the server's copy signed by the key.
-  const std::tuple<std::string, int, int, bool> saves[] = {{"", 1, 1, false},
-                                                           {"good.key", 2, 2, true},
-                                                           {"bad.key", 3, 2, true},
-                                                           {"missing.key", 3, 2, true}};
-  for (const auto& [key, serial, onServer, isSigned] : saves) {
+  const auto unusable = [&](const char* key) { return msg::SigningKeyUnusable(dir / key); };
+  // Key, serial saved, serial then on the server, the server's copy signed by the key, failure.
+  const std::tuple<std::string, int, int, bool, std::string> saves[] = {
+      {"", 1, 1, false, ""},
+      {"good.key", 2, 2, true, ""},
+      {"bad.key", 3, 2, true, unusable("bad.key")},
+      {"missing.key", 3, 2, true, unusable("missing.key")},
+      {"shared.key", 3, 2, true, msg::SigningKeyShared(dir / "shared.key")},
+  };
+  for (const auto& [key, serial, onServer, isSigned, failed] : saves) {
     publisher.SignWith(key.empty() ? std::filesystem::path() : dir / key);
     const auto failure = publisher.Save(fields, "", "[Files]\r\nSerial=" + std::to_string(serial));
-    EXPECT_EQ(failure.value_or(""),
-              serial == onServer ? "" : msg::SigningKeyUnusable((dir / key).string()));
+    EXPECT_EQ(failure.value_or(""), failed);
     const std::optional<std::string> text = ReadWholeFile(dir / "srv/Tandor10.ini");
     const std::optional<std::string> signature = ReadWholeFile(dir / "srv/Tandor10.ini.sig");
     EXPECT_EQ(text.value_or("none"), "[Files]\r\nSerial=" + std::to_string(onServer)) << key;
