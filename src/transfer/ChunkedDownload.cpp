@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -104,8 +105,13 @@ void ChunkedDownload::Flush() {
 }
 
 bool ChunkedDownload::Take(const char* data, std::size_t size) {
-  if (mExactSize && mTotal >= 0 && mReceived + static_cast<std::int64_t>(size) > mTotal) {
+  const std::int64_t reach = mReceived + static_cast<std::int64_t>(size);
+  if (mExactSize && mTotal >= 0 && reach > mTotal) {
     mOverflowed = true;
+    return false;
+  }
+  if (mLimit >= 0 && mOffset + std::max(reach, mTotal) > mLimit) {
+    mOverLimit = mDiscard = true;
     return false;
   }
   mReceived += static_cast<std::int64_t>(size);

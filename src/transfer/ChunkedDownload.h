@@ -46,8 +46,13 @@ class ChunkedDownload {
   // The server sends the whole file after all: the kept part goes.
   void Restart();
 
-  // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
-  // local failure or an exception from an event handler (Failure).
+  // The file may not grow past `bytes`: an announced size above it is refused before the first
+  // byte is taken, any other download stops at the byte that passes it.
+  void SetLimit(std::int64_t bytes) { mLimit = bytes; }
+  std::int64_t Limit() const { return mLimit; }
+
+  // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), past
+  // the limit (OverLimit), or a local failure or an exception from an event handler (Failure).
   bool Take(const char* data, std::size_t size);
   // After the last byte: writes the partial chunk, gives the file the target's name (in one
   // rename over a file that has it) and raises the last event. Throws RuntimeError when the local
@@ -57,6 +62,7 @@ class ChunkedDownload {
 
   std::int64_t Received() const { return mReceived; }
   bool Overflowed() const { return mOverflowed; }
+  bool OverLimit() const { return mOverLimit; }
   std::exception_ptr Failure() const { return mFailure; }
 
  private:
@@ -76,6 +82,8 @@ class ChunkedDownload {
   std::int64_t mCount = 0;    // bytes in full chunks announced so far
   std::vector<char> mBuffer;  // received, not yet written
   bool mOverflowed = false;
+  std::int64_t mLimit = -1;  // none
+  bool mOverLimit = false;
   std::exception_ptr mFailure;
   std::optional<Sha256Digest> mExpected;
   std::filesystem::path mPartial;

@@ -25,7 +25,8 @@ struct FtpCallbacks {
     } else {
       ftp->TakeHttpHeaderLine(line);
     }
-    return size * count;
+    // A file announced larger than its limit is refused before any of it arrives.
+    return ftp->mAnnouncedTooLarge ? 0 : size * count;
   }
   static int Progress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     return static_cast<FTP*>(user)->KeepsPace(received + sent) ? 0 : 1;
@@ -45,6 +46,18 @@ constexpr long ReceiveBufferSize = 256 * 1024;
 
 // A port text read the way a Basic integer conversion reads it: blanks around it, an optional
 // sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
+// The size in a SIZE reply ("213 84000"); -1 when it holds none.
+std::int64_t SizeInReply(std::string_view line) {
+  std::string_view digits = Trim(line.substr(std::min<std::size_t>(line.size(), 4)));
+  if (digits.empty() || digits.size() > 18) return -1;
+  std::int64_t size = 0;
+  for (char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+    size = size * 10 + (c - '0');
+  }
+  return size;
+}
+
 int ParsePort(std::string_view text) {
   std::string_view digits = Trim(text);
   const std::string original(text);
@@ -261,6 +274,7 @@ void FTP::BeginRequest() {
   mExcessData = false;
   mStatusLine.clear();
   mHeadersEnded = false;
+  mAnnouncedTooLarge = false;
   mPace.clear();
   mPace.emplace_back(std::chrono::steady_clock::now(), 0);
   mMoved = 0;
@@ -382,17 +396,28 @@ void FTP::TakeReplyLine(std::string_view line) {
     mLastReply += part;
   }
   if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
+  if (mLastReplyCode == 213 && mLastCommand == "SIZE") TakeAnnouncedSize(SizeInReply(line));
 }
 
 void FTP::TakeHttpHeaderLine(std::string_view line) {
   // A reply's headers end with a blank line; a connection lost before it is no reply at all.
-  if (line == "\r\n" || line == "\n") mHeadersEnded = true;
+  if (line == "\r\n" || line == "\n") {
+    mHeadersEnded = true;
+    curl_off_t length = -1;
+    if (mRequestLimit >= 0 && (mStatusLine.starts_with("200") || mStatusLine.starts_with("206")) &&
+        curl_easy_getinfo(mCurl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+      TakeAnnouncedSize(length);
+  }
   // "HTTP/1.1 500 Internal Server Error": every reply of a redirect chain starts with one.
   if (!line.starts_with("HTTP/")) return;
   mHeadersEnded = false;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   const std::size_t space = line.find(' ');
   mStatusLine.assign(space == std::string_view::npos ? "" : line.substr(space + 1));
+}
+
+void FTP::TakeAnnouncedSize(std::int64_t size) {
+  if (mRequestLimit >= 0 && size > mRequestLimit) mAnnouncedTooLarge = true;
 }
 
 void FTP::TakeDebugText(int type, std::string_view text) {

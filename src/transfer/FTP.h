@@ -30,6 +30,8 @@
 
 namespace tandor {
 
+class ChunkedDownload;
+
 struct FtpOptions {
   // Code page of the names and texts exchanged with the server.
   CodePage ServerCodePage;
@@ -107,6 +109,12 @@ class FTP {
   // The next download (only that one) must have this digest, or it is not renamed over its
   // target.
   void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
+  // The next download (only that one) fails when the file is larger than `bytes`: a size the
+  // server announces above it is refused before any of the file is taken, a file sent without
+  // one is cut off at the first byte past it. Nothing of such a file stays on disk.
+  void LimitNextDownload(std::int64_t bytes) { mNextLimit = bytes; }
+  // The last download failed because the file was larger than its limit.
+  bool ExceededLimit() const { return mExceededLimit; }
   // The download after the next one will fetch `remote`. Its request (for FTP, its first
   // command) then goes out as soon as the next one's data is in, so that the server works on it
   // while that file is put on disk; nothing of it is taken before it is asked for. Any other
@@ -160,6 +168,11 @@ class FTP {
 
   bool Download(const std::filesystem::path& local, const std::string& url, bool http,
                 std::string_view label);
+  // Whether a download stopped at its limit; records it so, and drops the connection the
+  // refused reply is still arriving on.
+  bool RefusedOverLimit(const ChunkedDownload& sink);
+  // A size the server announces for the current request, checked against its limit.
+  void TakeAnnouncedSize(std::int64_t size);
   bool Upload(const std::filesystem::path& local, std::string_view remote, bool chunked,
               std::string_view label);
 
@@ -188,6 +201,8 @@ class FTP {
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
   std::optional<Sha256Digest> mExpectedSha256;
+  std::int64_t mNextLimit = -1;  // set by LimitNextDownload; -1: none
+  bool mExceededLimit = false;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
   CurlList mHttpHeaders;
   std::string mFollowing;        // announced by AnnounceFollowingDownload
@@ -200,10 +215,12 @@ class FTP {
   std::string mLastReply;  // the last complete reply, lines joined by CR LF
   int mLastReplyCode = 0;
   std::string mLastCommand;
-  bool mDataStarted = false;   // the server opened the data transfer (1xx reply)
-  bool mExcessData = false;    // the server sent more than it announced
-  std::string mStatusLine;     // of the last HTTP reply, without the protocol version
-  bool mHeadersEnded = false;  // the blank line after the last reply's headers arrived
+  bool mDataStarted = false;        // the server opened the data transfer (1xx reply)
+  bool mExcessData = false;         // the server sent more than it announced
+  std::string mStatusLine;          // of the last HTTP reply, without the protocol version
+  bool mHeadersEnded = false;       // the blank line after the last reply's headers arrived
+  std::int64_t mRequestLimit = -1;  // the bytes the current request may bring; -1: any number
+  bool mAnnouncedTooLarge = false;  // the server announced more than that
   // Bytes moved by the current request at moments of its course, oldest first, for its
   // average speed over the last IdleTimeout.
   std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> mPace;

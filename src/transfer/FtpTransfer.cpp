@@ -239,6 +239,9 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
+  mExceededLimit = false;
+  if (mNextLimit >= 0 && !simple) sink.SetLimit(mNextLimit);
+  mNextLimit = -1;
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
@@ -259,6 +262,12 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   context.Resuming = sink.Offset() > 0;
   if (context.Resuming)
     curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(sink.Offset()));
+  // The limit holds for this download's own requests, not for the one sent ahead after them.
+  struct RequestLimit {
+    std::int64_t& Bytes;
+    ~RequestLimit() { Bytes = -1; }
+  } requestLimit{mRequestLimit};
+  if (sink.Limit() >= 0) mRequestLimit = sink.Limit() - sink.Offset();
   const auto run = [&]() -> CURLcode {
     CURLcode result = CURLE_OK;
     if (ahead) {
@@ -282,6 +291,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     const auto request = [&]() -> bool {
       const CURLcode result = run();
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
+      if (RefusedOverLimit(sink)) return false;
       if (result == CURLE_RANGE_ERROR && context.Resuming) {
         rangeIgnored = true;
         return false;
@@ -342,6 +352,11 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   } else {
     const CURLcode result = run();
     if (sink.Failure()) std::rethrow_exception(sink.Failure());
+    if (RefusedOverLimit(sink)) {
+      // The control connection may be in the middle of a command sequence.
+      DropConnection();
+      return false;
+    }
     if (simple) {
       if (result != CURLE_OK) {
         RecordCurl(simpleLabel, result);
@@ -397,9 +412,19 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     return false;
   }
   if (http && context.HttpSize == UnknownLength) mHttpSize = sink.Received();
+  mRequestLimit = -1;
   if (!following.empty()) StartAhead(DownloadUrl(following, http), http);
   sink.Finish();
   AdvanceAhead();
+  return true;
+}
+
+bool FTP::RefusedOverLimit(const ChunkedDownload& sink) {
+  if (!mAnnouncedTooLarge && !sink.OverLimit()) return false;
+  mExceededLimit = true;
+  mLastError = FormatInternetError(
+      "InternetReadFile", inet::FileTooLarge,
+      "The file is larger than the limit of " + std::to_string(sink.Limit()) + " bytes.");
   return true;
 }
 

@@ -9,15 +9,20 @@
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/PassHarness.h"
+#include "util/Integrity.h"
 
 namespace tandor::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Each;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Over FTP or HTTP, a fault of servers.py ("active": a client in active mode) for one file: the
-// pass's status and its text in Err.log and in the window.
+// pass's status and its text in Err.log and in the window. The manifest is signed, and checked
+// when the broken file is its signature.
 const struct Row {
   bool Ftp;
   const char *Fault, *File;
@@ -45,6 +50,12 @@ const struct Row {
     {true, "trickle", "data.bin", 1, "error code: 12002"},
     {true, "short", "data.bin", 1, "error code: 12030"},
     {true, "short", "after.txt", 1, "error code: 12030"},
+    // A server's answer is bounded: the manifest and its signature by their limits.
+    {false, "endless", "Tandor10.ini", 2, " 16 MiB"},
+    {false, "huge", "Tandor10.ini", 2, " 16 MiB"},
+    {true, "huge", "Tandor10.ini", 2, " 16 MiB"},
+    {false, "endless", "Tandor10.ini.sig", 4, " 4 KiB"},
+    {false, "huge", "Tandor10.ini.sig", 4, " 4 KiB"},
 };
 
 class FaultTest : public ::testing::Test, protected SampleMachine {
@@ -53,7 +64,7 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     for (int i = 0; mData.size() < 40000; ++i) mData += std::to_string(i) + ",";
     WriteFile(mProduct / "data.bin", mData);
     WriteFile(mProduct / "after.txt", "after\n");
-    std::string manifest = "[Files]\r\n";
+    std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n";
     int number = 0;
     for (const char* name : {"data.bin", "after.txt"})
       manifest += "[File" + std::to_string(++number) + "]\r\nKey=" + name + "\r\nFilename=" + name +
@@ -61,6 +72,7 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
                   "\r\nServer Path=$Root/Sample\r\nLocal Path=C:\\Sample\r\nCopyMode=Normal\r\n"
                   "Product Version=2.0\r\n";
     WriteFile(mProduct / "Tandor10.ini", manifest);
+    WriteFile(mProduct / "Tandor10.ini.sig", *SignDetached(manifest, mKey.Secret));
     fs::create_directories(mApp);
   }
 
@@ -76,6 +88,9 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     mSettings.Method = row.Ftp ? "FTP" : "HTTP";
     mSettings.Passive = fault != "active";
     mSettings.Port = mFaulty->PortText();
+    const bool signatureChecked = std::string(row.File).ends_with(".sig");
+    mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey",
+                                signatureChecked ? mKey.Public : "");
     mWindow.Clear();
     PassEnvironment env = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
     env.TransferIdleLimit = std::chrono::seconds(2);
@@ -106,6 +121,7 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
   }
 
   std::string mData;
+  KeyPair mKey = GenerateKeyPair();
   std::unique_ptr<ServerProcess> mFaulty;
 };
 
@@ -122,12 +138,14 @@ TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
     EXPECT_EQ(RunPass(row, row.Fault), row.Status);
     EXPECT_THAT(ReadFile(mApp / "Err.log"), HasSubstr(row.Text));
     EXPECT_THAT(mWindow.Shown(), HasSubstr(row.Text));
+    // A size announced past a bound is refused before any of the body is taken.
+    EXPECT_THAT(mWindow.Calls, Each(Not(EndsWith("/" + std::to_string(100ull << 30)))));
     CheckInstalled(row.Status == 0);
     // Only the broken file fails: the connection is fit for the entries after it.
     if (row.File == std::string("after.txt"))
       EXPECT_TRUE(ReadFile(mLocal / "data.bin") == mData);
     else
-      EXPECT_TRUE(row.Status == 2 || ReadFile(mLocal / "after.txt") == "after\n");
+      EXPECT_TRUE(row.Status >= 2 || ReadFile(mLocal / "after.txt") == "after\n");
     EXPECT_EQ(RunPass(row, "none"), 0) << mWindow.Shown();
     CheckInstalled(true);
   }
