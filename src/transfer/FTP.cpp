@@ -58,6 +58,23 @@ std::int64_t SizeInReply(std::string_view line) {
   return size;
 }
 
+// The path libcurl names in the commands of an FTP `url`: its path with the dot segments
+// resolved, less the leading "/", decoded. Empty when it cannot be decoded or holds a control
+// character.
+std::string FtpCommandPath(const std::string& url) {
+  CurlUrl handle(curl_url());
+  char* path = nullptr;
+  if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(handle.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
+    return {};
+  std::string decoded(path);
+  curl_free(path);
+  if (std::any_of(decoded.begin(), decoded.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+    return {};
+  return decoded.empty() ? decoded : decoded.substr(1);
+}
+
 int ParsePort(std::string_view text) {
   std::string_view digits = Trim(text);
   const std::string original(text);
@@ -223,10 +240,13 @@ std::string FTP::DownloadUrl(std::string_view remote, bool http) const {
   return http ? HttpUrl(ToServer(remote)) : FtpUrl(ToServer(remote), false);
 }
 
-void FTP::SetDownload(const std::string& url, bool http) {
+void FTP::SetDownload(const std::string& url, bool http, std::int64_t offset) {
   CURL* curl = mCurl.get();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  if (!http) return;
+  if (!http) {
+    SetFtpSizeQuery(url, offset);
+    return;
+  }
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   // Past every cache: the manifest must be the one on the server now.
@@ -237,9 +257,27 @@ void FTP::SetDownload(const std::string& url, bool http) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, mHttpHeaders.Get());
 }
 
+// libcurl reads an FTP download no further than the size SIZE announced, so a server that
+// announces less than it sends has its file cut there and taken for whole. Here the end of the
+// data connection is the end of the file: libcurl asks no size, and SIZE goes out ahead of RETR
+// as a command of our own, its answer checked against what arrives. A resumed download says
+// where to start the same way, since libcurl sends REST only after its own SIZE. Text mode asks
+// its size separately, as servers do not count the changed line ends.
+void FTP::SetFtpSizeQuery(const std::string& url, std::int64_t offset) {
+  if (mTransferType == TransferTypeAscii) return;
+  const std::string path = FtpCommandPath(url);
+  if (path.empty()) return;  // libcurl refuses such a name itself
+  CURL* curl = mCurl.get();
+  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+  mFtpPrequote = CurlList();
+  mFtpPrequote.Append("SIZE " + path);
+  if (offset > 0) mFtpPrequote.Append("REST " + std::to_string(offset));
+  curl_easy_setopt(curl, CURLOPT_PREQUOTE, mFtpPrequote.Get());
+}
+
 void FTP::StartAhead(const std::string& url, bool http) {
   ResetRequest();
-  SetDownload(url, http);
+  SetDownload(url, http, 0);
   curl_easy_setopt(mCurl.get(), CURLOPT_WRITEFUNCTION, &FTP::WriteAhead);
   curl_easy_setopt(mCurl.get(), CURLOPT_WRITEDATA, this);
   BeginRequest();
@@ -271,6 +309,7 @@ void FTP::CancelAhead() {
 void FTP::BeginRequest() {
   mLastCommand.clear();
   mDataStarted = false;
+  mAnnouncedSize = -1;
   mExcessData = false;
   mStatusLine.clear();
   mHeadersEnded = false;
@@ -396,7 +435,10 @@ void FTP::TakeReplyLine(std::string_view line) {
     mLastReply += part;
   }
   if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
-  if (mLastReplyCode == 213 && mLastCommand == "SIZE") TakeAnnouncedSize(SizeInReply(line));
+  if (mLastReplyCode == 213 && mLastCommand == "SIZE") {
+    mAnnouncedSize = SizeInReply(line);
+    TakeAnnouncedSize(mAnnouncedSize);
+  }
 }
 
 void FTP::TakeHttpHeaderLine(std::string_view line) {

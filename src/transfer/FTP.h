@@ -135,8 +135,9 @@ class FTP {
   bool IsFtp() const { return mService != ServiceHttp; }
   void ResetRequest();
   std::string DownloadUrl(std::string_view remote, bool http) const;
-  // The options of a download of `url`.
-  void SetDownload(const std::string& url, bool http);
+  // The options of a download of `url`, from byte `offset` on.
+  void SetDownload(const std::string& url, bool http, std::int64_t offset);
+  void SetFtpSizeQuery(const std::string& url, std::int64_t offset);
   // Sends the request for `url` (its first command, for FTP) and returns without waiting for
   // the reply.
   void StartAhead(const std::string& url, bool http);
@@ -205,6 +206,7 @@ class FTP {
   bool mExceededLimit = false;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
   CurlList mHttpHeaders;
+  CurlList mFtpPrequote;         // the commands an FTP download sends before RETR
   std::string mFollowing;        // announced by AnnounceFollowingDownload
   std::string mAheadUrl;         // of the request sent ahead; empty when there is none
   void* mAheadTarget = nullptr;  // where its bytes go once it is asked for; until then it waits
@@ -215,12 +217,13 @@ class FTP {
   std::string mLastReply;  // the last complete reply, lines joined by CR LF
   int mLastReplyCode = 0;
   std::string mLastCommand;
-  bool mDataStarted = false;        // the server opened the data transfer (1xx reply)
-  bool mExcessData = false;         // the server sent more than it announced
-  std::string mStatusLine;          // of the last HTTP reply, without the protocol version
-  bool mHeadersEnded = false;       // the blank line after the last reply's headers arrived
-  std::int64_t mRequestLimit = -1;  // the bytes the current request may bring; -1: any number
-  bool mAnnouncedTooLarge = false;  // the server announced more than that
+  bool mDataStarted = false;         // the server opened the data transfer (1xx reply)
+  std::int64_t mAnnouncedSize = -1;  // the FTP server's answer to SIZE; -1: none
+  bool mExcessData = false;          // the server sent more than it announced
+  std::string mStatusLine;           // of the last HTTP reply, without the protocol version
+  bool mHeadersEnded = false;        // the blank line after the last reply's headers arrived
+  std::int64_t mRequestLimit = -1;   // the bytes the current request may bring; -1: any number
+  bool mAnnouncedTooLarge = false;   // the server announced more than that
   // Bytes moved by the current request at moments of its course, oldest first, for its
   // average speed over the last IdleTimeout.
   std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> mPace;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -63,6 +64,7 @@ class FileDescriptor {
 struct DownloadContext {
   CURL* Curl = nullptr;
   ChunkedDownload* Sink = nullptr;
+  const std::int64_t* FtpSize = nullptr;  // what the FTP server answered to SIZE; -1: nothing
   bool Http = false;
   bool Simple = false;       // no size rule: the one-call transfer
   bool Resuming = false;     // asked for the rest of a part kept from an earlier attempt
@@ -102,13 +104,12 @@ bool CheckBeforeFirstByte(DownloadContext& context) {
     return true;
   }
   if (context.Sink->Total() >= 0) return true;  // known beforehand (text mode)
-  curl_off_t length = -1;
-  curl_easy_getinfo(context.Curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  if (length < 0) {
+  if (*context.FtpSize < 0) {
     context.UnknownSize = true;
     return false;
   }
-  context.Sink->SetTotal(length);
+  // A server that says the file is shorter than the part kept of it leaves no byte to take.
+  context.Sink->SetTotal(std::max<std::int64_t>(0, *context.FtpSize - context.Sink->Offset()));
   return true;
 }
 
@@ -259,8 +260,9 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   context.Sink = &sink;
   context.Http = http;
   context.Simple = simple;
+  context.FtpSize = &mAnnouncedSize;
   context.Resuming = sink.Offset() > 0;
-  if (context.Resuming)
+  if (context.Resuming && http)
     curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(sink.Offset()));
   // The limit holds for this download's own requests, not for the one sent ahead after them.
   struct RequestLimit {
@@ -277,7 +279,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       curl_easy_pause(curl, CURLPAUSE_CONT);  // hands over what arrived meanwhile
       result = Perform(true);
     } else {
-      SetDownload(url, http);
+      SetDownload(url, http, sink.Offset());
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
       result = Perform();
@@ -372,7 +374,8 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       }
       return true;
     }
-    if (result == CURLE_REMOTE_FILE_NOT_FOUND && mLastCommand == "SIZE") return false;
+    // A missing file: SIZE answered 550.
+    if (mLastCommand == "SIZE" && mLastReplyCode == 550 && result != CURLE_OK) return false;
     if (context.UnknownSize) {
       Record("FtpFindFirstFile", inet::InvalidServerResponse);
       return false;
@@ -387,22 +390,19 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       } else if (!mDataStarted && sink.Received() == 0) {
         RecordCurl("FtpOpenFile:GetFile", result);
       } else {
-        curl_off_t length = sink.Total();
-        if (length < 0) curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        const std::int64_t length = sink.Total() >= 0 ? sink.Total() : mAnnouncedSize;
         RecordCurl(ReadLabel(sink.Received(), length), result);
       }
       return false;
     }
     if (!context.Checked) {
       // Nothing arrived: an empty remote file is refused without a message.
-      curl_off_t length = -1;
-      curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-      if (length == 0) return false;
-      if (length < 0) {
+      if (mAnnouncedSize == 0) return false;
+      if (mAnnouncedSize < 0) {
         Record("FtpFindFirstFile", inet::InvalidServerResponse);
         return false;
       }
-      sink.SetTotal(length);
+      sink.SetTotal(std::max<std::int64_t>(0, mAnnouncedSize - sink.Offset()));
     }
   }
   if (sink.ExactSize() && sink.Total() > 0 && sink.Received() < sink.Total()) {

@@ -50,12 +50,14 @@ const struct Row {
     {true, "trickle", "data.bin", 1, "error code: 12002"},
     {true, "short", "data.bin", 1, "error code: 12030"},
     {true, "short", "after.txt", 1, "error code: 12030"},
-    // A server's answer is bounded: the manifest and its signature by their limits.
+    // A server's answer is bounded: the manifest and its signature by their limits, and the end
+    // of an FTP data connection is the end of the file, whatever SIZE said.
     {false, "endless", "Tandor10.ini", 2, " 16 MiB"},
     {false, "huge", "Tandor10.ini", 2, " 16 MiB"},
     {true, "huge", "Tandor10.ini", 2, " 16 MiB"},
     {false, "endless", "Tandor10.ini.sig", 4, " 4 KiB"},
     {false, "huge", "Tandor10.ini.sig", 4, " 4 KiB"},
+    {true, "undersize", "after.txt", 1, "error code: 12152"},
 };
 
 class FaultTest : public ::testing::Test, protected SampleMachine {
