@@ -218,6 +218,7 @@ bool UpdatePass::Connect() {
   FtpOptions options;
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
   options.IdleTimeout = mEnv.TransferIdleLimit;
+  options.FreeSpace = mEnv.FreeSpace;
   options.Tls = IsSecureMethod(s.Method);
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   mFTP = std::make_unique<FTP>(std::move(events), options);

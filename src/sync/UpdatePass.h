@@ -12,6 +12,7 @@
 #include <string>
 
 #include "manifest/FileEntry.h"
+#include "platform/FreeSpace.h"
 #include "platform/Process.h"
 #include "settings/ClientSettings.h"
 #include "sync/EntryRules.h"
@@ -56,6 +57,8 @@ struct PassEnvironment {
   AllowRule Allow;
   // A transfer that moves (almost) nothing for this long fails.
   std::chrono::seconds TransferIdleLimit{60};
+  // Where the free space of a download's folder comes from; empty: the file system's.
+  FreeSpaceSource FreeSpace;
 };
 
 class UpdatePass {

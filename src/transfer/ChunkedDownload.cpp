@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Error.h"
@@ -16,6 +17,16 @@ namespace tandor {
 namespace {
 
 constexpr std::size_t kWriteSize = 256 * 1024;
+
+// How often the free space is looked at, beside the first byte: often enough to stop well
+// before the disk is full, rarely enough to cost nothing.
+constexpr std::int64_t kSpaceCheckInterval = 4 << 20;
+
+std::string MebibyteText(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+  return text;
+}
 
 [[noreturn]] void ThrowFileError(int error, const std::filesystem::path& file) {
   throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + std::strerror(error));
@@ -31,8 +42,9 @@ ChunkedDownload::~ChunkedDownload() {
   if (mTemporary.empty()) return;
   // A resumed attempt that brought nothing new gives its part up, so that a part the server
   // no longer matches cannot block the file for ever.
-  const bool keep = !mPartial.empty() && !mDiscard && mOffset + mReceived >= ResumeMinimum &&
-                    (mOffset == 0 || mReceived > 0);
+  // A part without an announced size may be one of an endless stream: nothing to resume.
+  const bool keep = !mPartial.empty() && !mDiscard && mTotal >= 0 &&
+                    mOffset + mReceived >= ResumeMinimum && (mOffset == 0 || mReceived > 0);
   if (!keep || ::rename(mTemporary.c_str(), mPartial.c_str()) != 0) ::unlink(mTemporary.c_str());
 }
 
@@ -85,6 +97,25 @@ void ChunkedDownload::OpenTemporary() {
   }
 }
 
+void ChunkedDownload::CheckFreeSpace(std::size_t arriving) {
+  mNextSpaceCheck = mReceived + kSpaceCheckInterval;
+  std::filesystem::path folder = mTarget.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::uint64_t free =
+      mFreeSpace != nullptr && *mFreeSpace ? (*mFreeSpace)(folder) : AvailableSpace(folder);
+  // The rest of an announced size, or what may arrive until the next look.
+  const auto coming = static_cast<std::uint64_t>(std::max<std::int64_t>(
+      mTotal >= 0 ? mTotal - mReceived : kSpaceCheckInterval, static_cast<std::int64_t>(arriving)));
+  if (free >= coming && free - coming >= FreeSpaceMargin) return;
+  mDiscard = true;
+  throw RuntimeError(ErrorNumberFromErrno(ENOSPC),
+                     mTarget.filename().string() +
+                         ": not enough room on the disk: " + MebibyteText(free) + " free, " +
+                         MebibyteText(coming) + (mTotal >= 0 ? " still to come" : " more coming") +
+                         ", and " + MebibyteText(FreeSpaceMargin) + " must stay free",
+                     ENOSPC);
+}
+
 void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
   if (mFd < 0) OpenTemporary();
   while (size > 0) {
@@ -114,8 +145,9 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
     mOverLimit = mDiscard = true;
     return false;
   }
-  mReceived += static_cast<std::int64_t>(size);
   try {
+    if (mReceived >= mNextSpaceCheck) CheckFreeSpace(size);
+    mReceived += static_cast<std::int64_t>(size);
     // Few large writes: a write per chunk costs more than the copy into the buffer.
     if (mBuffer.size() + size > kWriteSize) Flush();
     if (size >= kWriteSize && !mHash)

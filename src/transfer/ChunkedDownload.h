@@ -1,7 +1,8 @@
 #pragma once
 // Receives a download in 10240-byte chunks: for each full chunk the message loop runs once and a
 // progress event follows. The bytes go to a temporary file beside the target in writes of up to
-// 256 KiB; only a complete download gets the target's name.
+// 256 KiB; only a complete download gets the target's name. A download that would leave less than
+// FreeSpaceMargin free on the target's disk stops before it does.
 
 #include <cstdint>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/FreeSpace.h"
 #include "transfer/TransferEvents.h"
 #include "util/Integrity.h"
 
@@ -36,10 +38,14 @@ class ChunkedDownload {
     mHash.emplace();
   }
 
+  // Where the free space of the target's disk comes from (it must outlive the download); the
+  // file system's when none or empty.
+  void SetFreeSpaceSource(const FreeSpaceSource* source) { mFreeSpace = source; }
+
   // For a download with an expected digest: a part that an earlier attempt left in `partial`
   // becomes the start of this one (its bytes are hashed once, now), and this attempt's part is
-  // kept there when it fails after at least ResumeMinimum bytes. Offset() tells where the
-  // server is to start.
+  // kept there when it fails after at least ResumeMinimum bytes of a size the server announced.
+  // Offset() tells where the server is to start.
   static constexpr std::int64_t ResumeMinimum = 1 << 20;
   void ResumeFrom(const std::filesystem::path& partial);
   std::int64_t Offset() const { return mOffset; }
@@ -52,7 +58,8 @@ class ChunkedDownload {
   std::int64_t Limit() const { return mLimit; }
 
   // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), past
-  // the limit (OverLimit), or a local failure or an exception from an event handler (Failure).
+  // the limit (OverLimit), or a local failure (a disk too full among them) or an exception from
+  // an event handler (Failure).
   bool Take(const char* data, std::size_t size);
   // After the last byte: writes the partial chunk, gives the file the target's name (in one
   // rename over a file that has it) and raises the last event. Throws RuntimeError when the local
@@ -67,6 +74,8 @@ class ChunkedDownload {
 
  private:
   void OpenTemporary();
+  // Throws when the disk cannot take what is still to come and keep its margin free.
+  void CheckFreeSpace(std::size_t arriving);
   void WriteOut(const char* data, std::size_t size);
   void Flush();
   void Close();
@@ -83,6 +92,8 @@ class ChunkedDownload {
   std::vector<char> mBuffer;  // received, not yet written
   bool mOverflowed = false;
   std::int64_t mLimit = -1;  // none
+  const FreeSpaceSource* mFreeSpace = nullptr;
+  std::int64_t mNextSpaceCheck = 0;  // at this count of received bytes
   bool mOverLimit = false;
   std::exception_ptr mFailure;
   std::optional<Sha256Digest> mExpected;

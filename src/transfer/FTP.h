@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/FreeSpace.h"
 #include "transfer/CurlHandle.h"
 #include "transfer/DirList.h"
 #include "transfer/FtpListing.h"
@@ -50,6 +51,8 @@ struct FtpOptions {
   // names a PEM file, against those in it.
   bool Tls = false;
   std::string CaFile;
+  // Where the free space of a download's folder comes from; empty: the file system's.
+  FreeSpaceSource FreeSpace;
 };
 
 class FTP {

@@ -233,6 +233,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   const std::string following = std::exchange(mFollowing, {});
   AdvanceAhead();
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
+  sink.SetFreeSpaceSource(&mOptions.FreeSpace);
   if (mExpectedSha256 && !simple) {
     sink.ExpectSha256(*mExpectedSha256);
     std::filesystem::path partial = local;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 
+#include "platform/FreeSpace.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/PassHarness.h"
@@ -22,12 +23,14 @@ using ::testing::Not;
 
 // Over FTP or HTTP, a fault of servers.py ("active": a client in active mode) for one file: the
 // pass's status and its text in Err.log and in the window. The manifest is signed, and checked
-// when the broken file is its signature.
+// when the broken file is its signature. Disk: the free space the disk has beyond what must stay
+// free (0: the real disk's).
 const struct Row {
   bool Ftp;
   const char *Fault, *File;
   int Status;
   const char* Text;
+  std::uint64_t Disk = 0;
 } kRows[] = {
     {false, "drop", "data.bin", 1, "error code: 12030"},
     {false, "stall", "data.bin", 1, "error code: 12002"},
@@ -50,13 +53,17 @@ const struct Row {
     {true, "trickle", "data.bin", 1, "error code: 12002"},
     {true, "short", "data.bin", 1, "error code: 12030"},
     {true, "short", "after.txt", 1, "error code: 12030"},
-    // A server's answer is bounded: the manifest and its signature by their limits, and the end
-    // of an FTP data connection is the end of the file, whatever SIZE said.
+    // A server's answer is bounded: the manifest and its signature by their limits, any file by
+    // the free space (a huge one is refused at once), and the end of an FTP data connection is
+    // the end of the file, whatever SIZE said. An endless download keeps no part to resume.
     {false, "endless", "Tandor10.ini", 2, " 16 MiB"},
     {false, "huge", "Tandor10.ini", 2, " 16 MiB"},
     {true, "huge", "Tandor10.ini", 2, " 16 MiB"},
     {false, "endless", "Tandor10.ini.sig", 4, " 4 KiB"},
     {false, "huge", "Tandor10.ini.sig", 4, " 4 KiB"},
+    {false, "endless", "data.bin", 1, "must stay free", 8 << 20},
+    {false, "endless", "data.bin", 1, "error code: 12030"},
+    {false, "huge", "data.bin", 1, "must stay free"},
     {true, "undersize", "after.txt", 1, "error code: 12152"},
 };
 
@@ -66,6 +73,8 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     for (int i = 0; mData.size() < 40000; ++i) mData += std::to_string(i) + ",";
     WriteFile(mProduct / "data.bin", mData);
     WriteFile(mProduct / "after.txt", "after\n");
+    Sha256Stream digest;
+    digest.Update(mData.data(), mData.size());
     std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n";
     int number = 0;
     for (const char* name : {"data.bin", "after.txt"})
@@ -73,6 +82,8 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
                   "\r\nRealname=" + name +
                   "\r\nServer Path=$Root/Sample\r\nLocal Path=C:\\Sample\r\nCopyMode=Normal\r\n"
                   "Product Version=2.0\r\n";
+    // data.bin could be resumed; after.txt is fetched ahead.
+    manifest.insert(manifest.find("[File2]"), "SHA256=" + Sha256Hex(digest.Final()) + "\r\n");
     WriteFile(mProduct / "Tandor10.ini", manifest);
     WriteFile(mProduct / "Tandor10.ini.sig", *SignDetached(manifest, mKey.Secret));
     fs::create_directories(mApp);
@@ -96,6 +107,14 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     mWindow.Clear();
     PassEnvironment env = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
     env.TransferIdleLimit = std::chrono::seconds(2);
+    mArrived = 0;
+    if (row.Disk > 0) {
+      // A small disk that fills as the file being downloaded arrives.
+      mWindow.AfterProgress = [this](std::int64_t current, std::int64_t) { mArrived = current; };
+      env.FreeSpace = [this, &row](const fs::path&) {
+        return FreeSpaceMargin + row.Disk - std::min<std::uint64_t>(mArrived, row.Disk);
+      };
+    }
     UpdatePass pass(env);
     try {
       pass.Sync();
@@ -125,6 +144,7 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
   std::string mData;
   KeyPair mKey = GenerateKeyPair();
   std::unique_ptr<ServerProcess> mFaulty;
+  std::int64_t mArrived = 0;
 };
 
 TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
