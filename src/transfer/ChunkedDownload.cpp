@@ -1,7 +1,6 @@
 #include "transfer/ChunkedDownload.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,15 +50,13 @@ ChunkedDownload::~ChunkedDownload() {
 void ChunkedDownload::ResumeFrom(const std::filesystem::path& partial) {
   if (!mExpected) return;
   mPartial = partial;
-  struct stat info {};
-  if (::stat(partial.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return;
   mTemporary = TemporarySibling(mTarget);
-  if (::rename(partial.c_str(), mTemporary.c_str()) != 0) {
+  mFd = TakeOverFile(partial, mTemporary);
+  if (mFd < 0) {
+    ForgetTemporary(mTemporary);
     mTemporary.clear();
     return;
   }
-  mFd = ::open(mTemporary.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (mFd < 0) ThrowFileError(errno, mTarget);
   std::vector<char> block(kWriteSize);
   for (;;) {
     const ssize_t got = ::read(mFd, block.data(), block.size());
@@ -89,7 +86,7 @@ void ChunkedDownload::OpenTemporary() {
     if (mUnnamed) return;
   }
   mTemporary = TemporarySibling(mTarget);
-  mFd = ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  mFd = ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (mFd < 0) {
     const int error = errno;
     mTemporary.clear();

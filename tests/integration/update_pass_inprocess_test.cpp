@@ -393,27 +393,35 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
 
 // A download with SHA256= that breaks off after 1 MiB keeps its part, and the next pass asks only
 // for the rest. The server's first half is garbled after the drop, so only a download that
-// really resumed can match the digest; a server that ignores Range sends the whole file.
+// really resumed can match the digest; a server that ignores Range sends the whole file. A part
+// that is a link is no part of ours: the link goes, the file it points to stays as it is.
 TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
   std::string payload(3 << 20, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4099);
   const std::string half = payload.substr(0, payload.size() / 2);  // more than 1 MiB
   const std::string garbled = std::string(1 << 20, 'g') + payload.substr(1 << 20);
-  const fs::path partial = mLocal / "data.bin.partial";
+  const fs::path partial = mLocal / "data.bin.partial", outside = mDir / "outside.bin";
   const struct {
     std::string Resumer;    // FTP, HTTP (whose server ignores Range) or nginx
     std::string Kept;       // the part beside the target before the resuming pass; empty: a drop
     std::string Published;  // the server's file for the resuming pass
+    bool Linked = false;    // the part is a link to a file outside the prefix holding Kept
   } cases[] = {{"nginx", "", garbled},
                {"FTP", half, garbled},
-               {"HTTP", std::string(half.size(), 'x'), payload}};
+               {"HTTP", std::string(half.size(), 'x'), payload},
+               {"FTP", half, payload, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Resumer);
+    SCOPED_TRACE(c.Resumer + (c.Linked ? " linked" : ""));
     ClearProduct();
     WriteFile(mLocal / "data.bin", "old");
     Publish("data.bin", payload);
     PublishFiles(Entry(1, "Data", "data.bin", {{"SHA256", Sha256Of(payload)}}));
-    if (!c.Kept.empty()) WriteFile(partial, c.Kept);
+    if (c.Linked) {
+      WriteFile(outside, c.Kept);
+      fs::create_symlink(outside, partial);
+    } else if (!c.Kept.empty()) {
+      WriteFile(partial, c.Kept);
+    }
     if (c.Kept.empty()) {  // the first pass: the server drops the connection at half
       Serve("HTTP-drop");
       EXPECT_EQ(RunPass(), pass_status::EntryFailed);
@@ -425,7 +433,9 @@ TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
     Serve(c.Resumer);
     EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
     EXPECT_TRUE(ReadFile(mLocal / "data.bin") == payload);
-    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_FALSE(fs::is_symlink(mLocal / "data.bin"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(partial)));
+    EXPECT_TRUE(!c.Linked || ReadFile(outside) == c.Kept);
   }
 }
 
