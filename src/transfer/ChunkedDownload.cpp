@@ -39,9 +39,9 @@ ChunkedDownload::ChunkedDownload(std::filesystem::path target, const FtpEvents& 
 ChunkedDownload::~ChunkedDownload() {
   if (mFd >= 0) ::close(mFd);
   if (mTemporary.empty()) return;
-  // A resumed attempt that brought nothing new gives its part up, so that a part the server
+  // A part is kept only of a size the server announced (a stream without one may have no end),
+  // and a resumed attempt that brought nothing new gives its part up, so that a part the server
   // no longer matches cannot block the file for ever.
-  // A part without an announced size may be one of an endless stream: nothing to resume.
   const bool keep = !mPartial.empty() && !mDiscard && mTotal >= 0 &&
                     mOffset + mReceived >= ResumeMinimum && (mOffset == 0 || mReceived > 0);
   if (!keep || ::rename(mTemporary.c_str(), mPartial.c_str()) != 0) ::unlink(mTemporary.c_str());

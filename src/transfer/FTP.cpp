@@ -44,8 +44,6 @@ constexpr int TypeMismatch = 13;
 constexpr int Overflow = 6;
 constexpr long ReceiveBufferSize = 256 * 1024;
 
-// A port text read the way a Basic integer conversion reads it: blanks around it, an optional
-// sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
 // The size in a SIZE reply ("213 84000"); -1 when it holds none.
 std::int64_t SizeInReply(std::string_view line) {
   std::string_view digits = Trim(line.substr(std::min<std::size_t>(line.size(), 4)));
@@ -75,6 +73,8 @@ std::string FtpCommandPath(const std::string& url) {
   return decoded.empty() ? decoded : decoded.substr(1);
 }
 
+// A port text read the way a Basic integer conversion reads it: blanks around it, an optional
+// sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
 int ParsePort(std::string_view text) {
   std::string_view digits = Trim(text);
   const std::string original(text);

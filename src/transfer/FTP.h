@@ -140,6 +140,7 @@ class FTP {
   std::string DownloadUrl(std::string_view remote, bool http) const;
   // The options of a download of `url`, from byte `offset` on.
   void SetDownload(const std::string& url, bool http, std::int64_t offset);
+  // An FTP download's SIZE (and REST) go out as commands of our own: see the definition.
   void SetFtpSizeQuery(const std::string& url, std::int64_t offset);
   // Sends the request for `url` (its first command, for FTP) and returns without waiting for
   // the reply.
@@ -171,9 +172,10 @@ class FTP {
   void AddToDirList(const ListedEntry& entry);
 
   bool Download(const std::filesystem::path& local, const std::string& url, bool http,
-                std::string_view label);
-  // Whether a download stopped at its limit; records it so, and drops the connection the
-  // refused reply is still arriving on.
+                std::string_view label, std::int64_t limit);
+  // What LimitNextDownload set, taken by the download call it was meant for (-1: none).
+  std::int64_t TakeNextLimit();
+  // Whether a download stopped at its limit; records it so.
   bool RefusedOverLimit(const ChunkedDownload& sink);
   // A size the server announces for the current request, checked against its limit.
   void TakeAnnouncedSize(std::int64_t size);

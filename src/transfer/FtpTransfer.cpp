@@ -205,29 +205,38 @@ std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
 bool FTP::FTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
   const std::string_view remote = Trim(sRemote, " ");
+  const std::int64_t limit = TakeNextLimit();
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("FtpFindFirstFile")) return false;
-  return Download(local, std::string(remote), false, {});
+  return Download(local, std::string(remote), false, {}, limit);
 }
 
 bool FTP::HTTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
   const std::string_view remote = Trim(sRemote, " ");
+  const std::int64_t limit = TakeNextLimit();
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("HttpOpenRequest:GetFile")) return false;
-  return Download(local, std::string(remote), true, {});
+  return Download(local, std::string(remote), true, {}, limit);
 }
 
 bool FTP::SimpleFTPGetFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  const std::int64_t limit = TakeNextLimit();
   if (!RequireConnection("SimpleFtpGetFile")) return false;
-  return Download(sLocal, std::string(sRemote), false, "SimpleFtpGetFile");
+  return Download(sLocal, std::string(sRemote), false, "SimpleFtpGetFile", limit);
 }
 
-// One request per download: for FTP libcurl asks SIZE and then RETR on the open connection,
-// the same commands as a separate size query would cost, without its extra round trip. A
-// `simpleLabel` makes it the one-call transfer: no events, every failure under that label.
+std::int64_t FTP::TakeNextLimit() {
+  mExceededLimit = false;
+  return std::exchange(mNextLimit, -1);
+}
+
+// One request per download: for FTP, SIZE and then RETR on the open connection (see
+// SetFtpSizeQuery), the same commands as a separate size query would cost, without its extra
+// round trip. A `simpleLabel` makes it the one-call transfer: no events, every failure under that
+// label. `limit`: the most bytes the file may have; -1 for any number.
 bool FTP::Download(const std::filesystem::path& local, const std::string& remote, bool http,
-                   std::string_view simpleLabel) {
+                   std::string_view simpleLabel, std::int64_t limit) {
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
   const std::string following = std::exchange(mFollowing, {});
@@ -241,9 +250,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
-  mExceededLimit = false;
-  if (mNextLimit >= 0 && !simple) sink.SetLimit(mNextLimit);
-  mNextLimit = -1;
+  sink.SetLimit(limit);
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
