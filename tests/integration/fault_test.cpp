@@ -107,14 +107,13 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     mWindow.Clear();
     PassEnvironment env = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
     env.TransferIdleLimit = std::chrono::seconds(2);
+    // A small disk fills as the file being downloaded arrives.
     mArrived = 0;
-    if (row.Disk > 0) {
-      // A small disk that fills as the file being downloaded arrives.
-      mWindow.AfterProgress = [this](std::int64_t current, std::int64_t) { mArrived = current; };
+    mWindow.AfterProgress = [this](std::int64_t current, std::int64_t) { mArrived = current; };
+    if (row.Disk > 0)
       env.FreeSpace = [this, &row](const fs::path&) {
         return FreeSpaceMargin + row.Disk - std::min<std::uint64_t>(mArrived, row.Disk);
       };
-    }
     UpdatePass pass(env);
     try {
       pass.Sync();
