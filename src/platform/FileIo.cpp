@@ -32,6 +32,7 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int Get() const { return mFd; }
+  void Release() { mFd = -1; }
   bool Close() {
     if (mFd < 0) return true;
     int rc = ::close(mFd);
@@ -155,6 +156,24 @@ int RemoveStaleTemporaries(const fs::path& folder) {
   return removed;
 }
 
+int TakeOverFile(const fs::path& from, const fs::path& to) {
+  struct stat found {};
+  if (::lstat(from.c_str(), &found) != 0) return -1;
+  if (S_ISLNK(found.st_mode)) ::unlink(from.c_str());
+  if (!S_ISREG(found.st_mode) || ::rename(from.c_str(), to.c_str()) != 0) return -1;
+  Descriptor fd(::open(to.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+  struct stat opened {};
+  // What took the name's place between the look and the rename is not taken over either.
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0 || opened.st_dev != found.st_dev ||
+      opened.st_ino != found.st_ino) {
+    ::unlink(to.c_str());
+    return -1;
+  }
+  const int taken = fd.Get();
+  fd.Release();
+  return taken;
+}
+
 int OpenUnnamedFile(const fs::path& folder) {
   // Linking an unnamed file needs its /proc name (or a privilege).
   static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
@@ -190,7 +209,7 @@ bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {
     mode = info.st_mode & 07777;
   }
   const fs::path temp = TemporarySibling(file);
-  Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (fd.Get() < 0) return false;
   bool ok =
       WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 && ::fdatasync(fd.Get()) == 0;

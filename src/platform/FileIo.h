@@ -40,6 +40,13 @@ int OpenUnnamedFile(const std::filesystem::path& folder);
 // file then still has no name and `file` is as it was).
 int LinkUnnamedFile(int fd, const std::filesystem::path& file);
 
+// Gives the regular file `from` the name `to` (a TemporarySibling name) and opens it there for
+// reading and appending, never through a link. A link at `from` is removed and what it points to
+// left as it is: a link is nothing this program made, and whoever planted it must not have its
+// target written. Returns -1 when there is nothing to take over (no file, a link, anything else
+// but a regular file, or a file that changed places on the way); the caller starts afresh.
+int TakeOverFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Removes every temporary file this process named and has not renamed or removed itself: for a
 // program that ends at once, in the middle of a transfer or an extraction.
 void RemoveOwnTemporaries();

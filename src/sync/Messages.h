@@ -84,6 +84,14 @@ inline std::string ManifestUnsigned(const std::string& remote) {
 inline std::string ManifestSignatureWrong(const std::string& remote) {
   return remote + " 의 서명이 올바르지 않아 설치하지 않습니다.";
 }
+inline std::string ManifestTooLarge(const std::string& remote, std::int64_t mebibytes) {
+  return remote + " 이(가) " + std::to_string(mebibytes) +
+         " MiB보다 커서 업데이트 목록으로 받지 않습니다.";
+}
+inline std::string SignatureTooLarge(const std::string& remote, std::int64_t kibibytes) {
+  return remote + ".sig 이(가) " + std::to_string(kibibytes) +
+         " KiB보다 커서 서명으로 받지 않습니다.";
+}
 inline std::string ManifestRolledBack(const std::string& remote, const std::string& serial,
                                       long long accepted) {
   return remote + " 의 Serial=" + serial + " 이(가) 이미 받은 " + std::to_string(accepted) +

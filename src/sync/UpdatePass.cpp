@@ -69,6 +69,11 @@ std::string ManifestKey(const Prefix& machine) {
   return machine.ReadRegistryValue(kTrustKey, "ManifestKey").value_or("");
 }
 
+// What a manifest and its signature may weigh: far more than any real one, and little enough
+// that a server cannot fill the disk or the memory with them.
+constexpr std::int64_t kManifestLimit = 16 << 20;
+constexpr std::int64_t kSignatureLimit = 4 << 10;
+
 // The transfer methods a pass can use.
 bool IsHttpMethod(const std::string& method) {
   return EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
@@ -257,6 +262,7 @@ bool UpdatePass::Connect() {
   FtpOptions options;
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
   options.IdleTimeout = mEnv.TransferIdleLimit;
+  options.FreeSpace = mEnv.FreeSpace;
   options.Tls = IsSecureMethod(s.Method);
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   mFTP = std::make_unique<FTP>(std::move(events), options);
@@ -309,11 +315,14 @@ std::optional<bool> UpdatePass::Fetch(const fs::path& local, const std::string& 
 
 bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
   const std::string before = mFTP->GetLastErrorMessage();
+  mFTP->LimitNextDownload(kManifestLimit);
   if (Fetch(local, remote).value_or(true)) return true;
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   mEnv.Window->ProcessPendingMessages();
-  const std::string text = TransferError(before, remote);
+  const std::string text = mFTP->ExceededLimit()
+                               ? msg::ManifestTooLarge(remote, kManifestLimit >> 20)
+                               : TransferError(before, remote);
   mErrLog.WriteLine("Error:" + text);
   mEnv.Window->ShowMessage("", text, MessageIcon::None, MessageButtons::Ok);
   return false;
@@ -338,9 +347,14 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
   signatureFile += ".sig";
   std::error_code ec;
   fs::remove(signatureFile, ec);
+  mFTP->LimitNextDownload(kSignatureLimit);
   const bool fetched = Fetch(signatureFile, remote + ".sig").value_or(false);
   const std::optional<std::string> signature = ReadWholeFile(signatureFile);
   fs::remove(signatureFile, ec);
+  if (!fetched && mFTP->ExceededLimit()) {
+    RefuseManifest(msg::SignatureTooLarge(remote, kSignatureLimit >> 10));
+    return false;
+  }
   if (!fetched || !signature) {
     RefuseManifest(msg::ManifestUnsigned(remote));
     return false;

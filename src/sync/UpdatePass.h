@@ -12,6 +12,7 @@
 #include <string>
 
 #include "manifest/FileEntry.h"
+#include "platform/FreeSpace.h"
 #include "platform/Process.h"
 #include "settings/ClientSettings.h"
 #include "sync/EntryRules.h"
@@ -59,10 +60,11 @@ struct PassEnvironment {
   std::chrono::milliseconds LauncherWaitLimit{60000};
   std::function<bool(const std::string&)> FormWindowOpen;
   AllowRule Allow;
-  // The room left on a target's file system; empty: what the file system reports.
-  FreeSpaceSource FreeSpace;
   // A transfer that moves (almost) nothing for this long fails.
   std::chrono::seconds TransferIdleLimit{60};
+  // Where the free space of a download's or an extraction's folder comes from; empty: the file
+  // system's.
+  FreeSpaceSource FreeSpace;
 };
 
 class UpdatePass {

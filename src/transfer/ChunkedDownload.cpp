@@ -1,10 +1,11 @@
 #include "transfer/ChunkedDownload.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Error.h"
@@ -15,6 +16,16 @@ namespace tandor {
 namespace {
 
 constexpr std::size_t kWriteSize = 256 * 1024;
+
+// How often the free space is looked at, beside the first byte: often enough to stop well
+// before the disk is full, rarely enough to cost nothing.
+constexpr std::int64_t kSpaceCheckInterval = 4 << 20;
+
+std::string MebibyteText(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+  return text;
+}
 
 [[noreturn]] void ThrowFileError(int error, const std::filesystem::path& file) {
   throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + std::strerror(error));
@@ -28,25 +39,24 @@ ChunkedDownload::ChunkedDownload(std::filesystem::path target, const FtpEvents& 
 ChunkedDownload::~ChunkedDownload() {
   if (mFd >= 0) ::close(mFd);
   if (mTemporary.empty()) return;
-  // A resumed attempt that brought nothing new gives its part up, so that a part the server
+  // A part is kept only of a size the server announced (a stream without one may have no end),
+  // and a resumed attempt that brought nothing new gives its part up, so that a part the server
   // no longer matches cannot block the file for ever.
-  const bool keep = !mPartial.empty() && !mDiscard && mOffset + mReceived >= ResumeMinimum &&
-                    (mOffset == 0 || mReceived > 0);
+  const bool keep = !mPartial.empty() && !mDiscard && mTotal >= 0 &&
+                    mOffset + mReceived >= ResumeMinimum && (mOffset == 0 || mReceived > 0);
   if (!keep || ::rename(mTemporary.c_str(), mPartial.c_str()) != 0) ::unlink(mTemporary.c_str());
 }
 
 void ChunkedDownload::ResumeFrom(const std::filesystem::path& partial) {
   if (!mExpected) return;
   mPartial = partial;
-  struct stat info {};
-  if (::stat(partial.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return;
   mTemporary = TemporarySibling(mTarget);
-  if (::rename(partial.c_str(), mTemporary.c_str()) != 0) {
+  mFd = TakeOverFile(partial, mTemporary);
+  if (mFd < 0) {
+    ForgetTemporary(mTemporary);
     mTemporary.clear();
     return;
   }
-  mFd = ::open(mTemporary.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (mFd < 0) ThrowFileError(errno, mTarget);
   std::vector<char> block(kWriteSize);
   for (;;) {
     const ssize_t got = ::read(mFd, block.data(), block.size());
@@ -76,12 +86,31 @@ void ChunkedDownload::OpenTemporary() {
     if (mUnnamed) return;
   }
   mTemporary = TemporarySibling(mTarget);
-  mFd = ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  mFd = ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (mFd < 0) {
     const int error = errno;
     mTemporary.clear();
     ThrowFileError(error, mTarget);
   }
+}
+
+void ChunkedDownload::CheckFreeSpace(std::size_t arriving) {
+  mNextSpaceCheck = mReceived + kSpaceCheckInterval;
+  std::filesystem::path folder = mTarget.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::uint64_t free =
+      mFreeSpace != nullptr && *mFreeSpace ? (*mFreeSpace)(folder) : AvailableSpace(folder);
+  // The rest of an announced size, or what may arrive until the next look.
+  const auto coming = static_cast<std::uint64_t>(std::max<std::int64_t>(
+      mTotal >= 0 ? mTotal - mReceived : kSpaceCheckInterval, static_cast<std::int64_t>(arriving)));
+  if (free >= coming && free - coming >= FreeSpaceMargin) return;
+  mDiscard = true;
+  throw RuntimeError(ErrorNumberFromErrno(ENOSPC),
+                     mTarget.filename().string() +
+                         ": not enough room on the disk: " + MebibyteText(free) + " free, " +
+                         MebibyteText(coming) + (mTotal >= 0 ? " still to come" : " more coming") +
+                         ", and " + MebibyteText(FreeSpaceMargin) + " must stay free",
+                     ENOSPC);
 }
 
 void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
@@ -104,12 +133,18 @@ void ChunkedDownload::Flush() {
 }
 
 bool ChunkedDownload::Take(const char* data, std::size_t size) {
-  if (mExactSize && mTotal >= 0 && mReceived + static_cast<std::int64_t>(size) > mTotal) {
+  const std::int64_t reach = mReceived + static_cast<std::int64_t>(size);
+  if (mExactSize && mTotal >= 0 && reach > mTotal) {
     mOverflowed = true;
     return false;
   }
-  mReceived += static_cast<std::int64_t>(size);
+  if (mLimit >= 0 && mOffset + std::max(reach, mTotal) > mLimit) {
+    mOverLimit = mDiscard = true;
+    return false;
+  }
   try {
+    if (mReceived >= mNextSpaceCheck) CheckFreeSpace(size);
+    mReceived += static_cast<std::int64_t>(size);
     // Few large writes: a write per chunk costs more than the copy into the buffer.
     if (mBuffer.size() + size > kWriteSize) Flush();
     if (size >= kWriteSize && !mHash)

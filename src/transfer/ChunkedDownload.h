@@ -1,7 +1,8 @@
 #pragma once
 // Receives a download in 10240-byte chunks: for each full chunk the message loop runs once and a
 // progress event follows. The bytes go to a temporary file beside the target in writes of up to
-// 256 KiB; only a complete download gets the target's name.
+// 256 KiB; only a complete download gets the target's name. A download that would leave less than
+// FreeSpaceMargin free on the target's disk stops before it does.
 
 #include <cstdint>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/FreeSpace.h"
 #include "transfer/TransferEvents.h"
 #include "util/Integrity.h"
 
@@ -36,18 +38,28 @@ class ChunkedDownload {
     mHash.emplace();
   }
 
+  // Where the free space of the target's disk comes from (it must outlive the download); the
+  // file system's when none or empty.
+  void SetFreeSpaceSource(const FreeSpaceSource* source) { mFreeSpace = source; }
+
   // For a download with an expected digest: a part that an earlier attempt left in `partial`
   // becomes the start of this one (its bytes are hashed once, now), and this attempt's part is
-  // kept there when it fails after at least ResumeMinimum bytes. Offset() tells where the
-  // server is to start.
+  // kept there when it fails after at least ResumeMinimum bytes of a size the server announced.
+  // Offset() tells where the server is to start.
   static constexpr std::int64_t ResumeMinimum = 1 << 20;
   void ResumeFrom(const std::filesystem::path& partial);
   std::int64_t Offset() const { return mOffset; }
   // The server sends the whole file after all: the kept part goes.
   void Restart();
 
-  // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), or a
-  // local failure or an exception from an event handler (Failure).
+  // The file may not grow past `bytes`: an announced size above it is refused before the first
+  // byte is taken, any other download stops at the byte that passes it.
+  void SetLimit(std::int64_t bytes) { mLimit = bytes; }
+  std::int64_t Limit() const { return mLimit; }
+
+  // Takes bytes as they arrive. False means stop: more bytes than announced (Overflowed), past
+  // the limit (OverLimit), or a local failure (a disk too full among them) or an exception from
+  // an event handler (Failure).
   bool Take(const char* data, std::size_t size);
   // After the last byte: writes the partial chunk, gives the file the target's name (in one
   // rename over a file that has it) and raises the last event. Throws RuntimeError when the local
@@ -57,10 +69,13 @@ class ChunkedDownload {
 
   std::int64_t Received() const { return mReceived; }
   bool Overflowed() const { return mOverflowed; }
+  bool OverLimit() const { return mOverLimit; }
   std::exception_ptr Failure() const { return mFailure; }
 
  private:
   void OpenTemporary();
+  // Throws when the disk cannot take what is still to come and keep its margin free.
+  void CheckFreeSpace(std::size_t arriving);
   void WriteOut(const char* data, std::size_t size);
   void Flush();
   void Close();
@@ -76,6 +91,10 @@ class ChunkedDownload {
   std::int64_t mCount = 0;    // bytes in full chunks announced so far
   std::vector<char> mBuffer;  // received, not yet written
   bool mOverflowed = false;
+  std::int64_t mLimit = -1;  // none
+  const FreeSpaceSource* mFreeSpace = nullptr;
+  std::int64_t mNextSpaceCheck = 0;  // at this count of received bytes
+  bool mOverLimit = false;
   std::exception_ptr mFailure;
   std::optional<Sha256Digest> mExpected;
   std::filesystem::path mPartial;

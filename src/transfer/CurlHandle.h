@@ -18,6 +18,11 @@ struct CurlMultiDeleter {
 };
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
+struct CurlUrlDeleter {
+  void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
 // A header or command list; Append keeps the list owned even when curl returns a new head.
 class CurlList {
  public:

@@ -25,7 +25,8 @@ struct FtpCallbacks {
     } else {
       ftp->TakeHttpHeaderLine(line);
     }
-    return size * count;
+    // A file announced larger than its limit is refused before any of it arrives.
+    return ftp->mAnnouncedTooLarge ? 0 : size * count;
   }
   static int Progress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     return static_cast<FTP*>(user)->KeepsPace(received + sent) ? 0 : 1;
@@ -42,6 +43,35 @@ namespace {
 constexpr int TypeMismatch = 13;
 constexpr int Overflow = 6;
 constexpr long ReceiveBufferSize = 256 * 1024;
+
+// The size in a SIZE reply ("213 84000"); -1 when it holds none.
+std::int64_t SizeInReply(std::string_view line) {
+  std::string_view digits = Trim(line.substr(std::min<std::size_t>(line.size(), 4)));
+  if (digits.empty() || digits.size() > 18) return -1;
+  std::int64_t size = 0;
+  for (char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+    size = size * 10 + (c - '0');
+  }
+  return size;
+}
+
+// The path libcurl names in the commands of an FTP `url`: its path with the dot segments
+// resolved, less the leading "/", decoded. Empty when it cannot be decoded or holds a control
+// character.
+std::string FtpCommandPath(const std::string& url) {
+  CurlUrl handle(curl_url());
+  char* path = nullptr;
+  if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(handle.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
+    return {};
+  std::string decoded(path);
+  curl_free(path);
+  if (std::any_of(decoded.begin(), decoded.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+    return {};
+  return decoded.empty() ? decoded : decoded.substr(1);
+}
 
 // A port text read the way a Basic integer conversion reads it: blanks around it, an optional
 // sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
@@ -210,10 +240,13 @@ std::string FTP::DownloadUrl(std::string_view remote, bool http) const {
   return http ? HttpUrl(ToServer(remote)) : FtpUrl(ToServer(remote), false);
 }
 
-void FTP::SetDownload(const std::string& url, bool http) {
+void FTP::SetDownload(const std::string& url, bool http, std::int64_t offset) {
   CURL* curl = mCurl.get();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  if (!http) return;
+  if (!http) {
+    SetFtpSizeQuery(url, offset);
+    return;
+  }
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   // Past every cache: the manifest must be the one on the server now.
@@ -224,9 +257,27 @@ void FTP::SetDownload(const std::string& url, bool http) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, mHttpHeaders.Get());
 }
 
+// libcurl reads an FTP download no further than the size SIZE announced, so a server that
+// announces less than it sends has its file cut there and taken for whole. Here the end of the
+// data connection is the end of the file: libcurl asks no size, and SIZE goes out ahead of RETR
+// as a command of our own, its answer checked against what arrives. A resumed download says
+// where to start the same way, since libcurl sends REST only after its own SIZE. Text mode asks
+// its size separately, as servers do not count the changed line ends.
+void FTP::SetFtpSizeQuery(const std::string& url, std::int64_t offset) {
+  if (mTransferType == TransferTypeAscii) return;
+  const std::string path = FtpCommandPath(url);
+  if (path.empty()) return;  // libcurl refuses such a name itself
+  CURL* curl = mCurl.get();
+  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+  mFtpPrequote = CurlList();
+  mFtpPrequote.Append("SIZE " + path);
+  if (offset > 0) mFtpPrequote.Append("REST " + std::to_string(offset));
+  curl_easy_setopt(curl, CURLOPT_PREQUOTE, mFtpPrequote.Get());
+}
+
 void FTP::StartAhead(const std::string& url, bool http) {
   ResetRequest();
-  SetDownload(url, http);
+  SetDownload(url, http, 0);
   curl_easy_setopt(mCurl.get(), CURLOPT_WRITEFUNCTION, &FTP::WriteAhead);
   curl_easy_setopt(mCurl.get(), CURLOPT_WRITEDATA, this);
   BeginRequest();
@@ -258,9 +309,11 @@ void FTP::CancelAhead() {
 void FTP::BeginRequest() {
   mLastCommand.clear();
   mDataStarted = false;
+  mAnnouncedSize = -1;
   mExcessData = false;
   mStatusLine.clear();
   mHeadersEnded = false;
+  mAnnouncedTooLarge = false;
   mPace.clear();
   mPace.emplace_back(std::chrono::steady_clock::now(), 0);
   mMoved = 0;
@@ -382,17 +435,31 @@ void FTP::TakeReplyLine(std::string_view line) {
     mLastReply += part;
   }
   if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
+  if (mLastReplyCode == 213 && mLastCommand == "SIZE") {
+    mAnnouncedSize = SizeInReply(line);
+    TakeAnnouncedSize(mAnnouncedSize);
+  }
 }
 
 void FTP::TakeHttpHeaderLine(std::string_view line) {
   // A reply's headers end with a blank line; a connection lost before it is no reply at all.
-  if (line == "\r\n" || line == "\n") mHeadersEnded = true;
+  if (line == "\r\n" || line == "\n") {
+    mHeadersEnded = true;
+    curl_off_t length = -1;
+    if (mRequestLimit >= 0 && (mStatusLine.starts_with("200") || mStatusLine.starts_with("206")) &&
+        curl_easy_getinfo(mCurl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+      TakeAnnouncedSize(length);
+  }
   // "HTTP/1.1 500 Internal Server Error": every reply of a redirect chain starts with one.
   if (!line.starts_with("HTTP/")) return;
   mHeadersEnded = false;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   const std::size_t space = line.find(' ');
   mStatusLine.assign(space == std::string_view::npos ? "" : line.substr(space + 1));
+}
+
+void FTP::TakeAnnouncedSize(std::int64_t size) {
+  if (mRequestLimit >= 0 && size > mRequestLimit) mAnnouncedTooLarge = true;
 }
 
 void FTP::TakeDebugText(int type, std::string_view text) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/FreeSpace.h"
 #include "transfer/CurlHandle.h"
 #include "transfer/DirList.h"
 #include "transfer/FtpListing.h"
@@ -29,6 +30,8 @@
 #include "util/Integrity.h"
 
 namespace tandor {
+
+class ChunkedDownload;
 
 struct FtpOptions {
   // Code page of the names and texts exchanged with the server.
@@ -48,6 +51,8 @@ struct FtpOptions {
   // names a PEM file, against those in it.
   bool Tls = false;
   std::string CaFile;
+  // Where the free space of a download's folder comes from; empty: the file system's.
+  FreeSpaceSource FreeSpace;
 };
 
 class FTP {
@@ -107,6 +112,12 @@ class FTP {
   // The next download (only that one) must have this digest, or it is not renamed over its
   // target.
   void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
+  // The next download (only that one) fails when the file is larger than `bytes`: a size the
+  // server announces above it is refused before any of the file is taken, a file sent without
+  // one is cut off at the first byte past it. Nothing of such a file stays on disk.
+  void LimitNextDownload(std::int64_t bytes) { mNextLimit = bytes; }
+  // The last download failed because the file was larger than its limit.
+  bool ExceededLimit() const { return mExceededLimit; }
   // The download after the next one will fetch `remote`. Its request (for FTP, its first
   // command) then goes out as soon as the next one's data is in, so that the server works on it
   // while that file is put on disk; nothing of it is taken before it is asked for. Any other
@@ -127,8 +138,10 @@ class FTP {
   bool IsFtp() const { return mService != ServiceHttp; }
   void ResetRequest();
   std::string DownloadUrl(std::string_view remote, bool http) const;
-  // The options of a download of `url`.
-  void SetDownload(const std::string& url, bool http);
+  // The options of a download of `url`, from byte `offset` on.
+  void SetDownload(const std::string& url, bool http, std::int64_t offset);
+  // An FTP download's SIZE (and REST) go out as commands of our own: see the definition.
+  void SetFtpSizeQuery(const std::string& url, std::int64_t offset);
   // Sends the request for `url` (its first command, for FTP) and returns without waiting for
   // the reply.
   void StartAhead(const std::string& url, bool http);
@@ -159,7 +172,13 @@ class FTP {
   void AddToDirList(const ListedEntry& entry);
 
   bool Download(const std::filesystem::path& local, const std::string& url, bool http,
-                std::string_view label);
+                std::string_view label, std::int64_t limit);
+  // What LimitNextDownload set, taken by the download call it was meant for (-1: none).
+  std::int64_t TakeNextLimit();
+  // Whether a download stopped at its limit; records it so.
+  bool RefusedOverLimit(const ChunkedDownload& sink);
+  // A size the server announces for the current request, checked against its limit.
+  void TakeAnnouncedSize(std::int64_t size);
   bool Upload(const std::filesystem::path& local, std::string_view remote, bool chunked,
               std::string_view label);
 
@@ -188,8 +207,11 @@ class FTP {
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
   std::optional<Sha256Digest> mExpectedSha256;
+  std::int64_t mNextLimit = -1;  // set by LimitNextDownload; -1: none
+  bool mExceededLimit = false;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
   CurlList mHttpHeaders;
+  CurlList mFtpPrequote;         // the commands an FTP download sends before RETR
   std::string mFollowing;        // announced by AnnounceFollowingDownload
   std::string mAheadUrl;         // of the request sent ahead; empty when there is none
   void* mAheadTarget = nullptr;  // where its bytes go once it is asked for; until then it waits
@@ -200,10 +222,13 @@ class FTP {
   std::string mLastReply;  // the last complete reply, lines joined by CR LF
   int mLastReplyCode = 0;
   std::string mLastCommand;
-  bool mDataStarted = false;   // the server opened the data transfer (1xx reply)
-  bool mExcessData = false;    // the server sent more than it announced
-  std::string mStatusLine;     // of the last HTTP reply, without the protocol version
-  bool mHeadersEnded = false;  // the blank line after the last reply's headers arrived
+  bool mDataStarted = false;         // the server opened the data transfer (1xx reply)
+  std::int64_t mAnnouncedSize = -1;  // the FTP server's answer to SIZE; -1: none
+  bool mExcessData = false;          // the server sent more than it announced
+  std::string mStatusLine;           // of the last HTTP reply, without the protocol version
+  bool mHeadersEnded = false;        // the blank line after the last reply's headers arrived
+  std::int64_t mRequestLimit = -1;   // the bytes the current request may bring; -1: any number
+  bool mAnnouncedTooLarge = false;   // the server announced more than that
   // Bytes moved by the current request at moments of its course, oldest first, for its
   // average speed over the last IdleTimeout.
   std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> mPace;

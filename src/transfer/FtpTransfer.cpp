@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -63,6 +64,7 @@ class FileDescriptor {
 struct DownloadContext {
   CURL* Curl = nullptr;
   ChunkedDownload* Sink = nullptr;
+  const std::int64_t* FtpSize = nullptr;  // what the FTP server answered to SIZE; -1: nothing
   bool Http = false;
   bool Simple = false;       // no size rule: the one-call transfer
   bool Resuming = false;     // asked for the rest of a part kept from an earlier attempt
@@ -102,13 +104,12 @@ bool CheckBeforeFirstByte(DownloadContext& context) {
     return true;
   }
   if (context.Sink->Total() >= 0) return true;  // known beforehand (text mode)
-  curl_off_t length = -1;
-  curl_easy_getinfo(context.Curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  if (length < 0) {
+  if (*context.FtpSize < 0) {
     context.UnknownSize = true;
     return false;
   }
-  context.Sink->SetTotal(length);
+  // A server that says the file is shorter than the part kept of it leaves no byte to take.
+  context.Sink->SetTotal(std::max<std::int64_t>(0, *context.FtpSize - context.Sink->Offset()));
   return true;
 }
 
@@ -204,34 +205,44 @@ std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
 bool FTP::FTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
   const std::string_view remote = Trim(sRemote, " ");
+  const std::int64_t limit = TakeNextLimit();
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("FtpFindFirstFile")) return false;
-  return Download(local, std::string(remote), false, {});
+  return Download(local, std::string(remote), false, {}, limit);
 }
 
 bool FTP::HTTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
   const std::filesystem::path local = TrimSpaces(sLocal);
   const std::string_view remote = Trim(sRemote, " ");
+  const std::int64_t limit = TakeNextLimit();
   if (local.empty() || remote.empty()) return false;
   if (!RequireConnection("HttpOpenRequest:GetFile")) return false;
-  return Download(local, std::string(remote), true, {});
+  return Download(local, std::string(remote), true, {}, limit);
 }
 
 bool FTP::SimpleFTPGetFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
+  const std::int64_t limit = TakeNextLimit();
   if (!RequireConnection("SimpleFtpGetFile")) return false;
-  return Download(sLocal, std::string(sRemote), false, "SimpleFtpGetFile");
+  return Download(sLocal, std::string(sRemote), false, "SimpleFtpGetFile", limit);
 }
 
-// One request per download: for FTP libcurl asks SIZE and then RETR on the open connection,
-// the same commands as a separate size query would cost, without its extra round trip. A
-// `simpleLabel` makes it the one-call transfer: no events, every failure under that label.
+std::int64_t FTP::TakeNextLimit() {
+  mExceededLimit = false;
+  return std::exchange(mNextLimit, -1);
+}
+
+// One request per download: for FTP, SIZE and then RETR on the open connection (see
+// SetFtpSizeQuery), the same commands as a separate size query would cost, without its extra
+// round trip. A `simpleLabel` makes it the one-call transfer: no events, every failure under that
+// label. `limit`: the most bytes the file may have; -1 for any number.
 bool FTP::Download(const std::filesystem::path& local, const std::string& remote, bool http,
-                   std::string_view simpleLabel) {
+                   std::string_view simpleLabel, std::int64_t limit) {
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
   const std::string following = std::exchange(mFollowing, {});
   AdvanceAhead();
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
+  sink.SetFreeSpaceSource(&mOptions.FreeSpace);
   if (mExpectedSha256 && !simple) {
     sink.ExpectSha256(*mExpectedSha256);
     std::filesystem::path partial = local;
@@ -239,6 +250,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
+  sink.SetLimit(limit);
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);
@@ -256,9 +268,16 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   context.Sink = &sink;
   context.Http = http;
   context.Simple = simple;
+  context.FtpSize = &mAnnouncedSize;
   context.Resuming = sink.Offset() > 0;
-  if (context.Resuming)
+  if (context.Resuming && http)
     curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(sink.Offset()));
+  // The limit holds for this download's own requests, not for the one sent ahead after them.
+  struct RequestLimit {
+    std::int64_t& Bytes;
+    ~RequestLimit() { Bytes = -1; }
+  } requestLimit{mRequestLimit};
+  if (sink.Limit() >= 0) mRequestLimit = sink.Limit() - sink.Offset();
   const auto run = [&]() -> CURLcode {
     CURLcode result = CURLE_OK;
     if (ahead) {
@@ -268,7 +287,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       curl_easy_pause(curl, CURLPAUSE_CONT);  // hands over what arrived meanwhile
       result = Perform(true);
     } else {
-      SetDownload(url, http);
+      SetDownload(url, http, sink.Offset());
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteDownload);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, &context);
       result = Perform();
@@ -282,6 +301,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     const auto request = [&]() -> bool {
       const CURLcode result = run();
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
+      if (RefusedOverLimit(sink)) return false;
       if (result == CURLE_RANGE_ERROR && context.Resuming) {
         rangeIgnored = true;
         return false;
@@ -342,6 +362,11 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   } else {
     const CURLcode result = run();
     if (sink.Failure()) std::rethrow_exception(sink.Failure());
+    if (RefusedOverLimit(sink)) {
+      // The control connection may be in the middle of a command sequence.
+      DropConnection();
+      return false;
+    }
     if (simple) {
       if (result != CURLE_OK) {
         RecordCurl(simpleLabel, result);
@@ -357,7 +382,8 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       }
       return true;
     }
-    if (result == CURLE_REMOTE_FILE_NOT_FOUND && mLastCommand == "SIZE") return false;
+    // A missing file: SIZE answered 550.
+    if (mLastCommand == "SIZE" && mLastReplyCode == 550 && result != CURLE_OK) return false;
     if (context.UnknownSize) {
       Record("FtpFindFirstFile", inet::InvalidServerResponse);
       return false;
@@ -372,22 +398,19 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       } else if (!mDataStarted && sink.Received() == 0) {
         RecordCurl("FtpOpenFile:GetFile", result);
       } else {
-        curl_off_t length = sink.Total();
-        if (length < 0) curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        const std::int64_t length = sink.Total() >= 0 ? sink.Total() : mAnnouncedSize;
         RecordCurl(ReadLabel(sink.Received(), length), result);
       }
       return false;
     }
     if (!context.Checked) {
       // Nothing arrived: an empty remote file is refused without a message.
-      curl_off_t length = -1;
-      curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-      if (length == 0) return false;
-      if (length < 0) {
+      if (mAnnouncedSize == 0) return false;
+      if (mAnnouncedSize < 0) {
         Record("FtpFindFirstFile", inet::InvalidServerResponse);
         return false;
       }
-      sink.SetTotal(length);
+      sink.SetTotal(std::max<std::int64_t>(0, mAnnouncedSize - sink.Offset()));
     }
   }
   if (sink.ExactSize() && sink.Total() > 0 && sink.Received() < sink.Total()) {
@@ -397,9 +420,19 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     return false;
   }
   if (http && context.HttpSize == UnknownLength) mHttpSize = sink.Received();
+  mRequestLimit = -1;
   if (!following.empty()) StartAhead(DownloadUrl(following, http), http);
   sink.Finish();
   AdvanceAhead();
+  return true;
+}
+
+bool FTP::RefusedOverLimit(const ChunkedDownload& sink) {
+  if (!mAnnouncedTooLarge && !sink.OverLimit()) return false;
+  mExceededLimit = true;
+  mLastError = FormatInternetError(
+      "InternetReadFile", inet::FileTooLarge,
+      "The file is larger than the limit of " + std::to_string(sink.Limit()) + " bytes.");
   return true;
 }
 

@@ -14,6 +14,7 @@ namespace inet {
 constexpr int InvalidHandle = 6;  // operation on a connection that is not open
 constexpr int NotEnoughMemory = 8;
 constexpr int NoMoreFiles = 18;
+constexpr int FileTooLarge = 223;  // larger than the caller allows (the system's own number)
 constexpr int Timeout = 12002;
 constexpr int ExtendedError = 12003;  // the server's own reply says what went wrong
 constexpr int InternalError = 12004;

@@ -2,7 +2,6 @@
 
 #include <archive_entry.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -366,16 +365,6 @@ const char* ZipRun::NextPassphrase() {
 }
 
 }  // namespace
-
-std::uint64_t AvailableSpace(const fs::path& folder) {
-  // The target folder and the ones above it may not exist yet: they are created on the way.
-  for (fs::path at = folder;; at = at.parent_path()) {
-    struct statvfs info {};
-    if (::statvfs(at.c_str(), &info) == 0)
-      return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-    if (at.empty() || at == at.parent_path()) return 0;
-  }
-}
 
 ZipOutcome RunZipJob(const ZipJob& job, const PassphraseSource& passphrase) {
   ZipRun run(job, passphrase);

@@ -10,17 +10,9 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/FreeSpace.h"
 
 namespace tandor {
-
-// The bytes that may still be written to the file system that holds `folder`.
-using FreeSpaceSource = std::function<std::uint64_t(const std::filesystem::path& folder)>;
-
-// What an extraction leaves free on top of the sizes its entries declare.
-constexpr std::uint64_t FreeSpaceMargin = 64ull << 20;
-
-// The space statvfs reports for the nearest folder of `folder` that exists; 0 when it cannot.
-std::uint64_t AvailableSpace(const std::filesystem::path& folder);
 
 struct ZipJob {
   std::filesystem::path Archive;

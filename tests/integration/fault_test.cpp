@@ -6,23 +6,31 @@
 #include <chrono>
 #include <memory>
 
+#include "platform/FreeSpace.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/PassHarness.h"
+#include "util/Integrity.h"
 
 namespace tandor::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Each;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Over FTP or HTTP, a fault of servers.py ("active": a client in active mode) for one file: the
-// pass's status and its text in Err.log and in the window.
+// pass's status and its text in Err.log and in the window. The manifest is signed, and checked
+// when the broken file is its signature. Disk: the free space the disk has beyond what must stay
+// free (0: the real disk's).
 const struct Row {
   bool Ftp;
   const char *Fault, *File;
   int Status;
   const char* Text;
+  std::uint64_t Disk = 0;
 } kRows[] = {
     {false, "drop", "data.bin", 1, "error code: 12030"},
     {false, "stall", "data.bin", 1, "error code: 12002"},
@@ -45,6 +53,18 @@ const struct Row {
     {true, "trickle", "data.bin", 1, "error code: 12002"},
     {true, "short", "data.bin", 1, "error code: 12030"},
     {true, "short", "after.txt", 1, "error code: 12030"},
+    // A server's answer is bounded: the manifest and its signature by their limits, any file by
+    // the free space (a huge one is refused at once), and the end of an FTP data connection is
+    // the end of the file, whatever SIZE said. An endless download keeps no part to resume.
+    {false, "endless", "Tandor10.ini", 2, " 16 MiB"},
+    {false, "huge", "Tandor10.ini", 2, " 16 MiB"},
+    {true, "huge", "Tandor10.ini", 2, " 16 MiB"},
+    {false, "endless", "Tandor10.ini.sig", 4, " 4 KiB"},
+    {false, "huge", "Tandor10.ini.sig", 4, " 4 KiB"},
+    {false, "endless", "data.bin", 1, "must stay free", 8 << 20},
+    {false, "endless", "data.bin", 1, "error code: 12030"},
+    {false, "huge", "data.bin", 1, "must stay free"},
+    {true, "undersize", "after.txt", 1, "error code: 12152"},
 };
 
 class FaultTest : public ::testing::Test, protected SampleMachine {
@@ -53,14 +73,19 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     for (int i = 0; mData.size() < 40000; ++i) mData += std::to_string(i) + ",";
     WriteFile(mProduct / "data.bin", mData);
     WriteFile(mProduct / "after.txt", "after\n");
-    std::string manifest = "[Files]\r\n";
+    Sha256Stream digest;
+    digest.Update(mData.data(), mData.size());
+    std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n";
     int number = 0;
     for (const char* name : {"data.bin", "after.txt"})
       manifest += "[File" + std::to_string(++number) + "]\r\nKey=" + name + "\r\nFilename=" + name +
                   "\r\nRealname=" + name +
                   "\r\nServer Path=$Root/Sample\r\nLocal Path=C:\\Sample\r\nCopyMode=Normal\r\n"
                   "Product Version=2.0\r\n";
+    // data.bin could be resumed; after.txt is fetched ahead.
+    manifest.insert(manifest.find("[File2]"), "SHA256=" + Sha256Hex(digest.Final()) + "\r\n");
     WriteFile(mProduct / "Tandor10.ini", manifest);
+    WriteFile(mProduct / "Tandor10.ini.sig", *SignDetached(manifest, mKey.Secret));
     fs::create_directories(mApp);
   }
 
@@ -76,9 +101,19 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     mSettings.Method = row.Ftp ? "FTP" : "HTTP";
     mSettings.Passive = fault != "active";
     mSettings.Port = mFaulty->PortText();
+    const bool signatureChecked = std::string(row.File).ends_with(".sig");
+    mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey",
+                                signatureChecked ? mKey.Public : "");
     mWindow.Clear();
     PassEnvironment env = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
     env.TransferIdleLimit = std::chrono::seconds(2);
+    // A small disk fills as the file being downloaded arrives.
+    mArrived = 0;
+    mWindow.AfterProgress = [this](std::int64_t current, std::int64_t) { mArrived = current; };
+    if (row.Disk > 0)
+      env.FreeSpace = [this, &row](const fs::path&) {
+        return FreeSpaceMargin + row.Disk - std::min<std::uint64_t>(mArrived, row.Disk);
+      };
     UpdatePass pass(env);
     try {
       pass.Sync();
@@ -106,7 +141,9 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
   }
 
   std::string mData;
+  KeyPair mKey = GenerateKeyPair();
   std::unique_ptr<ServerProcess> mFaulty;
+  std::int64_t mArrived = 0;
 };
 
 TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
@@ -122,12 +159,14 @@ TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
     EXPECT_EQ(RunPass(row, row.Fault), row.Status);
     EXPECT_THAT(ReadFile(mApp / "Err.log"), HasSubstr(row.Text));
     EXPECT_THAT(mWindow.Shown(), HasSubstr(row.Text));
+    // A size announced past a bound is refused before any of the body is taken.
+    EXPECT_THAT(mWindow.Calls, Each(Not(EndsWith("/" + std::to_string(100ull << 30)))));
     CheckInstalled(row.Status == 0);
     // Only the broken file fails: the connection is fit for the entries after it.
     if (row.File == std::string("after.txt"))
       EXPECT_TRUE(ReadFile(mLocal / "data.bin") == mData);
     else
-      EXPECT_TRUE(row.Status == 2 || ReadFile(mLocal / "after.txt") == "after\n");
+      EXPECT_TRUE(row.Status >= 2 || ReadFile(mLocal / "after.txt") == "after\n");
     EXPECT_EQ(RunPass(row, "none"), 0) << mWindow.Shown();
     CheckInstalled(true);
   }

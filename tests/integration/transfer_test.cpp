@@ -215,6 +215,54 @@ TEST(HttpTransferTest, DownloadsRaiseAnEventPerChunkAndAskPastTheCaches) {
   EXPECT_EQ(http.GetHTTPFileSize(), -2);
 }
 
+// A download limited to a size is taken whole up to that size; one byte more is refused, before
+// any of it when the server announced the size, else at the byte past the limit. A refused file
+// leaves the local one as it was, and the download after it is not limited.
+TEST(TransferLimitTest, DownloadsStopAtTheirLimit) {
+  TempDir dir;
+  for (const char* name : {"sized.bin", "chunked.bin"})
+    WriteFile(dir / "srv" / name, PatternBytes(30000));
+  HttpServer http(dir / "srv", {}, {"/chunked.bin"}, "chunked");
+  FtpServer ftp(dir / "srv");
+  const struct {
+    bool Ftp;
+    const char* Remote;
+    std::int64_t Limit;
+    std::size_t Events;  // of a refused download
+  } rows[] = {{false, "/sized.bin", 30000, 0},   {false, "/sized.bin", 29999, 0},
+              {false, "/chunked.bin", 30000, 0}, {false, "/chunked.bin", 29999, 2},
+              {true, "sized.bin", 30000, 0},     {true, "sized.bin", 29999, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.Remote) + " " + std::to_string(row.Limit));
+    TransferEvents events;
+    FTP client(
+        {{}, [&](std::int64_t now, std::int64_t all) { events.emplace_back(now, all); }, {}});
+    if (!row.Ftp) client.Service(FTP::ServiceHttp);
+    ASSERT_TRUE(client.OpenConnection("127.0.0.1", "tandor", "secret",
+                                      row.Ftp ? ftp.PortText() : http.PortText()));
+    const auto download = [&] {
+      return row.Ftp ? client.FTPDownloadFile(dir / "got.bin", row.Remote)
+                     : client.HTTPDownloadFile(dir / "got.bin", row.Remote);
+    };
+    WriteFile(dir / "got.bin", "old");
+    client.LimitNextDownload(row.Limit);
+    const bool whole = row.Limit >= 30000;
+    EXPECT_EQ(download(), whole);
+    EXPECT_EQ(client.ExceededLimit(), !whole);
+    EXPECT_EQ(ReadFile(dir / "got.bin"), whole ? PatternBytes(30000) : "old");
+    if (whole) continue;
+    EXPECT_EQ(events.size(), row.Events);
+    EXPECT_THAT(client.GetLastErrorMessage(),
+                StartsWith("InternetReadFile error code: 223 Message: The file is larger than the "
+                           "limit of 29999 bytes."));
+    EXPECT_TRUE(download()) << client.GetLastErrorMessage();
+    EXPECT_FALSE(client.ExceededLimit());
+    EXPECT_EQ(ReadFile(dir / "got.bin"), PatternBytes(30000));
+  }
+  EXPECT_THAT(std::vector<fs::path>(fs::directory_iterator(dir.Path()), fs::directory_iterator()),
+              ::testing::UnorderedElementsAre(dir / "srv", dir / "srv.log", dir / "got.bin"));
+}
+
 TEST(TransferTlsTest, OnlyVerifiedCertificatesCarryATransfer) {
   TempDir dir;
   WriteFile(dir / "srv" / "a.txt", "secure\n");

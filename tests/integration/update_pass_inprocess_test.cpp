@@ -286,7 +286,8 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
 // A pass that did not install an entry (missing on the server, a broken archive) never notes it
 // as installed: the old file and record stay, and the next pass tries again until it succeeds.
 TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
-  const std::uint64_t room = FreeSpaceMargin + 3;  // too little for the 6 bytes of inside.txt
+  // Room for the download of a small archive, but not for the 10 MiB it holds.
+  const std::uint64_t room = FreeSpaceMargin + (1 << 20);
   const struct {
     bool Extract;
     std::string Published;  // empty: missing on the server
@@ -295,7 +296,7 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
   } cases[] = {
       {false, "", UINT64_MAX, ""},
       {true, "this is no zip", UINT64_MAX, msg::kAskTheAdministrator},
-      {true, "zip", room, msg::TooLittleSpace(6, FreeSpaceMargin, room)},
+      {true, "zip", room, msg::TooLittleSpace(10 << 20, FreeSpaceMargin, room)},
   };
   Serve("FTP");
   for (const auto& c : cases) {
@@ -309,7 +310,8 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
               "File Version=\r\nProduct Version=1.0\r\n");
     fs::remove(mProduct / "data.bin");
     if (c.Published == "zip")
-      MakePythonZip(mProduct / "data.bin", "z.writestr('inside.txt', 'inside')");
+      MakePythonZip(mProduct / "data.bin",
+                    "z.writestr('inside.txt', bytes(10 << 20), zipfile.ZIP_DEFLATED)");
     else if (!c.Published.empty())
       Publish("data.bin", c.Published);
     PublishFiles(Entry(
@@ -455,27 +457,35 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
 
 // A download with SHA256= that breaks off after 1 MiB keeps its part, and the next pass asks only
 // for the rest. The server's first half is garbled after the drop, so only a download that
-// really resumed can match the digest; a server that ignores Range sends the whole file.
+// really resumed can match the digest; a server that ignores Range sends the whole file. A part
+// that is a link is no part of ours: the link goes, the file it points to stays as it is.
 TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
   std::string payload(3 << 20, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4099);
   const std::string half = payload.substr(0, payload.size() / 2);  // more than 1 MiB
   const std::string garbled = std::string(1 << 20, 'g') + payload.substr(1 << 20);
-  const fs::path partial = mLocal / "data.bin.partial";
+  const fs::path partial = mLocal / "data.bin.partial", outside = mDir / "outside.bin";
   const struct {
     std::string Resumer;    // FTP, HTTP (whose server ignores Range) or nginx
     std::string Kept;       // the part beside the target before the resuming pass; empty: a drop
     std::string Published;  // the server's file for the resuming pass
+    bool Linked = false;    // the part is a link to a file outside the prefix holding Kept
   } cases[] = {{"nginx", "", garbled},
                {"FTP", half, garbled},
-               {"HTTP", std::string(half.size(), 'x'), payload}};
+               {"HTTP", std::string(half.size(), 'x'), payload},
+               {"FTP", half, payload, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Resumer);
+    SCOPED_TRACE(c.Resumer + (c.Linked ? " linked" : ""));
     ClearProduct();
     WriteFile(mLocal / "data.bin", "old");
     Publish("data.bin", payload);
     PublishFiles(Entry(1, "Data", "data.bin", {{"SHA256", Sha256Of(payload)}}));
-    if (!c.Kept.empty()) WriteFile(partial, c.Kept);
+    if (c.Linked) {
+      WriteFile(outside, c.Kept);
+      fs::create_symlink(outside, partial);
+    } else if (!c.Kept.empty()) {
+      WriteFile(partial, c.Kept);
+    }
     if (c.Kept.empty()) {  // the first pass: the server drops the connection at half
       Serve("HTTP-drop");
       EXPECT_EQ(RunPass(), pass_status::EntryFailed);
@@ -487,7 +497,9 @@ TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
     Serve(c.Resumer);
     EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
     EXPECT_TRUE(ReadFile(mLocal / "data.bin") == payload);
-    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_FALSE(fs::is_symlink(mLocal / "data.bin"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(partial)));
+    EXPECT_TRUE(!c.Linked || ReadFile(outside) == c.Kept);
   }
 }
 

@@ -5,13 +5,17 @@ logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or HTTP
 certs: ca.pem, and NAME.pem, NAME.key for good, wronghost, expired and stranger (unknown CA).
 ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a reset; FTP: 426
 after 10000 bytes), stall, trickle (a byte every 100 ms), short (half the file, ended as if
-complete), and for HTTP: long (100 bytes too many), chunked, close (no length), 500, garbage."""
+complete), huge (HTTP: 100 GiB announced, then ENDLESS bytes; FTP: SIZE says 100 GiB), and for
+HTTP: long (100 bytes too many), chunked, close (no length), 500, garbage, endless (chunked, ENDLESS
+bytes, then closed); for FTP: undersize (SIZE says a quarter of the file, which is sent whole)."""
 
 import argparse, errno, logging, os, random, signal, socket, struct, sys, threading, time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit
 
 SILENCE, TRICKLE = 600, 300  # seconds a stall lasts (longer than any test); bytes trickled
+ENDLESS = 40 << 20  # what an endless reply sends before it gives up: more than any client keeps
+HUGE = 100 << 30
 
 
 def on_free_port(create):
@@ -74,6 +78,12 @@ def serve_ftp(args):
         use_sendfile = args.fault == "none"  # a faulty file's bytes go through its read()
         auth_failed_timeout, timeout = 0, 120  # a wrong password is answered at once
 
+        def ftp_SIZE(self, path):
+            if args.fault not in ("undersize", "huge") or os.path.basename(path) not in args.path:
+                return super().ftp_SIZE(path)
+            told = os.path.getsize(path) // 4 if args.fault == "undersize" else HUGE
+            self.respond("213 %d" % told)
+
     Handler.authorizer.add_user("tandor", "secret", args.root, perm="elradfmwMT")
     refused = ["MLSD", "MLST"] * args.no_mlsd + ["PORT", "EPRT"] * args.no_active
     Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items() if k not in refused}
@@ -98,8 +108,24 @@ def serve_ftp(args):
     server.serve_forever(handle_exit=False)
 
 
+def endless_reply(handler, head, chunked):
+    """Sends ENDLESS bytes after `head` (chunked, or as the start of a HUGE body), then closes
+    the connection as if it had broken: no client should have read that far."""
+    block = bytes(range(256)) * 256
+    handler.wfile.write(head + (b"Transfer-Encoding: chunked\r\n\r\n" if chunked else
+                                b"Content-Length: %d\r\n\r\n" % HUGE))
+    try:
+        for _ in range(ENDLESS // len(block)):
+            handler.wfile.write(b"%x\r\n%s\r\n" % (len(block), block) if chunked else block)
+    except OSError:
+        pass  # the client stopped reading
+    handler.close_connection = True
+
+
 def faulty_reply(handler, body, fault):
     head = b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+    if fault in ("endless", "huge"):
+        return endless_reply(handler, head, fault == "endless")
     whole = head + b"Content-Length: %d\r\n\r\n" % len(body)
     chunks = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + 4096]), body[i:i + 4096])
                       for i in range(0, len(body), 4096))
