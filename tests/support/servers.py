@@ -102,7 +102,10 @@ def serve_ftp(args):
         # libcurl's data connections resume the control connection's TLS session.
         Handler.ssl_context.set_session_id(b"tandor-tests")
         Handler.tls_control_required = Handler.tls_data_required = True
-    kind = servers.FTPServer if args.fault == "none" else servers.ThreadedFTPServer
+    # A session of its own for every connection: pyftpdlib's shared loop, closing the active data
+    # connection of a client that went away, can take the fd of the next client's session out of
+    # its poll set, and that client's commands then go unanswered.
+    kind = servers.ThreadedFTPServer
     server = on_free_port(lambda port: kind(("127.0.0.1", port), Handler))
     announce(server.address[1])
     server.serve_forever(handle_exit=False)
