@@ -325,7 +325,9 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
       ASSERT_EQ(mWindow.Messages.size(), 1u);
       EXPECT_THAT(mWindow.Messages[0], HasSubstr(c.Says));
       EXPECT_THAT(mWindow.Messages[0], Not(HasSubstr(msg::CloseIfRunning("data.bin"))));
-      if (c.Free != UINT64_MAX) EXPECT_THAT(Log(), HasSubstr(c.Says));  // the sizes, for later
+      if (c.Free != UINT64_MAX) {
+        EXPECT_THAT(Log(), HasSubstr(c.Says));  // the sizes, for later
+      }
     }
 
     mEnv.FreeSpace = {};
