@@ -65,10 +65,8 @@ int RunLauncher(const Startup& startup) {
 int RunWorkingCopy(const Startup& startup) {
   if (!IsUnattended()) return Windows().RunWorkingCopy(startup);
   ConsoleWindow console;
-  std::unique_ptr<UpdatePass> pass;
-  RunPass(startup, console, pass);
-  // The connection failed: nobody is there to press EXIT.
-  pass->EndNow(pass->Status());
+  // Nobody is there to press EXIT: a pass that waits for it ends as well.
+  EndProgramNow(RunPass(startup, console).Status);
 }
 
 }  // namespace

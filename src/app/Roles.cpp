@@ -111,7 +111,7 @@ void RefreshAndStartWorkingCopy(const Startup& startup, UpdateWindow& window) {
   EndProgramNow(0);
 }
 
-void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<UpdatePass>& pass) {
+PassOutcome RunPass(const Startup& startup, UpdateWindow& window) {
   PassEnvironment env;
   env.Machine = startup.Machine;
   env.Ini = startup.Ini;
@@ -121,7 +121,6 @@ void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<Updat
   env.ArgumentText = startup.ArgumentText;
   env.Version = startup.Version;
   env.Window = &window;
-  env.EndProgram = [](int status) { EndProgramNow(status); };
   env.ReplaceProgram = [&startup](const std::string& commandLine) {
     ReplaceProcess(*startup.Machine, commandLine);
   };
@@ -132,15 +131,11 @@ void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<Updat
   env.Allow = [](const std::string& allow, const std::string& block) {
     return Allow(allow, block);
   };
-  pass = std::make_unique<UpdatePass>(std::move(env));
-  try {
-    pass->Sync();
-  } catch (const RuntimeError& error) {
-    // A failure no step handles (a product folder that cannot be created, a manifest that
-    // cannot be stored): say what it was rather than vanish.
-    ShowRuntimeError(startup, window, error);
-    pass->EndNow(pass_status::EntryFailed);
-  }
+  PassOutcome outcome = UpdatePass(std::move(env)).Sync();
+  // A failure no step handles (a product folder that cannot be created, a manifest that cannot
+  // be stored): say what it was rather than vanish.
+  if (outcome.Unhandled) ShowRuntimeError(startup, window, *outcome.Unhandled);
+  return outcome;
 }
 
 std::string AddressText() {

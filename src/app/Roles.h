@@ -48,9 +48,9 @@ bool WorkingCopyRuns(const Startup& startup);
 // shown in `window`'s message box.
 [[noreturn]] void RefreshAndStartWorkingCopy(const Startup& startup, UpdateWindow& window);
 
-// The update pass of the working copy in `window`; `pass` is set before it starts, so that the
-// window's EXIT can end it. Returns when the pass waits for EXIT.
-void RunPass(const Startup& startup, UpdateWindow& window, std::unique_ptr<UpdatePass>& pass);
+// The update pass of the working copy in `window`, to its end; a failure no step handled is
+// shown in the window's message box first.
+PassOutcome RunPass(const Startup& startup, UpdateWindow& window);
 
 // The machine's IP and MAC addresses, as the address box shows them.
 std::string AddressText();

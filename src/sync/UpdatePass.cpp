@@ -146,14 +146,25 @@ std::string UpdatePass::RemoteManifest(const std::string& manifestName) const {
   return remote + mEnv.ArgumentText + "/" + manifestName;
 }
 
-void UpdatePass::EndNow(int status) {
-  // A transfer or an extraction cut short leaves nothing behind.
+void UpdatePass::StopIfExitRequested() const {
+  if (mEnv.Window->ExitRequested())
+    throw Stop{mStatus == pass_status::Completed ? pass_status::EntryFailed : mStatus};
+}
+
+void UpdatePass::Pump() {
+  StopIfExitRequested();
+  mEnv.Window->ProcessPendingMessages();
+  StopIfExitRequested();
+}
+
+PassOutcome UpdatePass::Finish(int status) {
   RemoveOwnTemporaries();
   if (mRecord) mRecord->Flush();
   mEnv.Ini->Flush();
   mErrLog.Close();
-  mEnv.EndProgram(status);
-  std::abort();  // EndProgram never returns
+  PassOutcome outcome;
+  outcome.Status = status;
+  return outcome;
 }
 
 void UpdatePass::Report(const std::string& line) {
@@ -246,7 +257,7 @@ void UpdatePass::WaitForLauncher() {
       Report(msg::WaitingForLauncher(launcher));
       said = true;
     }
-    mEnv.Window->ProcessPendingMessages();
+    Pump();
     std::this_thread::sleep_for(kPollInterval);
   }
 }
@@ -254,10 +265,16 @@ void UpdatePass::WaitForLauncher() {
 bool UpdatePass::Connect() {
   const ClientSettings& s = *mEnv.Settings;
   FtpEvents events;
-  events.ProcessPendingMessages = [this] { mEnv.Window->ProcessPendingMessages(); };
-  events.WaitingForData = [this] { mEnv.Window->WaitingForData(); };
+  // A stop thrown here leaves the transfer as any event handler's exception does: the transfer
+  // ends, its temporary file goes, and the stop reaches Sync.
+  events.ProcessPendingMessages = [this] { Pump(); };
+  events.WaitingForData = [this] {
+    mEnv.Window->WaitingForData();
+    StopIfExitRequested();
+  };
   events.FileTransferProgress = [this](std::int64_t current, std::int64_t total) {
     mEnv.Window->ShowProgress(current, total);
+    StopIfExitRequested();
   };
   FtpOptions options;
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
@@ -279,7 +296,7 @@ bool UpdatePass::Connect() {
   }
   if (connected) return true;
   mEnv.Window->Show();
-  mEnv.Window->ProcessPendingMessages();
+  Pump();
   if (known) {
     Report(msg::ConnectionFailed(LowerAscii(s.Method), s.Address));
     // A secure connection says why it failed: a certificate refused is not a server away.
@@ -319,7 +336,7 @@ bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remo
   if (Fetch(local, remote).value_or(true)) return true;
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
-  mEnv.Window->ProcessPendingMessages();
+  Pump();
   const std::string text = mFTP->ExceededLimit()
                                ? msg::ManifestTooLarge(remote, kManifestLimit >> 20)
                                : TransferError(before, remote);
@@ -331,7 +348,7 @@ bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remo
 void UpdatePass::RefuseManifest(const std::string& text) {
   mStatus = pass_status::Untrusted;
   mEnv.Window->Show();
-  mEnv.Window->ProcessPendingMessages();
+  Pump();
   Report("Error:" + text);
   mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
 }
@@ -392,18 +409,35 @@ bool UpdatePass::ManifestLooksValid(const fs::path& manifest, const std::string&
     return true;
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
-  mEnv.Window->ProcessPendingMessages();
+  Pump();
   const std::string text = msg::NotAManifest(remote);
   Report("Error:" + text);
   mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
   return false;
 }
 
-void UpdatePass::Sync() {
+PassOutcome UpdatePass::Sync() {
+  try {
+    return Run();
+  } catch (const Stop& stop) {
+    return Finish(stop.Status);
+  } catch (const RuntimeError& error) {
+    PassOutcome outcome = Finish(pass_status::EntryFailed);
+    outcome.Unhandled = error;
+    return outcome;
+  }
+}
+
+PassOutcome UpdatePass::Run() {
   mErrLog.Create();
   mEnv.Window->SetBusyPointer(true);
   WaitForLauncher();
-  if (!Connect()) return;
+  if (!Connect()) {
+    PassOutcome waiting;
+    waiting.Status = mStatus;
+    waiting.WaitForExit = true;
+    return waiting;
+  }
 
   const std::string manifestName = ManifestFileName(mEnv.Version);
   const std::string productFolder = ProductFolder();
@@ -420,7 +454,7 @@ void UpdatePass::Sync() {
     mFTP->CloseConnection();
     mErrLog.Close();
     mEnv.Window->Hide();
-    EndNow(mStatus);
+    return Finish(mStatus);
   }
 
   ManifestReader reader(*mEnv.Ini, Native(localManifest), *mEnv.Settings, mEnv.AppFolder);
@@ -437,7 +471,7 @@ void UpdatePass::Sync() {
     mEnv.Window->Centre();
     mEnv.Window->AddLineUnselected(msg::DownloadCount(table.DownloadCount));
     mEnv.Window->Show();
-    mEnv.Window->ProcessPendingMessages();
+    Pump();
   }
 
   for (std::size_t index = 0; index < table.Entries.size(); ++index) {
@@ -462,7 +496,6 @@ void UpdatePass::Sync() {
       MakeRunnable(Native(entry.LocalPath + "\\" + entry.Realname));
       try {
         mEnv.ReplaceProgram(entry.LocalPath + "\\" + entry.Realname + " " + mEnv.ArgumentText);
-        return;
       } catch (const RuntimeError& error) {
         // The new updater never arrived (or cannot run): nobody takes over, so this pass goes
         // on to its end and says why instead of dying on the exception.
@@ -478,7 +511,7 @@ void UpdatePass::Sync() {
   record.Flush();
   mErrLog.Close();
   mEnv.Window->Hide();
-  EndNow(mStatus);
+  return Finish(mStatus);
 }
 
 void UpdatePass::DeleteOldFiles(const FileEntry& entry) {
@@ -536,7 +569,7 @@ void UpdatePass::StartEntryProgram(FileEntry& entry) {
     std::optional<int> code = PollExitCode(*pid);
     if (code && *code != kStillActive) break;
     mEnv.Ini->FlushDue();
-    mEnv.Window->ProcessPendingMessages();
+    Pump();
     std::this_thread::sleep_for(kPollInterval);
   }
   mEnv.Window->AddLine(msg::Ended(entry.Filename));
@@ -549,7 +582,7 @@ void UpdatePass::ShowRebootPrompt(const FileEntry& entry, InstallationRecord& re
   mErrLog.Close();
   MessageAnswer answer = mEnv.Window->ShowMessage(
       "", msg::RebootNeeded(mEnv.ArgumentText), MessageIcon::Exclamation, MessageButtons::OkCancel);
-  if (answer == MessageAnswer::Ok) EndNow(pass_status::Completed);
+  if (answer == MessageAnswer::Ok) throw Stop{pass_status::Completed};
   // The pass goes on: later lines belong in the same log.
   mErrLog.Reopen();
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "manifest/FileEntry.h"
+#include "platform/Error.h"
 #include "platform/FreeSpace.h"
 #include "platform/Process.h"
 #include "settings/ClientSettings.h"
@@ -49,9 +50,7 @@ struct PassEnvironment {
   std::string ArgumentText;  // the product
   ProgramVersion Version;
   UpdateWindow* Window = nullptr;
-  // Ends the program at once with a status; never returns.
-  std::function<void(int)> EndProgram;
-  // Replaces the running program by a command line; never returns.
+  // Replaces the running program by a command line; returns only by throwing RuntimeError.
   std::function<void(const std::string&)> ReplaceProgram;
   // Whether the launcher this pass may replace still runs its file `launcher`: only the one that
   // started the pass counts, and not when it waits for the pass to end.
@@ -67,6 +66,16 @@ struct PassEnvironment {
   FreeSpaceSource FreeSpace;
 };
 
+// How a pass ended, for the program around it to act on.
+struct PassOutcome {
+  int Status = pass_status::Completed;
+  // The connection failed: the window stays, saying why, until the user closes it.
+  bool WaitForExit = false;
+  // A failure no step handles (a product folder that cannot be created, a manifest that cannot
+  // be stored), for the program to show before it ends.
+  std::optional<RuntimeError> Unhandled;
+};
+
 class UpdatePass {
  public:
   explicit UpdatePass(PassEnvironment environment);
@@ -74,22 +83,33 @@ class UpdatePass {
   UpdatePass(const UpdatePass&) = delete;
   UpdatePass& operator=(const UpdatePass&) = delete;
 
-  // Runs the pass. Returns only when the connection failed (the window then waits for EXIT);
-  // every other end goes through EndProgram.
-  void Sync();
-
-  // The status the program ends with if it ended now.
-  int Status() const { return mStatus; }
-  // Ends the program at once: pending record writes and the log are put on disk first.
-  [[noreturn]] void EndNow(int status);
+  // Runs the pass and says how it ended. It ends early when the window asks to (EXIT, the close
+  // box), at the first chance the window gets to say so. Only a new updater that takes over
+  // does not come back: ReplaceProgram replaces the program.
+  PassOutcome Sync();
 
   // One entry's download step: folder, transfer, log lines, extraction. False when it ended in
-  // its failure handler (the entry's Failed flag is then set).
+  // its failure handler (the entry's Failed flag is then set). Refused while the entry's program
+  // is open: the pass ends there.
   bool DownloadEntry(FileEntry& entry);
   // Extracts the entry's archive into `extractTo`; shows what to do when that fails.
   bool ExtractEntry(const FileEntry& entry, const std::string& extractTo);
 
  private:
+  // Ends the pass where it stands, with a status; Sync catches it. Deliberately no
+  // std::exception, so that no step's failure handler takes it for a failure of its own.
+  struct Stop {
+    int Status;
+  };
+
+  // Lets the window deliver its input; an EXIT pressed before or meanwhile stops the pass.
+  void Pump();
+  // Stops the pass when EXIT was pressed: whatever the pass had reached, it did not complete.
+  void StopIfExitRequested() const;
+  // Puts what the pass leaves on disk (record, settings, log) in order and takes away what a
+  // transfer or an extraction cut short left behind.
+  PassOutcome Finish(int status);
+  PassOutcome Run();
   std::string Caption() const;
   std::string ProductFolder() const;
   std::string RemoteManifest(const std::string& manifestName) const;

@@ -65,7 +65,7 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
     window.ShowMessage(msg::kApplicationTitle, msg::ProgramStillOpen(entry.Caption),
                        MessageIcon::Critical, MessageButtons::Ok);
-    EndNow(pass_status::Refused);
+    throw Stop{pass_status::Refused};
   }
   ResetAttributes(Native(entry.LocalPath + "\\" + entry.Filename));
 

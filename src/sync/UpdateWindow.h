@@ -33,6 +33,8 @@ class UpdateWindow {
   // Called again and again while a transfer waits for the server and no data arrives, so that
   // the window can stay responsive; nothing by default.
   virtual void WaitingForData() {}
+  // EXIT or the close box was pressed: the pass stops at its next look, with what it reached.
+  virtual bool ExitRequested() const { return false; }
   // One transfer progress event: repaints the bar, then processes pending messages.
   virtual void ShowProgress(std::int64_t currentBytes, std::int64_t totalBytes) = 0;
   // A message box; an empty title means the application's title.

@@ -46,10 +46,10 @@ class NormalPointerWhileAsking {
 
 }  // namespace
 
-frmTandor::frmTandor(EndProgram endProgram, Clock clock)
+frmTandor::frmTandor(ExitHandler onExit, Clock clock)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      mEndProgram(std::move(endProgram)),
+      mOnExit(std::move(onExit)),
       mClock(std::move(clock)),
       mLstCurrent(this),
       mPictureBox(this),
@@ -57,7 +57,7 @@ frmTandor::frmTandor(EndProgram endProgram, Clock clock)
       mCmdExit(QStringLiteral("EXIT"), this),
       mTimer(this) {
   BuildControls();
-  connect(&mCmdExit, &QPushButton::clicked, this, [this] { mEndProgram(); });
+  connect(&mCmdExit, &QPushButton::clicked, this, [this] { RequestExit(); });
 }
 
 frmTandor::~frmTandor() {
@@ -192,9 +192,14 @@ std::string frmTandor::AskPassword(const std::string& prompt) {
   return box.textValue().toStdString();
 }
 
+void frmTandor::RequestExit() {
+  mExitRequested = true;
+  mOnExit();
+}
+
 void frmTandor::Unload() {
   hide();
-  mEndProgram();
+  RequestExit();
 }
 
 void frmTandor::closeEvent(QCloseEvent* event) {

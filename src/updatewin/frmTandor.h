@@ -23,12 +23,13 @@ class frmTandor : public QWidget, public UpdateWindow {
   Q_OBJECT
 
  public:
-  using EndProgram = std::function<void()>;
+  using ExitHandler = std::function<void()>;
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-  // `endProgram` ends the program at once; EXIT and the close box call it. `clock` paces the
-  // processing of window events.
-  explicit frmTandor(EndProgram endProgram, Clock clock = std::chrono::steady_clock::now);
+  // EXIT and the close box note the request (ExitRequested) and call `onExit`, which ends the
+  // program unless a pass runs: that one stops at its next look. `clock` paces the processing
+  // of window events.
+  explicit frmTandor(ExitHandler onExit, Clock clock = std::chrono::steady_clock::now);
   ~frmTandor() override;
 
   void AddLine(const std::string& text) override;
@@ -47,8 +48,9 @@ class frmTandor : public QWidget, public UpdateWindow {
   MessageAnswer ShowMessage(const std::string& title, const std::string& text, MessageIcon icon,
                             MessageButtons buttons) override;
   std::string AskPassword(const std::string& prompt) override;
+  bool ExitRequested() const override { return mExitRequested; }
 
-  // The window's unload: hides it and ends the program. The close box comes here too.
+  // The window's unload: hides it and asks to exit. The close box comes here too.
   void Unload();
 
   // The launcher's timer: 1 ms, stopped until the launcher starts it.
@@ -65,7 +67,10 @@ class frmTandor : public QWidget, public UpdateWindow {
   void ApplyProgress(const ProgressBarLook& look);
   void ApplyPendingSelection();
 
-  EndProgram mEndProgram;
+  void RequestExit();
+
+  ExitHandler mOnExit;
+  bool mExitRequested = false;
   Clock mClock;
   // The controls are members with this window as parent; declared parents first, so that each
   // child is destroyed before its parent.

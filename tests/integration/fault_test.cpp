@@ -114,13 +114,7 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
       env.FreeSpace = [this, &row](const fs::path&) {
         return FreeSpaceMargin + row.Disk - std::min<std::uint64_t>(mArrived, row.Disk);
       };
-    UpdatePass pass(env);
-    try {
-      pass.Sync();
-    } catch (const ProgramEnded& end) {
-      return end.Status;
-    }
-    return pass.Status();
+    return UpdatePass(env).Sync().Status;
   }
 
   // Each file holds the old bytes or the server's, and the record notes the new version only

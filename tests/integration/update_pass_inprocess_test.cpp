@@ -1,6 +1,6 @@
 // The update pass run inside the test process against real servers on 127.0.0.1, with a window
-// that records every call. Ending the program and replacing it throw, so that the test sees where
-// the pass stopped and what it left on disk.
+// that records every call. Replacing the program throws, so that the test sees where the pass
+// stopped and what it left on disk.
 
 #include <gmock/gmock.h>
 #include <unistd.h>
@@ -91,15 +91,14 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mSettings.Port = mFtp ? mFtp->PortText() : mHttp ? mHttp->PortText() : mNginx->PortText();
   }
 
-  // Runs a whole pass; the status it ended with, nothing when Sync returned or it replaced
-  // itself (mReplacedBy then holds the command line).
+  // Runs a whole pass; the status it ended with, nothing when the window waits for EXIT or the
+  // pass replaced itself (mReplacedBy then holds the command line).
   std::optional<int> RunPass() {
     mWindow.Clear();
     mPass = std::make_unique<UpdatePass>(mEnv);
     try {
-      mPass->Sync();
-    } catch (const ProgramEnded& end) {
-      return end.Status;
+      const PassOutcome outcome = mPass->Sync();
+      if (!outcome.WaitForExit) return outcome.Status;
     } catch (const ProgramReplaced& replaced) {
       mReplacedBy = replaced.CommandLine;
     }
@@ -145,7 +144,7 @@ TEST_F(UpdatePassInProcessTest, ExitDuringATransferStopsThePassThere) {
   PublishFiles(Entry(1, "First", "first.txt") + Entry(2, "Big", "big.bin") +
                Entry(3, "Later", "later.txt"));
   mWindow.AfterProgress = [&](std::int64_t, std::int64_t total) {  // EXIT, as the window does
-    if (total == 3 * 10240) mPass->EndNow(pass_status::EntryFailed);
+    if (total == 3 * 10240) mWindow.ExitPressed = true;
   };
   for (const char* method : {"FTP", "HTTP"}) {
     SCOPED_TRACE(method);

@@ -1,6 +1,6 @@
 #pragma once
 // What the tests of whole update passes share: the settings of a fresh machine, a window that
-// records every call, and an environment whose program end throws.
+// records every call, and an environment for it.
 
 #include <cstdint>
 #include <filesystem>
@@ -16,12 +16,6 @@
 #include "sync/UpdateWindow.h"
 
 namespace tandor::test {
-
-// Thrown by EndProgram. Deliberately no std::exception, so that no handler of the pass can take
-// it for one of its own failures.
-struct ProgramEnded {
-  int Status;
-};
 
 // A fresh machine's folders; the server 127.0.0.1 over FTP, root /Harrowin, user tandor.
 inline ClientSettings SampleSettings() {
@@ -66,6 +60,7 @@ class RecordingWindow : public UpdateWindow {
     return MessageAnswer::Ok;
   }
   std::string AskPassword(const std::string&) override { return ""; }
+  bool ExitRequested() const override { return ExitPressed; }
 
   // Every text shown: the list's lines and the message boxes' texts, one a line.
   std::string Shown() const {
@@ -76,11 +71,12 @@ class RecordingWindow : public UpdateWindow {
     for (const std::string& message : Messages) text += message + "\n";
     return text;
   }
-  void Clear() { Calls.clear(), Messages.clear(); }
+  void Clear() { Calls.clear(), Messages.clear(), ExitPressed = false; }
 
   std::vector<std::string> Calls;
   std::vector<std::string> Messages;  // the message boxes' texts
   std::function<void(std::int64_t, std::int64_t)> AfterProgress;
+  bool ExitPressed = false;  // EXIT, as the window's button sets it
 };
 
 // The working copy of product Sample, version 1.0.210, in C:\Client; no launcher or program
@@ -96,7 +92,6 @@ inline PassEnvironment SampleEnvironment(const Prefix& machine, IniStore& ini,
   env.ArgumentText = "Sample";
   env.Version = ProgramVersion{1, 0, 210};
   env.Window = &window;
-  env.EndProgram = [](int status) { throw ProgramEnded{status}; };
   env.LauncherRunning = [](const std::filesystem::path&) { return false; };
   env.FormWindowOpen = [](const std::string&) { return false; };
   return env;

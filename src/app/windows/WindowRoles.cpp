@@ -58,16 +58,15 @@ int RunLauncher(const Startup& startup) {
 
 int RunWorkingCopy(const Startup& startup) {
   auto app = MakeApplication(startup);
-  std::unique_ptr<UpdatePass> pass;
-  // EXIT and the close box: whatever the pass had reached, it did not complete.
-  frmTandor window([&pass] {
-    const int status = pass ? pass->Status() : pass_status::EntryFailed;
-    const int ending = status == pass_status::Completed ? pass_status::EntryFailed : status;
-    if (pass) pass->EndNow(ending);
-    EndProgramNow(ending);
+  // EXIT and the close box while the pass runs: the pass stops at its next look and comes back.
+  // Once it has come back to wait for EXIT, they end the program with its status.
+  std::optional<int> waiting;
+  frmTandor window([&waiting] {
+    if (waiting) EndProgramNow(*waiting);
   });
-  RunPass(startup, window, pass);
-  // The connection failed: the window waits for EXIT.
+  const PassOutcome outcome = RunPass(startup, window);
+  if (!outcome.WaitForExit || window.ExitRequested()) EndProgramNow(outcome.Status);
+  waiting = outcome.Status;
   return app->exec();
 }
 
