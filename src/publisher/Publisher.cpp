@@ -13,9 +13,9 @@
 #include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
-#include "sync/Messages.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
+#include "ui/Messages.h"
 #include "util/FileVersion.h"
 #include "util/Integrity.h"
 

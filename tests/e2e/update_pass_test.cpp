@@ -20,7 +20,7 @@
 #include "support/TempDir.h"
 #include "support/XvfbServer.h"
 #include "support/ZipTools.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "util/Integrity.h"
 
 namespace tandor::test {

@@ -12,7 +12,7 @@
 #include "manifest/ManifestReader.h"
 #include "platform/Unattended.h"
 #include "publisher/frmVersion.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/frmTandor.h"
 #include "util/FileVersion.h"
