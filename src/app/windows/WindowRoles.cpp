@@ -11,7 +11,7 @@
 
 #include "manifest/ManifestReader.h"
 #include "platform/Unattended.h"
-#include "publisher/frmVersion.h"
+#include "publisherwin/frmVersion.h"
 #include "ui/Messages.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/frmTandor.h"

@@ -1,4 +1,4 @@
-#include "publisher/frmVersion.h"
+#include "publisherwin/frmVersion.h"
 
 #include "ui/Messages.h"
 
