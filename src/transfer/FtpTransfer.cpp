@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/Error.h"
+#include "platform/FileDescriptor.h"
 #include "text/TextCase.h"
 #include "transfer/ChunkedDownload.h"
 #include "transfer/FTP.h"
@@ -46,20 +47,6 @@ int SystemErrorFromErrno(int error) {
       return 29;  // write fault
   }
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : mFd(fd) {}
-  ~FileDescriptor() {
-    if (mFd >= 0) ::close(mFd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return mFd; }
-
- private:
-  int mFd;
-};
 
 struct DownloadContext {
   CURL* Curl = nullptr;
