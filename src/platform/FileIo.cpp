@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <limits>
 #include <mutex>
@@ -211,8 +210,7 @@ void CopyFileInPlace(const fs::path& from, const fs::path& to) {
   FileDescriptor fd(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
   if (fd.Get() < 0) {
     int error = errno;
-    throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error) + (": " + to.string()),
-                       error);
+    throw RuntimeError(ErrorNumberFromErrno(error), ErrnoText(error) + (": " + to.string()), error);
   }
   if (!WriteAll(fd.Get(), *bytes) || ::fchmod(fd.Get(), 0755) != 0 || !fd.Close()) {
     int error = errno;

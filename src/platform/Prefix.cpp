@@ -3,11 +3,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "text/TextCase.h"
 
@@ -83,7 +83,7 @@ Prefix Prefix::Open(const fs::path& given) {
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"
         "ACP=65001\r\n";
     if (!WriteFileAtomically(prefix.RegistryFile(), text) && prefix.mCreateError.empty())
-      prefix.mCreateError = prefix.RegistryFile().string() + ": " + std::strerror(errno);
+      prefix.mCreateError = prefix.RegistryFile().string() + ": " + ErrnoText(errno);
   }
   return prefix;
 }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -36,7 +35,7 @@ RuntimeError FileError(int error, const fs::path& file) {
       return RuntimeError(number, "Permission denied: " + file.string());
     default:
       return RuntimeError(
-          number, "Path/File access error: " + file.string() + " (" + std::strerror(error) + ")");
+          number, "Path/File access error: " + file.string() + " (" + ErrnoText(error) + ")");
   }
 }
 

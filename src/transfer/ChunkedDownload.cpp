@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/Error.h"
 #include "platform/FileIo.h"
@@ -28,7 +27,7 @@ std::string MebibyteText(std::uint64_t bytes) {
 }
 
 [[noreturn]] void ThrowFileError(int error, const std::filesystem::path& file) {
-  throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + std::strerror(error));
+  throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + ErrnoText(error));
 }
 
 }  // namespace

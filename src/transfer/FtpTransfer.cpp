@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "platform/Error.h"
@@ -144,7 +143,7 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {
         const int error = got < 0 ? errno : EIO;
-        throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error));
+        throw RuntimeError(ErrorNumberFromErrno(error), ErrnoText(error));
       }
       done += static_cast<size_t>(got);
     }
@@ -448,7 +447,7 @@ bool FTP::Upload(const std::filesystem::path& local, std::string_view remote, bo
       Record(label, SystemErrorFromErrno(error));
       return false;
     }
-    throw RuntimeError(ErrorNumberFromErrno(error), local.string() + ": " + std::strerror(error));
+    throw RuntimeError(ErrorNumberFromErrno(error), local.string() + ": " + ErrnoText(error));
   }
   UploadContext context;
   context.Fd = file.Get();
