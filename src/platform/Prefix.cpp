@@ -149,7 +149,7 @@ std::string Prefix::ToWindows(const fs::path& native) const {
   if (drive.size() != 7 || drive.rfind("drive_", 0) != 0 || !IsDriveLetter(drive[6]))
     return native.string();
   std::string out;
-  out += static_cast<char>(std::toupper(static_cast<unsigned char>(drive[6])));
+  out += UpperAscii(drive[6]);
   out += ':';
   bool any = false;
   for (++it; it != relative.end(); ++it) {
