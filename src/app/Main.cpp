@@ -18,8 +18,8 @@
 #include "platform/Unattended.h"
 #include "settings/ClientSettings.h"
 #include "settings/IniStore.h"
-#include "sync/ConsoleWindow.h"
-#include "sync/Messages.h"
+#include "ui/ConsoleWindow.h"
+#include "ui/Messages.h"
 #include "util/FileVersion.h"
 
 namespace tandor {

@@ -18,7 +18,7 @@
 #include "platform/Executable.h"
 #include "platform/FileIo.h"
 #include "platform/Process.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "util/ProcessCheck.h"
 #include "util/WindowCheck.h"
 

@@ -11,7 +11,7 @@
 #include "settings/ClientSettings.h"
 #include "settings/IniStore.h"
 #include "sync/UpdatePass.h"
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 #include "util/FileVersion.h"
 
 namespace tandor {

@@ -5,7 +5,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -36,7 +35,7 @@ std::array<long, 4> VersionNumbers(const std::string& text) {
 }
 
 [[noreturn]] void ThrowFor(int error, const std::string& what) {
-  throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error) + (": " + what));
+  throw RuntimeError(ErrorNumberFromErrno(error), ErrnoText(error) + (": " + what));
 }
 
 }  // namespace

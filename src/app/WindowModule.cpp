@@ -4,11 +4,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/Options.h"
 #include "app/WindowRoles.h"
+#include "platform/Error.h"
 
 // The window library's bytes, placed in the program's file by the build.
 extern "C" const unsigned char tandor_window_library[];
@@ -31,12 +31,12 @@ constexpr unsigned kMemfdExec = 0x0010U;
 const WindowRoles* Load() {
   int fd = memfd_create("tandor-windows", MFD_CLOEXEC | kMemfdExec);
   if (fd < 0 && errno == EINVAL) fd = memfd_create("tandor-windows", MFD_CLOEXEC);
-  if (fd < 0) CannotLoad(std::strerror(errno));
+  if (fd < 0) CannotLoad(ErrnoText(errno));
   const unsigned char* next = tandor_window_library;
   while (next < tandor_window_library_end) {
     const ssize_t written = ::write(fd, next, tandor_window_library_end - next);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) CannotLoad(std::strerror(errno));
+    if (written <= 0) CannotLoad(ErrnoText(errno));
     next += written;
   }
   const std::string path = "/proc/self/fd/" + std::to_string(fd);

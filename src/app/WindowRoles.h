@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/Roles.h"
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 
 namespace tandor {
 

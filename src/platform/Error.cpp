@@ -1,6 +1,7 @@
 #include "platform/Error.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace tandor {
 
@@ -19,6 +20,12 @@ int ErrorNumberFromErrno(int error) {
     default:
       return err::PathFileAccess;
   }
+}
+
+std::string ErrnoText(int error) {
+  char buffer[256];
+  // The GNU form: it returns the text, which need not be in the buffer.
+  return strerror_r(error, buffer, sizeof buffer);
 }
 
 }  // namespace tandor

@@ -32,4 +32,8 @@ class RuntimeError : public std::runtime_error {
 // Maps an errno value from a failed file operation to the matching run-time error number.
 int ErrorNumberFromErrno(int error);
 
+// The system's text for an errno value ("No such file or directory"), as strerror gives it but
+// safe on any thread.
+std::string ErrnoText(int error);
+
 }  // namespace tandor

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <limits>
 #include <mutex>
@@ -17,32 +16,13 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/FileDescriptor.h"
 
 namespace tandor {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Owns a file descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : mFd(fd) {}
-  ~Descriptor() { Close(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return mFd; }
-  void Release() { mFd = -1; }
-  bool Close() {
-    if (mFd < 0) return true;
-    int rc = ::close(mFd);
-    mFd = -1;
-    return rc == 0;
-  }
-
- private:
-  int mFd;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -59,7 +39,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const fs::path& file) {
-  Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
@@ -161,7 +141,7 @@ int TakeOverFile(const fs::path& from, const fs::path& to) {
   if (::lstat(from.c_str(), &found) != 0) return -1;
   if (S_ISLNK(found.st_mode)) ::unlink(from.c_str());
   if (!S_ISREG(found.st_mode) || ::rename(from.c_str(), to.c_str()) != 0) return -1;
-  Descriptor fd(::open(to.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+  FileDescriptor fd(::open(to.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
   struct stat opened {};
   // What took the name's place between the look and the rename is not taken over either.
   if (fd.Get() < 0 || ::fstat(fd.Get(), &opened) != 0 || opened.st_dev != found.st_dev ||
@@ -169,9 +149,7 @@ int TakeOverFile(const fs::path& from, const fs::path& to) {
     ::unlink(to.c_str());
     return -1;
   }
-  const int taken = fd.Get();
-  fd.Release();
-  return taken;
+  return fd.Release();
 }
 
 int OpenUnnamedFile(const fs::path& folder) {
@@ -209,7 +187,8 @@ bool WriteFileAtomically(const fs::path& file, std::string_view bytes) {
     mode = info.st_mode & 07777;
   }
   const fs::path temp = TemporarySibling(file);
-  Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  FileDescriptor fd(
+      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (fd.Get() < 0) return false;
   bool ok =
       WriteAll(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 && ::fdatasync(fd.Get()) == 0;
@@ -228,11 +207,10 @@ void CopyFileInPlace(const fs::path& from, const fs::path& to) {
     int error = errno;
     throw RuntimeError(ErrorNumberFromErrno(error), "Cannot read " + from.string());
   }
-  Descriptor fd(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
+  FileDescriptor fd(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
   if (fd.Get() < 0) {
     int error = errno;
-    throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error) + (": " + to.string()),
-                       error);
+    throw RuntimeError(ErrorNumberFromErrno(error), ErrnoText(error) + (": " + to.string()), error);
   }
   if (!WriteAll(fd.Get(), *bytes) || ::fchmod(fd.Get(), 0755) != 0 || !fd.Close()) {
     int error = errno;

@@ -3,33 +3,16 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <utility>
 
+#include "platform/FileDescriptor.h"
+
 namespace tandor {
 
-namespace {
-
-// Closes the descriptor when the mapping is made or has failed; the mapping outlives it.
-class ScopedDescriptor {
- public:
-  explicit ScopedDescriptor(int fd) : mFd(fd) {}
-  ~ScopedDescriptor() {
-    if (mFd >= 0) ::close(mFd);
-  }
-  ScopedDescriptor(const ScopedDescriptor&) = delete;
-  ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
-  int Get() const { return mFd; }
-
- private:
-  int mFd;
-};
-
-}  // namespace
-
 std::optional<MappedFile> MappedFile::Open(const std::filesystem::path& file) {
-  ScopedDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  // Closed when the mapping is made or has failed; the mapping outlives it.
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;

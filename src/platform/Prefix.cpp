@@ -3,11 +3,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "text/TextCase.h"
 
@@ -83,7 +83,7 @@ Prefix Prefix::Open(const fs::path& given) {
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"
         "ACP=65001\r\n";
     if (!WriteFileAtomically(prefix.RegistryFile(), text) && prefix.mCreateError.empty())
-      prefix.mCreateError = prefix.RegistryFile().string() + ": " + std::strerror(errno);
+      prefix.mCreateError = prefix.RegistryFile().string() + ": " + ErrnoText(errno);
   }
   return prefix;
 }
@@ -149,7 +149,7 @@ std::string Prefix::ToWindows(const fs::path& native) const {
   if (drive.size() != 7 || drive.rfind("drive_", 0) != 0 || !IsDriveLetter(drive[6]))
     return native.string();
   std::string out;
-  out += static_cast<char>(std::toupper(static_cast<unsigned char>(drive[6])));
+  out += UpperAscii(drive[6]);
   out += ':';
   bool any = false;
   for (++it; it != relative.end(); ++it) {

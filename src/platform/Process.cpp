@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,7 +37,7 @@ std::string Describe(const ParsedCommandLine& command) {
     throw RuntimeError(err::PermissionDenied,
                        "Permission denied: " + Describe(command) + " is not a program");
   throw RuntimeError(ErrorNumberFromErrno(error),
-                     "Cannot start " + Describe(command) + ": " + std::strerror(error));
+                     "Cannot start " + Describe(command) + ": " + ErrnoText(error));
 }
 
 // Checks up front what the loader would refuse, so that the failure names the reason.

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/FileDescriptor.h"
+
 namespace tandor {
 
 namespace {
@@ -19,20 +21,6 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-class Fd {
- public:
-  explicit Fd(int fd) : mFd(fd) {}
-  ~Fd() {
-    if (mFd >= 0) close(mFd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return mFd; }
-
- private:
-  int mFd;
-};
-
 std::string BaseName(std::string_view path) {
   std::size_t slash = path.rfind('/');
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
@@ -40,7 +28,7 @@ std::string BaseName(std::string_view path) {
 
 // Reads a small /proc file whole; empty when it cannot be read.
 std::string ReadProcFile(const std::string& path) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return {};
   std::string text;
   std::array<char, 4096> buffer;

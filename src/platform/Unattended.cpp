@@ -2,13 +2,13 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
+#include "platform/FileDescriptor.h"
 #include "platform/XcbConnection.h"
 
 namespace tandor {
@@ -32,12 +32,9 @@ bool CanReachWayland(const std::string& display) {
   if (path.size() >= sizeof(address.sun_path)) return false;
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const bool reached =
-      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-  ::close(fd);
-  return reached;
+  const FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd.Get() < 0) return false;
+  return ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
 }
 
 }  // namespace

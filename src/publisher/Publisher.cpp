@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -13,9 +12,9 @@
 #include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
-#include "sync/Messages.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
+#include "ui/Messages.h"
 #include "util/FileVersion.h"
 #include "util/Integrity.h"
 
@@ -36,7 +35,7 @@ RuntimeError FileError(int error, const fs::path& file) {
       return RuntimeError(number, "Permission denied: " + file.string());
     default:
       return RuntimeError(
-          number, "Path/File access error: " + file.string() + " (" + std::strerror(error) + ")");
+          number, "Path/File access error: " + file.string() + " (" + ErrnoText(error) + ")");
   }
 }
 

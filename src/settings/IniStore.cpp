@@ -102,8 +102,8 @@ class Names {
       unsigned char c = static_cast<unsigned char>(folded[i]);
       if (mCodePage.IsLeadByte(c))
         ++i;
-      else if (c >= 'A' && c <= 'Z')
-        folded[i] = static_cast<char>(c - 'A' + 'a');
+      else
+        folded[i] = LowerAscii(folded[i]);
     }
     return folded;
   }
@@ -119,8 +119,7 @@ class Names {
         ++i;
         continue;
       }
-      if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-      if (c != static_cast<unsigned char>(folded[i])) return false;
+      if (LowerAscii(name[i]) != folded[i]) return false;
     }
     return true;
   }

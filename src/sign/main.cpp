@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "manifest/RenumberEntries.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileIo.h"
 #include "util/Integrity.h"
 
@@ -82,11 +83,11 @@ std::optional<Arguments> ParseArguments(std::string_view command, int count, cha
 // exist yet, so that no key is lost even to another keygen running at the same moment.
 bool WritePrivate(const std::string& file, const std::string& text, bool replace) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
-  const int fd = ::open(file.c_str(), flags, 0600);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0 &&
-            ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  return ::close(fd) == 0 && ok;
+  tandor::FileDescriptor fd(::open(file.c_str(), flags, 0600));
+  if (fd.Get() < 0) return false;
+  bool ok = ::fchmod(fd.Get(), 0600) == 0 &&
+            ::write(fd.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return fd.Close() && ok;
 }
 
 bool Exists(const std::string& file) {

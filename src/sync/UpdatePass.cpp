@@ -1,6 +1,6 @@
 #include "sync/UpdatePass.h"
 
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 
 #include <sys/stat.h>
 

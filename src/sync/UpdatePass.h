@@ -18,7 +18,7 @@
 #include "settings/ClientSettings.h"
 #include "sync/EntryRules.h"
 #include "sync/PassLog.h"
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 #include "unzip/ZipExtraction.h"
 #include "util/FileVersion.h"
 

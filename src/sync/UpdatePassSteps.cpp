@@ -7,10 +7,10 @@
 
 #include "platform/Error.h"
 #include "platform/Prefix.h"
-#include "sync/Messages.h"
 #include "sync/UpdatePass.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
+#include "ui/Messages.h"
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
 #include "util/Integrity.h"

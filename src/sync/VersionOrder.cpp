@@ -1,12 +1,14 @@
 #include "sync/VersionOrder.h"
 
+#include "text/TextCase.h"
+
 namespace tandor {
 
 namespace {
 
 // Class rank in the high bits, the case-folded character code in the low bits.
 int Weight(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+  c = static_cast<unsigned char>(LowerAscii(static_cast<char>(c)));
   int rank = 0;
   if (c >= '0' && c <= '9') {
     rank = 1;

@@ -8,6 +8,12 @@ char Fold(char c) {
   return LowerAscii(c);
 }
 
+std::string EachChar(std::string_view text, char (*change)(char)) {
+  std::string changed(text);
+  for (char& c : changed) c = change(c);
+  return changed;
+}
+
 bool SameAt(std::string_view text, std::size_t at, std::string_view needle) {
   for (std::size_t i = 0; i < needle.size(); ++i)
     if (Fold(text[at + i]) != Fold(needle[i])) return false;
@@ -20,10 +26,16 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = LowerAscii(c);
-  return lower;
+  return EachChar(text, LowerAscii);
+}
+
+std::string UpperAscii(std::string_view text) {
+  return EachChar(text, UpperAscii);
 }
 
 std::string_view TrimStart(std::string_view text, std::string_view blanks) {

@@ -13,6 +13,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 char LowerAscii(char c);
 std::string LowerAscii(std::string_view text);
+char UpperAscii(char c);
+std::string UpperAscii(std::string_view text);
 
 // `text` without the characters of `blanks` at either end (spaces and tabs unless told).
 std::string_view Trim(std::string_view text, std::string_view blanks = " \t");

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/Error.h"
 #include "platform/FileIo.h"
@@ -28,7 +27,7 @@ std::string MebibyteText(std::uint64_t bytes) {
 }
 
 [[noreturn]] void ThrowFileError(int error, const std::filesystem::path& file) {
-  throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + std::strerror(error));
+  throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + ErrnoText(error));
 }
 
 }  // namespace
@@ -37,7 +36,7 @@ ChunkedDownload::ChunkedDownload(std::filesystem::path target, const FtpEvents& 
     : mTarget(std::move(target)), mEvents(events) {}
 
 ChunkedDownload::~ChunkedDownload() {
-  if (mFd >= 0) ::close(mFd);
+  mFd.Close();  // before the file is renamed or removed
   if (mTemporary.empty()) return;
   // A part is kept only of a size the server announced (a stream without one may have no end),
   // and a resumed attempt that brought nothing new gives its part up, so that a part the server
@@ -51,15 +50,15 @@ void ChunkedDownload::ResumeFrom(const std::filesystem::path& partial) {
   if (!mExpected) return;
   mPartial = partial;
   mTemporary = TemporarySibling(mTarget);
-  mFd = TakeOverFile(partial, mTemporary);
-  if (mFd < 0) {
+  mFd = FileDescriptor(TakeOverFile(partial, mTemporary));
+  if (mFd.Get() < 0) {
     ForgetTemporary(mTemporary);
     mTemporary.clear();
     return;
   }
   std::vector<char> block(kWriteSize);
   for (;;) {
-    const ssize_t got = ::read(mFd, block.data(), block.size());
+    const ssize_t got = ::read(mFd.Get(), block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) ThrowFileError(errno, mTarget);
     if (got == 0) break;
@@ -72,7 +71,7 @@ void ChunkedDownload::ResumeFrom(const std::filesystem::path& partial) {
 
 void ChunkedDownload::Restart() {
   if (mOffset == 0) return;
-  if (::ftruncate(mFd, 0) != 0) ThrowFileError(errno, mTarget);
+  if (::ftruncate(mFd.Get(), 0) != 0) ThrowFileError(errno, mTarget);
   mHash.emplace();
   mOffset = 0;
 }
@@ -81,13 +80,14 @@ void ChunkedDownload::OpenTemporary() {
   // A download that keeps no part for a later attempt goes to an unnamed file: a new file then
   // costs no rename, and a pass killed on the way leaves nothing behind.
   if (mPartial.empty()) {
-    mFd = OpenUnnamedFile(mTarget.parent_path());
-    mUnnamed = mFd >= 0;
+    mFd = FileDescriptor(OpenUnnamedFile(mTarget.parent_path()));
+    mUnnamed = mFd.Get() >= 0;
     if (mUnnamed) return;
   }
   mTemporary = TemporarySibling(mTarget);
-  mFd = ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (mFd < 0) {
+  mFd = FileDescriptor(
+      ::open(mTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (mFd.Get() < 0) {
     const int error = errno;
     mTemporary.clear();
     ThrowFileError(error, mTarget);
@@ -114,9 +114,9 @@ void ChunkedDownload::CheckFreeSpace(std::size_t arriving) {
 }
 
 void ChunkedDownload::WriteOut(const char* data, std::size_t size) {
-  if (mFd < 0) OpenTemporary();
+  if (mFd.Get() < 0) OpenTemporary();
   while (size > 0) {
-    ssize_t written = ::write(mFd, data, size);
+    ssize_t written = ::write(mFd.Get(), data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
       ThrowFileError(errno, mTarget);
@@ -164,9 +164,7 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
 }
 
 void ChunkedDownload::Close() {
-  const int fd = mFd;
-  mFd = -1;
-  if (::close(fd) != 0) ThrowFileError(errno, mTarget);
+  if (!mFd.Close()) ThrowFileError(errno, mTarget);
 }
 
 void ChunkedDownload::Finish() {
@@ -183,7 +181,7 @@ void ChunkedDownload::Finish() {
                              "; the file was not installed");
   }
   if (mUnnamed) {
-    if (const int error = LinkUnnamedFile(mFd, mTarget)) ThrowFileError(error, mTarget);
+    if (const int error = LinkUnnamedFile(mFd.Get(), mTarget)) ThrowFileError(error, mTarget);
     Close();
   } else {
     if (::rename(mTemporary.c_str(), mTarget.c_str()) != 0) ThrowFileError(errno, mTarget);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/FileDescriptor.h"
 #include "platform/FreeSpace.h"
 #include "transfer/TransferEvents.h"
 #include "util/Integrity.h"
@@ -83,7 +84,7 @@ class ChunkedDownload {
   std::filesystem::path mTarget;
   std::filesystem::path mTemporary;
   const FtpEvents& mEvents;
-  int mFd = -1;
+  FileDescriptor mFd;
   bool mUnnamed = false;  // mFd has no name yet (mTemporary is then empty)
   std::int64_t mTotal = -1;
   bool mExactSize = true;

@@ -1,6 +1,7 @@
 #include "transfer/DirList.h"
 
 #include "platform/Error.h"
+#include "text/TextCase.h"
 
 namespace tandor {
 
@@ -12,11 +13,7 @@ constexpr int DuplicateKey = 457;
 // ASCII folding is enough: listings name files in the code page's ASCII subset or compare
 // multibyte names exactly, as the collection this mirrors does.
 std::string FoldKey(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
+  return LowerAscii(name);
 }
 
 }  // namespace

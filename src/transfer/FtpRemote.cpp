@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "platform/Error.h"
+#include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "transfer/InternetError.h"
 
@@ -33,14 +34,6 @@ std::string FolderFromPwdReply(std::string_view reply) {
     }
   }
   return folder;
-}
-
-std::string ToUpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
 }
 
 }  // namespace
@@ -105,7 +98,7 @@ bool FTP::ServerOffersMachineListing() {
   if (result == CURLE_OK && mLastReplyCode == 211) {
     for (const std::string& line : mReply) {
       std::size_t start = line.find_first_not_of(' ');
-      if (start != std::string::npos && ToUpperAscii(line.substr(start)).starts_with("MLST")) {
+      if (start != std::string::npos && UpperAscii(line.substr(start)).starts_with("MLST")) {
         offered = true;
       }
     }

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "platform/Error.h"
+#include "platform/FileDescriptor.h"
 #include "text/TextCase.h"
 #include "transfer/ChunkedDownload.h"
 #include "transfer/FTP.h"
@@ -46,20 +46,6 @@ int SystemErrorFromErrno(int error) {
       return 29;  // write fault
   }
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : mFd(fd) {}
-  ~FileDescriptor() {
-    if (mFd >= 0) ::close(mFd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return mFd; }
-
- private:
-  int mFd;
-};
 
 struct DownloadContext {
   CURL* Curl = nullptr;
@@ -157,7 +143,7 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {
         const int error = got < 0 ? errno : EIO;
-        throw RuntimeError(ErrorNumberFromErrno(error), std::strerror(error));
+        throw RuntimeError(ErrorNumberFromErrno(error), ErrnoText(error));
       }
       done += static_cast<size_t>(got);
     }
@@ -461,7 +447,7 @@ bool FTP::Upload(const std::filesystem::path& local, std::string_view remote, bo
       Record(label, SystemErrorFromErrno(error));
       return false;
     }
-    throw RuntimeError(ErrorNumberFromErrno(error), local.string() + ": " + std::strerror(error));
+    throw RuntimeError(ErrorNumberFromErrno(error), local.string() + ": " + ErrnoText(error));
   }
   UploadContext context;
   context.Fd = file.Get();

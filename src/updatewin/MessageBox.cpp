@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/Unattended.h"
-#include "sync/ConsoleWindow.h"
+#include "ui/ConsoleWindow.h"
 
 namespace tandor {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 
 namespace tandor {
 

@@ -9,7 +9,7 @@
 #include <QRect>
 #include <QWidget>
 
-#include "sync/ProgressBar.h"
+#include "ui/ProgressBar.h"
 
 namespace tandor {
 

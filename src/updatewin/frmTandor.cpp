@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "platform/Unattended.h"
-#include "sync/ConsoleWindow.h"
-#include "sync/Messages.h"
+#include "ui/ConsoleWindow.h"
+#include "ui/Messages.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/WindowLook.h"
 

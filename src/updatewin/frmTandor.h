@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "sync/ProgressBar.h"
-#include "sync/UpdateWindow.h"
+#include "ui/ProgressBar.h"
+#include "ui/UpdateWindow.h"
 
 namespace tandor {
 

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "text/TextCase.h"
+
 namespace tandor {
 
 namespace {
@@ -9,12 +11,7 @@ namespace {
 constexpr std::size_t kPartWidth = 10;
 
 bool IsMdac(std::string_view kind) {
-  if (kind.size() != 4) return false;
-  for (std::size_t i = 0; i < kind.size(); ++i) {
-    char c = kind[i] >= 'a' && kind[i] <= 'z' ? static_cast<char>(kind[i] - 32) : kind[i];
-    if (c != "MDAC"[i]) return false;
-  }
-  return true;
+  return EqualsIgnoreCase(kind, "MDAC");
 }
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {

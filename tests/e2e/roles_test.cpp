@@ -13,7 +13,7 @@
 
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "util/ProcessCheck.h"
 
 namespace tandor::test {

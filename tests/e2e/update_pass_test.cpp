@@ -15,12 +15,13 @@
 #include <string>
 
 #include "platform/Prefix.h"
+#include "platform/XcbConnection.h"
 #include "support/FtpServer.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 #include "support/XvfbServer.h"
 #include "support/ZipTools.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "util/Integrity.h"
 
 namespace tandor::test {
@@ -179,8 +180,7 @@ TEST_F(UpdatePassTest, FailedPassesEndWithTheirStatus) {
   };
   // The window of the viewer, open on a private X server.
   XvfbServer display;
-  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> x(xcb_connect(nullptr, nullptr),
-                                                                 &xcb_disconnect);
+  XcbConnection x(xcb_connect(nullptr, nullptr));
   {
     const xcb_window_t window = xcb_generate_id(x.get());
     xcb_create_window(x.get(), XCB_COPY_FROM_PARENT, window,

@@ -1,6 +1,6 @@
 // The publisher window offscreen against a real FTP server.
 
-#include "publisher/frmVersion.h"
+#include "publisherwin/frmVersion.h"
 
 #include <gmock/gmock.h>
 

@@ -21,7 +21,7 @@
 #include "support/ProgramRun.h"
 #include "support/ServerProcess.h"
 #include "support/ZipTools.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "unzip/ZipExtraction.h"
 #include "util/Integrity.h"
 

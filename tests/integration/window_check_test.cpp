@@ -53,7 +53,7 @@ class WindowCheckTest : public testing::Test {
   }
 
   std::optional<test::XvfbServer> mDisplay;
-  std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> mX{nullptr, &xcb_disconnect};
+  XcbConnection mX;
   xcb_window_t mRoot = 0;
 };
 

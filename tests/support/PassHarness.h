@@ -13,7 +13,7 @@
 #include "settings/IniStore.h"
 #include "support/TempDir.h"
 #include "sync/UpdatePass.h"
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 
 namespace tandor::test {
 

@@ -1,6 +1,7 @@
-// The Windows machine inside the prefix, process names, command-line splitting and temporary
-// files.
+// The Windows machine inside the prefix, process names, command-line splitting, temporary files
+// and the owner of file descriptors.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,8 +10,10 @@
 #include <iterator>
 #include <optional>
 #include <tuple>
+#include <utility>
 
 #include "platform/CommandLine.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "platform/ProcessList.h"
@@ -155,6 +158,32 @@ TEST(UnnamedFile, GetsItsNameInOneStep) {
     EXPECT_EQ(fs::is_directory(target) ? "/" : ReadFile(target), row.After);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
   }
+}
+
+// A descriptor is closed once, by its last owner, and never after it was handed away: a second
+// close could hit a descriptor the number was given to meanwhile.
+TEST(FileDescriptor, ClosesWhatItHoldsOnceAndOnlyThat) {
+  auto isOpen = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+  FileDescriptor first(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  const int number = first.Get();
+  ASSERT_GE(number, 0);
+  FileDescriptor second(std::move(first));
+  FileDescriptor third;
+  third = std::move(second);
+  EXPECT_EQ(first.Get(), -1);
+  EXPECT_EQ(second.Get(), -1);
+  EXPECT_TRUE(isOpen(number));
+  EXPECT_TRUE(third.Close());
+  EXPECT_FALSE(isOpen(number));
+  EXPECT_TRUE(third.Close());
+
+  const int kept = FileDescriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC)).Release();
+  EXPECT_TRUE(isOpen(kept));
+  FileDescriptor stale(kept);
+  ::close(kept);
+  EXPECT_FALSE(stale.Close());
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_EQ(stale.Get(), -1);
 }
 
 }  // namespace

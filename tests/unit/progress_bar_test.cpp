@@ -1,6 +1,6 @@
 // The progress bar's arithmetic: percentage, grey, width, and events that change nothing.
 
-#include "sync/ProgressBar.h"
+#include "ui/ProgressBar.h"
 
 #include <gtest/gtest.h>
 

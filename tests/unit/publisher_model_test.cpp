@@ -14,7 +14,7 @@
 #include "platform/Prefix.h"
 #include "support/FtpServer.h"
 #include "support/TempDir.h"
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 #include "util/FileVersion.h"
 #include "util/Integrity.h"
 

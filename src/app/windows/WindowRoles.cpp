@@ -11,8 +11,8 @@
 
 #include "manifest/ManifestReader.h"
 #include "platform/Unattended.h"
-#include "publisher/frmVersion.h"
-#include "sync/Messages.h"
+#include "publisherwin/frmVersion.h"
+#include "ui/Messages.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/frmTandor.h"
 #include "util/FileVersion.h"

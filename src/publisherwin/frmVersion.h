@@ -18,7 +18,7 @@
 
 #include "platform/CodePage.h"
 #include "publisher/Publisher.h"
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 #include "util/FileVersion.h"
 
 namespace tandor {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "sync/UpdateWindow.h"
+#include "ui/UpdateWindow.h"
 
 namespace tandor {
 

@@ -1,4 +1,4 @@
-#include "sync/ProgressBar.h"
+#include "ui/ProgressBar.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
-#include "sync/ConsoleWindow.h"
+#include "ui/ConsoleWindow.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 
 namespace tandor {
 

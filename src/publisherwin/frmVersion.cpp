@@ -1,6 +1,6 @@
-#include "publisher/frmVersion.h"
+#include "publisherwin/frmVersion.h"
 
-#include "sync/Messages.h"
+#include "ui/Messages.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -14,7 +14,7 @@
 #include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/Unattended.h"
-#include "sync/ProgressBar.h"
+#include "ui/ProgressBar.h"
 #include "updatewin/MessageBox.h"
 #include "updatewin/WindowLook.h"
 
