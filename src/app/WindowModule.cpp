@@ -9,6 +9,7 @@
 #include "app/Options.h"
 #include "app/WindowRoles.h"
 #include "platform/Error.h"
+#include "platform/FileDescriptor.h"
 
 // The window library's bytes, placed in the program's file by the build.
 extern "C" const unsigned char tandor_window_library[];
@@ -29,19 +30,20 @@ constexpr unsigned kMemfdExec = 0x0010U;
 
 // The library goes into an anonymous file in memory, never to the disk, and is loaded from there.
 const WindowRoles* Load() {
-  int fd = memfd_create("tandor-windows", MFD_CLOEXEC | kMemfdExec);
-  if (fd < 0 && errno == EINVAL) fd = memfd_create("tandor-windows", MFD_CLOEXEC);
-  if (fd < 0) CannotLoad(ErrnoText(errno));
+  FileDescriptor fd(memfd_create("tandor-windows", MFD_CLOEXEC | kMemfdExec));
+  if (fd.Get() < 0 && errno == EINVAL)
+    fd = FileDescriptor(memfd_create("tandor-windows", MFD_CLOEXEC));
+  if (fd.Get() < 0) CannotLoad(ErrnoText(errno));
   const unsigned char* next = tandor_window_library;
   while (next < tandor_window_library_end) {
-    const ssize_t written = ::write(fd, next, tandor_window_library_end - next);
+    const ssize_t written = ::write(fd.Get(), next, tandor_window_library_end - next);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) CannotLoad(ErrnoText(errno));
     next += written;
   }
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const std::string path = "/proc/self/fd/" + std::to_string(fd.Get());
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  ::close(fd);
+  fd.Close();
   if (!library) CannotLoad(dlerror());
   auto entry = reinterpret_cast<WindowRolesEntry>(dlsym(library, kWindowRolesEntry));
   if (!entry) CannotLoad(dlerror());

@@ -250,7 +250,7 @@ void frmVersion::closeEvent(QCloseEvent* event) {
   // Nothing is asked and nothing saved.
   event->accept();
   hide();
-  mSetup.EndProgram();
+  mSetup.Closed();
 }
 
 ServerFields frmVersion::TypedServer() const {

@@ -33,8 +33,8 @@ class frmVersion : public QWidget {
     ProgramVersion Version;  // the program's own version: the manifest's name
     std::string Caption;     // "Tandor " + the program's own version
     VersionInfoQuery* Versions = nullptr;
-    std::string Addresses;             // server addresses offered, separated by ';'
-    std::function<void()> EndProgram;  // ends the program at once
+    std::string Addresses;         // server addresses offered, separated by ';'
+    std::function<void()> Closed;  // the window was closed: the program around it ends
     // The file dialog: a full path, or nothing when the operator cancels.
     std::function<std::optional<std::string>()> PickFile;
     // A message box; an empty title is the program's own.

@@ -82,7 +82,7 @@ int RunPublisher(const Startup& startup) {
   setup.Versions = &versions;
   setup.Addresses = TANDOR_DEFAULT_ADDRESS;
   if (const char* key = std::getenv("TANDOR_SIGNING_KEY")) setup.SigningKey = key;
-  setup.EndProgram = [] { EndProgramNow(0); };
+  setup.Closed = [] { EndProgramNow(0); };
   frmVersion window(std::move(setup));
   window.show();
   return app->exec();
