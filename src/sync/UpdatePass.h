@@ -158,8 +158,6 @@ class UpdatePass {
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;
   int mStatus = pass_status::Completed;
-  // The last entry's new file did not arrive (its transfer or its step failed).
-  bool mLastTransferFailed = false;
   // The launcher did not end in time: the updater's own file is not replaced in this pass.
   bool mLauncherHeld = false;
   // Something of the entry being installed failed: its download, extraction, start or

@@ -60,7 +60,6 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 
 bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
   UpdateWindow& window = *mEnv.Window;
-  mLastTransferFailed = false;
   window.AddLine(msg::Downloading(entry.Filename));
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
     window.ShowMessage(msg::kApplicationTitle, msg::ProgramStillOpen(entry.Caption),
@@ -90,14 +89,13 @@ bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
       window.AddLine(done);
       mErrLog.WriteLine(done);
     } else {
-      mLastTransferFailed = true;
       FailEntry(transferred.Text, entry.Filename);
     }
     window.SelectLastLine();
 
     // An archive that did not arrive is not extracted: the old one would only put back what is
     // already there.
-    if (entry.Extract == "1" && !mLastTransferFailed) {
+    if (entry.Extract == "1" && transferred.Done()) {
       window.AddLine(msg::Extracting(entry.Filename));
       if (!ExtractEntry(entry, entry.ExtractTo)) {
         std::string reason = msg::ExtractionFailed(entry.Filename);
@@ -117,7 +115,6 @@ bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
     FailEntry(error.what(), entry.Filename);
   }
   entry.Failed = true;
-  mLastTransferFailed = true;
   return false;
 }
 
