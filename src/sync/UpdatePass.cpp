@@ -20,7 +20,7 @@
 #include "platform/Unattended.h"
 #include "settings/IniStore.h"
 #include "text/TextCase.h"
-#include "transfer/FTP.h"
+#include "transfer/Downloader.h"
 #include "unzip/Unzip32.h"
 #include "util/Integrity.h"
 #include "util/Registration.h"
@@ -282,29 +282,25 @@ bool UpdatePass::Connect() {
   options.FreeSpace = mEnv.FreeSpace;
   options.Tls = IsSecureMethod(s.Method);
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
-  mFTP = std::make_unique<FTP>(std::move(events), options);
-  if (IsHttpMethod(s.Method)) mFTP->Service(FTP::ServiceHttp);
-  if (s.Passive) mFTP->SetModePassive();
+  const bool tls = options.Tls;
+  mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options),
+                                           IsHttpMethod(s.Method), s.Passive);
   mEnv.Window->SetCaption(Caption());
   mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.Method));
   const bool known = IsKnownMethod(s.Method);
-  bool connected = false;
-  try {
-    connected = known && mFTP->OpenConnection(s.Address, s.User, s.Password, s.Port);
-  } catch (const RuntimeError&) {
-    connected = false;  // a port that is no number cannot connect either
-  }
-  if (connected) return true;
+  TransferResult opened;
+  if (known) opened = mTransfer->Open(s.Address, s.User, s.Password, s.Port);
+  if (known && opened.Done()) return true;
   mEnv.Window->Show();
   Pump();
   if (known) {
     Report(msg::ConnectionFailed(LowerAscii(s.Method), s.Address));
     // A secure connection says why it failed: a certificate refused is not a server away.
     // Without a window nobody can look further either: the transfer client's reason follows.
-    if (options.Tls && !mFTP->GetLastErrorMessage().empty()) {
-      Report("Error:" + mFTP->GetLastErrorMessage());
+    if (tls && !opened.Text.empty()) {
+      Report("Error:" + opened.Text);
     } else if (IsUnattended()) {
-      std::printf("%s\n", mFTP->GetLastErrorMessage().c_str());
+      std::printf("%s\n", opened.Text.c_str());
       std::fflush(stdout);
     }
   } else {
@@ -315,31 +311,16 @@ bool UpdatePass::Connect() {
   return false;
 }
 
-std::string UpdatePass::TransferError(const std::string& before, const std::string& remote) const {
-  const std::string& now = mFTP->GetLastErrorMessage();
-  // A missing or empty remote file fails without a text of its own; an old text would name the
-  // wrong failure.
-  if (now.empty() || now == before) return "The server has no file " + remote + " (or it is empty)";
-  return now;
-}
-
-std::optional<bool> UpdatePass::Fetch(const fs::path& local, const std::string& remote) {
-  const std::string& method = mEnv.Settings->Method;
-  if (IsFtpMethod(method)) return mFTP->FTPDownloadFile(local, remote);
-  if (IsHttpMethod(method)) return mFTP->HTTPDownloadFile(local, remote);
-  return std::nullopt;
-}
-
 bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
-  const std::string before = mFTP->GetLastErrorMessage();
-  mFTP->LimitNextDownload(kManifestLimit);
-  if (Fetch(local, remote).value_or(true)) return true;
+  const TransferResult result =
+      mTransfer->Download({.Target = local, .Remote = remote, .Limit = kManifestLimit});
+  if (result.Done()) return true;
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   Pump();
-  const std::string text = mFTP->ExceededLimit()
+  const std::string text = result.Status == TransferResult::State::OverLimit
                                ? msg::ManifestTooLarge(remote, kManifestLimit >> 20)
-                               : TransferError(before, remote);
+                               : result.Text;
   mErrLog.WriteLine("Error:" + text);
   mEnv.Window->ShowMessage("", text, MessageIcon::None, MessageButtons::Ok);
   return false;
@@ -364,15 +345,15 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
   signatureFile += ".sig";
   std::error_code ec;
   fs::remove(signatureFile, ec);
-  mFTP->LimitNextDownload(kSignatureLimit);
-  const bool fetched = Fetch(signatureFile, remote + ".sig").value_or(false);
+  const TransferResult fetched = mTransfer->Download(
+      {.Target = signatureFile, .Remote = remote + ".sig", .Limit = kSignatureLimit});
   const std::optional<std::string> signature = ReadWholeFile(signatureFile);
   fs::remove(signatureFile, ec);
-  if (!fetched && mFTP->ExceededLimit()) {
+  if (fetched.Status == TransferResult::State::OverLimit) {
     RefuseManifest(msg::SignatureTooLarge(remote, kSignatureLimit >> 10));
     return false;
   }
-  if (!fetched || !signature) {
+  if (!fetched.Done() || !signature) {
     RefuseManifest(msg::ManifestUnsigned(remote));
     return false;
   }
@@ -451,7 +432,7 @@ PassOutcome UpdatePass::Run() {
       !ManifestLooksValid(Native(localManifest), remoteManifest) ||
       !ManifestTrusted(Native(localManifest), remoteManifest)) {
     if (mStatus == pass_status::Untrusted) fs::remove(Native(localManifest), ec);
-    mFTP->CloseConnection();
+    mTransfer->Close();
     mErrLog.Close();
     mEnv.Window->Hide();
     return Finish(mStatus);
@@ -477,9 +458,7 @@ PassOutcome UpdatePass::Run() {
   for (std::size_t index = 0; index < table.Entries.size(); ++index) {
     FileEntry& entry = table.Entries[index];
     mEntryFailed = false;
-    // Taken by this entry's download, if it comes to one; the next entry announces anew.
-    mFTP->AnnounceFollowingDownload(FollowingDownload(table, index));
-    if (entry.Download) InstallEntry(entry);
+    if (entry.Download) InstallEntry(entry, FollowingDownload(table, index));
     // A failed entry keeps what the record said before, so that the next pass tries it again.
     if (!mEntryFailed) record.Write(entry);
     // Only a new updater that really arrived takes over: handing over to the old one would
@@ -505,7 +484,7 @@ PassOutcome UpdatePass::Run() {
     }
   }
 
-  mFTP->CloseConnection();
+  mTransfer->Close();
   StartFinalProgram(table, files.Execute, files.ExecuteOption, files.ExecuteText,
                     files.ExecuteIsNumber);
   record.Flush();
@@ -539,7 +518,7 @@ std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, Windo
   }
 }
 
-void UpdatePass::InstallEntry(FileEntry& entry) {
+void UpdatePass::InstallEntry(FileEntry& entry, const std::string& following) {
   mEnv.Ini->FlushDue();
   if (!TargetsAllowed(entry)) {
     entry.Failed = true;  // nor is it started at the end
@@ -552,7 +531,7 @@ void UpdatePass::InstallEntry(FileEntry& entry) {
     return;
   }
   DeleteOldFiles(entry);
-  DownloadEntry(entry);
+  DownloadEntry(entry, following);
   if (!entry.Execute.empty()) StartEntryProgram(entry);
   if (RegistersItself(entry)) Register(entry);
 }

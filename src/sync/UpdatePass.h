@@ -24,7 +24,7 @@
 
 namespace tandor {
 
-class FTP;
+class Downloader;
 class IniStore;
 class InstallationRecord;
 class Prefix;
@@ -91,7 +91,8 @@ class UpdatePass {
   // One entry's download step: folder, transfer, log lines, extraction. False when it ended in
   // its failure handler (the entry's Failed flag is then set). Refused while the entry's program
   // is open: the pass ends there.
-  bool DownloadEntry(FileEntry& entry);
+  // `following`: the remote file the pass downloads next, when nothing comes between.
+  bool DownloadEntry(FileEntry& entry, const std::string& following = {});
   // Extracts the entry's archive into `extractTo`; shows what to do when that fails.
   bool ExtractEntry(const FileEntry& entry, const std::string& extractTo);
 
@@ -115,10 +116,8 @@ class UpdatePass {
   std::string RemoteManifest(const std::string& manifestName) const;
   void WaitForLauncher();
   bool Connect();
-  // Downloads with the configured method; nothing for a method that cannot download.
-  std::optional<bool> Fetch(const std::filesystem::path& local, const std::string& remote);
   bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
-  void InstallEntry(FileEntry& entry);
+  void InstallEntry(FileEntry& entry, const std::string& following);
   void StartEntryProgram(FileEntry& entry);
   void ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record);
   void Register(const FileEntry& entry);
@@ -146,8 +145,6 @@ class UpdatePass {
   // says why and refuses the pass.
   bool ManifestTrusted(const std::filesystem::path& manifest, const std::string& remote);
   void RefuseManifest(const std::string& text);
-  // The transfer client's text for a failure, or ours when it recorded none since `before`.
-  std::string TransferError(const std::string& before, const std::string& remote) const;
   void DeleteOldFiles(const FileEntry& entry);
   std::filesystem::path Native(const std::string& path) const;
   // Starts a program; reports a start that fails (as a failure of the entry being installed)
@@ -156,13 +153,11 @@ class UpdatePass {
                                  const std::string& filename);
 
   PassEnvironment mEnv;
-  std::unique_ptr<FTP> mFTP;
+  std::unique_ptr<Downloader> mTransfer;
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;
   int mStatus = pass_status::Completed;
-  // The last entry's new file did not arrive (its transfer or its step failed).
-  bool mLastTransferFailed = false;
   // The launcher did not end in time: the updater's own file is not replaced in this pass.
   bool mLauncherHeld = false;
   // Something of the entry being installed failed: its download, extraction, start or

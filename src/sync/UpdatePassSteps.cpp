@@ -9,7 +9,7 @@
 #include "platform/Prefix.h"
 #include "sync/UpdatePass.h"
 #include "text/TextCase.h"
-#include "transfer/FTP.h"
+#include "transfer/Downloader.h"
 #include "ui/Messages.h"
 #include "unzip/Unzip32.h"
 #include "unzip/UnzipStatus.h"
@@ -58,9 +58,8 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 
 }  // namespace
 
-bool UpdatePass::DownloadEntry(FileEntry& entry) {
+bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
   UpdateWindow& window = *mEnv.Window;
-  mLastTransferFailed = false;
   window.AddLine(msg::Downloading(entry.Filename));
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
     window.ShowMessage(msg::kApplicationTitle, msg::ProgramStillOpen(entry.Caption),
@@ -75,29 +74,28 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
         (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
     CreateFolderChain(*mEnv.Machine, entry.LocalPath);
     const auto start = std::chrono::steady_clock::now();
-    const std::string remote = entry.ServerPath + "/" + entry.Filename;
-    const std::string before = mFTP->GetLastErrorMessage();
+    DownloadRequest request{.Target = Native(target),
+                            .Remote = entry.ServerPath + "/" + entry.Filename,
+                            .Following = following};
     if (!entry.Sha256.empty()) {
-      const std::optional<Sha256Digest> digest = ParseSha256(entry.Sha256);
-      if (!digest)
+      request.Sha256 = ParseSha256(entry.Sha256);
+      if (!request.Sha256)
         throw RuntimeError(err::PathFileAccess,
                            "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
-      mFTP->ExpectSha256(*digest);
     }
-    const std::optional<bool> transferred = Fetch(Native(target), remote);
-    if (transferred && *transferred) {
+    const TransferResult transferred = mTransfer->Download(request);
+    if (transferred.Done()) {
       const std::string done = msg::Downloaded(entry.Filename, ElapsedText(start));
       window.AddLine(done);
       mErrLog.WriteLine(done);
-    } else if (transferred) {
-      mLastTransferFailed = true;
-      FailEntry(TransferError(before, remote), entry.Filename);
+    } else {
+      FailEntry(transferred.Text, entry.Filename);
     }
     window.SelectLastLine();
 
     // An archive that did not arrive is not extracted: the old one would only put back what is
     // already there.
-    if (entry.Extract == "1" && !mLastTransferFailed) {
+    if (entry.Extract == "1" && transferred.Done()) {
       window.AddLine(msg::Extracting(entry.Filename));
       if (!ExtractEntry(entry, entry.ExtractTo)) {
         std::string reason = msg::ExtractionFailed(entry.Filename);
@@ -117,7 +115,6 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
     FailEntry(error.what(), entry.Filename);
   }
   entry.Failed = true;
-  mLastTransferFailed = true;
   return false;
 }
 
