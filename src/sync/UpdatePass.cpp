@@ -74,20 +74,6 @@ std::string ManifestKey(const Prefix& machine) {
 constexpr std::int64_t kManifestLimit = 16 << 20;
 constexpr std::int64_t kSignatureLimit = 4 << 10;
 
-// The transfer methods a pass can use.
-bool IsHttpMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
-}
-bool IsFtpMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "FTPS");
-}
-bool IsSecureMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "HTTPS") || EqualsIgnoreCase(method, "FTPS");
-}
-bool IsKnownMethod(const std::string& method) {
-  return IsHttpMethod(method) || IsFtpMethod(method);
-}
-
 // The entry's component registers itself once installed.
 bool RegistersItself(const FileEntry& entry) {
   return EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)");
@@ -280,25 +266,22 @@ bool UpdatePass::Connect() {
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
   options.IdleTimeout = mEnv.TransferIdleLimit;
   options.FreeSpace = mEnv.FreeSpace;
-  options.Tls = IsSecureMethod(s.Method);
+  options.Tls = s.Tls;
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   mFTP = std::make_unique<FTP>(std::move(events), options);
-  if (IsHttpMethod(s.Method)) mFTP->Service(FTP::ServiceHttp);
+  if (IsHttp(s.Method)) mFTP->Service(FTP::ServiceHttp);
   if (s.Passive) mFTP->SetModePassive();
   mEnv.Window->SetCaption(Caption());
-  mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.Method));
-  const bool known = IsKnownMethod(s.Method);
-  bool connected = false;
-  try {
-    connected = known && mFTP->OpenConnection(s.Address, s.User, s.Password, s.Port);
-  } catch (const RuntimeError&) {
-    connected = false;  // a port that is no number cannot connect either
-  }
+  mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.MethodText));
+  const bool known = s.Method != TransferMethod::Unknown;
+  // A port that is no number cannot connect either.
+  const bool connected =
+      known && s.Port && mFTP->OpenConnection(s.Address, s.User, s.Password, *s.Port);
   if (connected) return true;
   mEnv.Window->Show();
   Pump();
   if (known) {
-    Report(msg::ConnectionFailed(LowerAscii(s.Method), s.Address));
+    Report(msg::ConnectionFailed(LowerAscii(s.MethodText), s.Address));
     // A secure connection says why it failed: a certificate refused is not a server away.
     // Without a window nobody can look further either: the transfer client's reason follows.
     if (options.Tls && !mFTP->GetLastErrorMessage().empty()) {
@@ -308,7 +291,7 @@ bool UpdatePass::Connect() {
       std::fflush(stdout);
     }
   } else {
-    Report("Error:" + msg::UnknownMethod(s.Method));
+    Report("Error:" + msg::UnknownMethod(s.MethodText));
   }
   mEnv.Window->SetBusyPointer(false);
   mStatus = pass_status::NoServer;
@@ -324,9 +307,9 @@ std::string UpdatePass::TransferError(const std::string& before, const std::stri
 }
 
 std::optional<bool> UpdatePass::Fetch(const fs::path& local, const std::string& remote) {
-  const std::string& method = mEnv.Settings->Method;
-  if (IsFtpMethod(method)) return mFTP->FTPDownloadFile(local, remote);
-  if (IsHttpMethod(method)) return mFTP->HTTPDownloadFile(local, remote);
+  const TransferMethod method = mEnv.Settings->Method;
+  if (IsFtp(method)) return mFTP->FTPDownloadFile(local, remote);
+  if (IsHttp(method)) return mFTP->HTTPDownloadFile(local, remote);
   return std::nullopt;
 }
 
