@@ -97,7 +97,7 @@ bool UpdatePass::DownloadEntry(FileEntry& entry) {
 
     // An archive that did not arrive is not extracted: the old one would only put back what is
     // already there.
-    if (entry.Extract == "1" && !mLastTransferFailed) {
+    if (entry.Extract && !mLastTransferFailed) {
       window.AddLine(msg::Extracting(entry.Filename));
       if (!ExtractEntry(entry, entry.ExtractTo)) {
         std::string reason = msg::ExtractionFailed(entry.Filename);
