@@ -19,6 +19,12 @@ bool MeansLocalPath(const std::string& extractTo) {
   return extractTo.empty() || extractTo == ".\\";
 }
 
+constexpr std::pair<std::string_view, CopyMode> kCopyModes[] = {
+    {"Normal", CopyMode::Normal},
+    {"SkipIfSame", CopyMode::SkipIfSame},
+    {"SkipIfExists", CopyMode::SkipIfExists},
+    {"Force", CopyMode::Force}};
+
 // The switches of an entry are on only when written "1".
 bool IsOn(const std::string& value) {
   return value == "1";
@@ -27,11 +33,7 @@ bool IsOn(const std::string& value) {
 }  // namespace
 
 CopyMode ParseCopyMode(std::string_view text) {
-  if (EqualsIgnoreCase(text, "Normal")) return CopyMode::Normal;
-  if (EqualsIgnoreCase(text, "SkipIfSame")) return CopyMode::SkipIfSame;
-  if (EqualsIgnoreCase(text, "SkipIfExists")) return CopyMode::SkipIfExists;
-  if (EqualsIgnoreCase(text, "Force")) return CopyMode::Force;
-  return CopyMode::Other;
+  return NamedValue(text, kCopyModes, CopyMode::Other);
 }
 
 std::string ManifestFileName(const ProgramVersion& version) {

@@ -32,6 +32,12 @@ std::string SettingsFile(const std::string& appFolder) {
   return appFolder + "\\Tandor.ini";
 }
 
+constexpr std::pair<std::string_view, TransferMethod> kMethods[] = {
+    {"FTP", TransferMethod::Ftp},
+    {"FTPS", TransferMethod::Ftps},
+    {"HTTP", TransferMethod::Http},
+    {"HTTPS", TransferMethod::Https}};
+
 // The port a method uses when Tandor.ini names none; empty for a method the pass cannot use.
 std::string DefaultPort(TransferMethod method) {
   switch (method) {
@@ -51,11 +57,7 @@ std::string DefaultPort(TransferMethod method) {
 }  // namespace
 
 TransferMethod ParseMethod(std::string_view text) {
-  if (EqualsIgnoreCase(text, "FTP")) return TransferMethod::Ftp;
-  if (EqualsIgnoreCase(text, "FTPS")) return TransferMethod::Ftps;
-  if (EqualsIgnoreCase(text, "HTTP")) return TransferMethod::Http;
-  if (EqualsIgnoreCase(text, "HTTPS")) return TransferMethod::Https;
-  return TransferMethod::Unknown;
+  return NamedValue(text, kMethods, TransferMethod::Unknown);
 }
 
 void ClientSettings::SetMethod(std::string text) {
