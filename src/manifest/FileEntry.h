@@ -3,8 +3,16 @@
 // them expanded), the versions of the installed copy, and the two flags the pass sets.
 
 #include <string>
+#include <string_view>
 
 namespace tandor {
+
+// When an entry's file is installed by its versions; Other (any other text, empty included)
+// installs only a missing file.
+enum class CopyMode { Normal, SkipIfSame, SkipIfExists, Force, Other };
+
+// The mode a "CopyMode" text names, without regard to case.
+CopyMode ParseCopyMode(std::string_view text);
 
 struct FileEntry {
   std::string Key;
@@ -17,18 +25,21 @@ struct FileEntry {
   std::string ProductVersion;
   std::string InstalledFileVersion;
   std::string InstalledProductVersion;
-  std::string Register;
-  std::string CopyMode;
+  bool SelfRegister = false;  // "Register" is "$(DLLSelfRegister)": registered once installed
+  CopyMode Copy = CopyMode::Other;
   std::string Execute;
   std::string ExecuteOption;  // path macros expanded
-  std::string Wait;
-  std::string Extract;
-  std::string ExtractTo;  // '/' turned into '\', expanded, defaulted to LocalPath
+  bool Wait = false;          // "Wait" is "1": the pass waits for the started program
+  bool Extract = false;       // "Extract" is "1": the file is an archive to extract into ExtractTo
+  std::string ExtractTo;      // '/' turned into '\', expanded, defaulted to LocalPath
   std::string AllowList;
   std::string BlockList;
   std::string Sha256;  // 64 hex digits, or empty: the download is not checked
   bool Download = false;
   bool Failed = false;
+
+  // Where the file is installed: its real name in its local folder.
+  std::string TargetPath() const { return LocalPath + "\\" + Realname; }
 
   bool operator==(const FileEntry&) const = default;
 };

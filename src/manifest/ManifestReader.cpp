@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "settings/IniStore.h"
+#include "text/TextCase.h"
 #include "util/PathMacros.h"
 
 namespace tandor {
@@ -18,7 +19,22 @@ bool MeansLocalPath(const std::string& extractTo) {
   return extractTo.empty() || extractTo == ".\\";
 }
 
+constexpr std::pair<std::string_view, CopyMode> kCopyModes[] = {
+    {"Normal", CopyMode::Normal},
+    {"SkipIfSame", CopyMode::SkipIfSame},
+    {"SkipIfExists", CopyMode::SkipIfExists},
+    {"Force", CopyMode::Force}};
+
+// The switches of an entry are on only when written "1".
+bool IsOn(const std::string& value) {
+  return value == "1";
+}
+
 }  // namespace
+
+CopyMode ParseCopyMode(std::string_view text) {
+  return NamedValue(text, kCopyModes, CopyMode::Other);
+}
 
 std::string ManifestFileName(const ProgramVersion& version) {
   return "Tandor" + std::to_string(version.Major) + std::to_string(version.Minor) + ".ini";
@@ -80,12 +96,12 @@ FileEntry ManifestReader::ReadEntry(long number, std::string key) const {
   entry.LocalPath = Expand(Value(section, "Local Path"));
   entry.FileVersion = Value(section, "File Version");
   entry.ProductVersion = Value(section, "Product Version");
-  entry.Register = Value(section, "Register");
-  entry.CopyMode = Value(section, "CopyMode");
+  entry.SelfRegister = EqualsIgnoreCase(Value(section, "Register"), "$(DLLSelfRegister)");
+  entry.Copy = ParseCopyMode(Value(section, "CopyMode"));
   entry.Execute = Value(section, "Execute");
   entry.ExecuteOption = Expand(Value(section, "Execute Option"));
-  entry.Wait = Value(section, "Wait");
-  entry.Extract = Value(section, "Extract");
+  entry.Wait = IsOn(Value(section, "Wait"));
+  entry.Extract = IsOn(Value(section, "Extract"));
   std::string extractTo = Value(section, "Extract To");
   std::replace(extractTo.begin(), extractTo.end(), '/', '\\');
   entry.ExtractTo = Expand(extractTo);

@@ -4,8 +4,10 @@
 #include <optional>
 #include <utility>
 
+#include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "settings/IniStore.h"
+#include "settings/PortNumber.h"
 #include "text/TextCase.h"
 
 namespace tandor {
@@ -30,7 +32,48 @@ std::string SettingsFile(const std::string& appFolder) {
   return appFolder + "\\Tandor.ini";
 }
 
+constexpr std::pair<std::string_view, TransferMethod> kMethods[] = {
+    {"FTP", TransferMethod::Ftp},
+    {"FTPS", TransferMethod::Ftps},
+    {"HTTP", TransferMethod::Http},
+    {"HTTPS", TransferMethod::Https}};
+
+// The port a method uses when Tandor.ini names none; empty for a method the pass cannot use.
+std::string DefaultPort(TransferMethod method) {
+  switch (method) {
+    case TransferMethod::Ftp:
+    case TransferMethod::Ftps:
+      return "21";
+    case TransferMethod::Http:
+      return "80";
+    case TransferMethod::Https:
+      return "443";
+    case TransferMethod::Unknown:
+      break;
+  }
+  return "";
+}
+
 }  // namespace
+
+TransferMethod ParseMethod(std::string_view text) {
+  return NamedValue(text, kMethods, TransferMethod::Unknown);
+}
+
+void ClientSettings::SetMethod(std::string text) {
+  MethodText = std::move(text);
+  Method = ParseMethod(MethodText);
+  Tls = Method == TransferMethod::Ftps || Method == TransferMethod::Https;
+}
+
+void ClientSettings::SetPort(std::string text) {
+  PortText = std::move(text);
+  try {
+    Port = ParsePort(PortText);
+  } catch (const RuntimeError&) {
+    Port.reset();
+  }
+}
 
 std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
                           const std::string& key, const std::string& file) {
@@ -54,25 +97,18 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.DataAccessVersion = ReadFolderValue(prefix, kDataAccessKey, "Version").value_or(kError);
 
   const std::string file = SettingsFile(appFolder);
-  s.Method = ReadIniString(ini, prefix, kSection, "Method", file);
+  std::string method = ReadIniString(ini, prefix, kSection, "Method", file);
   s.Address = ReadIniString(ini, prefix, kSection, "Address", file);
-  s.Port = ReadIniString(ini, prefix, kSection, "Port", file);
+  std::string port = ReadIniString(ini, prefix, kSection, "Port", file);
   s.User = ReadIniString(ini, prefix, kSection, "User", file);
   s.Password = ReadIniString(ini, prefix, kSection, "Password", file);
   s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
   s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
   s.CaFile = ReadIniString(ini, prefix, kSection, "CAFile", file);
 
-  if (s.Method.empty()) s.Method = "FTP";
+  s.SetMethod(method.empty() ? "FTP" : std::move(method));
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
-  if (s.Port.empty()) {
-    if (EqualsIgnoreCase(s.Method, "FTP") || EqualsIgnoreCase(s.Method, "FTPS"))
-      s.Port = "21";
-    else if (EqualsIgnoreCase(s.Method, "HTTP"))
-      s.Port = "80";
-    else if (EqualsIgnoreCase(s.Method, "HTTPS"))
-      s.Port = "443";
-  }
+  s.SetPort(port.empty() ? DefaultPort(s.Method) : std::move(port));
   if (s.User.empty()) s.User = "Version";
   if (s.Password.empty()) s.Password = "palu4826";
   if (s.Root.empty()) s.Root = "/Harrowin";
@@ -88,9 +124,9 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
 void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& folder,
                       const ClientSettings& settings) {
   ini.Write(kSection,
-            {{"Method", settings.Method},
+            {{"Method", settings.MethodText},
              {"Address", settings.Address},
-             {"Port", settings.Port},
+             {"Port", settings.PortText},
              {"User", settings.User},
              {"Password", settings.Password},
              {"Root", settings.Root},

@@ -1,12 +1,26 @@
 #pragma once
 // Connection settings and system folders, loaded once at start and only read afterwards.
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tandor {
 
 class IniStore;
 class Prefix;
+
+// How the update pass reaches its server; Unknown for any other "Method" text.
+enum class TransferMethod { Ftp, Ftps, Http, Https, Unknown };
+
+// The method a "Method" text names, without regard to case.
+TransferMethod ParseMethod(std::string_view text);
+constexpr bool IsFtp(TransferMethod method) {
+  return method == TransferMethod::Ftp || method == TransferMethod::Ftps;
+}
+constexpr bool IsHttp(TransferMethod method) {
+  return method == TransferMethod::Http || method == TransferMethod::Https;
+}
 
 struct ClientSettings {
   std::string WinPath;
@@ -16,14 +30,25 @@ struct ClientSettings {
   std::string CommonFiles;
   std::string CommonFilesSys;
   std::string DataAccessVersion;
-  std::string Method;
+  // "Method" as written ("FTP" when empty): the pass's lines and messages show it so.
+  std::string MethodText;
+  TransferMethod Method = TransferMethod::Unknown;
+  bool Tls = false;  // FTPS or HTTPS
   std::string Address;
-  std::string Port;
+  // "Port" as written (the method's port when empty): a new updater is handed it so.
+  std::string PortText;
+  // PortText read as a port; none when it names none, and the pass cannot connect.
+  std::optional<int> Port;
   std::string User;
   std::string Password;
   std::string Root;
   bool Passive = false;  // passive FTP (Passive=1); active by default
   std::string CaFile;    // PEM file of a private authority for HTTPS and FTPS (CAFile=)
+
+  // Sets the method from its text: MethodText, Method and Tls.
+  void SetMethod(std::string text);
+  // Sets the port from its text: PortText and Port.
+  void SetPort(std::string text);
 };
 
 // Fills the settings from the prefix and from `Tandor.ini` in `appFolder` (Windows form or

@@ -25,10 +25,6 @@ std::string NVM(const std::string& version) {
   return NormalizeVersion(version, "MDAC");
 }
 
-std::string InstalledFile(const FileEntry& entry) {
-  return entry.LocalPath + "\\" + entry.Realname;
-}
-
 bool IsDataAccessName(const std::string& realname) {
   return MatchesWildcard(realname, "MDAC*");
 }
@@ -72,7 +68,7 @@ bool EntryRules::FileExists(const std::string& path) const {
 }
 
 void EntryRules::ReadInstalledVersions(FileEntry& entry) {
-  const std::string installed = InstalledFile(entry);
+  const std::string installed = entry.TargetPath();
   const std::filesystem::path native = mPrefix.ToNative(installed);
   entry.InstalledFileVersion.clear();
   entry.InstalledProductVersion.clear();
@@ -104,11 +100,18 @@ bool EntryRules::CopyModeWantsInstall(const FileEntry& entry) const {
   const std::string published = package ? NVM(entry.FileVersion) : NV(entry.ProductVersion);
   const std::string installed =
       package ? NVM(mDataAccessVersion) : NV(entry.InstalledProductVersion);
-  const std::string& mode = entry.CopyMode;
-  if (EqualsIgnoreCase(mode, "Normal")) return CompareVersions(published, installed) > 0;
-  if (EqualsIgnoreCase(mode, "SkipIfSame")) return CompareVersions(published, installed) != 0;
-  if (EqualsIgnoreCase(mode, "SkipIfExists")) return installed.empty();
-  if (EqualsIgnoreCase(mode, "Force")) return true;
+  switch (entry.Copy) {
+    case CopyMode::Normal:
+      return CompareVersions(published, installed) > 0;
+    case CopyMode::SkipIfSame:
+      return CompareVersions(published, installed) != 0;
+    case CopyMode::SkipIfExists:
+      return installed.empty();
+    case CopyMode::Force:
+      return true;
+    case CopyMode::Other:
+      break;
+  }
   return false;
 }
 
@@ -119,7 +122,7 @@ bool EntryRules::FileIsMissing(const FileEntry& entry) const {
   const std::string& localName =
       MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename;
   if (!FileExists(entry.LocalPath + "\\" + localName)) return true;
-  return entry.Extract == "1" && !FileExists(entry.ExtractTo + "\\" + entry.Realname);
+  return entry.Extract && !FileExists(entry.ExtractTo + "\\" + entry.Realname);
 }
 
 void EntryRules::Decide(FileEntry& entry) const {

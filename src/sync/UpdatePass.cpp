@@ -74,25 +74,6 @@ std::string ManifestKey(const Prefix& machine) {
 constexpr std::int64_t kManifestLimit = 16 << 20;
 constexpr std::int64_t kSignatureLimit = 4 << 10;
 
-// The transfer methods a pass can use.
-bool IsHttpMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "HTTP") || EqualsIgnoreCase(method, "HTTPS");
-}
-bool IsFtpMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "FTP") || EqualsIgnoreCase(method, "FTPS");
-}
-bool IsSecureMethod(const std::string& method) {
-  return EqualsIgnoreCase(method, "HTTPS") || EqualsIgnoreCase(method, "FTPS");
-}
-bool IsKnownMethod(const std::string& method) {
-  return IsHttpMethod(method) || IsFtpMethod(method);
-}
-
-// The entry's component registers itself once installed.
-bool RegistersItself(const FileEntry& entry) {
-  return EqualsIgnoreCase(entry.Register, "$(DLLSelfRegister)");
-}
-
 WindowStyle StyleFromExecute(const std::string& execute) {
   int value = 1;
   try {
@@ -211,8 +192,8 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
 bool UpdatePass::TargetsAllowed(const FileEntry& entry) {
   std::vector<std::string> targets = {entry.LocalPath + "\\" + entry.Filename};
   // Most entries keep their name: one look at that path is enough.
-  if (entry.Realname != entry.Filename) targets.push_back(entry.LocalPath + "\\" + entry.Realname);
-  if (entry.Extract == "1" && !entry.ExtractTo.empty()) targets.push_back(entry.ExtractTo);
+  if (entry.Realname != entry.Filename) targets.push_back(entry.TargetPath());
+  if (entry.Extract && !entry.ExtractTo.empty()) targets.push_back(entry.ExtractTo);
   for (const std::string& target : targets) {
     if (IsWritablePlace(Native(target))) continue;
     FailEntry(msg::OutsideTheMachine(target), entry.Filename);
@@ -225,7 +206,7 @@ void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
   std::set<fs::path> folders = {Native(ProductFolder()), Native(mEnv.AppFolder)};
   for (const FileEntry& entry : table.Entries) {
     folders.insert(Native(entry.LocalPath));
-    if (entry.Extract == "1" && !entry.ExtractTo.empty()) folders.insert(Native(entry.ExtractTo));
+    if (entry.Extract && !entry.ExtractTo.empty()) folders.insert(Native(entry.ExtractTo));
   }
   for (const fs::path& folder : folders)
     if (IsWritablePlace(folder)) tandor::RemoveStaleTemporaries(folder);
@@ -280,21 +261,24 @@ bool UpdatePass::Connect() {
   options.ServerCodePage = mEnv.Machine->AnsiCodePage();
   options.IdleTimeout = mEnv.TransferIdleLimit;
   options.FreeSpace = mEnv.FreeSpace;
-  options.Tls = IsSecureMethod(s.Method);
+  options.Tls = s.Tls;
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   const bool tls = options.Tls;
-  mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options),
-                                           IsHttpMethod(s.Method), s.Passive);
+  mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options), IsHttp(s.Method),
+                                           s.Passive);
   mEnv.Window->SetCaption(Caption());
-  mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.Method));
-  const bool known = IsKnownMethod(s.Method);
+  mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.MethodText));
+  const bool known = s.Method != TransferMethod::Unknown;
   TransferResult opened;
-  if (known) opened = mTransfer->Open(s.Address, s.User, s.Password, s.Port);
-  if (known && opened.Done()) return true;
+  // A port that is no number cannot connect either.
+  if (known && s.Port) {
+    opened = mTransfer->Open(s.Address, s.User, s.Password, *s.Port);
+    if (opened.Done()) return true;
+  }
   mEnv.Window->Show();
   Pump();
   if (known) {
-    Report(msg::ConnectionFailed(LowerAscii(s.Method), s.Address));
+    Report(msg::ConnectionFailed(LowerAscii(s.MethodText), s.Address));
     // A secure connection says why it failed: a certificate refused is not a server away.
     // Without a window nobody can look further either: the transfer client's reason follows.
     if (tls && !opened.Text.empty()) {
@@ -304,7 +288,7 @@ bool UpdatePass::Connect() {
       std::fflush(stdout);
     }
   } else {
-    Report("Error:" + msg::UnknownMethod(s.Method));
+    Report("Error:" + msg::UnknownMethod(s.MethodText));
   }
   mEnv.Window->SetBusyPointer(false);
   mStatus = pass_status::NoServer;
@@ -472,9 +456,9 @@ PassOutcome UpdatePass::Run() {
       record.Flush();
       mEnv.Ini->Flush();
       mErrLog.Close();
-      MakeRunnable(Native(entry.LocalPath + "\\" + entry.Realname));
+      MakeRunnable(Native(entry.TargetPath()));
       try {
-        mEnv.ReplaceProgram(entry.LocalPath + "\\" + entry.Realname + " " + mEnv.ArgumentText);
+        mEnv.ReplaceProgram(entry.TargetPath() + " " + mEnv.ArgumentText);
       } catch (const RuntimeError& error) {
         // The new updater never arrived (or cannot run): nobody takes over, so this pass goes
         // on to its end and says why instead of dying on the exception.
@@ -526,23 +510,22 @@ void UpdatePass::InstallEntry(FileEntry& entry, const std::string& following) {
   }
   if (mLauncherHeld && IsUpdaterItself(entry)) {
     // Its record stays as it was: the next pass replaces the updater.
-    FailEntry(msg::UpdaterNotReplaced(entry.LocalPath + "\\" + entry.Realname), entry.Filename);
+    FailEntry(msg::UpdaterNotReplaced(entry.TargetPath()), entry.Filename);
     entry.Failed = true;
     return;
   }
   DeleteOldFiles(entry);
   DownloadEntry(entry, following);
   if (!entry.Execute.empty()) StartEntryProgram(entry);
-  if (RegistersItself(entry)) Register(entry);
+  if (entry.SelfRegister) Register(entry);
 }
 
 void UpdatePass::StartEntryProgram(FileEntry& entry) {
   mEnv.Window->AddLine(msg::Starting(entry.Filename));
-  MakeRunnable(Native(entry.LocalPath + "\\" + entry.Realname));
-  std::optional<ProcessId> pid =
-      Start(entry.LocalPath + "\\" + entry.Realname + " " + entry.ExecuteOption,
-            StyleFromExecute(entry.Execute), entry.Filename);
-  if (!pid || entry.Wait != "1") return;
+  MakeRunnable(Native(entry.TargetPath()));
+  std::optional<ProcessId> pid = Start(entry.TargetPath() + " " + entry.ExecuteOption,
+                                       StyleFromExecute(entry.Execute), entry.Filename);
+  if (!pid || !entry.Wait) return;
   mEnv.Window->AddLine(msg::WaitingFor(entry.Filename));
   for (;;) {
     std::optional<int> code = PollExitCode(*pid);
@@ -568,7 +551,7 @@ void UpdatePass::ShowRebootPrompt(const FileEntry& entry, InstallationRecord& re
 
 void UpdatePass::Register(const FileEntry& entry) {
   try {
-    RunRegsvr32(*mEnv.Settings, *mEnv.Machine, entry.LocalPath + "\\" + entry.Realname, -1);
+    RunRegsvr32(*mEnv.Settings, *mEnv.Machine, entry.TargetPath(), -1);
   } catch (const RuntimeError& error) {
     FailEntry(error.Description(), entry.Filename);
   }
@@ -582,7 +565,7 @@ bool UpdatePass::IsUpdaterItself(const FileEntry& entry) const {
 
 std::string UpdatePass::FollowingDownload(const EntryTable& table, std::size_t index) const {
   const FileEntry& entry = table.Entries[index];
-  if (!entry.Download || !entry.Execute.empty() || RegistersItself(entry) || entry.Extract == "1" ||
+  if (!entry.Download || !entry.Execute.empty() || entry.SelfRegister || entry.Extract ||
       IsUpdaterItself(entry))
     return {};
   for (std::size_t next = index + 1; next < table.Entries.size(); ++next) {
@@ -604,9 +587,8 @@ void UpdatePass::StartFinalProgram(const EntryTable& table, int index, const std
   if (index == 0) return;
   const FileEntry& entry = table.Entries[static_cast<std::size_t>(index - 1)];
   if (entry.Failed) return;
-  MakeRunnable(Native(entry.LocalPath + "\\" + entry.Realname));
-  Start(entry.LocalPath + "\\" + entry.Realname + " " + options, WindowStyle::NormalFocus,
-        entry.Filename);
+  MakeRunnable(Native(entry.TargetPath()));
+  Start(entry.TargetPath() + " " + options, WindowStyle::NormalFocus, entry.Filename);
 }
 
 }  // namespace tandor

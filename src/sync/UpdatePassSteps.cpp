@@ -95,7 +95,7 @@ bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
 
     // An archive that did not arrive is not extracted: the old one would only put back what is
     // already there.
-    if (entry.Extract == "1" && transferred.Done()) {
+    if (entry.Extract && transferred.Done()) {
       window.AddLine(msg::Extracting(entry.Filename));
       if (!ExtractEntry(entry, entry.ExtractTo)) {
         std::string reason = msg::ExtractionFailed(entry.Filename);

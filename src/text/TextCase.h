@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tandor {
 
@@ -23,6 +24,15 @@ std::string_view TrimStart(std::string_view text, std::string_view blanks = " \t
 
 // Position of the first `needle` in `text` at or after `from`, or npos.
 std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);
+
+// The value whose name `text` is, without regard to case; `otherwise` when it names none.
+template <typename Value, std::size_t Count>
+Value NamedValue(std::string_view text, const std::pair<std::string_view, Value> (&names)[Count],
+                 Value otherwise) {
+  for (const auto& [name, value] : names)
+    if (EqualsIgnoreCase(text, name)) return value;
+  return otherwise;
+}
 
 // True when `text` matches `pattern`, in which '*' stands for any run of characters.
 // With `anyOne` set, '?' stands for any one character as well (server file-name patterns).

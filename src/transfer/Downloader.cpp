@@ -3,8 +3,6 @@
 #include <charconv>
 #include <utility>
 
-#include "platform/Error.h"
-
 namespace tandor {
 
 namespace {
@@ -32,14 +30,8 @@ Downloader::Downloader(FtpEvents events, FtpOptions options, bool http, bool pas
 Downloader::~Downloader() = default;
 
 TransferResult Downloader::Open(std::string_view address, std::string_view user,
-                                std::string_view password, std::string_view port) {
-  bool opened = false;
-  try {
-    opened = mFtp->OpenConnection(address, user, password, port);
-  } catch (const RuntimeError&) {
-    opened = false;  // a port that is no number cannot connect either
-  }
-  if (opened) return {};
+                                std::string_view password, int port) {
+  if (mFtp->OpenConnection(address, user, password, port)) return {};
   const std::string& text = mFtp->GetLastErrorMessage();
   return {TransferResult::State::Failed, CodeIn(text), text};
 }

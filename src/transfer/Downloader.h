@@ -49,10 +49,9 @@ class Downloader {
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // FTP: connects and logs in; HTTP: notes the server, which the first request connects to. A
-  // port that is no port fails like a server that does not answer.
+  // FTP: connects and logs in; HTTP: notes the server, which the first request connects to.
   TransferResult Open(std::string_view address, std::string_view user, std::string_view password,
-                      std::string_view port);
+                      int port);
   TransferResult Download(const DownloadRequest& request);
   void Close();
 

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 
 #include "platform/Error.h"
+#include "settings/PortNumber.h"
 #include "transfer/InternetError.h"
 
 namespace tandor {
@@ -40,8 +40,6 @@ struct FtpCallbacks {
 
 namespace {
 
-constexpr int TypeMismatch = 13;
-constexpr int Overflow = 6;
 constexpr long ReceiveBufferSize = 256 * 1024;
 
 // The size in a SIZE reply ("213 84000"); -1 when it holds none.
@@ -73,46 +71,6 @@ std::string FtpCommandPath(const std::string& url) {
   return decoded.empty() ? decoded : decoded.substr(1);
 }
 
-// A port text read the way a Basic integer conversion reads it: blanks around it, an optional
-// sign, a decimal part rounded half to even. Only 1 to 65535 name a port.
-int ParsePort(std::string_view text) {
-  std::string_view digits = Trim(text);
-  const std::string original(text);
-  bool negative = false;
-  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-    negative = digits.front() == '-';
-    digits.remove_prefix(1);
-  }
-  std::size_t dot = digits.find('.');
-  std::string_view whole = digits.substr(0, dot);
-  std::string_view fraction = dot == std::string_view::npos ? "" : digits.substr(dot + 1);
-  auto allDigits = [](std::string_view s) {
-    for (char c : s) {
-      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
-  };
-  if ((whole.empty() && fraction.empty()) || !allDigits(whole) || !allDigits(fraction) ||
-      (dot != std::string_view::npos && fraction.empty() && whole.empty())) {
-    throw RuntimeError(TypeMismatch, "Type mismatch: port \"" + original + "\"");
-  }
-  double value = 0;
-  for (char c : whole) {
-    value = value * 10 + (c - '0');
-    if (value > 1e6) break;
-  }
-  double scale = 0.1;
-  for (char c : fraction) {
-    value += (c - '0') * scale;
-    scale /= 10;
-  }
-  value = std::nearbyint(negative ? -value : value);  // default rounding: half to even
-  if (value < 1 || value > 65535) {
-    throw RuntimeError(Overflow, "Overflow: port \"" + original + "\"");
-  }
-  return static_cast<int>(value);
-}
-
 }  // namespace
 
 FTP::FTP(FtpEvents events, FtpOptions options)
@@ -130,8 +88,12 @@ std::shared_ptr<DirList> FTP::Directory() {
 bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
                          std::string_view sPassword, std::string_view sPort) {
   CloseConnection();
-  const int port = ParsePort(sPort);
+  return OpenConnection(sServer, sUser, sPassword, ParsePort(sPort));
+}
 
+bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
+                         std::string_view sPassword, int port) {
+  CloseConnection();
   mCurl.reset(curl_easy_init());
   mMulti.reset(curl_multi_init());
   if (!mCurl || !mMulti) {

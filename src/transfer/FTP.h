@@ -81,6 +81,9 @@ class FTP {
   // RuntimeError 6, before anything else happens.
   bool OpenConnection(std::string_view sServer, std::string_view sUser, std::string_view sPassword,
                       std::string_view sPort);
+  // The same with a port already read (ParsePort), from 1 to 65535.
+  bool OpenConnection(std::string_view sServer, std::string_view sUser, std::string_view sPassword,
+                      int port);
   void CloseConnection();
 
   bool SimpleFTPPutFile(const std::filesystem::path& sLocal, std::string_view sRemote);

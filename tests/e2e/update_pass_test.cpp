@@ -175,6 +175,7 @@ TEST_F(UpdatePassTest, FailedPassesEndWithTheirStatus) {
            Entry(3, "final"),
        mFtp.PortText(), 1, msg::kAskTheAdministrator},
       {"", "1", 2, msg::ConnectionFailed("ftp", "127.0.0.1") + "\n"},
+      {"", "21x", 2, msg::ConnectionFailed("ftp", "127.0.0.1") + "\n"},  // no port at all
       {Entry(1, "viewer", {{"Caption", viewer}}), mFtp.PortText(), 3, viewer},
       {Entry(1, "viewer"), mFtp.PortText(), 4, msg::ManifestUnsigned(remote)},  // a key is set
   };

@@ -98,9 +98,9 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
       mFaulty = std::make_unique<HttpServer>(
           mServer, HttpServer::Redirects{},
           std::vector{"/Harrowin/Sample/" + std::string(row.File)}, fault);
-    mSettings.Method = row.Ftp ? "FTP" : "HTTP";
+    mSettings.SetMethod(row.Ftp ? "FTP" : "HTTP");
     mSettings.Passive = fault != "active";
-    mSettings.Port = mFaulty->PortText();
+    mSettings.SetPort(mFaulty->PortText());
     const bool signatureChecked = std::string(row.File).ends_with(".sig");
     mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey",
                                 signatureChecked ? mKey.Public : "");

@@ -87,8 +87,8 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     std::vector<std::string> nginx = test::ServerCommand("nginx");
     nginx.insert(nginx.end(), {"--root", mServer.string()});
     if (kind == "nginx") mNginx.emplace(nginx);
-    mSettings.Method = mFtp ? "FTP" : "HTTP";
-    mSettings.Port = mFtp ? mFtp->PortText() : mHttp ? mHttp->PortText() : mNginx->PortText();
+    mSettings.SetMethod(mFtp ? "FTP" : "HTTP");
+    mSettings.SetPort(mFtp ? mFtp->PortText() : mHttp ? mHttp->PortText() : mNginx->PortText());
   }
 
   // Runs a whole pass; the status it ended with, nothing when the window waits for EXIT or the
@@ -177,7 +177,7 @@ TEST_F(UpdatePassInProcessTest, NewUpdaterReplacesTheWorkingCopyOnlyOnceItArrive
   EXPECT_EQ(RunPass(), std::nullopt);
   EXPECT_EQ(mReplacedBy, "C:\\Client\\Tandor Sample");
   EXPECT_THAT(ReadFile(mApp / "Tandor.ini"),
-              HasSubstr("Port=" + mSettings.Port + "\r\nUser=tandor\r\nPassword=secret\r\n"));
+              HasSubstr("Port=" + mSettings.PortText + "\r\nUser=tandor\r\nPassword=secret\r\n"));
   EXPECT_EQ(::access((mApp / "Tandor").c_str(), X_OK), 0);
   EXPECT_THAT(Record(), HasSubstr("[Updater]\r\nFilename=Tandor\r\nLocal Path=C:\\Client\r\n"));
   EXPECT_FALSE(LogHeldOpen());
@@ -193,7 +193,7 @@ TEST_F(UpdatePassInProcessTest, WaitsForTheLauncherThenFindsNoServer) {
     mWindow.Calls.push_back("running:" + launcher.lexically_relative(mDir.Path()).string());
     return polls-- > 0;
   };
-  mSettings.Port = "1";
+  mSettings.SetPort("1");
   EXPECT_EQ(RunPass(), std::nullopt);  // the window waits for EXIT
   mWindow.Calls.resize(5);
   EXPECT_THAT(mWindow.Calls, ElementsAre("busy:1", "running:prefix/drive_c/Client/Tandor", "pump",
@@ -355,7 +355,7 @@ TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
     EXPECT_EQ(RunPass(), status);
     if (status != pass_status::Completed) ExpectRefusal(msg::NotAManifest(kRemote));
   }
-  mSettings.Method = "Gopher";  // refused before any connection; the window waits for EXIT
+  mSettings.SetMethod("Gopher");  // refused before any connection; the window waits for EXIT
   EXPECT_EQ(RunPass(), std::nullopt);
   EXPECT_EQ(Log(), "Error:" + msg::UnknownMethod("Gopher") + "\r\n");
   EXPECT_TRUE(

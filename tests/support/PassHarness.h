@@ -27,7 +27,7 @@ inline ClientSettings SampleSettings() {
   s.CommonFiles = "C:\\Program Files\\Common Files";
   s.CommonFilesSys = "C:\\Program Files\\Common Files\\System";
   s.DataAccessVersion = "?Error";
-  s.Method = "FTP";
+  s.SetMethod("FTP");
   s.Address = "127.0.0.1";
   s.User = "tandor";
   s.Password = "secret";

@@ -23,20 +23,29 @@ class SettingsTest : public ::testing::Test {
   std::filesystem::path mFile = mPrefix.ToNative("C:\\App\\Tandor.ini");
 };
 
+// The method as written and as read, TLS, the port as written and as read, passive mode.
+std::string Connection(const ClientSettings& s) {
+  const char* methods[] = {"ftp", "ftps", "http", "https", "unknown"};
+  return s.MethodText + " " + methods[static_cast<int>(s.Method)] + (s.Tls ? " tls " : " ") +
+         s.PortText + " " + (s.Port ? std::to_string(*s.Port) : "-") + " " +
+         std::to_string(s.Passive);
+}
+
 // The port follows the method unless named; a fresh folder gets a file with the consumed keys.
 TEST_F(SettingsTest, PortFollowsTheMethod) {
   EXPECT_EQ(Load().CommonFilesSys, "C:\\Program Files\\Common Files\\System");
   EXPECT_EQ(ReadFile(mFile), "[Tandor]\r\nAddress=\r\nPort=\r\nUser=\r\nPassword=\r\nRoot=\r\n");
   const std::pair<const char*, const char*> cases[] = {
-      {"", "FTP 21 0"},
-      {"[Tandor]\r\nMethod=http\r\n", "http 80 0"},
-      {"[Tandor]\r\nMethod=Https\r\n", "Https 443 0"},
-      {"[Tandor]\r\nMethod=GOPHER\r\nPassive= 1\r\n", "GOPHER  1"},
+      {"", "FTP ftp 21 21 0"},
+      {"[Tandor]\r\nMethod=http\r\n", "http http 80 80 0"},
+      {"[Tandor]\r\nMethod=Https\r\n", "Https https tls 443 443 0"},
+      {"[Tandor]\r\nMethod=GOPHER\r\nPassive= 1\r\n", "GOPHER unknown  - 1"},
+      {"[Tandor]\r\nMethod=fTpS\r\nPort=2.5\r\n", "fTpS ftps tls 2.5 2 0"},
+      {"[Tandor]\r\nPort=70000\r\n", "FTP ftp 70000 - 0"},
   };
   for (const auto& [file, expected] : cases) {
     WriteFile(mFile, file);
-    ClientSettings s = Load();
-    EXPECT_EQ(s.Method + " " + s.Port + " " + std::to_string(s.Passive), expected) << file;
+    EXPECT_EQ(Connection(Load()), expected) << file;
   }
 }
 
@@ -46,9 +55,8 @@ TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
             "Root=/R\r\n");
   EXPECT_EQ(Load().Address, "a");
   ClientSettings second = Load();
-  EXPECT_EQ(second.Method + " " + second.CaFile + " " + second.Port + " " + second.Root,
-            "HTTP C:\\ca.pem 80 /Harrowin");
-  EXPECT_TRUE(second.Passive);
+  EXPECT_EQ(Connection(second) + " " + second.CaFile + " " + second.Root,
+            "HTTP http 80 80 1 C:\\ca.pem /Harrowin");
   EXPECT_EQ(second.Address, TANDOR_DEFAULT_ADDRESS);
   EXPECT_EQ(ReadFile(mFile),
             "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=\r\nPort=\r\n"

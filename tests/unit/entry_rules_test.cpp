@@ -69,7 +69,7 @@ FileEntry Entry(const char* filename, const char* realname, const char* copyMode
   entry.Key = entry.Filename = filename;
   entry.Realname = realname;
   entry.LocalPath = entry.ExtractTo = "C:\\Sample";
-  entry.CopyMode = copyMode;
+  entry.Copy = ParseCopyMode(copyMode);
   return entry;
 }
 
@@ -118,7 +118,7 @@ TEST(EntryRulesTest, MissingFileRule) {
     machine.Place(present);
     FileEntry entry = Entry(filename, realname);
     entry.Execute = execute;
-    entry.Extract = *extractTo ? "1" : "";
+    entry.Extract = *extractTo != '\0';
     if (*extractTo) entry.ExtractTo += std::string("\\") + extractTo;
     entry.ProductVersion = entry.InstalledProductVersion = "1.0";
     entry.FileVersion = "2.81";

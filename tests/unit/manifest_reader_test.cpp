@@ -61,11 +61,30 @@ TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
       .Key = "Sample.exe", .Filename = "Sample.ex_", .Realname = "Sample.exe", .Caption = "Sample",
       .ServerPath = "/Harrowin/Sample", .LocalPath = "C:\\Tools", .FileVersion = "1.0.0.210",
       .ProductVersion = "1.00.0210", .InstalledFileVersion = "", .InstalledProductVersion = "",
-      .Register = "$(DLLSelfRegister)", .CopyMode = "Normal", .Execute = "1",
-      .ExecuteOption = "C:\\Windows\\a.txt", .Wait = "1", .Extract = "1", .ExtractTo = "C:\\Tools\\sub",
+      .SelfRegister = true, .Copy = CopyMode::Normal, .Execute = "1",
+      .ExecuteOption = "C:\\Windows\\a.txt", .Wait = true, .Extract = true, .ExtractTo = "C:\\Tools\\sub",
       .AllowList = "00-1A", .BlockList = "00-2B", .Sha256 = ""};
   // clang-format on
   EXPECT_EQ(Reader(shuffled).ReadEntries(), std::vector<FileEntry>{expected});
+}
+
+// A copy mode and self-registration in any capitals, an unknown mode installs only what is
+// missing; a switch is on only when written "1".
+TEST_F(ManifestReaderTest, ReadsCopyModeAndSwitches) {
+  const std::tuple<const char*, CopyMode, bool, bool, bool> cases[] = {
+      {"CopyMode=skipifsame\r\nWait=1\r\n", CopyMode::SkipIfSame, true, false, false},
+      {"CopyMode=SKIPIFEXISTS\r\nExtract=1\r\n", CopyMode::SkipIfExists, false, true, false},
+      {"CopyMode=fORCE\r\nWait=01\r\nExtract=true\r\nRegister=$(dllselfregister)\r\n",
+       CopyMode::Force, false, false, true},
+      {"CopyMode=Normally\r\nWait=-1\r\nRegister=yes\r\n", CopyMode::Other, false, false, false},
+      {"", CopyMode::Other, false, false, false}};
+  for (auto [lines, mode, wait, extract, selfRegister] : cases) {
+    FileEntry e = Reader(std::string("[File1]\r\nKey=k\r\n") + lines).ReadEntry(1);
+    EXPECT_EQ(e.Copy, mode) << lines;
+    EXPECT_EQ(e.Wait, wait) << lines;
+    EXPECT_EQ(e.Extract, extract) << lines;
+    EXPECT_EQ(e.SelfRegister, selfRegister) << lines;
+  }
 }
 
 // The list ends at the first missing number or empty Key, whatever the order of sections.
