@@ -167,6 +167,20 @@ bool LiesIn(const fs::path& path, const fs::path& folder) {
   return !relative.empty() && *relative.begin() != "..";
 }
 
+// Whether a part of `path` below `folder` (which holds it, as written) is a link. A part that
+// does not exist ends the look: nothing below it exists either.
+bool HasLinkBelow(const fs::path& folder, const fs::path& path) {
+  fs::path at = folder.lexically_normal();
+  for (const fs::path& part : path.lexically_normal().lexically_relative(at)) {
+    if (part.empty() || part == ".") continue;
+    at /= part;
+    struct stat info {};
+    if (::lstat(at.c_str(), &info) != 0) return false;
+    if (S_ISLNK(info.st_mode)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool UpdatePass::IsWritablePlace(const fs::path& native) const {
@@ -180,8 +194,10 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
   } else {
     return false;
   }
-  // A link on the way (one an archive made, or anybody's) must not carry the write elsewhere:
-  // the path with every existing link resolved has to stay in the same place.
+  // A link on the way (one an archive made, or anybody's) must not carry the write elsewhere.
+  // Mostly there is none below the place: one look at each part that exists tells so.
+  if (!HasLinkBelow(place, native)) return true;
+  // Else the path with every existing link resolved has to stay in the same place.
   std::error_code ec;
   const fs::path resolved = fs::weakly_canonical(native, ec);
   if (ec) return false;
