@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -155,8 +156,6 @@ void UpdatePass::Report(const std::string& line) {
 
 void UpdatePass::FailEntry(const std::string& description, const std::string& filename) {
   Report("Error:" + description + " (" + filename + ")");
-  mStatus = pass_status::EntryFailed;
-  mEntryFailed = true;
 }
 
 namespace {
@@ -457,13 +456,18 @@ PassOutcome UpdatePass::Run() {
 
   for (std::size_t index = 0; index < table.Entries.size(); ++index) {
     FileEntry& entry = table.Entries[index];
-    mEntryFailed = false;
-    if (entry.Download) InstallEntry(entry, FollowingDownload(table, index));
+    const EntryOutcome outcome = entry.Download
+                                     ? InstallEntry(entry, FollowingDownload(table, index))
+                                     : EntryOutcome::Installed;
+    entry.Failed = outcome == EntryOutcome::Abandoned;
     // A failed entry keeps what the record said before, so that the next pass tries it again.
-    if (!mEntryFailed) record.Write(entry);
+    if (outcome == EntryOutcome::Installed)
+      record.Write(entry);
+    else
+      mStatus = pass_status::EntryFailed;
     // Only a new updater that really arrived takes over: handing over to the old one would
     // start the same failing pass again, for ever.
-    if (entry.Download && !mEntryFailed && IsUpdaterItself(entry)) {
+    if (entry.Download && outcome == EntryOutcome::Installed && IsUpdaterItself(entry)) {
       // The new launcher reads its settings from the file this pass emptied: it gets the ones
       // this pass used, so that its fresh pass talks to the same server.
       HandOverSettings(*mEnv.Machine, *mEnv.Ini, entry.LocalPath, *mEnv.Settings);
@@ -480,6 +484,7 @@ PassOutcome UpdatePass::Run() {
         // on to its end and says why instead of dying on the exception.
         mErrLog.Reopen();
         FailEntry(error.Description(), entry.Filename);
+        mStatus = pass_status::EntryFailed;
       }
     }
   }
@@ -518,30 +523,29 @@ std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, Windo
   }
 }
 
-void UpdatePass::InstallEntry(FileEntry& entry, const std::string& following) {
+EntryOutcome UpdatePass::InstallEntry(FileEntry& entry, const std::string& following) {
   mEnv.Ini->FlushDue();
-  if (!TargetsAllowed(entry)) {
-    entry.Failed = true;  // nor is it started at the end
-    return;
-  }
+  if (!TargetsAllowed(entry)) return EntryOutcome::Abandoned;
   if (mLauncherHeld && IsUpdaterItself(entry)) {
     // Its record stays as it was: the next pass replaces the updater.
     FailEntry(msg::UpdaterNotReplaced(entry.TargetPath()), entry.Filename);
-    entry.Failed = true;
-    return;
+    return EntryOutcome::Abandoned;
   }
   DeleteOldFiles(entry);
-  DownloadEntry(entry, following);
-  if (!entry.Execute.empty()) StartEntryProgram(entry);
-  if (entry.SelfRegister) Register(entry);
+  EntryOutcome outcome = DownloadEntry(entry, following);
+  if (!entry.Execute.empty() && !StartEntryProgram(entry, outcome))
+    outcome = std::max(outcome, EntryOutcome::Failed);
+  if (entry.SelfRegister && !Register(entry)) outcome = std::max(outcome, EntryOutcome::Failed);
+  return outcome;
 }
 
-void UpdatePass::StartEntryProgram(FileEntry& entry) {
+bool UpdatePass::StartEntryProgram(const FileEntry& entry, EntryOutcome soFar) {
   mEnv.Window->AddLine(msg::Starting(entry.Filename));
   MakeRunnable(Native(entry.TargetPath()));
   std::optional<ProcessId> pid = Start(entry.TargetPath() + " " + entry.ExecuteOption,
                                        StyleFromExecute(entry.Execute), entry.Filename);
-  if (!pid || !entry.Wait) return;
+  if (!pid) return false;
+  if (!entry.Wait) return true;
   mEnv.Window->AddLine(msg::WaitingFor(entry.Filename));
   for (;;) {
     std::optional<int> code = PollExitCode(*pid);
@@ -551,11 +555,13 @@ void UpdatePass::StartEntryProgram(FileEntry& entry) {
     std::this_thread::sleep_for(kPollInterval);
   }
   mEnv.Window->AddLine(msg::Ended(entry.Filename));
-  if (MatchesWildcard(entry.Realname, "MDAC*")) ShowRebootPrompt(entry, *mRecord);
+  if (MatchesWildcard(entry.Realname, "MDAC*")) ShowRebootPrompt(entry, soFar, *mRecord);
+  return true;
 }
 
-void UpdatePass::ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record) {
-  if (!mEntryFailed) record.Write(entry);
+void UpdatePass::ShowRebootPrompt(const FileEntry& entry, EntryOutcome soFar,
+                                  InstallationRecord& record) {
+  if (soFar == EntryOutcome::Installed) record.Write(entry);
   record.Flush();
   mErrLog.Close();
   MessageAnswer answer = mEnv.Window->ShowMessage(
@@ -565,11 +571,13 @@ void UpdatePass::ShowRebootPrompt(const FileEntry& entry, InstallationRecord& re
   mErrLog.Reopen();
 }
 
-void UpdatePass::Register(const FileEntry& entry) {
+bool UpdatePass::Register(const FileEntry& entry) {
   try {
     RunRegsvr32(*mEnv.Settings, *mEnv.Machine, entry.TargetPath(), -1);
+    return true;
   } catch (const RuntimeError& error) {
     FailEntry(error.Description(), entry.Filename);
+    return false;
   }
 }
 
@@ -604,7 +612,8 @@ void UpdatePass::StartFinalProgram(const EntryTable& table, int index, const std
   const FileEntry& entry = table.Entries[static_cast<std::size_t>(index - 1)];
   if (entry.Failed) return;
   MakeRunnable(Native(entry.TargetPath()));
-  Start(entry.TargetPath() + " " + options, WindowStyle::NormalFocus, entry.Filename);
+  if (!Start(entry.TargetPath() + " " + options, WindowStyle::NormalFocus, entry.Filename))
+    mStatus = pass_status::EntryFailed;
 }
 
 }  // namespace tandor

@@ -76,6 +76,13 @@ struct PassOutcome {
   std::optional<RuntimeError> Unhandled;
 };
 
+// How the installation of one entry ended; a later value is worse than an earlier one.
+enum class EntryOutcome {
+  Installed,  // every step succeeded: the record notes the entry
+  Failed,     // a step failed: the record keeps what it said, and the pass fails
+  Abandoned,  // it failed before or in its download step: nor is it started at the end
+};
+
 class UpdatePass {
  public:
   explicit UpdatePass(PassEnvironment environment);
@@ -88,11 +95,11 @@ class UpdatePass {
   // does not come back: ReplaceProgram replaces the program.
   PassOutcome Sync();
 
-  // One entry's download step: folder, transfer, log lines, extraction. False when it ended in
-  // its failure handler (the entry's Failed flag is then set). Refused while the entry's program
-  // is open: the pass ends there.
+  // One entry's download step: folder, transfer, log lines, extraction. Failed when the
+  // transfer failed, Abandoned when the step ended in its failure handler. Refused while the
+  // entry's program is open: the pass ends there.
   // `following`: the remote file the pass downloads next, when nothing comes between.
-  bool DownloadEntry(FileEntry& entry, const std::string& following = {});
+  EntryOutcome DownloadEntry(FileEntry& entry, const std::string& following = {});
   // Extracts the entry's archive into `extractTo`; shows what to do when that fails.
   bool ExtractEntry(const FileEntry& entry, const std::string& extractTo);
 
@@ -117,10 +124,14 @@ class UpdatePass {
   void WaitForLauncher();
   bool Connect();
   bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
-  void InstallEntry(FileEntry& entry, const std::string& following);
-  void StartEntryProgram(FileEntry& entry);
-  void ShowRebootPrompt(const FileEntry& entry, InstallationRecord& record);
-  void Register(const FileEntry& entry);
+  // Every step of an entry to install, folded into its outcome.
+  EntryOutcome InstallEntry(FileEntry& entry, const std::string& following);
+  // Starts the entry's program and waits for it when asked; false when it could not start.
+  // `soFar`: how the entry's download step ended.
+  bool StartEntryProgram(const FileEntry& entry, EntryOutcome soFar);
+  void ShowRebootPrompt(const FileEntry& entry, EntryOutcome soFar, InstallationRecord& record);
+  // False when the registration failed (it is reported).
+  bool Register(const FileEntry& entry);
   bool IsUpdaterItself(const FileEntry& entry) const;
   // The remote file of the next entry to download after entry `index`, when that entry's step
   // ends with its download (nothing started, registered or extracted after it): its request
@@ -129,8 +140,8 @@ class UpdatePass {
   void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
                          const std::string& executeText, bool executeIsNumber);
   void Report(const std::string& line);
-  // Reports a failure of the entry being installed: the pass fails, and the entry keeps its
-  // earlier record so that the next pass tries it again.
+  // Reports a failure of the entry being installed, in the list and the log; the step that
+  // failed says so in its outcome.
   void FailEntry(const std::string& description, const std::string& filename);
   // True when every file the entry would write lies in the prefix's drives or the application
   // folder; otherwise reports the entry.
@@ -157,12 +168,11 @@ class UpdatePass {
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;
+  // The pass's status so far: what reaching the server and the manifest gave, then the fold of
+  // the entries' outcomes and the final program's start.
   int mStatus = pass_status::Completed;
   // The launcher did not end in time: the updater's own file is not replaced in this pass.
   bool mLauncherHeld = false;
-  // Something of the entry being installed failed: its download, extraction, start or
-  // registration.
-  bool mEntryFailed = false;
 };
 
 }  // namespace tandor

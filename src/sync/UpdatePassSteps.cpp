@@ -58,7 +58,7 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 
 }  // namespace
 
-bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
+EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
   UpdateWindow& window = *mEnv.Window;
   window.AddLine(msg::Downloading(entry.Filename));
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
@@ -84,12 +84,14 @@ bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
                            "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
     }
     const TransferResult transferred = mTransfer->Download(request);
+    EntryOutcome outcome = EntryOutcome::Installed;
     if (transferred.Done()) {
       const std::string done = msg::Downloaded(entry.Filename, ElapsedText(start));
       window.AddLine(done);
       mErrLog.WriteLine(done);
     } else {
       FailEntry(transferred.Text, entry.Filename);
+      outcome = EntryOutcome::Failed;
     }
     window.SelectLastLine();
 
@@ -108,14 +110,13 @@ bool UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
       }
       window.AddLine(msg::Extracted(entry.Filename));
     }
-    return true;
+    return outcome;
   } catch (const RuntimeError& error) {
     FailEntry(error.Description(), entry.Filename);
   } catch (const std::exception& error) {
     FailEntry(error.what(), entry.Filename);
   }
-  entry.Failed = true;
-  return false;
+  return EntryOutcome::Abandoned;
 }
 
 bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extractTo) {
