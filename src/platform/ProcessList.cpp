@@ -16,6 +16,9 @@ namespace tandor {
 
 namespace {
 
+// What /proc/<pid>/exe adds to a program file that was replaced or removed while it runs.
+constexpr std::string_view kDeleted = " (deleted)";
+
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -107,12 +110,6 @@ std::vector<ProcessId> ListProcessIds() {
 std::vector<ProcessId> ListOwnProcessIds() {
   return ListIds(true);
 }
-
-namespace {
-
-constexpr std::string_view kDeleted = " (deleted)";
-
-}  // namespace
 
 std::optional<std::string> ProcessExecutable(ProcessId pid) {
   std::optional<std::string> target = ReadLink("/proc/" + std::to_string(pid) + "/exe").Target;

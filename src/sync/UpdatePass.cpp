@@ -413,8 +413,8 @@ PassOutcome UpdatePass::Run() {
   mEnv.Window->SetBusyPointer(true);
   WaitForLauncher();
   if (!Connect()) {
-    PassOutcome waiting;
-    waiting.Status = mStatus;
+    // The log and the consumed settings are on disk while the window waits for EXIT.
+    PassOutcome waiting = Finish(mStatus);
     waiting.WaitForExit = true;
     return waiting;
   }
