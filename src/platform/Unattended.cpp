@@ -1,14 +1,11 @@
 #include "platform/Unattended.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
-#include "platform/FileDescriptor.h"
+#include "platform/UnixSocket.h"
 #include "platform/XcbConnection.h"
 
 namespace tandor {
@@ -22,19 +19,9 @@ std::string ValueOf(const char* variable) {
 }
 
 bool CanReachWayland(const std::string& display) {
-  std::string path = display;
-  if (path.front() != '/') {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime) return false;
-    path = std::string(runtime) + "/" + path;
-  }
-  sockaddr_un address{};
-  if (path.size() >= sizeof(address.sun_path)) return false;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  const FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (fd.Get() < 0) return false;
-  return ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  if (display.front() == '/') return SomeoneListensAt(display);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime && *runtime && SomeoneListensAt(std::string(runtime) + "/" + display);
 }
 
 }  // namespace

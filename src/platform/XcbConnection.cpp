@@ -1,9 +1,12 @@
 #include "platform/XcbConnection.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
+
+#include "platform/UnixSocket.h"
 
 namespace tandor {
 
@@ -15,25 +18,30 @@ using namespace std::chrono_literals;
 // its last client left is back within milliseconds; a loaded machine may take seconds.
 constexpr auto kPatience = 15s;
 
-// A server that is there but busy: it dropped the connection while resetting, or its queue of
-// new connections was full. Nobody listening (no socket, refused) or a server that turns us
-// away fails at once.
-bool IsBusyServer(int connectionError, int error) {
-  return connectionError == XCB_CONN_ERROR &&
-         (error == ECONNRESET || error == EAGAIN || error == EINTR || error == EPIPE);
+// Whether a local X server listens at the display `display` names: one that drops connections
+// while it resets, or turns us away, is there; where nobody listens, nothing will answer. What
+// xcb leaves in errno does not tell these apart, so the display's sockets are asked directly.
+// A display over the network counts as not there: it is tried once.
+bool ServerListens(const char* display) {
+  char* host = nullptr;
+  int number = 0;
+  if (!xcb_parse_display(display, &host, &number, nullptr)) return false;
+  const std::string hostName = host ? host : "";
+  std::free(host);
+  if (!hostName.empty() && hostName != "unix") return false;
+  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+  return SomeoneListensAt(socket, SocketName::Abstract) || SomeoneListensAt(socket);
 }
-
 }  // namespace
 
 XcbConnection ConnectToX11(const char* display, int* screen) {
   const auto end = std::chrono::steady_clock::now() + kPatience;
   for (auto pause = 1ms;; pause = std::min(2 * pause, std::chrono::milliseconds(100))) {
-    errno = 0;
     XcbConnection connection(xcb_connect(display, screen));
-    const int error = errno;
     const int connectionError = connection ? xcb_connection_has_error(connection.get()) : -1;
     if (connectionError == 0) return connection;
-    if (!IsBusyServer(connectionError, error) || std::chrono::steady_clock::now() + pause > end)
+    if (connectionError != XCB_CONN_ERROR || !ServerListens(display) ||
+        std::chrono::steady_clock::now() + pause > end)
       return nullptr;
     std::this_thread::sleep_for(pause);
   }
