@@ -1,5 +1,7 @@
 #include "settings/ClientSettings.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -75,6 +77,16 @@ void ClientSettings::SetPort(std::string text) {
   }
 }
 
+void ClientSettings::SetConnections(std::string text) {
+  ConnectionsText = std::move(text);
+  int count = 0;
+  const char* end = ConnectionsText.data() + ConnectionsText.size();
+  const auto [stop, error] = std::from_chars(ConnectionsText.data(), end, count);
+  Connections = error == std::errc() && stop == end && count >= 1
+                    ? std::min(count, kMostConnections)
+                    : kDefaultConnections;
+}
+
 std::string ReadIniString(IniStore& ini, const Prefix& prefix, const std::string& section,
                           const std::string& key, const std::string& file) {
   return ini.Read(section, key, prefix.ToNative(file));
@@ -105,6 +117,7 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
   s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
   s.CaFile = ReadIniString(ini, prefix, kSection, "CAFile", file);
+  s.SetConnections(ReadIniString(ini, prefix, kSection, "Connections", file));
 
   s.SetMethod(method.empty() ? "FTP" : std::move(method));
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
@@ -131,7 +144,8 @@ void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& fo
              {"Password", settings.Password},
              {"Root", settings.Root},
              {"CAFile", settings.CaFile},
-             {"Passive", settings.Passive ? "1" : "0"}},
+             {"Passive", settings.Passive ? "1" : "0"},
+             {"Connections", settings.ConnectionsText}},
             prefix.ToNative(SettingsFile(folder)));
 }
 

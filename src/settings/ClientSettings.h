@@ -44,11 +44,21 @@ struct ClientSettings {
   std::string Root;
   bool Passive = false;  // passive FTP (Passive=1); active by default
   std::string CaFile;    // PEM file of a private authority for HTTPS and FTPS (CAFile=)
+  // "Connections" as written, and what it asks for: how many downloads the pass runs at once,
+  // ahead of the entry it installs (1: one after the other). Kept in the file.
+  std::string ConnectionsText;
+  int Connections = kDefaultConnections;
+
+  static constexpr int kDefaultConnections = 8;
+  static constexpr int kMostConnections = 32;
 
   // Sets the method from its text: MethodText, Method and Tls.
   void SetMethod(std::string text);
   // Sets the port from its text: PortText and Port.
   void SetPort(std::string text);
+  // Sets Connections from its text: the default for an empty text or one that is no number
+  // from 1 on; at most kMostConnections.
+  void SetConnections(std::string text);
 };
 
 // Fills the settings from the prefix and from `Tandor.ini` in `appFolder` (Windows form or

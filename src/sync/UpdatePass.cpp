@@ -21,6 +21,7 @@
 #include "platform/Unattended.h"
 #include "settings/IniStore.h"
 #include "text/TextCase.h"
+#include "transfer/DownloadPool.h"
 #include "transfer/Downloader.h"
 #include "unzip/Unzip32.h"
 #include "util/Integrity.h"
@@ -140,6 +141,7 @@ void UpdatePass::Pump() {
 }
 
 PassOutcome UpdatePass::Finish(int status) {
+  mAhead.reset();  // its workers stop, and what they fetched for nothing goes
   RemoveOwnTemporaries();
   if (mRecord) mRecord->Flush();
   mEnv.Ini->Flush();
@@ -204,17 +206,21 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
   return !ec && LiesIn(resolved, resolvedPlace);
 }
 
-bool UpdatePass::TargetsAllowed(const FileEntry& entry) {
+std::string UpdatePass::TargetOutside(const FileEntry& entry) const {
   std::vector<std::string> targets = {entry.LocalPath + "\\" + entry.Filename};
   // Most entries keep their name: one look at that path is enough.
   if (entry.Realname != entry.Filename) targets.push_back(entry.TargetPath());
   if (entry.Extract && !entry.ExtractTo.empty()) targets.push_back(entry.ExtractTo);
-  for (const std::string& target : targets) {
-    if (IsWritablePlace(Native(target))) continue;
-    FailEntry(msg::OutsideTheMachine(target), entry.Filename);
-    return false;
-  }
-  return true;
+  for (const std::string& target : targets)
+    if (!IsWritablePlace(Native(target))) return target;
+  return {};
+}
+
+bool UpdatePass::TargetsAllowed(const FileEntry& entry) {
+  const std::string outside = TargetOutside(entry);
+  if (outside.empty()) return true;
+  FailEntry(msg::OutsideTheMachine(outside), entry.Filename);
+  return false;
 }
 
 void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
@@ -279,6 +285,7 @@ bool UpdatePass::Connect() {
   options.Tls = s.Tls;
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   const bool tls = options.Tls;
+  mTransferOptions = std::make_unique<FtpOptions>(options);
   mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options), IsHttp(s.Method),
                                            s.Passive);
   mEnv.Window->SetCaption(Caption());
@@ -446,6 +453,7 @@ PassOutcome UpdatePass::Run() {
                    mEnv.Settings->DataAccessVersion, mEnv.Allow);
   EntryTable table = BuildEntryTable(reader, rules);
   RemoveStaleTemporaries(table);
+  StartDownloadsAhead(table);
 
   if (table.DownloadCount > 0) {
     mEnv.Window->Centre();
@@ -456,9 +464,13 @@ PassOutcome UpdatePass::Run() {
 
   for (std::size_t index = 0; index < table.Entries.size(); ++index) {
     FileEntry& entry = table.Entries[index];
-    const EntryOutcome outcome = entry.Download
-                                     ? InstallEntry(entry, FollowingDownload(table, index))
-                                     : EntryOutcome::Installed;
+    RunAhead(table, index);
+    // With downloads running ahead, the next one is theirs: nothing is sent ahead here.
+    const EntryOutcome outcome =
+        entry.Download
+            ? InstallEntry(entry, index, mAhead ? std::string() : FollowingDownload(table, index))
+            : EntryOutcome::Installed;
+    if (mAhead) mAhead->Drop(index);  // an entry that failed before its download
     entry.Failed = outcome == EntryOutcome::Abandoned;
     // A failed entry keeps what the record said before, so that the next pass tries it again.
     if (outcome == EntryOutcome::Installed)
@@ -476,6 +488,7 @@ PassOutcome UpdatePass::Run() {
       record.Flush();
       mEnv.Ini->Flush();
       mErrLog.Close();
+      mAhead.reset();
       MakeRunnable(Native(entry.TargetPath()));
       try {
         mEnv.ReplaceProgram(entry.TargetPath() + " " + mEnv.ArgumentText);
@@ -489,6 +502,7 @@ PassOutcome UpdatePass::Run() {
     }
   }
 
+  mAhead.reset();
   mTransfer->Close();
   StartFinalProgram(table, files.Execute, files.ExecuteOption, files.ExecuteText,
                     files.ExecuteIsNumber);
@@ -523,7 +537,8 @@ std::optional<ProcessId> UpdatePass::Start(const std::string& commandLine, Windo
   }
 }
 
-EntryOutcome UpdatePass::InstallEntry(FileEntry& entry, const std::string& following) {
+EntryOutcome UpdatePass::InstallEntry(FileEntry& entry, std::size_t index,
+                                      const std::string& following) {
   mEnv.Ini->FlushDue();
   if (!TargetsAllowed(entry)) return EntryOutcome::Abandoned;
   if (mLauncherHeld && IsUpdaterItself(entry)) {
@@ -532,7 +547,7 @@ EntryOutcome UpdatePass::InstallEntry(FileEntry& entry, const std::string& follo
     return EntryOutcome::Abandoned;
   }
   DeleteOldFiles(entry);
-  EntryOutcome outcome = DownloadEntry(entry, following);
+  EntryOutcome outcome = DownloadEntry(entry, index, following);
   if (!entry.Execute.empty() && !StartEntryProgram(entry, outcome))
     outcome = std::max(outcome, EntryOutcome::Failed);
   if (entry.SelfRegister && !Register(entry)) outcome = std::max(outcome, EntryOutcome::Failed);

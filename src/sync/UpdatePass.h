@@ -25,6 +25,9 @@
 namespace tandor {
 
 class Downloader;
+class DownloadPool;
+struct DownloadRequest;
+struct FtpOptions;
 class IniStore;
 class InstallationRecord;
 class Prefix;
@@ -98,8 +101,9 @@ class UpdatePass {
   // One entry's download step: folder, transfer, log lines, extraction. Failed when the
   // transfer failed, Abandoned when the step ended in its failure handler. Refused while the
   // entry's program is open: the pass ends there.
+  // `index`: the entry's place in the manifest, under which its download may have run ahead;
   // `following`: the remote file the pass downloads next, when nothing comes between.
-  EntryOutcome DownloadEntry(FileEntry& entry, const std::string& following = {});
+  EntryOutcome DownloadEntry(FileEntry& entry, std::size_t index, const std::string& following);
   // Extracts the entry's archive into `extractTo`; shows what to do when that fails.
   bool ExtractEntry(const FileEntry& entry, const std::string& extractTo);
 
@@ -125,7 +129,18 @@ class UpdatePass {
   bool Connect();
   bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
   // Every step of an entry to install, folded into its outcome.
-  EntryOutcome InstallEntry(FileEntry& entry, const std::string& following);
+  EntryOutcome InstallEntry(FileEntry& entry, std::size_t index, const std::string& following);
+  // What the entry's download asks the server for and where it goes; throws RuntimeError for a
+  // digest that is none.
+  DownloadRequest EntryDownload(const FileEntry& entry) const;
+  // Starts the workers that download ahead of the entry loop, when the pass has several files
+  // to fetch and may use several connections.
+  void StartDownloadsAhead(const EntryTable& table);
+  // Sends the downloads of the entries from `index` on ahead, as far as the pool's width goes
+  // and no further than an entry that may change what comes after it.
+  void RunAhead(const EntryTable& table, std::size_t index);
+  // Queues the entry's download, unless a check at its turn will refuse it anyway.
+  void SendAhead(const FileEntry& entry, std::size_t index);
   // Starts the entry's program and waits for it when asked; false when it could not start.
   // `soFar`: how the entry's download step ended.
   bool StartEntryProgram(const FileEntry& entry, EntryOutcome soFar);
@@ -146,6 +161,8 @@ class UpdatePass {
   // True when every file the entry would write lies in the prefix's drives or the application
   // folder; otherwise reports the entry.
   bool TargetsAllowed(const FileEntry& entry);
+  // The first file the entry would write outside them; empty when there is none.
+  std::string TargetOutside(const FileEntry& entry) const;
   bool IsWritablePlace(const std::filesystem::path& native) const;
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
@@ -165,6 +182,10 @@ class UpdatePass {
 
   PassEnvironment mEnv;
   std::unique_ptr<Downloader> mTransfer;
+  // The options and the server of mTransfer, for the connections that download ahead.
+  std::unique_ptr<FtpOptions> mTransferOptions;
+  std::unique_ptr<DownloadPool> mAhead;
+  std::size_t mAheadNext = 0;  // the first entry not yet looked at for running ahead
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -9,6 +10,7 @@
 #include "platform/Prefix.h"
 #include "sync/UpdatePass.h"
 #include "text/TextCase.h"
+#include "transfer/DownloadPool.h"
 #include "transfer/Downloader.h"
 #include "ui/Messages.h"
 #include "unzip/Unzip32.h"
@@ -23,8 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Seconds as a single-precision number in its shortest usual text form ("1.5", "0.0234375").
-std::string ElapsedText(std::chrono::steady_clock::time_point start) {
-  float seconds = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
+std::string ElapsedText(std::chrono::steady_clock::duration elapsed) {
+  float seconds = std::chrono::duration<float>(elapsed).count();
   char text[32];
   std::snprintf(text, sizeof text, "%.7g", static_cast<double>(seconds));
   return text;
@@ -58,7 +60,63 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 
 }  // namespace
 
-EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, const std::string& following) {
+DownloadRequest UpdatePass::EntryDownload(const FileEntry& entry) const {
+  const std::string target =
+      entry.LocalPath + "\\" +
+      (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
+  DownloadRequest request{.Target = Native(target),
+                          .Remote = entry.ServerPath + "/" + entry.Filename};
+  if (!entry.Sha256.empty()) {
+    request.Sha256 = ParseSha256(entry.Sha256);
+    if (!request.Sha256)
+      throw RuntimeError(err::PathFileAccess,
+                         "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
+  }
+  return request;
+}
+
+void UpdatePass::StartDownloadsAhead(const EntryTable& table) {
+  const ClientSettings& s = *mEnv.Settings;
+  if (s.Connections < 2 || table.DownloadCount < 2) return;
+  PoolServer server{.Address = s.Address,
+                    .User = s.User,
+                    .Password = s.Password,
+                    .Port = s.Port.value_or(0),
+                    .Http = IsHttp(s.Method),
+                    .Passive = s.Passive};
+  mAhead = std::make_unique<DownloadPool>(*mTransferOptions, std::move(server), s.Connections);
+}
+
+void UpdatePass::RunAhead(const EntryTable& table, std::size_t index) {
+  if (!mAhead) return;
+  // Twice the connections: a worker that ends finds the next file waiting.
+  const std::size_t width = 2 * static_cast<std::size_t>(mEnv.Settings->Connections);
+  mAheadNext = std::max(mAheadNext, index);
+  while (mAheadNext < table.Entries.size() && mAhead->Pending() < width) {
+    // A program the pass waits for may change any file, and a new updater ends the pass: what
+    // follows them waits until their turn is over.
+    if (mAheadNext > index) {
+      const FileEntry& before = table.Entries[mAheadNext - 1];
+      if ((!before.Execute.empty() && before.Wait) || IsUpdaterItself(before)) return;
+    }
+    const std::size_t next = mAheadNext++;
+    if (table.Entries[next].Download) SendAhead(table.Entries[next], next);
+  }
+}
+
+void UpdatePass::SendAhead(const FileEntry& entry, std::size_t index) {
+  // What its turn refuses is not fetched: it says so then.
+  if ((mLauncherHeld && IsUpdaterItself(entry)) || !TargetOutside(entry).empty()) return;
+  try {
+    DownloadRequest request = EntryDownload(entry);
+    CreateFolderChain(*mEnv.Machine, entry.LocalPath);
+    mAhead->Submit(index, std::move(request));
+  } catch (const RuntimeError&) {
+  }
+}
+
+EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
+                                       const std::string& following) {
   UpdateWindow& window = *mEnv.Window;
   window.AddLine(msg::Downloading(entry.Filename));
   if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
@@ -69,24 +127,27 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, const std::string& foll
   ResetAttributes(Native(entry.LocalPath + "\\" + entry.Filename));
 
   try {
-    const std::string target =
-        entry.LocalPath + "\\" +
-        (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
+    DownloadRequest request = EntryDownload(entry);
+    request.Following = following;
     CreateFolderChain(*mEnv.Machine, entry.LocalPath);
     const auto start = std::chrono::steady_clock::now();
-    DownloadRequest request{.Target = Native(target),
-                            .Remote = entry.ServerPath + "/" + entry.Filename,
-                            .Following = following};
-    if (!entry.Sha256.empty()) {
-      request.Sha256 = ParseSha256(entry.Sha256);
-      if (!request.Sha256)
-        throw RuntimeError(err::PathFileAccess,
-                           "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
+    TransferResult transferred;
+    std::chrono::steady_clock::duration elapsed{};
+    std::int64_t shown = -1;
+    const auto progress = [&](std::int64_t received, std::int64_t total) {
+      if (received != shown) window.ShowProgress(shown = received, total);
+      Pump();
+    };
+    if (auto taken = mAhead ? mAhead->Take(index, progress) : std::nullopt) {
+      transferred = std::move(taken->Result);
+      elapsed = taken->Elapsed;
+    } else {
+      transferred = mTransfer->Download(request);
+      elapsed = std::chrono::steady_clock::now() - start;
     }
-    const TransferResult transferred = mTransfer->Download(request);
     EntryOutcome outcome = EntryOutcome::Installed;
     if (transferred.Done()) {
-      const std::string done = msg::Downloaded(entry.Filename, ElapsedText(start));
+      const std::string done = msg::Downloaded(entry.Filename, ElapsedText(elapsed));
       window.AddLine(done);
       mErrLog.WriteLine(done);
     } else {

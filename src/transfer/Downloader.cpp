@@ -39,6 +39,7 @@ TransferResult Downloader::Open(std::string_view address, std::string_view user,
 TransferResult Downloader::Download(const DownloadRequest& request) {
   const std::string before = mFtp->GetLastErrorMessage();
   if (request.Sha256) mFtp->ExpectSha256(*request.Sha256);
+  mFtp->KeepPartIn(request.Partial);
   mFtp->AnnounceFollowingDownload(request.Following);
   mFtp->LimitNextDownload(request.Limit);
   const bool done = mHttp ? mFtp->HTTPDownloadFile(request.Target, request.Remote)

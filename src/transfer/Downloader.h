@@ -23,6 +23,9 @@ struct DownloadRequest {
   // The digest the file must have, or it does not replace the target; a part of a broken
   // download is then kept to be resumed.
   std::optional<Sha256Digest> Sha256{};
+  // Where a broken part is kept for a later attempt, and found again; empty: Target with
+  // ".partial" added.
+  std::filesystem::path Partial{};
   // The largest the file may be; -1: no bound.
   std::int64_t Limit = -1;
   // The download that comes after this one, if the caller knows it: its request goes out while

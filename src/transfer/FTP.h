@@ -115,6 +115,9 @@ class FTP {
   // The next download (only that one) must have this digest, or it is not renamed over its
   // target.
   void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
+  // Where that download keeps a broken part for a later attempt, and finds one to resume: by
+  // default its local file's name with ".partial" added.
+  void KeepPartIn(std::filesystem::path partial) { mPartial = std::move(partial); }
   // The next download (only that one) fails when the file is larger than `bytes`: a size the
   // server announces above it is refused before any of the file is taken, a file sent without
   // one is cut off at the first byte past it. Nothing of such a file stays on disk.
@@ -210,7 +213,8 @@ class FTP {
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
   std::optional<Sha256Digest> mExpectedSha256;
-  std::int64_t mNextLimit = -1;  // set by LimitNextDownload; -1: none
+  std::filesystem::path mPartial;  // set by KeepPartIn; empty: beside the local file
+  std::int64_t mNextLimit = -1;    // set by LimitNextDownload; -1: none
   bool mExceededLimit = false;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
   CurlList mHttpHeaders;

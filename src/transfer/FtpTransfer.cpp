@@ -231,11 +231,12 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   sink.SetFreeSpaceSource(&mOptions.FreeSpace);
   if (mExpectedSha256 && !simple) {
     sink.ExpectSha256(*mExpectedSha256);
-    std::filesystem::path partial = local;
-    partial += ".partial";
+    std::filesystem::path partial = mPartial;
+    if (partial.empty()) (partial = local) += ".partial";
     sink.ResumeFrom(partial);
   }
   mExpectedSha256.reset();
+  mPartial.clear();
   sink.SetLimit(limit);
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.

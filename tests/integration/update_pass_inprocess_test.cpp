@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/FtpServer.h"
@@ -146,12 +147,17 @@ TEST_F(UpdatePassInProcessTest, ExitDuringATransferStopsThePassThere) {
   mWindow.AfterProgress = [&](std::int64_t, std::int64_t total) {  // EXIT, as the window does
     if (total == 3 * 10240) mWindow.ExitPressed = true;
   };
-  for (const char* method : {"FTP", "HTTP"}) {
-    SCOPED_TRACE(method);
+  // One connection shows big.bin arriving; several have it (or part of it) there before its turn.
+  for (const auto& [method, connections, stop] : {std::tuple{"FTP", "1", "progress:10240/30720"},
+                                                  {"HTTP", "1", "progress:10240/30720"},
+                                                  {"FTP", "8", "progress:[0-9]+/30720"},
+                                                  {"HTTP", "8", "progress:[0-9]+/30720"}}) {
+    SCOPED_TRACE(std::string(method) + " " + connections);
     Serve(method);
+    mSettings.SetConnections(connections);
     ClearProduct();
     EXPECT_EQ(RunPass(), pass_status::EntryFailed);
-    EXPECT_EQ(mWindow.Calls.back(), "progress:10240/30720");
+    EXPECT_THAT(mWindow.Calls.back(), MatchesRegex(stop));
     EXPECT_THAT(LocalFiles(), ElementsAre("Tandor10.ini", "Version.ini", "first.txt"));
     EXPECT_THAT(Log(), MatchesRegex("first\\.txt [^\r]*\r\n"));
     EXPECT_FALSE(LogHeldOpen());
@@ -279,6 +285,53 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
     EXPECT_TRUE(fs::is_empty(mDir / "outside"));
     EXPECT_THAT(Log(), HasSubstr(msg::OutsideTheMachine("")));
     EXPECT_THAT(Record(), Not(HasSubstr("[X]")));
+  }
+}
+
+// Downloads run ahead of the entry loop over several connections, but everything the pass does
+// stays in manifest order: a program it waits for sees the files before it and none after it
+// (nor any half-fetched one), a download that failed ahead is reported at its own turn, and the
+// log and the record follow the manifest.
+TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
+  std::string entries;
+  int number = 0;
+  for (const std::string name : {"a1", "a2", "a3", "a4", "a5"}) {
+    if (name != "a3") Publish(name + ".txt", name);  // a3 is missing on the server
+    entries += Entry(++number, name, name + ".txt");
+  }
+  Publish("look.sh", "#!/bin/sh\nls \"$(dirname \"$0\")\" > \"$0.seen\"\n");
+  entries += Entry(++number, "Look", "look.sh", {{"Execute", "1"}, {"Wait", "1"}});
+  for (int i = 1; i <= 12; ++i) {
+    const std::string name = "b" + std::to_string(i) + ".txt";
+    Publish(name, std::string(30000, 'b'));
+    entries += Entry(++number, name, name);
+  }
+  PublishFiles(entries);
+  for (const auto& [method, connections] :
+       {std::pair{"FTP", "1"}, {"FTP", "8"}, {"HTTP", "8"}, {"FTP", "3"}}) {
+    SCOPED_TRACE(std::string(method) + " " + connections);
+    Serve(method);
+    mSettings.SetConnections(connections);
+    ClearProduct();
+    EXPECT_EQ(RunPass(), pass_status::EntryFailed);
+    const std::string seen = ReadFile(mLocal / "look.sh.seen");
+    for (const char* there : {"a1.txt", "a2.txt", "a4.txt", "a5.txt", "look.sh"})
+      EXPECT_THAT(seen, HasSubstr(there));
+    EXPECT_THAT(seen, Not(HasSubstr("b")));
+    EXPECT_THAT(seen, Not(HasSubstr("tmp")));
+    EXPECT_THAT(LocalFiles(), Each(Not(HasSubstr("tmp"))));
+    EXPECT_EQ(ReadFile(mLocal / "b12.txt"), std::string(30000, 'b'));
+    EXPECT_THAT(Record(), Not(HasSubstr("[a3]")));
+    EXPECT_THAT(Record(), HasSubstr("[b12.txt]"));
+    // The log in manifest order.
+    const std::string log = Log();
+    std::size_t at = 0;
+    for (const char* next : {"a1.txt ", "a2.txt ", "(a3.txt)", "a4.txt ", "a5.txt ", "look.sh ",
+                             "b1.txt ", "b2.txt ", "b11.txt ", "b12.txt "}) {
+      const std::size_t found = log.find(next, at);
+      ASSERT_NE(found, std::string::npos) << next << " after " << at << " in\n" << log;
+      at = found;
+    }
   }
 }
 

@@ -1,0 +1,186 @@
+#include "transfer/DownloadPool.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "platform/Error.h"
+#include "platform/FileIo.h"
+
+namespace tandor {
+
+namespace {
+
+// How often a caller waiting for a download hears of its progress.
+constexpr auto kProgressInterval = std::chrono::milliseconds(20);
+
+}  // namespace
+
+DownloadPool::DownloadPool(FtpOptions options, PoolServer server, int workers)
+    : mOptions(std::move(options)), mServer(std::move(server)) {
+  for (int i = 0; i < workers; ++i) mWorkers.emplace_back([this] { Work(); });
+}
+
+DownloadPool::~DownloadPool() {
+  {
+    std::lock_guard hold(mLock);
+    mStopping = true;
+  }
+  mChanged.notify_all();
+  for (std::thread& worker : mWorkers) worker.join();
+  for (auto& [id, job] : mJobs)
+    if (job->Status != State::Taken) Discard(*job);
+}
+
+void DownloadPool::Submit(std::size_t id, DownloadRequest request) {
+  auto job = std::make_unique<Job>();
+  job->Target = request.Target;
+  if (request.Partial.empty()) (request.Partial = request.Target) += ".partial";
+  request.Target = TemporarySibling(job->Target);
+  job->Request = std::move(request);
+  {
+    std::lock_guard hold(mLock);
+    mQueue.push_back(job.get());
+    mJobs[id] = std::move(job);
+  }
+  mChanged.notify_one();
+}
+
+std::size_t DownloadPool::Pending() const {
+  std::lock_guard hold(mLock);
+  return mJobs.size() - mTaken;
+}
+
+std::optional<DownloadPool::Taken> DownloadPool::Take(
+    std::size_t id, const std::function<void(std::int64_t, std::int64_t)>& progress) {
+  Job* job = nullptr;
+  {
+    std::unique_lock hold(mLock);
+    const auto found = mJobs.find(id);
+    if (found == mJobs.end()) return std::nullopt;
+    job = found->second.get();
+    if (job->Status == State::Queued) {
+      // No worker got to it yet: the caller's own connection is as quick.
+      std::erase(mQueue, job);
+      ForgetTemporary(job->Request.Target);
+      mJobs.erase(found);
+      return std::nullopt;
+    }
+    while (job->Status != State::Ended) {
+      hold.unlock();
+      progress(job->Received, job->Total);
+      hold.lock();
+      mChanged.wait_for(hold, kProgressInterval, [&] { return job->Status == State::Ended; });
+    }
+    job->Status = State::Taken;
+    ++mTaken;
+  }
+  progress(job->Received, job->Total);
+  if (job->Failure) {
+    Discard(*job);
+    std::rethrow_exception(job->Failure);
+  }
+  if (!job->Result.Done()) {
+    Discard(*job);
+    return Taken{job->Result, job->Elapsed};
+  }
+  const std::filesystem::path& staged = job->Request.Target;
+  if (::rename(staged.c_str(), job->Target.c_str()) != 0) {
+    const int error = errno;
+    Discard(*job);
+    throw RuntimeError(ErrorNumberFromErrno(error), job->Target.string() + ": " + ErrnoText(error),
+                       error);
+  }
+  ForgetTemporary(staged);
+  return Taken{job->Result, job->Elapsed};
+}
+
+void DownloadPool::Drop(std::size_t id) {
+  std::unique_lock hold(mLock);
+  const auto found = mJobs.find(id);
+  if (found == mJobs.end() || found->second->Status == State::Taken) return;
+  Job& job = *found->second;
+  ++mTaken;
+  switch (std::exchange(job.Status, State::Taken)) {
+    case State::Queued:
+      std::erase(mQueue, &job);
+      ForgetTemporary(job.Request.Target);
+      break;
+    case State::Running:
+      job.Dropped = true;
+      break;
+    default:
+      hold.unlock();
+      Discard(job);
+  }
+}
+
+void DownloadPool::Discard(Job& job) {
+  ::unlink(job.Request.Target.c_str());
+  ForgetTemporary(job.Request.Target);
+}
+
+DownloadPool::Job* DownloadPool::NextJob() {
+  std::unique_lock hold(mLock);
+  mChanged.wait(hold, [this] { return mStopping || !mQueue.empty(); });
+  if (mStopping) return nullptr;
+  Job* job = mQueue.front();
+  mQueue.pop_front();
+  job->Status = State::Running;
+  return job;
+}
+
+void DownloadPool::Work() {
+  Job* current = nullptr;
+  FtpEvents events;
+  const auto stopIfAsked = [this] {
+    if (mStopping) throw Stopping{};
+  };
+  events.ProcessPendingMessages = stopIfAsked;
+  events.WaitingForData = stopIfAsked;
+  events.FileTransferProgress = [&current](std::int64_t received, std::int64_t total) {
+    current->Received = received;
+    current->Total = total;
+  };
+  Downloader downloader(std::move(events), mOptions, mServer.Http, mServer.Passive);
+  bool connected = false;
+  try {
+    connected =
+        downloader.Open(mServer.Address, mServer.User, mServer.Password, mServer.Port).Done();
+  } catch (const Stopping&) {
+  }
+  if (!connected) {
+    // A server that takes fewer connections than asked for: the others do the work, and the
+    // caller takes what nobody started.
+    return;
+  }
+  while ((current = NextJob()) != nullptr) Download(downloader, *current);
+  downloader.Close();
+}
+
+void DownloadPool::Download(Downloader& downloader, Job& job) {
+  const auto start = std::chrono::steady_clock::now();
+  TransferResult result;
+  std::exception_ptr failure;
+  try {
+    result = downloader.Download(job.Request);
+  } catch (const Stopping&) {
+    result = {TransferResult::State::Failed, 0, "stopped"};
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  std::unique_lock hold(mLock);
+  job.Result = std::move(result);
+  job.Failure = failure;
+  job.Elapsed = std::chrono::steady_clock::now() - start;
+  if (job.Dropped) {
+    hold.unlock();
+    Discard(job);
+    return;
+  }
+  job.Status = State::Ended;
+  hold.unlock();
+  mChanged.notify_all();
+}
+
+}  // namespace tandor

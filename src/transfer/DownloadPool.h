@@ -1,0 +1,102 @@
+#pragma once
+// Downloads that run ahead of their caller: worker threads, each with a connection of its own to
+// the server, fetch queued files into names of their own beside their targets, while the caller
+// works through its own steps in order. The caller takes each download when its turn comes; only
+// then does the file get its target's name. Nothing a worker does reaches the window: it only
+// counts its bytes for the caller to show.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transfer/Downloader.h"
+
+namespace tandor {
+
+// The server the workers connect to, as the caller's own connection did.
+struct PoolServer {
+  std::string Address;
+  std::string User;
+  std::string Password;
+  int Port = 0;
+  bool Http = false;
+  bool Passive = false;
+};
+
+class DownloadPool {
+ public:
+  DownloadPool(FtpOptions options, PoolServer server, int workers);
+  // Stops every download where it stands, waits for the workers and removes every file that was
+  // not taken.
+  ~DownloadPool();
+  DownloadPool(const DownloadPool&) = delete;
+  DownloadPool& operator=(const DownloadPool&) = delete;
+
+  // Queues the download of `request` under the caller's `id`. A part kept for resuming stays
+  // where the request's target would keep it.
+  void Submit(std::size_t id, DownloadRequest request);
+  // Gives up the download `id` where it stands, if the caller did not take it: its file goes.
+  void Drop(std::size_t id);
+  // Downloads queued and not yet taken or dropped.
+  std::size_t Pending() const;
+
+  struct Taken {
+    TransferResult Result;
+    std::chrono::steady_clock::duration Elapsed{};  // of the transfer itself
+  };
+  // Waits for the download `id` to end, calling `progress` (bytes so far, total or -1) every
+  // few milliseconds meanwhile; it may throw, which leaves the pool as it was. A complete file
+  // then gets its target's name. Rethrows what failed locally in the worker (RuntimeError, as
+  // the caller's own download would throw it), and throws RuntimeError when the name cannot be
+  // given. Nothing when no worker has started it yet (it is then no longer queued, for the
+  // caller to download itself), or it was never queued.
+  std::optional<Taken> Take(std::size_t id,
+                            const std::function<void(std::int64_t, std::int64_t)>& progress);
+
+ private:
+  enum class State { Queued, Running, Ended, Taken };
+  struct Job {
+    DownloadRequest Request;  // its target is the name of its own, beside the real one
+    std::filesystem::path Target;
+    State Status = State::Queued;
+    TransferResult Result;
+    std::exception_ptr Failure;
+    std::chrono::steady_clock::duration Elapsed{};
+    bool Dropped = false;  // while a worker had it: its file goes once it ends
+    std::atomic<std::int64_t> Received{0};
+    std::atomic<std::int64_t> Total{-1};
+  };
+  // Thrown inside a worker's transfer when the pool stops.
+  struct Stopping {};
+
+  void Work();
+  // The next job for a worker, taken off the queue; nullptr when the pool stops.
+  Job* NextJob();
+  void Download(Downloader& downloader, Job& job);
+  void Discard(Job& job);
+
+  FtpOptions mOptions;
+  PoolServer mServer;
+  mutable std::mutex mLock;
+  std::condition_variable mChanged;
+  std::map<std::size_t, std::unique_ptr<Job>> mJobs;
+  std::deque<Job*> mQueue;
+  std::atomic<bool> mStopping{false};
+  std::size_t mTaken = 0;  // jobs the caller has taken
+  std::vector<std::thread> mWorkers;
+};
+
+}  // namespace tandor
