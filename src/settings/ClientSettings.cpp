@@ -105,6 +105,7 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.Root = ReadIniString(ini, prefix, kSection, "Root", file);
   s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
   s.CaFile = ReadIniString(ini, prefix, kSection, "CAFile", file);
+  s.Proxy = ReadIniString(ini, prefix, kSection, "Proxy", file);
 
   s.SetMethod(method.empty() ? "FTP" : std::move(method));
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
@@ -131,6 +132,7 @@ void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& fo
              {"Password", settings.Password},
              {"Root", settings.Root},
              {"CAFile", settings.CaFile},
+             {"Proxy", settings.Proxy},
              {"Passive", settings.Passive ? "1" : "0"}},
             prefix.ToNative(SettingsFile(folder)));
 }
