@@ -90,7 +90,7 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, const std::string& foll
       window.AddLine(done);
       mErrLog.WriteLine(done);
     } else {
-      FailEntry(transferred.Text, entry.Filename);
+      FailEntry(FailureText(transferred), entry.Filename);
       outcome = EntryOutcome::Failed;
     }
     window.SelectLastLine();
