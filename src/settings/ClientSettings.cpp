@@ -118,6 +118,7 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.Passive = std::atoi(ReadIniString(ini, prefix, kSection, "Passive", file).c_str()) != 0;
   s.CaFile = ReadIniString(ini, prefix, kSection, "CAFile", file);
   s.SetConnections(ReadIniString(ini, prefix, kSection, "Connections", file));
+  s.Proxy = ReadIniString(ini, prefix, kSection, "Proxy", file);
 
   s.SetMethod(method.empty() ? "FTP" : std::move(method));
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
@@ -144,6 +145,7 @@ void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& fo
              {"Password", settings.Password},
              {"Root", settings.Root},
              {"CAFile", settings.CaFile},
+             {"Proxy", settings.Proxy},
              {"Passive", settings.Passive ? "1" : "0"},
              {"Connections", settings.ConnectionsText}},
             prefix.ToNative(SettingsFile(folder)));

@@ -156,6 +156,10 @@ void UpdatePass::Report(const std::string& line) {
   mErrLog.WriteLine(line);
 }
 
+std::string UpdatePass::FailureText(const TransferResult& result) {
+  return result.ProxyRefused ? msg::ProxyRefused(result.Text) : result.Text;
+}
+
 void UpdatePass::FailEntry(const std::string& description, const std::string& filename) {
   Report("Error:" + description + " (" + filename + ")");
 }
@@ -284,6 +288,7 @@ bool UpdatePass::Connect() {
   options.FreeSpace = mEnv.FreeSpace;
   options.Tls = s.Tls;
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
+  options.Proxy = s.Proxy;
   const bool tls = options.Tls;
   mTransferOptions = std::make_unique<FtpOptions>(options);
   mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options), IsHttp(s.Method),
@@ -301,10 +306,11 @@ bool UpdatePass::Connect() {
   Pump();
   if (known) {
     Report(msg::ConnectionFailed(LowerAscii(s.MethodText), s.Address));
-    // A secure connection says why it failed: a certificate refused is not a server away.
-    // Without a window nobody can look further either: the transfer client's reason follows.
-    if (tls && !opened.Text.empty()) {
-      Report("Error:" + opened.Text);
+    // A secure connection says why it failed: a certificate refused is not a server away; nor
+    // is a proxy that refused. Without a window nobody can look further either: the transfer
+    // client's reason follows.
+    if ((tls || opened.ProxyRefused) && !opened.Text.empty()) {
+      Report("Error:" + FailureText(opened));
     } else if (IsUnattended()) {
       std::printf("%s\n", opened.Text.c_str());
       std::fflush(stdout);
@@ -326,7 +332,7 @@ bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remo
   Pump();
   const std::string text = result.Status == TransferResult::State::OverLimit
                                ? msg::ManifestTooLarge(remote, kManifestLimit >> 20)
-                               : result.Text;
+                               : FailureText(result);
   mErrLog.WriteLine("Error:" + text);
   mEnv.Window->ShowMessage("", text, MessageIcon::None, MessageButtons::Ok);
   return false;

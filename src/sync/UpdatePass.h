@@ -32,6 +32,7 @@ class IniStore;
 class InstallationRecord;
 class Prefix;
 class Unzip32;
+struct TransferResult;
 
 // Exit statuses of the working copy.
 namespace pass_status {
@@ -155,6 +156,8 @@ class UpdatePass {
   void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
                          const std::string& executeText, bool executeIsNumber);
   void Report(const std::string& line);
+  // What the window and the log say of a failed transfer: a proxy's refusal names the proxy.
+  static std::string FailureText(const TransferResult& result);
   // Reports a failure of the entry being installed, in the list and the log; the step that
   // failed says so in its outcome.
   void FailEntry(const std::string& description, const std::string& filename);

@@ -151,7 +151,7 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
       window.AddLine(done);
       mErrLog.WriteLine(done);
     } else {
-      FailEntry(transferred.Text, entry.Filename);
+      FailEntry(FailureText(transferred), entry.Filename);
       outcome = EntryOutcome::Failed;
     }
     window.SelectLastLine();

@@ -33,7 +33,7 @@ TransferResult Downloader::Open(std::string_view address, std::string_view user,
                                 std::string_view password, int port) {
   if (mFtp->OpenConnection(address, user, password, port)) return {};
   const std::string& text = mFtp->GetLastErrorMessage();
-  return {TransferResult::State::Failed, CodeIn(text), text};
+  return {TransferResult::State::Failed, CodeIn(text), text, mFtp->ProxyRefused()};
 }
 
 TransferResult Downloader::Download(const DownloadRequest& request) {
@@ -56,6 +56,8 @@ void Downloader::Close() {
 
 TransferResult Downloader::Failure(const std::string& before, const std::string& remote) const {
   const std::string& now = mFtp->GetLastErrorMessage();
+  // A proxy that refuses again says the same again.
+  if (mFtp->ProxyRefused()) return {TransferResult::State::Failed, 0, now, true};
   // A missing or empty remote file fails without a text of its own; an old text would name the
   // wrong failure.
   if (now.empty() || now == before)

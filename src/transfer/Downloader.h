@@ -40,6 +40,8 @@ struct TransferResult {
   int Code = 0;
   // What failed, as the log and the window say it; empty when done.
   std::string Text;
+  // The proxy refused the request: Text is its answer.
+  bool ProxyRefused = false;
 
   bool Done() const { return Status == State::Done; }
 };

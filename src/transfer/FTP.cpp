@@ -179,7 +179,16 @@ void FTP::ResetRequest() {
     curl_easy_setopt(curl, CURLOPT_USERNAME, mUser.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, mPassword.c_str());
   }
+  // Without a proxy of our own, libcurl takes the environment's (http_proxy, no_proxy...).
+  // Whichever it is, it may ask for any way of logging in; the credentials are in its URL.
+  if (!mOptions.Proxy.empty()) curl_easy_setopt(curl, CURLOPT_PROXY, mOptions.Proxy.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+  // The proxy's answer to CONNECT is no reply of the server's; the debug stream still shows it.
+  curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   if (IsFtp()) {
+    // Through a tunnel, commands and data connections alike: a proxy's own FTP gateway would
+    // know nothing of SIZE, REST or the current folder.
+    curl_easy_setopt(curl, CURLOPT_HTTPPROXYTUNNEL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
     // Names go to the server as given, relative to its current folder, which
     // SetFTPDirectory changes and libcurl must not.
@@ -275,6 +284,8 @@ void FTP::BeginRequest() {
   mExcessData = false;
   mStatusLine.clear();
   mHeadersEnded = false;
+  mStatusLineIn.clear();
+  mProxyRefused = false;
   mAnnouncedTooLarge = false;
   mPace.clear();
   mPace.emplace_back(std::chrono::steady_clock::now(), 0);
@@ -425,15 +436,21 @@ void FTP::TakeAnnouncedSize(std::int64_t size) {
 }
 
 void FTP::TakeDebugText(int type, std::string_view text) {
-  if (type == CURLINFO_HEADER_OUT && IsFtp()) {
+  // A tunnel's request to the proxy is no FTP command.
+  if (type == CURLINFO_HEADER_OUT && IsFtp() && !text.starts_with("CONNECT ")) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     mLastCommand.assign(text.substr(0, text.find(' ')));
+  } else if (type == CURLINFO_HEADER_IN && text.starts_with("HTTP/")) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    const std::size_t space = text.find(' ');
+    mStatusLineIn.assign(space == std::string_view::npos ? "" : text.substr(space + 1));
   } else if (type == CURLINFO_TEXT && text.find("Excess found") != std::string_view::npos) {
     mExcessData = true;
   }
 }
 
 void FTP::Record(std::string_view label, int code) {
+  mProxyRefused = false;
   if (code == inet::ExtendedError) {
     mLastError = FromServer(IsFtp() ? mLastReply : mStatusLine);
     return;
@@ -459,7 +476,23 @@ bool IsTlsFailure(CURLcode result) {
 
 }  // namespace
 
+// A tunnel the proxy did not open (CONNECT answered with anything but success) or a request it
+// answered with 407 (only a proxy asks for its own credentials): its status line says why.
+bool FTP::RecordProxyRefusal() {
+  if (!mCurl) return false;
+  long tunnel = 0;
+  long status = 0;
+  curl_easy_getinfo(mCurl.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
+  if (!IsFtp()) curl_easy_getinfo(mCurl.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (tunnel < 300 && status != 407) return false;
+  mLastError = FromServer(mStatusLineIn.empty() ? std::to_string(tunnel >= 300 ? tunnel : status)
+                                                : mStatusLineIn);
+  mProxyRefused = true;
+  return true;
+}
+
 void FTP::RecordCurl(std::string_view label, CURLcode result) {
+  if (RecordProxyRefusal()) return;
   long osErrno = 0;
   if (mCurl) curl_easy_getinfo(mCurl.get(), CURLINFO_OS_ERRNO, &osErrno);
   Record(label, InternetErrorFromCurl(result, osErrno));

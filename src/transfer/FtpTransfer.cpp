@@ -314,7 +314,8 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
       mHttpSize = context.HttpSize == UnknownLength ? -2 : context.HttpSize;
       if (context.Refused) {
         // 404 and an empty file say nothing; any other status says what it is.
-        if (context.HttpSize == -2) Record("HttpSendRequest", inet::ExtendedError);
+        if (context.HttpSize == -2 && !RecordProxyRefusal())
+          Record("HttpSendRequest", inet::ExtendedError);
         return false;
       }
       if (result != CURLE_OK && status == 0) {

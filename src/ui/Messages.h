@@ -17,6 +17,10 @@ inline std::string Connecting(const std::string& product, const std::string& met
 inline std::string ConnectionFailed(const std::string& method, const std::string& address) {
   return method + "://" + address + "에 연결 중 에러가 발생하였습니다.";
 }
+// `answer`: the proxy's own status line, such as "407 Proxy Authentication Required".
+inline std::string ProxyRefused(const std::string& answer) {
+  return "프록시 서버가 연결을 거부했습니다: " + answer;
+}
 inline std::string UnknownMethod(const std::string& method) {
   return "Tandor.ini의 Method=" + method +
          " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.";

@@ -7,9 +7,12 @@ ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a
 after 10000 bytes), stall, trickle (a byte every 100 ms), short (half the file, ended as if
 complete), huge (HTTP: 100 GiB announced, then ENDLESS bytes; FTP: SIZE says 100 GiB), and for
 HTTP: long (100 bytes too many), chunked, close (no length), 500, garbage, endless (chunked, ENDLESS
-bytes, then closed); for FTP: undersize (SIZE says a quarter of the file, which is sent whole)."""
+bytes, then closed); for FTP: undersize (SIZE says a quarter of the file, which is sent whole).
+proxy: a forward proxy to 127.0.0.1 only (absolute-URI GET, CONNECT tunnels), each request it
+forwarded logged to ROOT.log; --user USER:PASSWORD: Basic credentials required (407 without them),
+--refuse: 403 to everything."""
 
-import argparse, errno, logging, os, random, signal, socket, struct, sys, threading, time
+import argparse, base64, errno, http.client, logging, os, random, select, signal, socket, struct, sys, threading, time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote, urlsplit
 
@@ -193,6 +196,101 @@ def serve_http(args):
     server.serve_forever()
 
 
+def serve_proxy(args):
+    lock = threading.Lock()
+    expected = "Basic " + base64.b64encode(args.user.encode()).decode() if args.user else None
+
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *_):
+            pass
+
+        def refuse(self, status, reason, extra=()):
+            body = b"<html><body>%d %s</body></html>\n" % (status, reason.encode())
+            self.send_response(status, reason)
+            for name, value in extra:
+                self.send_header(name, value)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def admitted(self):
+            """Whether the request may pass; answers it when not."""
+            if args.refuse:
+                self.refuse(403, "Forbidden")
+            elif expected and self.headers.get("Proxy-Authorization") != expected:
+                self.refuse(407, "Proxy Authentication Required",
+                            [("Proxy-Authenticate", 'Basic realm="tandor"')])
+            else:
+                return True
+            return False
+
+        def forwarded(self):
+            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
+                log.write(self.requestline + "\n")
+
+        def do_GET(self):
+            if not self.admitted():
+                return
+            target = urlsplit(self.path)
+            if target.scheme != "http" or target.hostname != "127.0.0.1":
+                return self.refuse(502, "Bad Gateway")
+            self.forwarded()
+            upstream = http.client.HTTPConnection("127.0.0.1", target.port or 80, timeout=60)
+            headers = {name: value for name, value in self.headers.items()
+                       if not name.lower().startswith("proxy-") and name.lower() != "connection"}
+            upstream.request("GET", target.path + ("?" + target.query if target.query else ""),
+                             headers=headers)
+            reply = upstream.getresponse()
+            body = reply.read()
+            self.send_response(reply.status, reply.reason)
+            for name, value in reply.getheaders():
+                if name.lower() not in ("connection", "transfer-encoding", "content-length"):
+                    self.send_header(name, value)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            upstream.close()
+
+        def do_CONNECT(self):
+            if not self.admitted():
+                return
+            host, _, port = self.path.rpartition(":")
+            if host != "127.0.0.1":
+                return self.refuse(502, "Bad Gateway")
+            try:
+                upstream = socket.create_connection((host, int(port)), timeout=60)
+            except OSError:
+                return self.refuse(502, "Bad Gateway")
+            self.forwarded()
+            self.send_response(200, "Connection established")
+            self.end_headers()
+            self.close_connection = True
+            ends = [self.connection, upstream]
+            try:
+                while True:
+                    ready, _, _ = select.select(ends, [], [], 600)
+                    if not ready:
+                        break
+                    for end in ready:
+                        data = end.recv(65536)
+                        if not data:
+                            return
+                        (upstream if end is self.connection else self.connection).sendall(data)
+            except OSError:
+                pass
+            finally:
+                upstream.close()
+
+    server = on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler))
+    server.daemon_threads = True
+    server.handle_error = lambda *_: None
+    announce(server.server_address[1])
+    server.serve_forever()
+
+
 def serve_nginx(args):
     port = on_free_port(lambda port: socket.create_server(("127.0.0.1", port)).close() or port)
     work = f"{args.root}.nginx-{port}"
@@ -241,11 +339,12 @@ def make_certs(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("kind", choices=["ftp", "http", "nginx", "certs"])
+    parser.add_argument("kind", choices=["ftp", "http", "nginx", "certs", "proxy"])
     parser.add_argument("--root", required=True, type=os.path.abspath)
     parser.add_argument("--cert")
     parser.add_argument("--fault", default="none")
-    for flag in ("--no-mlsd", "--no-active"):
+    parser.add_argument("--user")
+    for flag in ("--no-mlsd", "--no-active", "--refuse"):
         parser.add_argument(flag, action="store_true")
     for flag in ("--redirect", "--path"):
         parser.add_argument(flag, action="append", default=[])
@@ -253,8 +352,8 @@ def main():
     os.makedirs(args.root, exist_ok=True)
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))  # a stalled reply must not hold it
     logging.basicConfig(level=logging.CRITICAL)
-    {"ftp": serve_ftp, "http": serve_http, "nginx": serve_nginx, "certs": make_certs}[args.kind](
-        args)
+    {"ftp": serve_ftp, "http": serve_http, "nginx": serve_nginx, "certs": make_certs,
+     "proxy": serve_proxy}[args.kind](args)
 
 
 if __name__ == "__main__":
