@@ -26,7 +26,7 @@ DownloadPool::~DownloadPool() {
     std::lock_guard hold(mLock);
     mStopping = true;
   }
-  mChanged.notify_all();
+  mQueued.notify_all();
   for (std::thread& worker : mWorkers) worker.join();
   for (auto& [id, job] : mJobs)
     if (job->Status != State::Taken) Discard(*job);
@@ -43,7 +43,7 @@ void DownloadPool::Submit(std::size_t id, DownloadRequest request) {
     mQueue.push_back(job.get());
     mJobs[id] = std::move(job);
   }
-  mChanged.notify_one();
+  mQueued.notify_one();
 }
 
 std::size_t DownloadPool::Pending() const {
@@ -70,7 +70,7 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
       hold.unlock();
       progress(job->Received, job->Total);
       hold.lock();
-      mChanged.wait_for(hold, kProgressInterval, [&] { return job->Status == State::Ended; });
+      mEnded.wait_for(hold, kProgressInterval, [&] { return job->Status == State::Ended; });
     }
     job->Status = State::Taken;
     ++mTaken;
@@ -122,7 +122,7 @@ void DownloadPool::Discard(Job& job) {
 
 DownloadPool::Job* DownloadPool::NextJob() {
   std::unique_lock hold(mLock);
-  mChanged.wait(hold, [this] { return mStopping || !mQueue.empty(); });
+  mQueued.wait(hold, [this] { return mStopping || !mQueue.empty(); });
   if (mStopping) return nullptr;
   Job* job = mQueue.front();
   mQueue.pop_front();
@@ -180,7 +180,7 @@ void DownloadPool::Download(Downloader& downloader, Job& job) {
   }
   job.Status = State::Ended;
   hold.unlock();
-  mChanged.notify_all();
+  mEnded.notify_one();
 }
 
 }  // namespace tandor

@@ -91,7 +91,8 @@ class DownloadPool {
   FtpOptions mOptions;
   PoolServer mServer;
   mutable std::mutex mLock;
-  std::condition_variable mChanged;
+  std::condition_variable mQueued;  // for the workers: a job, or the pool stops
+  std::condition_variable mEnded;   // for the caller: a job ended
   std::map<std::size_t, std::unique_ptr<Job>> mJobs;
   std::deque<Job*> mQueue;
   std::atomic<bool> mStopping{false};
