@@ -51,16 +51,53 @@ TEST_F(SettingsTest, PortFollowsTheMethod) {
 
 TEST_F(SettingsTest, MethodAndPassiveSurviveAndTheOtherKeysAreConsumedOnce) {
   WriteFile(mFile,
-            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=a\r\nPort=1\r\n"
-            "Root=/R\r\n");
-  EXPECT_EQ(Load().Address, "a");
+            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nMaxKBps=64\r\n"
+            "Address=a; b\r\nPort=1\r\nRoot=/R\r\n");
+  EXPECT_EQ(Load().Address, "a; b");
   ClientSettings second = Load();
-  EXPECT_EQ(Connection(second) + " " + second.CaFile + " " + second.Root,
-            "HTTP http 80 80 1 C:\\ca.pem /Harrowin");
+  EXPECT_EQ(Connection(second) + " " + second.CaFile + " " + second.Root + " " + second.MaxKBpsText,
+            "HTTP http 80 80 1 C:\\ca.pem /Harrowin 64");
   EXPECT_EQ(second.Address, TANDOR_DEFAULT_ADDRESS);
   EXPECT_EQ(ReadFile(mFile),
-            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nAddress=\r\nPort=\r\n"
-            "Root=\r\nUser=\r\nPassword=\r\n");
+            "[Tandor]\r\nMethod=HTTP\r\nPassive=1\r\nCAFile=C:\\ca.pem\r\nMaxKBps=64\r\n"
+            "Address=\r\nPort=\r\nRoot=\r\nUser=\r\nPassword=\r\n");
+}
+
+// Address may list several servers, each with its own port or else Port's; an IPv6 address
+// takes its port after brackets.
+TEST_F(SettingsTest, AddressListsServersInOrder) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a", "a a 2121 2121"},
+      {" a ; ;b:21; [::1]:8021 ;", "a a 2121 2121|b:21 b 21 21|[::1]:8021 [::1] 8021 8021"},
+      {"::1;[fe80::1];[::1]x",
+       "::1 ::1 2121 2121|[fe80::1] [fe80::1] 2121 2121|[::1]x [::1]x 2121 2121"},
+      {"c:http;d:70000;:99", "c:http c http -|d:70000 d 70000 -|:99  99 99"},
+      {" ; ", ""},
+  };
+  for (const auto& [address, expected] : cases) {
+    ClientSettings s;
+    s.SetPort("2121");
+    s.Address = address;
+    std::string servers;
+    for (const ServerAddress& server : s.Servers())
+      servers += (servers.empty() ? "" : "|") + server.Text + " " + server.Host + " " +
+                 server.PortText + " " + (server.Port ? std::to_string(*server.Port) : "-");
+    EXPECT_EQ(servers, expected) << address;
+  }
+}
+
+// MaxKBps caps downloads in KiB/s; empty or 0 is no cap, and so is a text that is no number,
+// which is noted.
+TEST_F(SettingsTest, MaxKBpsIsACapInKibibytes) {
+  const std::tuple<const char*, std::int64_t, bool> cases[] = {
+      {"", 0, false},    {"0", 0, false}, {" 64 ", 65536, false}, {"1024", 1 << 20, false},
+      {"fast", 0, true}, {"-1", 0, true}, {"12k", 0, true},       {"99999999999999999", 0, true}};
+  for (const auto& [text, bytes, ignored] : cases) {
+    ClientSettings s;
+    s.SetMaxKBps(text);
+    EXPECT_EQ(s.MaxBytesPerSecond, bytes) << text;
+    EXPECT_EQ(s.MaxKBpsIgnored, ignored) << text;
+  }
 }
 
 // Folders the registry does not give, or gives longer than a 512-byte buffer, read "?Error".
