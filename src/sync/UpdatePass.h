@@ -25,6 +25,7 @@
 namespace tandor {
 
 class Downloader;
+struct TransferResult;
 class IniStore;
 class InstallationRecord;
 class Prefix;
@@ -122,8 +123,22 @@ class UpdatePass {
   std::string ProductFolder() const;
   std::string RemoteManifest(const std::string& manifestName) const;
   void WaitForLauncher();
+  // Why a server's manifest cannot be used.
+  struct ManifestFailure {
+    bool NotAManifest = false;  // it sent something else (an error page, garbage)
+    std::string Text;
+  };
+  std::string LocalManifest() const;
   bool Connect();
-  bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
+  // Opens the servers of Address in order until one serves the manifest; mServer then names it.
+  // With several servers, each that fails is reported with its reason, and the one that serves
+  // is named. Done also when a server answered but none served a manifest: the last such
+  // failure is then reported as for one server, and mServer stays empty. Otherwise the last
+  // connection failure.
+  TransferResult ReachServer();
+  // Downloads the manifest from the server just opened into the product folder.
+  std::optional<ManifestFailure> TakeManifest();
+  void ReportManifestFailure(const ManifestFailure& failure);
   // Every step of an entry to install, folded into its outcome.
   EntryOutcome InstallEntry(FileEntry& entry, const std::string& following);
   // Starts the entry's program and waits for it when asked; false when it could not start.
@@ -149,8 +164,6 @@ class UpdatePass {
   bool IsWritablePlace(const std::filesystem::path& native) const;
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
-  // A manifest that is no manifest (an error page, garbage) ends the pass.
-  bool ManifestLooksValid(const std::filesystem::path& manifest, const std::string& remote);
   // With a manifest key configured: the manifest carries a valid signature by that key and a
   // serial no lower than the highest one accepted before (which it then records). Otherwise
   // says why and refuses the pass.
@@ -165,6 +178,8 @@ class UpdatePass {
 
   PassEnvironment mEnv;
   std::unique_ptr<Downloader> mTransfer;
+  // The server that served the manifest: every later transfer of the pass goes to it.
+  std::optional<ServerAddress> mServer;
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;

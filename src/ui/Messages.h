@@ -17,6 +17,16 @@ inline std::string Connecting(const std::string& product, const std::string& met
 inline std::string ConnectionFailed(const std::string& method, const std::string& address) {
   return method + "://" + address + "에 연결 중 에러가 발생하였습니다.";
 }
+// With several servers in Address=: one that could not be used, and the one that serves.
+inline std::string ServerUnusable(const std::string& address, const std::string& reason) {
+  return "업데이트 서버 " + address + "에서 업데이트 목록을 받지 못했습니다: " + reason;
+}
+inline std::string ServerInUse(const std::string& address) {
+  return "업데이트 서버: " + address;
+}
+inline std::string NotAPort(const std::string& port) {
+  return "포트 " + port + " 은(는) 1에서 65535 사이의 숫자가 아닙니다.";
+}
 inline std::string UnknownMethod(const std::string& method) {
   return "Tandor.ini의 Method=" + method +
          " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.";

@@ -128,6 +128,16 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     EXPECT_EQ(Log(), "Error:" + text + "\r\n");
   }
 
+  // A refusal after the first `line` lines of the log: its one message box and the log's last
+  // line.
+  void ExpectRefusalAfter(const std::string& text, const std::vector<std::string>& lines,
+                          std::size_t line) {
+    ASSERT_EQ(mWindow.Messages.size(), 1u);
+    EXPECT_EQ(mWindow.Messages[0], text);
+    EXPECT_EQ(lines.size(), line + 1);
+    EXPECT_EQ(lines.back(), "Error:" + text);
+  }
+
   PassEnvironment mEnv = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
   std::optional<FtpServer> mFtp;
   std::optional<HttpServer> mHttp;
@@ -360,6 +370,95 @@ TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
   EXPECT_EQ(Log(), "Error:" + msg::UnknownMethod("Gopher") + "\r\n");
   EXPECT_TRUE(
       WaitFor([&] { return fs::exists(mLocal / "readme.txt.ran"); }, std::chrono::seconds(5)));
+}
+
+// Address= may list several servers (blanks around them and empty items ignored): the first
+// that serves a manifest serves the whole pass, and each one before it is named in the log with
+// the reason. A server with its own port ignores Port=. A manifest refused for its signature
+// ends the pass: the next server is not asked. When none serves, the pass ends as for one.
+TEST_F(UpdatePassInProcessTest, FallbackServersAreTriedInOrder) {
+  const KeyPair trusted = GenerateKeyPair();
+  const std::string manifest =
+      "[Files]\r\nProduct=Sample\r\nSerial=1\r\n" + Entry(1, "Data", "data.bin");
+  Publish("data.bin", "data\n");
+  Publish("Tandor10.ini", manifest);
+  Publish("Tandor10.ini.sig", *SignDetached(manifest, trusted.Secret));
+  // The other servers' folders: no manifest (but another data.bin), an error page, a manifest
+  // signed by someone else.
+  const fs::path sample = fs::path("Harrowin") / "Sample";
+  WriteFile(mDir / "empty" / sample / "data.bin", "the wrong server's data\n");
+  WriteFile(mDir / "page" / sample / "Tandor10.ini", "<html><body>Not Found</body></html>");
+  WriteFile(mDir / "forged" / sample / "Tandor10.ini", manifest);
+  WriteFile(mDir / "forged" / sample / "Tandor10.ini.sig",
+            *SignDetached(manifest, GenerateKeyPair().Secret));
+  const std::string closed = "127.0.0.1:" + HttpServer(mDir / "gone").PortText();  // stopped
+  const struct {
+    std::string Method;
+    std::vector<std::string> Servers;  // "good" is the server the pass can use
+    std::optional<int> Status;         // none: the window waits for EXIT
+    bool Signed = false;               // the machine checks manifests
+  } rows[] = {
+      {"FTP", {"closed", "good"}, pass_status::Completed},
+      {"FTP", {"closed", "no port", "empty", "shared"}, pass_status::Completed},
+      {"HTTP", {"closed", "empty", "page", "good"}, pass_status::Completed},
+      {"HTTP", {"forged", "good"}, pass_status::Untrusted, true},
+      {"HTTP", {"closed", "page"}, pass_status::NoServer},
+      {"FTP", {"closed", "closed"}, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Method + " " + ::testing::PrintToString(row.Servers));
+    Serve(row.Method);
+    const bool ftp = row.Method == "FTP";
+    std::optional<FtpServer> emptyFtp;
+    std::optional<HttpServer> emptyHttp, page, forged;
+    if (ftp) emptyFtp.emplace(mDir / "empty");
+    if (!ftp) emptyHttp.emplace(mDir / "empty"), page.emplace(mDir / "page");
+    if (!ftp) forged.emplace(mDir / "forged");
+    const std::map<std::string, std::string> addresses = {
+        {"good", "127.0.0.1:" + mSettings.PortText},
+        {"shared", "127.0.0.1"},  // on Port=, the good server's
+        {"closed", closed},
+        {"no port", "127.0.0.1:ftp"},
+        {"empty", "127.0.0.1:" + (ftp ? emptyFtp->PortText() : emptyHttp->PortText())},
+        {"page", ftp ? "" : "127.0.0.1:" + page->PortText()},
+        {"forged", ftp ? "" : "127.0.0.1:" + forged->PortText()}};
+    mSettings.Address = " ";
+    for (const std::string& server : row.Servers) mSettings.Address += addresses.at(server) + " ;";
+    mSettings.Address += "; ";
+    mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey",
+                                row.Signed ? trusted.Public : "");
+    ClearProduct();
+    EXPECT_EQ(RunPass(), row.Status);
+
+    // The log names each server that failed, then the one that served.
+    std::vector<std::string> lines;
+    const std::string log = Log();
+    for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+      lines.push_back(log.substr(at, end - at));
+    std::size_t line = 0;
+    for (const std::string& server : row.Servers) {
+      const std::string address = addresses.at(server);
+      ASSERT_LT(line, lines.size()) << log;
+      if (server == "good" || server == "shared" || server == "forged") {
+        EXPECT_EQ(lines[line++], msg::ServerInUse(address));
+        EXPECT_THAT(mWindow.Shown(), HasSubstr(msg::ServerInUse(address)));
+        break;
+      }
+      EXPECT_THAT(lines[line++],
+                  ::testing::StartsWith("Error:" + msg::ServerUnusable(address, "")));
+    }
+    const bool installed = row.Status == pass_status::Completed;
+    EXPECT_EQ(ReadFile(mLocal / "data.bin"), installed ? "data\n" : "");
+    if (installed) {
+      EXPECT_THAT(lines.back(), ::testing::StartsWith("data.bin "));
+    } else if (row.Status == pass_status::Untrusted) {
+      ExpectRefusalAfter(msg::ManifestSignatureWrong(kRemote), lines, line);
+    } else if (row.Status) {  // the last server's failure, as for one server
+      ExpectRefusalAfter(msg::NotAManifest(kRemote), lines, line);
+    } else {
+      EXPECT_EQ(lines.back(), msg::ConnectionFailed("ftp", mSettings.Address));
+    }
+  }
 }
 
 // Temporary files of passes that were killed go at the next pass; those of a running process
