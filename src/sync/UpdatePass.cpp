@@ -22,6 +22,7 @@
 #include "settings/IniStore.h"
 #include "text/TextCase.h"
 #include "transfer/Downloader.h"
+#include "transfer/RateLimit.h"
 #include "unzip/Unzip32.h"
 #include "util/Integrity.h"
 #include "util/Registration.h"
@@ -282,6 +283,10 @@ bool UpdatePass::Connect() {
   options.FreeSpace = mEnv.FreeSpace;
   options.Tls = s.Tls;
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
+  // One cap for every download of the pass, whatever connection it takes.
+  if (s.MaxBytesPerSecond > 0)
+    options.DownloadRate = std::make_shared<RateLimit>(s.MaxBytesPerSecond);
+  if (s.MaxKBpsIgnored) mErrLog.WriteLine(msg::MaxKBpsIgnored(s.MaxKBpsText));
   const bool tls = options.Tls;
   mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options), IsHttp(s.Method),
                                            s.Passive);

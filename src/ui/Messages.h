@@ -27,6 +27,10 @@ inline std::string ServerInUse(const std::string& address) {
 inline std::string NotAPort(const std::string& port) {
   return "포트 " + port + " 은(는) 1에서 65535 사이의 숫자가 아닙니다.";
 }
+inline std::string MaxKBpsIgnored(const std::string& text) {
+  return "Tandor.ini의 MaxKBps=" + text +
+         " 은(는) 숫자가 아니어서 다운로드 속도를 제한하지 않습니다.";
+}
 inline std::string UnknownMethod(const std::string& method) {
   return "Tandor.ini의 Method=" + method +
          " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.";

@@ -461,6 +461,32 @@ TEST_F(UpdatePassInProcessTest, FallbackServersAreTriedInOrder) {
   }
 }
 
+// MaxKBps caps what a pass downloads (1 KiB = 1024 bytes), and the capped download completes;
+// a text that is no number caps nothing and is noted once.
+TEST_F(UpdatePassInProcessTest, DownloadsKeepToMaxKBps) {
+  const std::string payload(4 << 20, 'm');
+  Publish("big.bin", payload);
+  PublishFiles(Entry(1, "Big", "big.bin"));
+  const struct {
+    const char *Method, *MaxKBps;
+    double AtLeast;  // seconds: 4 MiB less a quarter second's burst at 1 MiB/s is 3.75 s
+  } rows[] = {{"HTTP", "1024", 3.5}, {"FTP", "1024", 3.5}, {"FTP", "fast", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.Method) + " " + row.MaxKBps);
+    Serve(row.Method);
+    mSettings.SetMaxKBps(row.MaxKBps);
+    ClearProduct();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
+    EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              row.AtLeast);
+    EXPECT_TRUE(ReadFile(mLocal / "big.bin") == payload);
+    EXPECT_EQ(Log().starts_with(msg::MaxKBpsIgnored(row.MaxKBps) + "\r\nbig.bin "),
+              row.AtLeast == 0)
+        << Log();
+  }
+}
+
 // Temporary files of passes that were killed go at the next pass; those of a running process
 // and files that merely look alike stay.
 TEST_F(UpdatePassInProcessTest, StaleTemporaryFilesAreSweptAtTheStart) {
