@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -56,6 +57,33 @@ std::string DefaultPort(TransferMethod method) {
   return "";
 }
 
+std::optional<int> ReadPort(std::string_view text) {
+  try {
+    return ParsePort(text);
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port". More than one ':' without brackets is an IPv6
+// address without a port of its own.
+ServerAddress ReadServer(std::string_view text, const ClientSettings& settings) {
+  ServerAddress server{std::string(text), std::string(text), settings.PortText, settings.Port};
+  std::size_t colon = std::string_view::npos;
+  if (text.starts_with('[')) {
+    const std::size_t close = text.find(']');
+    if (close != std::string_view::npos && text.substr(close + 1).starts_with(':'))
+      colon = close + 1;
+  } else if (text.find(':') == text.rfind(':')) {
+    colon = text.find(':');
+  }
+  if (colon == std::string_view::npos) return server;
+  server.Host = text.substr(0, colon);
+  server.PortText = text.substr(colon + 1);
+  server.Port = ReadPort(server.PortText);
+  return server;
+}
+
 }  // namespace
 
 TransferMethod ParseMethod(std::string_view text) {
@@ -70,10 +98,36 @@ void ClientSettings::SetMethod(std::string text) {
 
 void ClientSettings::SetPort(std::string text) {
   PortText = std::move(text);
-  try {
-    Port = ParsePort(PortText);
-  } catch (const RuntimeError&) {
-    Port.reset();
+  Port = ReadPort(PortText);
+}
+
+void ClientSettings::SetMaxKBps(std::string text) {
+  MaxKBpsText = std::move(text);
+  MaxBytesPerSecond = 0;
+  MaxKBpsIgnored = false;
+  const std::string_view digits = Trim(MaxKBpsText);
+  if (digits.empty()) return;
+  const char* const last = digits.data() + digits.size();
+  std::int64_t kibibytes = 0;
+  const auto [end, error] = std::from_chars(digits.data(), last, kibibytes);
+  // A count of KiB whose bytes do not fit is no number either.
+  if (error != std::errc() || end != last || kibibytes < 0 ||
+      kibibytes > std::numeric_limits<std::int64_t>::max() / 1024) {
+    MaxKBpsIgnored = true;
+    return;
+  }
+  MaxBytesPerSecond = kibibytes * 1024;
+}
+
+std::vector<ServerAddress> ClientSettings::Servers() const {
+  std::vector<ServerAddress> servers;
+  std::string_view rest = Address;
+  for (;;) {
+    const std::size_t semicolon = rest.find(';');
+    const std::string_view item = Trim(rest.substr(0, semicolon));
+    if (!item.empty()) servers.push_back(ReadServer(item, *this));
+    if (semicolon == std::string_view::npos) return servers;
+    rest.remove_prefix(semicolon + 1);
   }
 }
 
@@ -119,6 +173,7 @@ ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::stri
   s.CaFile = ReadIniString(ini, prefix, kSection, "CAFile", file);
   s.SetConnections(ReadIniString(ini, prefix, kSection, "Connections", file));
   s.Proxy = ReadIniString(ini, prefix, kSection, "Proxy", file);
+  s.SetMaxKBps(ReadIniString(ini, prefix, kSection, "MaxKBps", file));
 
   s.SetMethod(method.empty() ? "FTP" : std::move(method));
   if (s.Address.empty()) s.Address = TANDOR_DEFAULT_ADDRESS;
@@ -147,7 +202,8 @@ void HandOverSettings(const Prefix& prefix, IniStore& ini, const std::string& fo
              {"CAFile", settings.CaFile},
              {"Proxy", settings.Proxy},
              {"Passive", settings.Passive ? "1" : "0"},
-             {"Connections", settings.ConnectionsText}},
+             {"Connections", settings.ConnectionsText},
+             {"MaxKBps", settings.MaxKBpsText}},
             prefix.ToNative(SettingsFile(folder)));
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 // Connection settings and system folders, loaded once at start and only read afterwards.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tandor {
 
@@ -22,6 +24,15 @@ constexpr bool IsHttp(TransferMethod method) {
   return method == TransferMethod::Http || method == TransferMethod::Https;
 }
 
+// One server of the "Address" list, as the pass connects to it.
+struct ServerAddress {
+  std::string Text;  // as the list writes it, blanks around it trimmed: "mirror.example:2121"
+  std::string Host;  // a name or an address; an IPv6 address keeps its brackets
+  // Its own port ("host:port", "[v6]:port"), else the settings' Port.
+  std::string PortText;
+  std::optional<int> Port;  // PortText read as a port; none when it names none
+};
+
 struct ClientSettings {
   std::string WinPath;
   std::string SystemDrive;
@@ -34,6 +45,8 @@ struct ClientSettings {
   std::string MethodText;
   TransferMethod Method = TransferMethod::Unknown;
   bool Tls = false;  // FTPS or HTTPS
+  // "Address" as written: one server, or several separated by ';' (see Servers()); a new
+  // updater is handed it so.
   std::string Address;
   // "Port" as written (the method's port when empty): a new updater is handed it so.
   std::string PortText;
@@ -54,6 +67,10 @@ struct ClientSettings {
 
   static constexpr int kDefaultConnections = 8;
   static constexpr int kMostConnections = 32;
+  // "MaxKBps" as written: a cap on the pass's download rate in KiB/s.
+  std::string MaxKBpsText;
+  std::int64_t MaxBytesPerSecond = 0;  // the cap; 0: none
+  bool MaxKBpsIgnored = false;         // the text is no number: no cap, and the pass says so
 
   // Sets the method from its text: MethodText, Method and Tls.
   void SetMethod(std::string text);
@@ -62,11 +79,17 @@ struct ClientSettings {
   // Sets Connections from its text: the default for an empty text or one that is no number
   // from 1 on; at most kMostConnections.
   void SetConnections(std::string text);
+  // Sets the download cap from its text: MaxKBpsText, MaxBytesPerSecond and MaxKBpsIgnored.
+  void SetMaxKBps(std::string text);
+  // The servers Address lists, in the order the pass tries them: items separated by ';',
+  // blanks around them and empty items left out.
+  std::vector<ServerAddress> Servers() const;
 };
 
 // Fills the settings from the prefix and from `Tandor.ini` in `appFolder` (Windows form or
 // native). With `consume` set (only the role that runs the update pass), the five connection
-// keys other than Method, Passive, CAFile and Proxy are written back empty after reading.
+// keys other than Method, Passive, CAFile, Proxy, Connections and MaxKBps are written back empty
+// after reading.
 ClientSettings LoadSettings(const Prefix& prefix, IniStore& ini, const std::string& appFolder,
                             bool consume);
 

@@ -23,6 +23,7 @@
 #include "text/TextCase.h"
 #include "transfer/DownloadPool.h"
 #include "transfer/Downloader.h"
+#include "transfer/RateLimit.h"
 #include "unzip/Unzip32.h"
 #include "util/Integrity.h"
 #include "util/Registration.h"
@@ -121,6 +122,10 @@ std::string UpdatePass::Caption() const {
 
 std::string UpdatePass::ProductFolder() const {
   return mEnv.Settings->SystemDrive + "\\" + mEnv.ArgumentText;
+}
+
+std::string UpdatePass::LocalManifest() const {
+  return ProductFolder() + "\\" + ManifestFileName(mEnv.Version);
 }
 
 std::string UpdatePass::RemoteManifest(const std::string& manifestName) const {
@@ -289,6 +294,10 @@ bool UpdatePass::Connect() {
   options.Tls = s.Tls;
   if (!s.CaFile.empty()) options.CaFile = Native(s.CaFile).string();
   options.Proxy = s.Proxy;
+  // One cap for every download of the pass, whatever connection it takes.
+  if (s.MaxBytesPerSecond > 0)
+    options.DownloadRate = std::make_shared<RateLimit>(s.MaxBytesPerSecond);
+  if (s.MaxKBpsIgnored) mErrLog.WriteLine(msg::MaxKBpsIgnored(s.MaxKBpsText));
   const bool tls = options.Tls;
   mTransferOptions = std::make_unique<FtpOptions>(options);
   mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options), IsHttp(s.Method),
@@ -297,9 +306,8 @@ bool UpdatePass::Connect() {
   mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.MethodText));
   const bool known = s.Method != TransferMethod::Unknown;
   TransferResult opened;
-  // A port that is no number cannot connect either.
-  if (known && s.Port) {
-    opened = mTransfer->Open(s.Address, s.User, s.Password, *s.Port);
+  if (known) {
+    opened = ReachServer();
     if (opened.Done()) return true;
   }
   mEnv.Window->Show();
@@ -323,19 +331,66 @@ bool UpdatePass::Connect() {
   return false;
 }
 
-bool UpdatePass::DownloadManifest(const fs::path& local, const std::string& remote) {
+TransferResult UpdatePass::ReachServer() {
+  const ClientSettings& s = *mEnv.Settings;
+  const std::vector<ServerAddress> servers = s.Servers();
+  // One server is reported as it always was; several are each named.
+  const bool several = servers.size() > 1;
+  TransferResult opened{TransferResult::State::Failed, 0, ""};
+  std::optional<ManifestFailure> failure;
+  for (const ServerAddress& server : servers) {
+    // A port that is no number cannot connect either.
+    opened = server.Port ? mTransfer->Open(server.Host, s.User, s.Password, *server.Port)
+                         : TransferResult{TransferResult::State::Failed, 0, ""};
+    std::string reason;
+    if (!opened.Done()) {
+      reason = server.Port ? opened.Text : msg::NotAPort(server.PortText);
+    } else if ((failure = TakeManifest())) {
+      reason = failure->Text;
+    } else {
+      mServer = server;
+      if (several) Report(msg::ServerInUse(server.Text));
+      return opened;
+    }
+    if (several) Report("Error:" + msg::ServerUnusable(server.Text, reason));
+  }
+  // A server that answered without a manifest says more than one that did not answer.
+  if (!failure) return opened;
+  ReportManifestFailure(*failure);
+  return {};
+}
+
+std::optional<UpdatePass::ManifestFailure> UpdatePass::TakeManifest() {
+  const fs::path local = Native(LocalManifest());
+  const std::string remote = RemoteManifest(ManifestFileName(mEnv.Version));
+  std::error_code ec;
+  fs::create_directory(Native(ProductFolder()), ec);
+  // Also what a server tried before left there (an error page).
+  if (fs::exists(local, ec)) fs::remove(local, ec);
+  mEnv.Ini->Forget(local);
   const TransferResult result =
       mTransfer->Download({.Target = local, .Remote = remote, .Limit = kManifestLimit});
-  if (result.Done()) return true;
+  if (result.Status == TransferResult::State::OverLimit)
+    return ManifestFailure{false, msg::ManifestTooLarge(remote, kManifestLimit >> 20)};
+  if (!result.Done()) return ManifestFailure{false, FailureText(result)};
+  if (mEnv.Ini->HasSection("Files", local) || mEnv.Ini->HasSection("File1", local))
+    return std::nullopt;
+  return ManifestFailure{true, msg::NotAManifest(remote)};
+}
+
+void UpdatePass::ReportManifestFailure(const ManifestFailure& failure) {
   mStatus = pass_status::NoServer;
   mEnv.Window->Show();
   Pump();
-  const std::string text = result.Status == TransferResult::State::OverLimit
-                               ? msg::ManifestTooLarge(remote, kManifestLimit >> 20)
-                               : FailureText(result);
-  mErrLog.WriteLine("Error:" + text);
-  mEnv.Window->ShowMessage("", text, MessageIcon::None, MessageButtons::Ok);
-  return false;
+  if (failure.NotAManifest) {
+    // A manifest that is no manifest ends the pass, rather than installing nothing.
+    Report("Error:" + failure.Text);
+    mEnv.Window->ShowMessage(msg::kApplicationTitle, failure.Text, MessageIcon::Critical,
+                             MessageButtons::Ok);
+  } else {
+    mErrLog.WriteLine("Error:" + failure.Text);
+    mEnv.Window->ShowMessage("", failure.Text, MessageIcon::None, MessageButtons::Ok);
+  }
 }
 
 void UpdatePass::RefuseManifest(const std::string& text) {
@@ -397,18 +452,6 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
   return true;
 }
 
-bool UpdatePass::ManifestLooksValid(const fs::path& manifest, const std::string& remote) {
-  if (mEnv.Ini->HasSection("Files", manifest) || mEnv.Ini->HasSection("File1", manifest))
-    return true;
-  mStatus = pass_status::NoServer;
-  mEnv.Window->Show();
-  Pump();
-  const std::string text = msg::NotAManifest(remote);
-  Report("Error:" + text);
-  mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
-  return false;
-}
-
 PassOutcome UpdatePass::Sync() {
   try {
     return Run();
@@ -432,17 +475,11 @@ PassOutcome UpdatePass::Run() {
     return waiting;
   }
 
-  const std::string manifestName = ManifestFileName(mEnv.Version);
   const std::string productFolder = ProductFolder();
-  const std::string localManifest = productFolder + "\\" + manifestName;
-  std::error_code ec;
-  fs::create_directory(Native(productFolder), ec);
-  if (fs::exists(Native(localManifest), ec)) fs::remove(Native(localManifest), ec);
-  const std::string remoteManifest = RemoteManifest(manifestName);
-  mEnv.Ini->Forget(Native(localManifest));
-  if (!DownloadManifest(Native(localManifest), remoteManifest) ||
-      !ManifestLooksValid(Native(localManifest), remoteManifest) ||
-      !ManifestTrusted(Native(localManifest), remoteManifest)) {
+  const std::string localManifest = LocalManifest();
+  const std::string remoteManifest = RemoteManifest(ManifestFileName(mEnv.Version));
+  if (!mServer || !ManifestTrusted(Native(localManifest), remoteManifest)) {
+    std::error_code ec;
     if (mStatus == pass_status::Untrusted) fs::remove(Native(localManifest), ec);
     mTransfer->Close();
     mErrLog.Close();

@@ -28,6 +28,7 @@ class Downloader;
 class DownloadPool;
 struct DownloadRequest;
 struct FtpOptions;
+struct TransferResult;
 class IniStore;
 class InstallationRecord;
 class Prefix;
@@ -127,8 +128,22 @@ class UpdatePass {
   std::string ProductFolder() const;
   std::string RemoteManifest(const std::string& manifestName) const;
   void WaitForLauncher();
+  // Why a server's manifest cannot be used.
+  struct ManifestFailure {
+    bool NotAManifest = false;  // it sent something else (an error page, garbage)
+    std::string Text;
+  };
+  std::string LocalManifest() const;
   bool Connect();
-  bool DownloadManifest(const std::filesystem::path& local, const std::string& remote);
+  // Opens the servers of Address in order until one serves the manifest; mServer then names it.
+  // With several servers, each that fails is reported with its reason, and the one that serves
+  // is named. Done also when a server answered but none served a manifest: the last such
+  // failure is then reported as for one server, and mServer stays empty. Otherwise the last
+  // connection failure.
+  TransferResult ReachServer();
+  // Downloads the manifest from the server just opened into the product folder.
+  std::optional<ManifestFailure> TakeManifest();
+  void ReportManifestFailure(const ManifestFailure& failure);
   // Every step of an entry to install, folded into its outcome.
   EntryOutcome InstallEntry(FileEntry& entry, std::size_t index, const std::string& following);
   // What the entry's download asks the server for and where it goes; throws RuntimeError for a
@@ -169,8 +184,6 @@ class UpdatePass {
   bool IsWritablePlace(const std::filesystem::path& native) const;
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
-  // A manifest that is no manifest (an error page, garbage) ends the pass.
-  bool ManifestLooksValid(const std::filesystem::path& manifest, const std::string& remote);
   // With a manifest key configured: the manifest carries a valid signature by that key and a
   // serial no lower than the highest one accepted before (which it then records). Otherwise
   // says why and refuses the pass.
@@ -189,6 +202,8 @@ class UpdatePass {
   std::unique_ptr<FtpOptions> mTransferOptions;
   std::unique_ptr<DownloadPool> mAhead;
   std::size_t mAheadNext = 0;  // the first entry not yet looked at for running ahead
+  // The server that served the manifest: every later transfer of the pass goes to it.
+  std::optional<ServerAddress> mServer;
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;

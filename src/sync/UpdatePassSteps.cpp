@@ -77,11 +77,11 @@ DownloadRequest UpdatePass::EntryDownload(const FileEntry& entry) const {
 
 void UpdatePass::StartDownloadsAhead(const EntryTable& table) {
   const ClientSettings& s = *mEnv.Settings;
-  if (s.Connections < 2 || table.DownloadCount < 2) return;
-  PoolServer server{.Address = s.Address,
+  if (s.Connections < 2 || table.DownloadCount < 2 || !mServer || !mServer->Port) return;
+  PoolServer server{.Address = mServer->Host,
                     .User = s.User,
                     .Password = s.Password,
-                    .Port = s.Port.value_or(0),
+                    .Port = *mServer->Port,
                     .Http = IsHttp(s.Method),
                     .Passive = s.Passive};
   mAhead = std::make_unique<DownloadPool>(*mTransferOptions, std::move(server), s.Connections);

@@ -143,6 +143,7 @@ bool ChunkedDownload::Take(const char* data, std::size_t size) {
     return false;
   }
   try {
+    if (mPacer) mPacer(size);
     if (mReceived >= mNextSpaceCheck) CheckFreeSpace(size);
     mReceived += static_cast<std::int64_t>(size);
     // Few large writes: a write per chunk costs more than the copy into the buffer.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -53,6 +54,10 @@ class ChunkedDownload {
   // The server sends the whole file after all: the kept part goes.
   void Restart();
 
+  // Runs before each piece of bytes is taken, with its size, and may hold the download back
+  // meanwhile (a cap on the rate). What it throws fails the download as an event's exception does.
+  void SetPacer(std::function<void(std::size_t)> pacer) { mPacer = std::move(pacer); }
+
   // The file may not grow past `bytes`: an announced size above it is refused before the first
   // byte is taken, any other download stops at the byte that passes it.
   void SetLimit(std::int64_t bytes) { mLimit = bytes; }
@@ -97,6 +102,7 @@ class ChunkedDownload {
   std::int64_t mNextSpaceCheck = 0;  // at this count of received bytes
   bool mOverLimit = false;
   std::exception_ptr mFailure;
+  std::function<void(std::size_t)> mPacer;
   std::optional<Sha256Digest> mExpected;
   std::filesystem::path mPartial;
   std::int64_t mOffset = 0;  // bytes taken over from an earlier attempt

@@ -287,6 +287,7 @@ void FTP::BeginRequest() {
   mStatusLineIn.clear();
   mProxyRefused = false;
   mAnnouncedTooLarge = false;
+  mThrottled = {};
   mPace.clear();
   mPace.emplace_back(std::chrono::steady_clock::now(), 0);
   mMoved = 0;
@@ -363,10 +364,11 @@ CURLcode FTP::RunRequest(bool started) {
 // libcurl's own low-speed check averages over a few seconds before its time starts, so a
 // silent server held a request several seconds past the limit. This one takes the bytes moved
 // since a moment at least IdleTimeout ago; and since libcurl asks only about once a second, a
-// silence ends up to a second early rather than late.
+// silence ends up to a second early rather than late. The time waited for DownloadRate does
+// not count: the request's clock stands still meanwhile.
 bool FTP::KeepsPace(std::int64_t bytes) {
   using namespace std::chrono;
-  const auto now = steady_clock::now();
+  const auto now = steady_clock::now() - mThrottled;
   const auto window = duration_cast<steady_clock::duration>(mOptions.IdleTimeout);
   if (bytes != mMoved) {
     mMoved = bytes;

@@ -238,6 +238,12 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
   mExpectedSha256.reset();
   mPartial.clear();
   sink.SetLimit(limit);
+  if (mOptions.DownloadRate) {
+    sink.SetPacer([this](std::size_t bytes) {
+      mThrottled +=
+          mOptions.DownloadRate->Await(static_cast<std::int64_t>(bytes), mEvents.WaitingForData);
+    });
+  }
   if (!http && !simple && mTransferType == TransferTypeAscii) {
     // Text mode changes line ends on the way, and libcurl does not ask the size.
     const std::int64_t size = GetFTPFileSize(remote);

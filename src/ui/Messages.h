@@ -21,6 +21,20 @@ inline std::string ConnectionFailed(const std::string& method, const std::string
 inline std::string ProxyRefused(const std::string& answer) {
   return "프록시 서버가 연결을 거부했습니다: " + answer;
 }
+// With several servers in Address=: one that could not be used, and the one that serves.
+inline std::string ServerUnusable(const std::string& address, const std::string& reason) {
+  return "업데이트 서버 " + address + "에서 업데이트 목록을 받지 못했습니다: " + reason;
+}
+inline std::string ServerInUse(const std::string& address) {
+  return "업데이트 서버: " + address;
+}
+inline std::string NotAPort(const std::string& port) {
+  return "포트 " + port + " 은(는) 1에서 65535 사이의 숫자가 아닙니다.";
+}
+inline std::string MaxKBpsIgnored(const std::string& text) {
+  return "Tandor.ini의 MaxKBps=" + text +
+         " 은(는) 숫자가 아니어서 다운로드 속도를 제한하지 않습니다.";
+}
 inline std::string UnknownMethod(const std::string& method) {
   return "Tandor.ini의 Method=" + method +
          " 은(는) 알 수 없는 접속 방식입니다. FTP, FTPS, HTTP 또는 HTTPS를 사용하십시오.";

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/Error.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
@@ -261,6 +264,38 @@ TEST(TransferLimitTest, DownloadsStopAtTheirLimit) {
   }
   EXPECT_THAT(std::vector<fs::path>(fs::directory_iterator(dir.Path()), fs::directory_iterator()),
               ::testing::UnorderedElementsAre(dir / "srv", dir / "srv.log", dir / "got.bin"));
+}
+
+// Downloads whose options share a rate keep to it together, also from two threads at once;
+// neither fails as too slow, though each gets less than the low-speed floor, and the window gets
+// its turn every 25 ms while they wait.
+TEST(TransferRateTest, DownloadsSharingOptionsShareTheirRate) {
+  TempDir dir;
+  WriteFile(dir / "srv" / "a.bin", PatternBytes(128 << 10));
+  FtpServer server(dir / "srv");
+  FtpOptions options;
+  options.DownloadRate = std::make_shared<RateLimit>(64 << 10);
+  options.IdleTimeout = std::chrono::seconds(2);
+  options.LowSpeedLimit = 1 << 20;
+  std::atomic<int> waits = 0;
+  std::string errors[2];
+  const auto start = std::chrono::steady_clock::now();
+  {
+    std::vector<std::jthread> threads;
+    for (std::string& error : errors)
+      threads.emplace_back([&] {
+        const fs::path got = dir / ("got" + std::to_string(&error - errors));
+        FTP client({{}, {}, [&] { ++waits; }}, options);
+        if (!client.OpenConnection("127.0.0.1", "tandor", "secret", server.PortText()) ||
+            !client.FTPDownloadFile(got, "a.bin") || ReadFile(got) != PatternBytes(128 << 10))
+          error = client.GetLastErrorMessage() + " ";
+      });
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(errors[0] + errors[1], "");
+  EXPECT_GE(seconds, 3.5);  // 256 KiB less the burst of 16 KiB at 64 KiB/s: 3.75 s
+  EXPECT_GE(waits, seconds / 0.05);
 }
 
 TEST(TransferTlsTest, OnlyVerifiedCertificatesCarryATransfer) {

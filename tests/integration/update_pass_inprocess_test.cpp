@@ -457,6 +457,114 @@ TEST_F(UpdatePassInProcessTest, ManifestsThatAreNoManifestsEndThePass) {
       WaitFor([&] { return fs::exists(mLocal / "readme.txt.ran"); }, std::chrono::seconds(5)));
 }
 
+// Address= may list several servers (blanks around them and empty items ignored): the first
+// that serves a manifest serves the whole pass, and each one before it is named in the log with
+// the reason. A server with its own port ignores Port=. A manifest refused for its signature
+// ends the pass: the next server is not asked. When none serves, the pass ends as for one.
+TEST_F(UpdatePassInProcessTest, FallbackServersAreTriedInOrder) {
+  const KeyPair trusted = GenerateKeyPair();
+  mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", trusted.Public);
+  const std::string manifest =
+      "[Files]\r\nProduct=Sample\r\nSerial=1\r\n" + Entry(1, "Data", "data.bin");
+  Publish("data.bin", "data\n");
+  Publish("Tandor10.ini", manifest);
+  Publish("Tandor10.ini.sig", *SignDetached(manifest, trusted.Secret));
+  // The other servers' folders: no manifest (but another data.bin), an error page, a manifest
+  // signed by someone else.
+  const fs::path sample = fs::path("Harrowin") / "Sample";
+  WriteFile(mDir / "empty" / sample / "data.bin", "the wrong server's data\n");
+  WriteFile(mDir / "page" / sample / "Tandor10.ini", "<html><body>Not Found</body></html>");
+  WriteFile(mDir / "forged" / sample / "Tandor10.ini", manifest);
+  WriteFile(mDir / "forged" / sample / "Tandor10.ini.sig",
+            *SignDetached(manifest, GenerateKeyPair().Secret));
+  const std::string closed = HttpServer(mDir / "gone").PortText();  // stopped again
+  const struct {
+    std::string Method;
+    std::vector<std::string> Servers;
+    std::optional<int> Status;  // none: the window waits for EXIT
+    std::string Ends;           // how the log's last line starts
+  } rows[] = {
+      {"FTP", {"closed", "good"}, 0, "data.bin "},
+      {"FTP", {"closed", "no port", "empty", "shared"}, 0, "data.bin "},
+      {"HTTP", {"closed", "empty", "page", "good"}, 0, "data.bin "},
+      {"HTTP", {"forged", "good"}, 4, "Error:" + msg::ManifestSignatureWrong(kRemote)},
+      {"HTTP", {"closed", "page"}, 2, "Error:" + msg::NotAManifest(kRemote)},
+      {"FTP", {"closed", "closed"}, std::nullopt, "ftp:// 127.0.0.1:" + closed},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Method + " " + ::testing::PrintToString(row.Servers));
+    Serve(row.Method);
+    std::map<std::string, std::string> ports = {
+        {"good", ":" + mSettings.PortText}, {"closed", ":" + closed}, {"no port", ":ftp"}};
+    std::vector<std::unique_ptr<ServerProcess>> others;
+    for (const std::string name : {"empty", "page", "forged"}) {
+      if (row.Method == "FTP" && name != "empty") continue;
+      if (row.Method == "FTP")
+        others.push_back(std::make_unique<FtpServer>(mDir / name));
+      else
+        others.push_back(std::make_unique<HttpServer>(mDir / name));
+      ports[name] = ":" + others.back()->PortText();
+    }
+    mSettings.Address = " ";  // "shared" has no port: Port=, the good server's
+    for (const std::string& server : row.Servers)
+      mSettings.Address += "127.0.0.1" + ports[server] + " ;";
+    mSettings.Address += "; ";
+    ClearProduct();
+    EXPECT_EQ(RunPass(), row.Status);
+
+    // The log names each server that failed, then the one that served; then one line: the
+    // download, or why the pass ended (also the text of its one message box, if any).
+    std::vector<std::string> lines;
+    const std::string log = Log();
+    for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+      lines.push_back(log.substr(at, end - at));
+    std::size_t line = 0;
+    for (const std::string& server : row.Servers) {
+      const std::string address = "127.0.0.1" + ports[server];
+      ASSERT_LT(line, lines.size()) << log;
+      if (server == "good" || server == "shared" || server == "forged") {
+        EXPECT_EQ(lines[line++], msg::ServerInUse(address));
+        EXPECT_THAT(mWindow.Shown(), HasSubstr(msg::ServerInUse(address)));
+        break;
+      }
+      EXPECT_THAT(lines[line++],
+                  ::testing::StartsWith("Error:" + msg::ServerUnusable(address, "")));
+    }
+    ASSERT_EQ(lines.size(), line + 1) << log;
+    EXPECT_THAT(lines.back(), ::testing::StartsWith(row.Ends));
+    EXPECT_EQ(ReadFile(mLocal / "data.bin"), row.Status == 0 ? "data\n" : "");
+    if (row.Status > 0) {
+      EXPECT_THAT(mWindow.Messages, ElementsAre(row.Ends.substr(6)));
+    }
+  }
+}
+
+// MaxKBps caps what a pass downloads (1 KiB = 1024 bytes), and the capped download completes;
+// a text that is no number caps nothing and is noted once.
+TEST_F(UpdatePassInProcessTest, DownloadsKeepToMaxKBps) {
+  const std::string payload(4 << 20, 'm');
+  Publish("big.bin", payload);
+  PublishFiles(Entry(1, "Big", "big.bin"));
+  const struct {
+    const char *Method, *MaxKBps;
+    double AtLeast;  // seconds: 4 MiB less a quarter second's burst at 1 MiB/s is 3.75 s
+  } rows[] = {{"HTTP", "1024", 3.5}, {"FTP", "1024", 3.5}, {"FTP", "fast", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.Method) + " " + row.MaxKBps);
+    Serve(row.Method);
+    mSettings.SetMaxKBps(row.MaxKBps);
+    ClearProduct();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
+    EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              row.AtLeast);
+    EXPECT_TRUE(ReadFile(mLocal / "big.bin") == payload);
+    EXPECT_EQ(Log().starts_with(msg::MaxKBpsIgnored(row.MaxKBps) + "\r\nbig.bin "),
+              row.AtLeast == 0)
+        << Log();
+  }
+}
+
 // Temporary files of passes that were killed go at the next pass; those of a running process
 // and files that merely look alike stay.
 TEST_F(UpdatePassInProcessTest, StaleTemporaryFilesAreSweptAtTheStart) {
