@@ -84,6 +84,7 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mHttp.reset();
     mNginx.reset();
     if (kind == "FTP") mFtp.emplace(mServer);
+    if (kind == "FTP-2") mFtp.emplace(mServer, FtpServerOptions{.MostConnections = 2});
     if (kind == "HTTP") mHttp.emplace(mServer);
     if (kind == "HTTP-drop")
       mHttp.emplace(mServer, HttpServer::Redirects{},
@@ -350,7 +351,7 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
   }
   PublishFiles(entries);
   for (const auto& [method, connections] :
-       {std::pair{"FTP", "1"}, {"FTP", "8"}, {"HTTP", "8"}, {"FTP", "3"}}) {
+       {std::pair{"FTP", "1"}, {"FTP", "8"}, {"HTTP", "8"}, {"FTP", "3"}, {"FTP-2", "8"}}) {
     SCOPED_TRACE(std::string(method) + " " + connections);
     Serve(method);
     mSettings.SetConnections(connections);

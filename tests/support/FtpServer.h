@@ -12,7 +12,8 @@ struct FtpServerOptions {
   bool MachineListings = true;  // false: LIST only, no MLSD
   bool ActiveMode = true;       // false: PORT and EPRT refused
   std::string Fault = "none";   // how the files named FaultyFile are sent (see servers.py)
-  std::string FaultyFile;
+  std::string FaultyFile{};
+  int MostConnections = 0;  // of one client at once; 0: any number
 };
 
 class FtpServer : public ServerProcess {
@@ -31,6 +32,7 @@ class FtpServer : public ServerProcess {
     argv.insert(argv.end(), {"--root", root.string(), "--fault", o.Fault, "--path", o.FaultyFile});
     if (!o.MachineListings) argv.push_back("--no-mlsd");
     if (!o.ActiveMode) argv.push_back("--no-active");
+    argv.insert(argv.end(), {"--max-per-ip", std::to_string(o.MostConnections)});
     return argv;
   }
 

@@ -1,6 +1,6 @@
 """Servers on 127.0.0.1 for the tests and benchmarks; each serves --root, prints its port (above
 32767) and runs until terminated. ftp: user tandor, password secret (--no-mlsd, --no-active,
---cert DIR/NAME: TLS required; an upload to cutoff* breaks off after 16 KiB). http: requests
+--max-per-ip N: 421 to a client's connections beyond N, --cert DIR/NAME: TLS required; an upload to cutoff* breaks off after 16 KiB). http: requests
 logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or HTTP with Range.
 certs: ca.pem, and NAME.pem, NAME.key for good, wronghost, expired and stranger (unknown CA).
 ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a reset; FTP: 426
@@ -110,6 +110,7 @@ def serve_ftp(args):
     # its poll set, and that client's commands then go unanswered.
     kind = servers.ThreadedFTPServer
     server = on_free_port(lambda port: kind(("127.0.0.1", port), Handler))
+    server.max_cons_per_ip = args.max_per_ip
     announce(server.address[1])
     server.serve_forever(handle_exit=False)
 
@@ -344,6 +345,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--fault", default="none")
     parser.add_argument("--user")
+    parser.add_argument("--max-per-ip", type=int, default=0)  # ftp: 0, any number of connections
     for flag in ("--no-mlsd", "--no-active", "--refuse"):
         parser.add_argument(flag, action="store_true")
     for flag in ("--redirect", "--path"):
