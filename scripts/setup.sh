@@ -13,6 +13,7 @@ packages=(
   curl zip unzip nginx-light vsftpd gcovr
   clang libclang-rt-14-dev
   libsodium-dev libssl-dev openssl ca-certificates python3-openssl
+  libzstd-dev zstd
 )
 
 missing=()

@@ -1,0 +1,198 @@
+#include "delta/Delta.h"
+
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/FileDescriptor.h"
+#include "platform/FreeSpace.h"
+#include "platform/MappedFile.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CCtxFree {
+  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
+};
+struct DCtxFree {
+  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+
+[[noreturn]] void Fail(const std::string& text) {
+  throw RuntimeError(err::PathFileAccess, text);
+}
+
+[[noreturn]] void FailFile(int error, const fs::path& file) {
+  throw RuntimeError(ErrorNumberFromErrno(error), file.string() + ": " + ErrnoText(error), error);
+}
+
+MappedFile Map(const fs::path& file) {
+  errno = 0;
+  std::optional<MappedFile> mapped = MappedFile::Open(file);
+  if (!mapped) FailFile(errno ? errno : EINVAL, file);
+  return std::move(*mapped);
+}
+
+void Check(std::size_t code, const std::string& what) {
+  if (ZSTD_isError(code)) Fail(what + ": " + ZSTD_getErrorName(code));
+}
+
+// The window's size as a power of two that holds `bytes`, never below zstd's least.
+int WindowLogFor(std::uint64_t bytes) {
+  const int log = static_cast<int>(std::bit_width(std::max<std::uint64_t>(bytes, 1) - 1));
+  return std::clamp(log, ZSTD_WINDOWLOG_MIN, ZSTD_WINDOWLOG_MAX_64);
+}
+
+void WriteAll(int fd, const char* data, std::size_t size, const fs::path& file) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) FailFile(errno, file);
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+// A new file's bytes, mapped for writing; the file goes again unless Keep is called.
+class ResultFile {
+ public:
+  ResultFile(const fs::path& file, std::uint64_t size) : mFile(file), mSize(size) {
+    mFd = FileDescriptor(
+        ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (mFd.Get() < 0) FailFile(errno, file);
+    mCreated = true;
+    if (size == 0) return;
+    // Room first: a write into a mapping of a file the disk cannot hold would kill the process.
+    if (const int error = ::posix_fallocate(mFd.Get(), 0, static_cast<off_t>(size)))
+      FailFile(error, file);
+    mAddress = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mFd.Get(), 0);
+    if (mAddress == MAP_FAILED) {
+      mAddress = nullptr;
+      FailFile(errno, file);
+    }
+  }
+  ~ResultFile() {
+    if (mAddress) ::munmap(mAddress, mSize);
+    mFd.Close();
+    if (mCreated) ::unlink(mFile.c_str());
+  }
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+
+  void* Bytes() const { return mAddress; }
+  void Keep() {
+    if (mAddress && ::munmap(mAddress, mSize) != 0) FailFile(errno, mFile);
+    mAddress = nullptr;
+    if (!mFd.Close()) FailFile(errno, mFile);
+    mCreated = false;
+  }
+
+ private:
+  fs::path mFile;
+  std::uint64_t mSize;
+  FileDescriptor mFd;
+  void* mAddress = nullptr;
+  bool mCreated = false;
+};
+
+}  // namespace
+
+void CreatePatch(const fs::path& oldFile, const fs::path& newFile, const fs::path& patch,
+                 int level) {
+  const MappedFile before = Map(oldFile);
+  const MappedFile after = Map(newFile);
+  const auto oldBytes = before.Bytes();
+  const auto newBytes = after.Bytes();
+  if (oldBytes.size() > kMostPatchWindow)
+    Fail(oldFile.string() + " is larger than a patch's window of 2 GiB");
+
+  const std::unique_ptr<ZSTD_CCtx, CCtxFree> context(ZSTD_createCCtx());
+  if (!context) Fail("no memory for a patch");
+  ZSTD_CCtx* cctx = context.get();
+  const int windowLog = WindowLogFor(std::max(oldBytes.size(), newBytes.size()) + 1);
+  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level), "level");
+  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog), "window");
+  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1), "long matching");
+  // The result's own checksum: a patch applied to another file than its own fails, whatever
+  // the caller checks afterwards.
+  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1), "checksum");
+  Check(ZSTD_CCtx_setPledgedSrcSize(cctx, newBytes.size()), "size");
+  Check(ZSTD_CCtx_refPrefix(cctx, oldBytes.data(), oldBytes.size()), "old file");
+
+  const fs::path temporary = patch.string() + ".new";
+  ::unlink(temporary.c_str());
+  FileDescriptor out(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (out.Get() < 0) FailFile(errno, temporary);
+  try {
+    std::vector<char> buffer(ZSTD_CStreamOutSize());
+    ZSTD_inBuffer input{newBytes.data(), newBytes.size(), 0};
+    for (;;) {
+      ZSTD_outBuffer output{buffer.data(), buffer.size(), 0};
+      const std::size_t left = ZSTD_compressStream2(cctx, &output, &input, ZSTD_e_end);
+      Check(left, "patch of " + newFile.string());
+      WriteAll(out.Get(), buffer.data(), output.pos, temporary);
+      if (left == 0) break;
+    }
+    if (!out.Close()) FailFile(errno, temporary);
+    if (::rename(temporary.c_str(), patch.c_str()) != 0) FailFile(errno, patch);
+  } catch (...) {
+    out.Close();
+    ::unlink(temporary.c_str());
+    throw;
+  }
+}
+
+void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& result,
+                std::uint64_t margin) {
+  const MappedFile before = Map(oldFile);
+  const MappedFile changes = Map(patch);
+  const auto oldBytes = before.Bytes();
+  const auto patchBytes = changes.Bytes();
+
+  ZSTD_frameHeader header{};
+  if (ZSTD_getFrameHeader(&header, patchBytes.data(), patchBytes.size()) != 0 ||
+      header.frameType != ZSTD_frame)
+    Fail(patch.filename().string() + " is no patch");
+  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN ||
+      header.frameContentSize > kMostPatchWindow || header.windowSize > kMostPatchWindow)
+    Fail(patch.filename().string() + " asks for more than 2 GiB");
+  const std::uint64_t size = header.frameContentSize;
+  fs::path folder = result.parent_path();
+  if (folder.empty()) folder = ".";
+  const std::uint64_t free = AvailableSpace(folder);
+  if (free < size || free - size < margin)
+    throw RuntimeError(ErrorNumberFromErrno(ENOSPC),
+                       result.filename().string() + ": not enough room on the disk for " +
+                           std::to_string(size) + " bytes",
+                       ENOSPC);
+
+  const std::unique_ptr<ZSTD_DCtx, DCtxFree> context(ZSTD_createDCtx());
+  if (!context) Fail("no memory for a patch");
+  ResultFile out(result, size);
+  Check(ZSTD_DCtx_refPrefix(context.get(), oldBytes.data(), oldBytes.size()), "old file");
+  // One call into the mapped result: the result is its own window, nothing is buffered.
+  const std::size_t made =
+      ZSTD_decompressDCtx(context.get(), out.Bytes(), size, patchBytes.data(), patchBytes.size());
+  if (ZSTD_isError(made))
+    Fail(patch.filename().string() + " does not apply to " + oldFile.filename().string() + ": " +
+         ZSTD_getErrorName(made));
+  if (made != size) Fail(patch.filename().string() + " is damaged");
+  out.Keep();
+}
+
+}  // namespace tandor
