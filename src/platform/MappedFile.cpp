@@ -10,7 +10,7 @@
 
 namespace tandor {
 
-std::optional<MappedFile> MappedFile::Open(const std::filesystem::path& file) {
+std::optional<MappedFile> MappedFile::Open(const std::filesystem::path& file, bool whole) {
   // Closed when the mapping is made or has failed; the mapping outlives it.
   FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return std::nullopt;
@@ -20,7 +20,8 @@ std::optional<MappedFile> MappedFile::Open(const std::filesystem::path& file) {
   // A file larger than the address space cannot be mapped and holds no resource we read.
   if (static_cast<std::uintmax_t>(info.st_size) > SIZE_MAX) return std::nullopt;
   auto size = static_cast<std::size_t>(info.st_size);
-  void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
+  void* address =
+      ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | (whole ? MAP_POPULATE : 0), fd.Get(), 0);
   if (address == MAP_FAILED) return std::nullopt;
   return MappedFile(address, size);
 }

@@ -15,8 +15,9 @@ namespace tandor {
 class MappedFile {
  public:
   // Nothing when the file cannot be opened, is not a regular file or cannot be mapped. An empty
-  // file maps to an empty span.
-  static std::optional<MappedFile> Open(const std::filesystem::path& file);
+  // file maps to an empty span. `whole`: every page is read in at once, for a reader that goes
+  // through all of the file (far quicker than a fault per page).
+  static std::optional<MappedFile> Open(const std::filesystem::path& file, bool whole = false);
 
   ~MappedFile();
   MappedFile(MappedFile&& other) noexcept;
