@@ -182,7 +182,7 @@ void CreatePatch(const fs::path& oldFile, const fs::path& newFile, const fs::pat
 }
 
 void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& result,
-                std::uint64_t margin) {
+                std::uint64_t margin, const FreeSpaceSource& freeSpace) {
   const MappedFile before = Map(oldFile);
   const MappedFile changes = Map(patch);
   const auto oldBytes = before.Bytes();
@@ -198,7 +198,7 @@ void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& 
   const std::uint64_t size = header.frameContentSize;
   fs::path folder = result.parent_path();
   if (folder.empty()) folder = ".";
-  const std::uint64_t free = AvailableSpace(folder);
+  const std::uint64_t free = freeSpace ? freeSpace(folder) : AvailableSpace(folder);
   if (free < size || free - size < margin)
     throw RuntimeError(ErrorNumberFromErrno(ENOSPC),
                        result.filename().string() + ": not enough room on the disk for " +

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/FreeSpace.h"
+
 namespace tandor {
 
 // The largest window a patch may ask for: the old file must fit in it.
@@ -20,10 +22,12 @@ void CreatePatch(const std::filesystem::path& oldFile, const std::filesystem::pa
 // Applies `patch` to `oldFile` and writes the result into `result`, a file that must not exist
 // yet (a link there is not followed). The result is as large as the patch says, at most
 // kMostPatchWindow; its room is taken on the disk before a byte is written, and a disk that
-// would keep less than `margin` free refuses it. Throws RuntimeError with the reason (a patch
-// that is no patch, is damaged, was made from another file, asks for too large a window or
-// result, too little room); `result` is then removed.
+// would keep less than `margin` free refuses it (the free space as `freeSpace` tells it, else as
+// the file system does). Throws RuntimeError with the reason (a patch that is no patch, is
+// damaged, was made from another file, asks for too large a window or result, too little room);
+// `result` is then removed.
 void ApplyPatch(const std::filesystem::path& oldFile, const std::filesystem::path& patch,
-                const std::filesystem::path& result, std::uint64_t margin = 0);
+                const std::filesystem::path& result, std::uint64_t margin = 0,
+                const FreeSpaceSource& freeSpace = {});
 
 }  // namespace tandor

@@ -4,6 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "util/Integrity.h"
 
 namespace tandor {
 
@@ -13,6 +16,18 @@ enum class CopyMode { Normal, SkipIfSame, SkipIfExists, Force, Other };
 
 // The mode a "CopyMode" text names, without regard to case.
 CopyMode ParseCopyMode(std::string_view text);
+
+// A patch in the entry's server folder that makes the entry's file from an earlier version of it,
+// the one whose digest is Base.
+struct EntryDelta {
+  Sha256Digest Base{};
+  std::string Patch;
+
+  bool operator==(const EntryDelta&) const = default;
+};
+
+// The most "DeltaN=" keys an entry may carry.
+constexpr int kMostDeltas = 16;
 
 struct FileEntry {
   std::string Key;
@@ -35,6 +50,9 @@ struct FileEntry {
   std::string AllowList;
   std::string BlockList;
   std::string Sha256;  // 64 hex digits, or empty: the download is not checked
+  std::vector<EntryDelta> Deltas{};
+  // "DeltaN=value" of every delta key that names no digest and patch: ignored, and said so.
+  std::vector<std::string> IgnoredDeltas{};
   bool Download = false;
   bool Failed = false;
 

@@ -1,6 +1,8 @@
 #include "manifest/ManifestReader.h"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 
 #include "settings/IniStore.h"
 #include "text/TextCase.h"
@@ -28,6 +30,19 @@ constexpr std::pair<std::string_view, CopyMode> kCopyModes[] = {
 // The switches of an entry are on only when written "1".
 bool IsOn(const std::string& value) {
   return value == "1";
+}
+
+// "<SHA-256 of the old file>,<patch file name>". The patch lies in the entry's own server folder:
+// a name that leads anywhere else is no patch name.
+std::optional<EntryDelta> ParseDelta(std::string_view value) {
+  const std::size_t comma = value.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  const std::optional<Sha256Digest> base = ParseSha256(value.substr(0, comma));
+  const std::string_view patch = value.substr(comma + 1);
+  if (!base || patch.empty() || patch.find_first_of("/\\") != std::string_view::npos ||
+      patch.find("..") != std::string_view::npos)
+    return std::nullopt;
+  return EntryDelta{*base, std::string(patch)};
 }
 
 }  // namespace
@@ -109,7 +124,20 @@ FileEntry ManifestReader::ReadEntry(long number, std::string key) const {
   entry.AllowList = Value(section, "Allow");
   entry.BlockList = Value(section, "Block");
   entry.Sha256 = Value(section, "SHA256");
+  ReadDeltas(section, entry);
   return entry;
+}
+
+void ManifestReader::ReadDeltas(const std::string& section, FileEntry& entry) const {
+  for (int number = 1; number <= kMostDeltas; ++number) {
+    const std::string key = "Delta" + std::to_string(number);
+    const std::string value = Value(section, key.c_str());
+    if (value.empty()) break;
+    if (std::optional<EntryDelta> delta = ParseDelta(value))
+      entry.Deltas.push_back(std::move(*delta));
+    else
+      entry.IgnoredDeltas.push_back(key + "=" + value);
+  }
 }
 
 std::vector<FileEntry> ManifestReader::ReadEntries() const {

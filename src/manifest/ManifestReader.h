@@ -52,6 +52,8 @@ class ManifestReader {
  private:
   std::string Value(const std::string& section, const char* key) const;
   std::string Expand(const std::string& text) const;
+  // "Delta1", "Delta2", ... up to the first one missing, at most kMostDeltas.
+  void ReadDeltas(const std::string& section, FileEntry& entry) const;
 
   IniStore& mIni;
   std::filesystem::path mManifest;

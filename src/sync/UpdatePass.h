@@ -155,8 +155,20 @@ class UpdatePass {
   // Sends the downloads of the entries from `index` on ahead, as far as the pool's width goes
   // and no further than an entry that may change what comes after it.
   void RunAhead(const EntryTable& table, std::size_t index);
-  // Queues the entry's download, unless a check at its turn will refuse it anyway.
+  // Queues the entry's download, unless a check at its turn will refuse it anyway or it may
+  // be made from a patch then.
   void SendAhead(const FileEntry& entry, std::size_t index);
+  // Whether the entry may be made from one of its patches: it has patches and a digest to check
+  // the result with, and its installed file `target` is a file (no link).
+  static bool MayTakePatch(const FileEntry& entry, const std::filesystem::path& target);
+  // When the installed file is the version one of the entry's patches starts from: fetches that
+  // patch, makes the new file from it and gives it the target's name. True when the file is in
+  // place; false when no patch fits, or the one that did failed (said why, nothing of it left):
+  // the whole file is to be downloaded then.
+  bool InstallFromPatch(const FileEntry& entry, const DownloadRequest& request);
+  // The patch route's steps; throws RuntimeError with the reason it failed.
+  void MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
+                     const DownloadRequest& request);
   // Starts the entry's program and waits for it when asked; false when it could not start.
   // `soFar`: how the entry's download step ended.
   bool StartEntryProgram(const FileEntry& entry, EntryOutcome soFar);

@@ -109,6 +109,8 @@ void UpdatePass::SendAhead(const FileEntry& entry, std::size_t index) {
   if ((mLauncherHeld && IsUpdaterItself(entry)) || !TargetOutside(entry).empty()) return;
   try {
     DownloadRequest request = EntryDownload(entry);
+    // Its turn fetches the patch on the pass's own connection; the whole file only if need be.
+    if (MayTakePatch(entry, request.Target)) return;
     CreateFolderChain(*mEnv.Machine, entry.LocalPath);
     mAhead->Submit(index, std::move(request));
   } catch (const RuntimeError&) {
@@ -125,6 +127,8 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
     throw Stop{pass_status::Refused};
   }
   ResetAttributes(Native(entry.LocalPath + "\\" + entry.Filename));
+  for (const std::string& ignored : entry.IgnoredDeltas)
+    mErrLog.WriteLine(msg::DeltaIgnored(ignored));
 
   try {
     DownloadRequest request = EntryDownload(entry);
@@ -142,7 +146,7 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
       transferred = std::move(taken->Result);
       elapsed = taken->Elapsed;
     } else {
-      transferred = mTransfer->Download(request);
+      if (!InstallFromPatch(entry, request)) transferred = mTransfer->Download(request);
       elapsed = std::chrono::steady_clock::now() - start;
     }
     EntryOutcome outcome = EntryOutcome::Installed;

@@ -65,6 +65,18 @@ inline std::string Downloading(const std::string& file) {
 inline std::string Downloaded(const std::string& file, const std::string& seconds) {
   return file + " 파일 다운로드 완료 (" + seconds + ")";
 }
+// A patch the pass could not use: the whole file comes instead.
+inline std::string PatchUnusable(const std::string& patch, const std::string& reason) {
+  return "패치 " + patch + "을(를) 쓸 수 없어 전체 파일을 받습니다: " + reason;
+}
+inline std::string PatchResultWrong(const std::string& made) {
+  return "패치로 만든 파일의 SHA-256 " + made + " 이(가) SHA256= 와 다릅니다";
+}
+// `keyAndValue`: "Delta2=..." as the manifest writes it.
+inline std::string DeltaIgnored(const std::string& keyAndValue) {
+  return keyAndValue +
+         " 은(는) '<이전 파일의 SHA-256>,<패치 파일 이름>' 형식이 아니어서 무시합니다.";
+}
 inline std::string Extracting(const std::string& file) {
   return file + " 파일 압축을 푸는 중";
 }

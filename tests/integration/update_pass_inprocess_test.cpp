@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "delta/Delta.h"
 #include "support/FtpServer.h"
 #include "support/HttpServer.h"
 #include "support/PassHarness.h"
@@ -613,6 +614,111 @@ TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
     EXPECT_EQ(ReadFile(mLocal / "data.bin"), installed ? payload : "old");
     EXPECT_THAT(LocalFiles(), Each(Not(HasSubstr(".tmp"))));
     EXPECT_TRUE(installed || Log().find("SHA") != std::string::npos) << Log();
+  }
+}
+
+// An entry whose installed file is the base of one of its DeltaN= patches takes the patch instead
+// of the whole file; the whole file on the server is garbage where only the patch can be used.
+// Every patch that cannot be used is said so, and the whole file comes in the same pass; a file
+// that is no base (or a link), or an entry without SHA256=, asks for no patch. Nothing of the
+// patch stays on disk. The entry before it makes the pass download ahead, which must not fetch
+// the whole file of an entry that takes a patch.
+TEST_F(UpdatePassInProcessTest, DeltasReplaceWholeDownloads) {
+  std::string old(256 << 10, '\0');
+  for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 13 + i / 4093);
+  std::string next = old, other = old;
+  next.replace(1000, 3000, std::string(3000, 'n'));
+  other.replace(9000, 10, "0123456789");
+  const std::string garbage(1000, 'g');
+  const fs::path work = mDir / "patches", linked = mDir / "prefix/drive_c/Other/old.bin";
+  WriteFile(work / "old", old);
+  WriteFile(work / "next", next);
+  WriteFile(work / "other", other);
+  WriteFile(work / "huge", std::string(8 << 20, 'h'));
+  const auto patch = [&](const char* to) {
+    CreatePatch(work / "old", work / to, work / "patch");
+    return ReadFile(work / "patch");
+  };
+  const std::string good = patch("next"), another = patch("other"), huge = patch("huge");
+  std::string corrupt = good;
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  // Two of them name no patch in the entry's folder: they are ignored, and said so.
+  const std::string noPatch = Sha256Of(old), outside = Sha256Of(old) + ",../data.bin.patch";
+  const Keys deltas = {{"Delta1", noPatch},
+                       {"Delta2", Sha256Of("an older release") + ",older.patch"},
+                       {"Delta3", Sha256Of(old) + ",data.bin.patch"},
+                       {"Delta4", outside}};
+  const std::uint64_t room = FreeSpaceMargin + (4 << 20);  // for the file, not for 8 MiB
+  const struct {
+    std::string Method;
+    std::string Installed;  // "old", "other" or "link" (to a file on C: holding old)
+    std::string Patch;      // on the server; empty: none
+    bool Sha256 = true;
+    std::optional<std::string> Says{};  // why the patch was not used; nothing: no such line
+    std::uint64_t Free = UINT64_MAX;
+  } rows[] = {
+      {"FTP", "old", good},
+      {"HTTP", "old", good},
+      {"FTP", "old", corrupt, true, "does not apply"},
+      {"HTTP", "old", "", true, "has no file /Harrowin/Sample/data.bin.patch"},
+      {"FTP", "old", another, true, "SHA-256"},
+      {"FTP", "old", std::string(200 << 10, 'p'), true, "limit"},  // over half the old file
+      {"HTTP", "old", huge, true, "not enough room", room},
+      {"HTTP", "other", good},
+      {"HTTP", "link", good},
+      {"HTTP", "old", good, false},
+  };
+  Publish("a.txt", "a");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Method + " " + row.Installed + " " + std::to_string(row.Patch.size()) +
+                 (row.Sha256 ? "" : " without SHA256="));
+    const bool patched = row.Installed == "old" && row.Sha256;
+    const bool applied = patched && !row.Says;
+    Publish("data.bin", applied ? garbage : next);
+    fs::remove(mProduct / "data.bin.patch");
+    if (!row.Patch.empty()) Publish("data.bin.patch", row.Patch);
+    Keys keys = deltas;
+    if (row.Sha256) keys["SHA256"] = Sha256Of(next);
+    PublishFiles(Entry(1, "A", "a.txt") + Entry(2, "Data", "data.bin", keys));
+    Serve(row.Method);
+    fs::remove(mServer.string() + ".log");
+    ClearProduct();
+    if (row.Installed == "link") {
+      WriteFile(linked, old);
+      fs::create_symlink(linked, mLocal / "data.bin");
+    } else {
+      WriteFile(mLocal / "data.bin", row.Installed == "old" ? old : other);
+    }
+    mEnv.FreeSpace = [&row](const fs::path&) { return row.Free; };
+
+    EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
+    EXPECT_TRUE(ReadFile(mLocal / "data.bin") == next);
+    EXPECT_FALSE(fs::is_symlink(mLocal / "data.bin"));
+    EXPECT_TRUE(row.Installed != "link" || ReadFile(linked) == old);
+    EXPECT_THAT(LocalFiles(), ElementsAre("Tandor10.ini", "Version.ini", "a.txt", "data.bin"));
+    EXPECT_THAT(Record(), HasSubstr("[Data]"));
+    const std::string log = Log();
+    EXPECT_THAT(log, HasSubstr(msg::DeltaIgnored("Delta1=" + noPatch) + "\r\n"));
+    EXPECT_THAT(log, HasSubstr(msg::DeltaIgnored("Delta4=" + outside) + "\r\n"));
+    std::string done = msg::Downloaded("data.bin", "");
+    done.pop_back();  // the seconds
+    EXPECT_THAT(log, HasSubstr("\r\n" + done));
+    const std::string unusable = msg::PatchUnusable("data.bin.patch", "");
+    EXPECT_EQ(log.find(unusable) != std::string::npos, row.Says.has_value()) << log;
+    if (row.Says) {
+      EXPECT_THAT(log.substr(log.find(unusable)), HasSubstr(*row.Says)) << log;
+      EXPECT_THAT(mWindow.Shown(), HasSubstr(unusable));
+    }
+    if (applied) {  // the progress follows the patch
+      const std::string size = std::to_string(row.Patch.size());
+      EXPECT_THAT(mWindow.Calls, ::testing::Contains("progress:" + size + "/" + size));
+    }
+    if (mHttp) {
+      const std::string requests = mHttp->RequestLog();
+      EXPECT_EQ(requests.find("/data.bin.patch ") != std::string::npos, patched) << requests;
+      EXPECT_EQ(requests.find("/data.bin ") != std::string::npos, !applied) << requests;
+      EXPECT_THAT(requests, Not(HasSubstr("older.patch")));
+    }
   }
 }
 

@@ -101,6 +101,38 @@ TEST_F(ManifestReaderTest, EntryListEndsAtTheFirstGapOrEmptyKey) {
   }
 }
 
+// DeltaN= names the digest of an old version and a patch in the entry's folder; they are read
+// up to the first missing number, at most 16. Anything else is kept aside to be reported.
+TEST_F(ManifestReaderTest, ReadsDeltasUpToTheFirstGap) {
+  const std::string a(64, 'a'), b(64, 'B');
+  std::string sixteen, seventeen = "Delta17=" + a + ",p17\r\n";
+  for (int n = 1; n <= 16; ++n) sixteen += "Delta" + std::to_string(n) + "=" + a + ",p\r\n";
+  const std::tuple<std::string, const char*, const char*> cases[] = {
+      // lines, each base's first digit and patch read, the numbers kept aside
+      {"Delta1=" + a + ",x.patch\r\nDelta2=" + b + ",y,z.patch\r\n", "ax.patch by,z.patch ", ""},
+      {"Delta1=" + a + ",x.patch\r\nDelta3=" + b + ",y.patch\r\n", "ax.patch ", ""},
+      {"Delta2=" + a + ",x.patch\r\n", "", ""},
+      {"Delta1=" + a + "\r\nDelta2=" + a.substr(1) + ",x\r\nDelta3=" + a + ",\r\n", "", "1 2 3 "},
+      {"Delta1=" + a + ",sub/x\r\nDelta2=" + a + ",sub\\x\r\nDelta3=" + a + ",..x\r\n", "",
+       "1 2 3 "},
+      {"Delta1=" + a + "g,x\r\nDelta2=" + b + ",ok\r\n", "bok ", "1 "},
+      {sixteen + seventeen, "ap ap ap ap ap ap ap ap ap ap ap ap ap ap ap ap ", ""},
+  };
+  for (const auto& [lines, patches, aside] : cases) {
+    const FileEntry e = Reader("[File1]\r\nKey=k\r\n" + lines).ReadEntry(1);
+    std::string read, kept;
+    for (const EntryDelta& delta : e.Deltas) {
+      const std::string base = Sha256Hex(delta.Base);
+      EXPECT_EQ(base, std::string(64, base[0])) << lines;
+      read += base.substr(0, 1) + delta.Patch + " ";
+    }
+    for (const std::string& text : e.IgnoredDeltas)
+      kept += text.substr(5, text.find('=') - 5) + " ";
+    EXPECT_EQ(read, patches) << lines;
+    EXPECT_EQ(kept, aside) << lines;
+  }
+}
+
 // $Root in any capitals; macros, '/' and "." in local paths; Extract To defaults to Local Path.
 TEST_F(ManifestReaderTest, ProcessesPathsOfAnEntry) {
   // clang-format off

@@ -1,0 +1,105 @@
+// The update pass's patch route: an entry whose installed file is an earlier version that one of
+// its patches starts from is made from that patch instead of the whole file.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "delta/Delta.h"
+#include "platform/Error.h"
+#include "platform/FileIo.h"
+#include "sync/UpdatePass.h"
+#include "transfer/Downloader.h"
+#include "ui/Messages.h"
+#include "util/Integrity.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A patch worth fetching is much smaller than the file: past half the old file's size (and a
+// little for small files) the whole file costs about as much, and a server cannot make the pass
+// fetch more than that for a patch.
+constexpr std::uint64_t kPatchAllowance = 64 << 10;
+constexpr std::uint64_t kMostPatch = std::uint64_t{1} << 30;
+
+std::int64_t PatchLimit(std::uint64_t oldSize) {
+  return static_cast<std::int64_t>(std::min(oldSize / 2 + kPatchAllowance, kMostPatch));
+}
+
+// A name beside a file for the route's own files; whatever has it goes with this, unless kept.
+class RouteFile {
+ public:
+  explicit RouteFile(const fs::path& beside) : mPath(TemporarySibling(beside)) {}
+  ~RouteFile() {
+    if (mPath.empty()) return;
+    std::error_code ec;
+    fs::remove(mPath, ec);
+    ForgetTemporary(mPath);
+  }
+  RouteFile(const RouteFile&) = delete;
+  RouteFile& operator=(const RouteFile&) = delete;
+
+  const fs::path& Path() const { return mPath; }
+  // Gives the file the name `target`, in one rename over the file that has it.
+  void RenameTo(const fs::path& target) {
+    if (::rename(mPath.c_str(), target.c_str()) != 0)
+      throw RuntimeError(ErrorNumberFromErrno(errno), target.string() + ": " + ErrnoText(errno),
+                         errno);
+    ForgetTemporary(mPath);
+    mPath.clear();
+  }
+
+ private:
+  fs::path mPath;
+};
+
+}  // namespace
+
+bool UpdatePass::MayTakePatch(const FileEntry& entry, const fs::path& target) {
+  // Only a result that can be checked replaces a file; a link is nothing this program installed.
+  struct stat info {};
+  return !entry.Sha256.empty() && !entry.Deltas.empty() && ::lstat(target.c_str(), &info) == 0 &&
+         S_ISREG(info.st_mode);
+}
+
+bool UpdatePass::InstallFromPatch(const FileEntry& entry, const DownloadRequest& request) {
+  if (!request.Sha256 || !MayTakePatch(entry, request.Target)) return false;
+  const std::optional<Sha256Digest> installed = Sha256OfFile(request.Target);
+  const auto delta = std::find_if(entry.Deltas.begin(), entry.Deltas.end(),
+                                  [&](const EntryDelta& d) { return installed == d.Base; });
+  if (delta == entry.Deltas.end()) return false;
+  try {
+    MakeFromPatch(entry, *delta, request);
+    return true;
+  } catch (const std::exception& error) {  // RuntimeError's what() is its description
+    Report(msg::PatchUnusable(delta->Patch, error.what()));
+  }
+  return false;
+}
+
+void UpdatePass::MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
+                               const DownloadRequest& request) {
+  const fs::path& target = request.Target;
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(target, ec);
+  RouteFile patch(target);
+  const TransferResult fetched =
+      mTransfer->Download({.Target = patch.Path(),
+                           .Remote = entry.ServerPath + "/" + delta.Patch,
+                           .Limit = PatchLimit(ec ? 0 : size)});
+  if (!fetched.Done()) throw RuntimeError(err::PathFileAccess, FailureText(fetched));
+
+  RouteFile result(target);
+  ApplyPatch(target, patch.Path(), result.Path(), FreeSpaceMargin, mEnv.FreeSpace);
+  const std::optional<Sha256Digest> made = Sha256OfFile(result.Path());
+  if (made != request.Sha256)
+    throw RuntimeError(err::PathFileAccess, msg::PatchResultWrong(made ? Sha256Hex(*made) : "?"));
+  result.RenameTo(target);
+}
+
+}  // namespace tandor
