@@ -81,6 +81,15 @@ def serve_ftp(args):
         use_sendfile = args.fault == "none"  # a faulty file's bytes go through its read()
         auth_failed_timeout, timeout = 0, 120  # a wrong password is answered at once
 
+        def handle_max_cons_per_ip(self):
+            # The threaded server runs no loop for a connection it turns away: the refusal is
+            # sent and the connection closed at once, which also takes it off the server's count.
+            try:
+                self.socket.sendall(b"421 Too many connections from the same IP address.\r\n")
+            except OSError:
+                pass
+            self.close()
+
         def ftp_SIZE(self, path):
             if args.fault not in ("undersize", "huge") or os.path.basename(path) not in args.path:
                 return super().ftp_SIZE(path)
