@@ -282,7 +282,7 @@ row() {  # name method port product passive scheme curl-mode [rounds [parallel]]
       "$1" "${min[ours]}" "${med[ours]}" "${min[curl]}" "${med[curl]}" \
       "$(echo "${med[ours]} / ${med[curl]}" | bc -l)" "${paired[curl]}" "${peak[ours]}" "${peak[curl]}"
   else
-    printf '%-47s Tandor min %7.3f s median %7.3f s | curl min %7.3f s median %7.3f s | curl -Z min %7.3f s median %7.3f s | Tandor/curl %.2f (paired %.2f) | Tandor/curl -Z %.2f (paired %.2f) | peak %d MB (curl %d MB, curl -Z %d MB)\n' \
+    printf '%-48s Tandor min %7.3f s median %7.3f s | curl min %7.3f s median %7.3f s | curl -Z min %7.3f s median %7.3f s | Tandor/curl %.2f (paired %.2f) | Tandor/curl -Z %.2f (paired %.2f) | peak %d MB (curl %d MB, curl -Z %d MB)\n' \
       "$1" "${min[ours]}" "${med[ours]}" "${min[curl]}" "${med[curl]}" "${min[curlz]}" "${med[curlz]}" \
       "$(echo "${med[ours]} / ${med[curl]}" | bc -l)" "${paired[curl]}" \
       "$(echo "${med[ours]} / ${med[curlz]}" | bc -l)" "${paired[curlz]}" \
