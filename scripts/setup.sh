@@ -11,6 +11,7 @@ packages=(
   lintian
   binutils-mingw-w64-x86-64
   curl zip unzip nginx-light vsftpd gcovr
+  bc time
   clang libclang-rt-14-dev
   libsodium-dev libssl-dev openssl ca-certificates python3-openssl
   libzstd-dev zstd
