@@ -114,7 +114,7 @@ void ManifestText::SetValue(std::size_t entry, std::string_view key, std::string
   while (last > entry && Trim(mLines[last].Body).empty()) --last;
   Line line{std::string(key) + "=" + std::string(value), mLines[last].End};
   if (line.End.empty()) {  // the section's last line ends the text: it gets a line end now
-    mLines[last].End = kLineEnd;
+    mLines[last].End = LineEnd();
   }
   mLines.insert(mLines.begin() + static_cast<std::ptrdiff_t>(last + 1), std::move(line));
 }
@@ -131,17 +131,26 @@ void ManifestText::RemoveKeys(std::size_t entry,
 }
 
 std::size_t ManifestText::Append(std::string_view lines) {
-  const ManifestText added(lines);
+  ManifestText added(lines);
+  const std::string end = LineEnd();
+  for (Line& line : added.mLines)
+    if (!line.End.empty()) line.End = end;
   if (mLines.size() == 1 && mLines.front().Body.empty()) mLines.clear();
   if (!mLines.empty() && mLines.back().End.empty()) {
     if (Trim(mLines.back().Body).empty())
       mLines.pop_back();  // an empty last line is the line the entry goes on
     else
-      mLines.back().End = kLineEnd;
+      mLines.back().End = end;
   }
   const std::size_t first = mLines.size();
   mLines.insert(mLines.end(), added.mLines.begin(), added.mLines.end());
   return first;
+}
+
+std::string ManifestText::LineEnd() const {
+  for (const Line& line : mLines)
+    if (!line.End.empty()) return line.End;
+  return kLineEnd;
 }
 
 std::string ManifestText::Text() const {

@@ -25,7 +25,7 @@ class ManifestText {
   // The trimmed value of the entry's first `key` line; empty when it has none.
   std::string Value(std::size_t entry, std::string_view key) const;
   // Gives the entry's first `key` line `value`; an entry without one gets the line after its
-  // last line that is not blank.
+  // last line that is not blank. New lines end as the text's lines do.
   void SetValue(std::size_t entry, std::string_view key, std::string_view value);
   // Removes the entry's lines whose key `matches`.
   void RemoveKeys(std::size_t entry, const std::function<bool(std::string_view)>& matches);
@@ -40,6 +40,8 @@ class ManifestText {
     std::string Body;
     std::string End;  // "\r\n", "\n", or "" for the last line
   };
+  // The line end the text uses (that of its first line), CR LF for a single line.
+  std::string LineEnd() const;
   // One past the last line of the section whose header is at `header`.
   std::size_t SectionEnd(std::size_t header) const;
   // The line's key, trimmed; nothing for a line without "=".
