@@ -76,7 +76,8 @@ class FolderPublisher {
   }
 
   int Run() {
-    int status = PlanFiles();
+    int status = CheckKey();
+    if (status == publish::Published) status = PlanFiles();
     if (status == publish::Published) status = ReadFolder();
     for (FilePlan& plan : mPlans) {
       if (status == publish::Published) status = PlanBases(plan);
@@ -96,18 +97,24 @@ class FolderPublisher {
     return status;
   }
 
-  int PlanFiles() {
-    if (!mRequest.SigningKey.empty() && mPublisher.CheckSigningKey() != SigningKeyState::Usable) {
-      const std::string key = mRequest.SigningKey.string();
-      if (mPublisher.CheckSigningKey() == SigningKeyState::Shared)
-        return Fail(publish::CannotUse, key +
-                                            ": its group or others may read it; a secret key "
-                                            "must be private (chmod 600 " +
-                                            key + ")");
-      if (!ReadWholeFile(mRequest.SigningKey))
-        return Fail(publish::CannotUse, key + ": cannot be read");
-      return Fail(publish::CannotUse, key + ": is no secret key of tandor-sign keygen");
+  int CheckKey() {
+    if (mRequest.SigningKey.empty()) return publish::Published;
+    const std::string key = mRequest.SigningKey.string();
+    switch (mPublisher.CheckSigningKey()) {
+      case SigningKeyState::Usable:
+        return publish::Published;
+      case SigningKeyState::Shared:
+        return Fail(publish::CannotUse,
+                    key + ": others may read it; a secret key must be private: chmod 600 " + key);
+      case SigningKeyState::Unusable:
+        break;
     }
+    if (!ReadWholeFile(mRequest.SigningKey))
+      return Fail(publish::CannotUse, key + ": cannot be read");
+    return Fail(publish::CannotUse, key + ": is no secret key of tandor-sign keygen");
+  }
+
+  int PlanFiles() {
     std::set<std::string> names;
     for (const fs::path& file : mRequest.Files) {
       FilePlan plan;
@@ -202,10 +209,8 @@ class FolderPublisher {
     if (Listed(plan.Name)) {
       const FetchedFile current = mFolder.Fetch(plan.Name, mScratch);
       if (current.Result != FetchedFile::Kind::Fetched)
-        return Fail(publish::FolderFailed, plan.Name +
-                                               ": the version in the folder cannot be "
-                                               "downloaded: " +
-                                               current.Problem);
+        return Fail(publish::FolderFailed,
+                    plan.Name + ": cannot be downloaded: " + current.Problem);
       const std::optional<std::string> sha = Sha256HexOf(current.File);
       if (!sha) return Fail(publish::FolderFailed, current.File.string() + ": cannot be read");
       plan.Unchanged = *sha == plan.Versions.Sha256;
@@ -297,9 +302,10 @@ class FolderPublisher {
       mSay(mRequest.ManifestName + ": keeps its own Product=" + named);
     const ManifestToSave prepared = mPublisher.PrepareForSave(ProductName(), text);
     if (prepared.Reason == ManifestToSave::Why::SerialNotANumber)
-      return Fail(publish::FolderFailed, mRequest.ManifestName +
-                                             " cannot be parsed: its Serial= is no number of at "
-                                             "most 18 digits; nothing published");
+      return Fail(publish::FolderFailed,
+                  mRequest.ManifestName +
+                      " cannot be parsed: its Serial= "
+                      "is no number of at most 18 digits; nothing published");
     if (!prepared.Text)
       return Fail(publish::Usage,
                   "the product cannot be told from the folder: name it with "

@@ -191,12 +191,16 @@ ManifestToSave Publisher::PrepareForSave(std::string_view serverFolder,
   return {NameProduct(*raised, product), {}};
 }
 
-std::optional<std::string> Publisher::Connect(const ServerFields& server,
-                                              std::string_view serverFolder) {
+void Publisher::UseFolder(const ServerFields& server, std::string_view serverFolder) {
   FtpFolderOptions options;
   options.ServerCodePage = mCodePage;
   options.Events = mEvents;
   mFolder = std::make_unique<FtpFolder>(server, std::string(serverFolder), options);
+}
+
+std::optional<std::string> Publisher::Connect(const ServerFields& server,
+                                              std::string_view serverFolder) {
+  UseFolder(server, serverFolder);
   return mFolder->Open();
 }
 
@@ -228,10 +232,7 @@ SearchOutcome Publisher::Search(const ServerFields& server, std::string_view ser
 
 std::optional<std::string> Publisher::Save(const ServerFields& server,
                                            std::string_view serverFolder, std::string_view text) {
-  FtpFolderOptions options;
-  options.ServerCodePage = mCodePage;
-  options.Events = mEvents;
-  mFolder = std::make_unique<FtpFolder>(server, std::string(serverFolder), options);
+  UseFolder(server, serverFolder);  // connected only once the edit copy is written
   std::optional<std::string> failure = Save(*mFolder, text);
   Disconnect();
   return failure;

@@ -147,6 +147,8 @@ class Publisher {
                                     std::string_view uploadName);
 
  private:
+  // A new, unconnected folder of the server in place of the last one.
+  void UseFolder(const ServerFields& server, std::string_view serverFolder);
   // Opens a new connection to the folder in place of the last one; the reason when it fails.
   std::optional<std::string> Connect(const ServerFields& server, std::string_view serverFolder);
   void Disconnect();
