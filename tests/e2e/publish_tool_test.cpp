@@ -183,12 +183,16 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
 
 // A file, the key or the folder that cannot be used, a manifest that cannot be parsed and a
 // wrong command line each end the run with its status and a message before anything is
-// uploaded.
-TEST_F(PublishToolTest, FailuresStopBeforeAnyUpload) {
+// uploaded; an upload that breaks off leaves the manifest as it was.
+TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   FtpServer ftp(mDir / "ftp");
   const fs::path www = mDir / "www" / "Sample", served = mDir / "ftp" / "Sample";
+  const fs::path good = mDir / "ftp" / "Good";
   const std::string manifest = "[Files]\r\nSerial=3\r\n";
   WriteFile(www / "Tandor10.ini", manifest);
+  WriteFile(good / "Tandor10.ini", manifest);
+  // The server breaks off every upload of a name that starts with "cutoff".
+  const std::string cutoff = Version("cutoff.bin", RandomBytes(64 << 10, 9));
   WriteFile(served / "Tandor10.ini", "<html>Not here</html>\r\n");
   WriteFile(mDir / "shared.key", ReadFile(mKey));
   fs::permissions(mDir / "shared.key", fs::perms(0644));
@@ -210,6 +214,7 @@ TEST_F(PublishToolTest, FailuresStopBeforeAnyUpload) {
       {{(mDir / "www" / "Nowhere").string(), file}, 3, "Nowhere: cannot be reached"},
       {{url, file}, 3, "line 1 is neither a [section] nor a key=value line"},
       {{url + "/", file, file}, 64, "a second file named data.bin"},
+      {{url.substr(0, url.size() - 6) + "Good", cutoff, file}, 1, "cutoff.bin: upload failed"},
       {{dest}, 64, "DEST and at least one FILE"},
       {{"http://127.0.0.1/Sample", file}, 64, "ftp://"},
       {{"--keep", "all", dest, file}, 64, "--keep"},
@@ -219,8 +224,10 @@ TEST_F(PublishToolTest, FailuresStopBeforeAnyUpload) {
     const ProgramResult run = Publish(c.Args);
     EXPECT_EQ(run.Status, c.Status) << run.Out << run.Err;
     EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
-    EXPECT_EQ(ReadFile(www / "Tandor10.ini"), manifest);
-    EXPECT_FALSE(fs::exists(www / "data.bin") || fs::exists(served / "data.bin"));
+    EXPECT_EQ(ReadFile(www / "Tandor10.ini") + ReadFile(good / "Tandor10.ini"),
+              manifest + manifest);
+    for (const fs::path& folder : {www, served, good})
+      EXPECT_EQ(Ending(folder, ".bin").size() + Ending(folder, ".uploading").size(), 0u) << folder;
   }
   const ProgramResult help = Publish({"--help"});
   EXPECT_EQ(help.Status, 0);
