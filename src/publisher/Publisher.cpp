@@ -166,38 +166,50 @@ Publisher::Publisher(fs::path editCopy, std::string manifestName, CodePage codeP
 
 Publisher::~Publisher() = default;
 
+SigningKeyState Publisher::CheckSigningKey() const {
+  if (IsSecretKeyShared(mSigningKey)) return SigningKeyState::Shared;
+  return SignatureOf("") ? SigningKeyState::Usable : SigningKeyState::Unusable;
+}
+
+std::optional<std::string> Publisher::SignatureOf(std::string_view bytes) const {
+  if (IsSecretKeyShared(mSigningKey)) return std::nullopt;
+  if (const std::optional<std::string> secret = ReadWholeFile(mSigningKey))
+    return SignDetached(bytes, *secret);
+  return std::nullopt;
+}
+
 ManifestToSave Publisher::PrepareForSave(std::string_view serverFolder,
                                          std::string_view text) const {
-  if (mSigningKey.empty()) return {std::string(text), {}};
+  if (mSigningKey.empty() && !mStampUnsigned) return {std::string(text), {}};
   const std::optional<std::string> raised = RaiseSerial(text);
-  if (!raised) return {std::nullopt, msg::SerialNotANumber()};
+  if (!raised)
+    return {std::nullopt, msg::SerialNotANumber(), ManifestToSave::Why::SerialNotANumber};
   if (!FilesValue(*raised, "Product").empty()) return {*raised, {}};
   const std::string product = ProductOfFolder(serverFolder);
-  if (product.empty()) return {std::nullopt, msg::ProductUnknown()};
+  if (product.empty())
+    return {std::nullopt, msg::ProductUnknown(), ManifestToSave::Why::ProductUnknown};
   return {NameProduct(*raised, product), {}};
 }
 
-std::optional<std::string> Publisher::Connect(const ServerFields& server) {
-  FtpOptions options;
+void Publisher::UseFolder(const ServerFields& server, std::string_view serverFolder) {
+  FtpFolderOptions options;
   options.ServerCodePage = mCodePage;
-  mFTP = std::make_unique<FTP>(mEvents, options);
-  // An empty port is the FTP port, as it is in Tandor.ini.
-  const std::string port = Trim(server.Port).empty() ? "21" : server.Port;
-  try {
-    if (mFTP->OpenConnection(server.Address, server.User, server.Password, port))
-      return std::nullopt;
-  } catch (const RuntimeError& error) {
-    return error.Description();  // a port that is no number cannot connect either
-  }
-  return mFTP->GetLastErrorMessage();
+  options.Events = mEvents;
+  mFolder = std::make_unique<FtpFolder>(server, std::string(serverFolder), options);
+}
+
+std::optional<std::string> Publisher::Connect(const ServerFields& server,
+                                              std::string_view serverFolder) {
+  UseFolder(server, serverFolder);
+  return mFolder->Open();
 }
 
 void Publisher::Disconnect() {
-  if (mFTP) mFTP->CloseConnection();
+  if (mFolder) mFolder->Close();
 }
 
 SearchOutcome Publisher::Search(const ServerFields& server, std::string_view serverFolder) {
-  if (auto failure = Connect(server)) {
+  if (auto failure = Connect(server, serverFolder)) {
     Disconnect();
     return {SearchOutcome::Kind::ConnectionFailed, *failure};
   }
@@ -207,7 +219,7 @@ SearchOutcome Publisher::Search(const ServerFields& server, std::string_view ser
     fs::remove(mEditCopy, error);
     if (error) throw FileError(error.value(), mEditCopy);
     // Whether the download worked shows in the edit copy: it exists only when complete.
-    mFTP->FTPDownloadFile(mEditCopy, RemotePath(serverFolder, mManifestName));
+    mFolder->Client().FTPDownloadFile(mEditCopy, RemotePath(serverFolder, mManifestName));
     const std::optional<std::string> bytes = ReadWholeFile(mEditCopy);
     if (!bytes) throw FileError(errno, mEditCopy);
     outcome = {SearchOutcome::Kind::Loaded, mCodePage.ToUtf8(*bytes)};
@@ -220,13 +232,19 @@ SearchOutcome Publisher::Search(const ServerFields& server, std::string_view ser
 
 std::optional<std::string> Publisher::Save(const ServerFields& server,
                                            std::string_view serverFolder, std::string_view text) {
+  UseFolder(server, serverFolder);  // connected only once the edit copy is written
+  std::optional<std::string> failure = Save(*mFolder, text);
+  Disconnect();
+  return failure;
+}
+
+std::optional<std::string> Publisher::Save(Destination& destination, std::string_view text) {
   const std::string bytes = mCodePage.FromUtf8(text);
   std::optional<std::string> signature;
   if (!mSigningKey.empty()) {
     if (IsSecretKeyShared(mSigningKey)) return msg::SigningKeyShared(mSigningKey.string());
     // Signed before anything is written: a key that fails leaves the server as it was.
-    if (const std::optional<std::string> secret = ReadWholeFile(mSigningKey))
-      signature = SignDetached(bytes, *secret);
+    signature = SignatureOf(bytes);
     if (!signature) return msg::SigningKeyUnusable(mSigningKey.string());
   }
   fs::path signatureCopy = mEditCopy;
@@ -237,33 +255,18 @@ std::optional<std::string> Publisher::Save(const ServerFields& server,
   if (!WriteFileAtomically(mEditCopy, bytes)) return cannotWrite(mEditCopy);
   if (signature && !WriteFileAtomically(signatureCopy, *signature + "\n"))
     return cannotWrite(signatureCopy);
-  std::optional<std::string> failure = Connect(server);
-  if (!failure) {
-    try {
-      const std::string remote = RemotePath(serverFolder, mManifestName);
-      if (!mFTP->FTPUploadFile(mEditCopy, remote) ||
-          (signature && !mFTP->FTPUploadFile(signatureCopy, remote + ".sig")))
-        failure = mFTP->GetLastErrorMessage();
-    } catch (const RuntimeError& error) {
-      failure = error.Description();
-    }
-  }
-  Disconnect();
-  return failure;
+  if (std::optional<std::string> failure = destination.Open()) return failure;
+  if (std::optional<std::string> failure = destination.Put(mEditCopy, mManifestName))
+    return failure;
+  if (signature) return destination.Put(signatureCopy, mManifestName + ".sig");
+  return std::nullopt;
 }
 
 std::optional<std::string> Publisher::Upload(const ServerFields& server,
                                              std::string_view serverFolder, const fs::path& local,
                                              std::string_view uploadName) {
-  std::optional<std::string> failure = Connect(server);
-  if (!failure) {
-    try {
-      if (!mFTP->FTPUploadFile(local, RemotePath(serverFolder, uploadName)))
-        failure = mFTP->GetLastErrorMessage();
-    } catch (const RuntimeError& error) {
-      failure = error.Description();
-    }
-  }
+  std::optional<std::string> failure = Connect(server, serverFolder);
+  if (!failure) failure = mFolder->Put(local, uploadName);
   Disconnect();
   return failure;
 }

@@ -10,20 +10,12 @@
 #include <string_view>
 
 #include "platform/CodePage.h"
+#include "publisher/Destination.h"
 #include "transfer/TransferEvents.h"
 
 namespace tandor {
 
-class FTP;
 class VersionInfoQuery;
-
-// The four connection fields, exactly as typed.
-struct ServerFields {
-  std::string Address;
-  std::string User;
-  std::string Password;
-  std::string Port;
-};
 
 // What the window's fields and check boxes say about a new entry.
 struct EntryChoices {
@@ -105,9 +97,14 @@ struct SearchOutcome {
 
 // The manifest as Save is to write it, or why it cannot be saved.
 struct ManifestToSave {
+  enum class Why { None, SerialNotANumber, ProductUnknown };
   std::optional<std::string> Text;
   std::string Problem;  // when there is no text
+  Why Reason = Why::None;
 };
+
+// Whether the signing key can sign.
+enum class SigningKeyState { Usable, Shared, Unusable };
 
 // The server operations. Each opens a fresh connection with the fields as typed and closes it
 // when it ends; progress and pending window messages go to `events`.
@@ -123,10 +120,14 @@ class Publisher {
   // The secret key file (as tandor-sign keygen writes it) that Save signs the manifest with;
   // empty: the manifest goes unsigned.
   void SignWith(std::filesystem::path secretKey) { mSigningKey = std::move(secretKey); }
+  // Raise the serial and name the product of an unsigned manifest too, as a signed one is.
+  void StampUnsigned(bool stamp) { mStampUnsigned = stamp; }
+  // Whether the signing key set can sign; a key its group or others may read is refused.
+  SigningKeyState CheckSigningKey() const;
 
-  // The numbered editor text as Save writes it. Unsigned, it is the operator's text as it is.
-  // Signed, its [Files] section gets a higher Serial= (machines refuse an older manifest) and
-  // names its product, the last part of `serverFolder`, unless it names one already (machines
+  // The numbered editor text as Save writes it. Unsigned and unstamped, it is the operator's text
+  // as it is. Signed, its [Files] section gets a higher Serial= (machines refuse an older manifest)
+  // and names its product, the last part of `serverFolder`, unless it names one already (machines
   // refuse a manifest signed for another product). No text, and why, when the serial is no
   // number or no product can be named.
   ManifestToSave PrepareForSave(std::string_view serverFolder, std::string_view text) const;
@@ -138,22 +139,29 @@ class Publisher {
   // wrong, nothing when the manifest is on the server.
   std::optional<std::string> Save(const ServerFields& server, std::string_view serverFolder,
                                   std::string_view text);
+  // The same into any destination, opened here unless it is open already and left open.
+  std::optional<std::string> Save(Destination& destination, std::string_view text);
   // Uploads `local` as <folder>/<uploadName>. Returns what went wrong, nothing on success.
   std::optional<std::string> Upload(const ServerFields& server, std::string_view serverFolder,
                                     const std::filesystem::path& local,
                                     std::string_view uploadName);
 
  private:
-  // Opens a new connection in place of the last one; the reason when it fails.
-  std::optional<std::string> Connect(const ServerFields& server);
+  // A new, unconnected folder of the server in place of the last one.
+  void UseFolder(const ServerFields& server, std::string_view serverFolder);
+  // Opens a new connection to the folder in place of the last one; the reason when it fails.
+  std::optional<std::string> Connect(const ServerFields& server, std::string_view serverFolder);
   void Disconnect();
+  // The signature of `bytes` by the signing key; nothing when the key cannot or must not sign.
+  std::optional<std::string> SignatureOf(std::string_view bytes) const;
 
   std::filesystem::path mEditCopy;
   std::filesystem::path mSigningKey;
+  bool mStampUnsigned = false;
   std::string mManifestName;
   CodePage mCodePage;
   FtpEvents mEvents;
-  std::unique_ptr<FTP> mFTP;
+  std::unique_ptr<FtpFolder> mFolder;
 };
 
 }  // namespace tandor

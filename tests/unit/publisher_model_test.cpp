@@ -12,6 +12,7 @@
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
+#include "publisher/ManifestText.h"
 #include "support/FtpServer.h"
 #include "support/TempDir.h"
 #include "ui/Messages.h"
@@ -119,6 +120,43 @@ TEST(PublisherModelTest, SignedSavesAreStampedAndSigned) {
     EXPECT_EQ(text.value_or("none"), "[Files]\r\nSerial=" + std::to_string(onServer)) << key;
     EXPECT_EQ(signature && VerifyDetached(*text, *signature, pair.Public), isSigned) << key;
   }
+}
+
+// A publish from the command line changes an entry's lines and nothing else: the other lines,
+// their spelling and their line ends stay; a text it cannot change safely is refused.
+TEST(PublisherModelTest, ManifestTextEdits) {
+  // Before, and after: SHA256=x set, Delta lines removed, Delta1=d set, an entry appended.
+  const std::pair<std::string, std::string> edits[] = {
+      {"[Files]\r\n[File1]\r\nFilename=A.DLL\r\nDelta2=old\r\n",
+       "[Files]\r\n[File1]\r\nFilename=A.DLL\r\nSHA256=x\r\nDelta1=d\r\n[File]\r\nKey=b"},
+      {"[Files]\n[File1]\nfilename = a.dll\nsha256 = y\ndelta1=z",
+       "[Files]\n[File1]\nfilename = a.dll\nsha256 =x\nDelta1=d\n[File]\nKey=b"},
+      {"[Files]\r\n[File1]\r\nFilename=a.dll\r\n\r\n[File2]\r\nFilename=b\r\n",
+       "[Files]\r\n[File1]\r\nFilename=a.dll\r\nSHA256=x\r\nDelta1=d\r\n\r\n[File2]\r\n"
+       "Filename=b\r\n[File]\r\nKey=b"},
+      {"[Files]", "[Files]\r\n[File]\r\nFilename=a.dll\r\nSHA256=x\r\nDelta1=d\r\n[File]\r\nKey=b"},
+  };
+  for (const auto& [before, after] : edits) {
+    ManifestText text(before);
+    std::optional<std::size_t> entry = text.FindEntry("a.dll");
+    if (!entry) entry = text.Append("[File]\r\nFilename=a.dll");
+    text.SetValue(*entry, "SHA256", "x");
+    text.RemoveKeys(*entry, IsDeltaKey);
+    text.SetValue(*entry, "Delta1", "d");
+    text.Append("[File]\r\nKey=b");
+    EXPECT_EQ(text.Text(), after) << before;
+  }
+  const std::pair<std::string, std::string> problems[] = {
+      {"", ""},
+      {"  \r\n[files]\r\nSerial=1\r\n[File1]\r\nKey=a", ""},
+      {"Serial=1\r\n[Files]", "line 1 is a setting before the first section"},
+      {"[File1]\r\nKey=a", "its first section is [File1], not [Files]"},
+      {"[Files]\r\n[File1\r\nKey=a", "line 2 opens a section without closing it with ']'"},
+      {"[Files]\r\n<html>", "line 2 is neither a [section] nor a key=value line"},
+      {std::string("[Files]\0", 8), "it holds a NUL byte: it is no text"},
+  };
+  for (const auto& [text, problem] : problems)
+    EXPECT_EQ(ManifestText(text).Problem().value_or(""), problem) << text;
 }
 
 }  // namespace

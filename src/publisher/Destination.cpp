@@ -1,0 +1,186 @@
+#include "publisher/Destination.h"
+
+#include <system_error>
+
+#include "platform/Error.h"
+#include "platform/FileIo.h"
+#include "text/TextCase.h"
+#include "transfer/FTP.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Where a file goes up before it is renamed into place; clients never ask for such a name.
+constexpr std::string_view kUploadingSuffix = ".uploading";
+
+std::string Failure(const fs::path& file, const std::error_code& error) {
+  return file.string() + ": " + error.message();
+}
+
+}  // namespace
+
+FtpFolder::FtpFolder(ServerFields server, std::string folder, FtpFolderOptions options)
+    : mServer(std::move(server)), mFolder(std::move(folder)), mOptions(std::move(options)) {}
+
+FtpFolder::~FtpFolder() = default;
+
+std::string FtpFolder::Describe() const {
+  std::string port = Trim(mServer.Port).empty() ? "21" : mServer.Port;
+  return std::string(mOptions.Tls ? "ftps://" : "ftp://") + mServer.User + "@" + mServer.Address +
+         ":" + port + mFolder;
+}
+
+std::optional<std::string> FtpFolder::Open() {
+  if (mOpen) return std::nullopt;
+  FtpOptions options;
+  options.ServerCodePage = mOptions.ServerCodePage;
+  options.Tls = mOptions.Tls;
+  options.CaFile = mOptions.CaFile;
+  mFTP = std::make_unique<FTP>(mOptions.Events, options);
+  if (mOptions.Passive) mFTP->SetModePassive();
+  // An empty port is the FTP port, as it is in Tandor.ini.
+  const std::string port = Trim(mServer.Port).empty() ? "21" : mServer.Port;
+  try {
+    mOpen = mFTP->OpenConnection(mServer.Address, mServer.User, mServer.Password, port);
+  } catch (const RuntimeError& error) {
+    return error.Description();  // a port that is no number cannot connect either
+  }
+  if (mOpen) return std::nullopt;
+  return mFTP->GetLastErrorMessage();
+}
+
+void FtpFolder::Close() {
+  if (mFTP) mFTP->CloseConnection();
+  mOpen = false;
+}
+
+std::string FtpFolder::Remote(std::string_view name) const {
+  return mFolder + "/" + std::string(name);
+}
+
+std::optional<std::vector<std::string>> FtpFolder::List(std::string& problem) {
+  // An empty folder and a listing that failed both give no list; only a failure leaves a text
+  // of its own.
+  const std::string before = mFTP->GetLastErrorMessage();
+  std::vector<std::string> names;
+  const std::shared_ptr<DirList> listing = mFTP->GetDirectoryListing(Remote("*"));
+  if (!listing) {
+    if (mFTP->GetLastErrorMessage() == before) return names;
+    problem = mFTP->GetLastErrorMessage();
+    return std::nullopt;
+  }
+  for (std::size_t i = 1; i <= listing->Count(); ++i) {
+    const DirItem& item = listing->Item(i);
+    if (!item.Directory) names.push_back(item.FileName);
+  }
+  return names;
+}
+
+FetchedFile FtpFolder::Fetch(std::string_view name, const fs::path& scratch) {
+  const std::string remote = Remote(name);
+  const std::int64_t size = mFTP->GetFTPFileSize(remote);
+  if (size == -1) return {FetchedFile::Kind::Missing, {}, {}};
+  if (size < 0) return {FetchedFile::Kind::Failed, {}, mFTP->GetLastErrorMessage()};
+  const fs::path local = scratch / std::string(name);
+  try {
+    if (!mFTP->FTPDownloadFile(local, remote))
+      return {FetchedFile::Kind::Failed, {}, mFTP->GetLastErrorMessage()};
+  } catch (const RuntimeError& error) {
+    return {FetchedFile::Kind::Failed, {}, error.Description()};
+  }
+  return {FetchedFile::Kind::Fetched, local, {}};
+}
+
+std::optional<std::string> FtpFolder::Put(const fs::path& local, std::string_view name) {
+  const std::string remote = Remote(name);
+  try {
+    if (!mOptions.ViaTemporaryName) {
+      if (mFTP->FTPUploadFile(local, remote)) return std::nullopt;
+      return mFTP->GetLastErrorMessage();
+    }
+    const std::string temporary = remote + std::string(kUploadingSuffix);
+    std::optional<std::string> failure;
+    if (!mFTP->FTPUploadFile(local, temporary)) {
+      failure = mFTP->GetLastErrorMessage();
+    } else if (mFTP->RenameFTPFile(temporary, remote)) {
+      return std::nullopt;
+    } else if (!(mFTP->DeleteFTPFile(remote) && mFTP->RenameFTPFile(temporary, remote))) {
+      // Some servers rename nothing over an existing file; the file is then out of reach for a
+      // moment only.
+      failure = mFTP->GetLastErrorMessage();
+    } else {
+      return std::nullopt;
+    }
+    mFTP->DeleteFTPFile(temporary);
+    return failure;
+  } catch (const RuntimeError& error) {
+    return error.Description();
+  }
+}
+
+std::optional<std::string> FtpFolder::Remove(std::string_view name) {
+  if (mFTP->DeleteFTPFile(Remote(name))) return std::nullopt;
+  return mFTP->GetLastErrorMessage();
+}
+
+std::optional<std::string> LocalFolder::Open() {
+  std::error_code error;
+  if (fs::is_directory(mFolder, error)) return std::nullopt;
+  return mFolder.string() + ": " + (error ? error.message() : "no such folder");
+}
+
+std::optional<std::vector<std::string>> LocalFolder::List(std::string& problem) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(mFolder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored)) names.push_back(it->path().filename().string());
+  }
+  if (!error) return names;
+  problem = Failure(mFolder, error);
+  return std::nullopt;
+}
+
+FetchedFile LocalFolder::Fetch(std::string_view name, const fs::path&) {
+  const fs::path file = mFolder / std::string(name);
+  std::error_code error;
+  const fs::file_status status = fs::status(file, error);
+  if (status.type() == fs::file_type::not_found) return {FetchedFile::Kind::Missing, {}, {}};
+  if (error) return {FetchedFile::Kind::Failed, {}, Failure(file, error)};
+  if (!fs::is_regular_file(status))
+    return {FetchedFile::Kind::Failed, {}, file.string() + ": not a file"};
+  return {FetchedFile::Kind::Fetched, file, {}};
+}
+
+std::optional<std::string> LocalFolder::Put(const fs::path& local, std::string_view name) {
+  const fs::path target = mFolder / std::string(name);
+  const fs::path temporary = TemporarySibling(target);
+  std::error_code error;
+  fs::copy_file(local, temporary, fs::copy_options::overwrite_existing, error);
+  // Whoever serves the folder must be able to read it, whatever the mode of the original.
+  if (!error)
+    fs::permissions(temporary,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                        fs::perms::others_read,
+                    error);
+  if (!error) fs::rename(temporary, target, error);
+  if (error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+  }
+  ForgetTemporary(temporary);
+  if (error) return Failure(target, error);
+  return std::nullopt;
+}
+
+std::optional<std::string> LocalFolder::Remove(std::string_view name) {
+  const fs::path file = mFolder / std::string(name);
+  std::error_code error;
+  if (fs::remove(file, error) || !error) return std::nullopt;
+  return Failure(file, error);
+}
+
+}  // namespace tandor

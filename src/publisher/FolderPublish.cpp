@@ -1,0 +1,422 @@
+#include "publisher/FolderPublish.h"
+
+#include <algorithm>
+#include <set>
+#include <system_error>
+
+#include "delta/Delta.h"
+#include "manifest/RenumberEntries.h"
+#include "platform/Error.h"
+#include "platform/FileIo.h"
+#include "publisher/Destination.h"
+#include "publisher/ManifestText.h"
+#include "publisher/Publisher.h"
+#include "text/TextCase.h"
+#include "util/Integrity.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kKeptSuffix = ".old";
+constexpr std::string_view kPatchSuffix = ".zpatch";
+constexpr std::size_t kHexShown = 16;
+// A manifest is read whole; one larger than a machine would take is no manifest.
+constexpr std::uintmax_t kMostManifestBytes = 16u << 20;
+
+std::string Short(std::string_view sha256Hex) {
+  return std::string(sha256Hex.substr(0, kHexShown));
+}
+
+bool IsLowerHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::optional<std::string> Sha256HexOf(const fs::path& file) {
+  if (const std::optional<Sha256Digest> digest = Sha256OfFile(file)) return Sha256Hex(*digest);
+  return std::nullopt;
+}
+
+// An earlier version of a file that gets a patch to the new one and is kept for the next.
+struct Base {
+  std::string Sha256;
+  fs::path File;              // a local copy that can be read
+  bool JustReplaced = false;  // the file the new one replaces: kept from now on
+  std::string Patch;          // the patch's name when it is worth listing
+};
+
+// What happens to one FILE.
+struct FilePlan {
+  fs::path Local;
+  std::string Name;  // under which it is uploaded
+  PickedVersions Versions;
+  bool Unchanged = false;  // the folder holds it byte for byte already
+  std::vector<Base> Bases;
+  std::vector<std::string> Stale;  // kept versions and patches of it that go
+};
+
+class FolderPublisher {
+ public:
+  FolderPublisher(Destination& folder, const PublishRequest& request, VersionInfoQuery& query,
+                  const fs::path& scratch, const std::function<void(const std::string&)>& say,
+                  const std::function<void(const std::string&)>& complain)
+      : mFolder(folder),
+        mRequest(request),
+        mQuery(query),
+        mScratch(scratch),
+        mSay(say),
+        mComplain(complain),
+        mPublisher(scratch / request.ManifestName, request.ManifestName, request.ManifestCodePage,
+                   FtpEvents{}) {
+    mPublisher.SignWith(request.SigningKey);
+    mPublisher.StampUnsigned(true);
+  }
+
+  int Run() {
+    int status = CheckKey();
+    if (status == publish::Published) status = PlanFiles();
+    if (status == publish::Published) status = ReadFolder();
+    for (FilePlan& plan : mPlans) {
+      if (status == publish::Published) status = PlanBases(plan);
+      if (status == publish::Published) status = MakePatches(plan);
+    }
+    std::string manifest;
+    if (status == publish::Published) status = WriteManifest(manifest);
+    if (status == publish::Published) status = Upload(manifest);
+    if (status == publish::Published) status = RemoveStale();
+    mFolder.Close();
+    return status;
+  }
+
+ private:
+  int Fail(int status, const std::string& text) {
+    mComplain(text);
+    return status;
+  }
+
+  int CheckKey() {
+    if (mRequest.SigningKey.empty()) return publish::Published;
+    const std::string key = mRequest.SigningKey.string();
+    switch (mPublisher.CheckSigningKey()) {
+      case SigningKeyState::Usable:
+        return publish::Published;
+      case SigningKeyState::Shared:
+        return Fail(publish::CannotUse,
+                    key + ": others may read it; a secret key must be private: chmod 600 " + key);
+      case SigningKeyState::Unusable:
+        break;
+    }
+    if (!ReadWholeFile(mRequest.SigningKey))
+      return Fail(publish::CannotUse, key + ": cannot be read");
+    return Fail(publish::CannotUse, key + ": is no secret key of tandor-sign keygen");
+  }
+
+  int PlanFiles() {
+    std::set<std::string> names;
+    for (const fs::path& file : mRequest.Files) {
+      FilePlan plan;
+      plan.Local = file;
+      plan.Name = ChooseUploadName(FileNameOfPath(file.string()), false).Name;
+      if (EqualsIgnoreCase(plan.Name, mRequest.ManifestName) ||
+          EqualsIgnoreCase(plan.Name, mRequest.ManifestName + ".sig"))
+        return Fail(publish::Usage, file.string() + ": the manifest is no file to publish");
+      if (!names.insert(LowerAscii(plan.Name)).second)
+        return Fail(publish::Usage, file.string() + ": a second file named " + plan.Name);
+      try {
+        plan.Versions = ReadPickedVersions(file, mQuery);
+      } catch (const RuntimeError& error) {
+        return Fail(publish::CannotUse, error.Description());
+      }
+      if (plan.Versions.Sha256.empty())
+        return Fail(publish::CannotUse, file.string() + ": cannot be read");
+      mPlans.push_back(std::move(plan));
+    }
+    return publish::Published;
+  }
+
+  int ReadFolder() {
+    if (const std::optional<std::string> failure = mFolder.Open())
+      return Fail(publish::FolderFailed, mFolder.Describe() + ": cannot be reached: " + *failure);
+    const FetchedFile manifest = mFolder.Fetch(mRequest.ManifestName, mScratch);
+    if (manifest.Result == FetchedFile::Kind::Failed)
+      return Fail(publish::FolderFailed,
+                  mRequest.ManifestName + ": cannot be downloaded: " + manifest.Problem);
+    std::string bytes;
+    if (manifest.Result == FetchedFile::Kind::Fetched) {
+      std::error_code error;
+      if (fs::file_size(manifest.File, error) > kMostManifestBytes)
+        return Fail(publish::FolderFailed, mRequest.ManifestName + ": larger than 16 MiB");
+      const std::optional<std::string> read = ReadWholeFile(manifest.File);
+      if (!read) return Fail(publish::FolderFailed, mRequest.ManifestName + ": cannot be read");
+      bytes = *read;
+    }
+    if (const std::optional<std::string> problem = ManifestProblem(bytes))
+      return Fail(publish::FolderFailed,
+                  mRequest.ManifestName + " cannot be parsed: " + *problem + "; nothing published");
+    mManifest.emplace(mRequest.ManifestCodePage.ToUtf8(bytes));
+    if (Trim(mManifest->Text()).empty()) mManifest.emplace("[Files]");
+    // A file goes up under the name its entry gives it, in that letter case.
+    for (FilePlan& plan : mPlans) {
+      if (const std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name))
+        plan.Name = mManifest->Value(*entry, "Filename");
+    }
+    std::string problem;
+    if (std::optional<std::vector<std::string>> names = mFolder.List(problem))
+      mListing = std::move(*names);
+    else
+      return Fail(publish::FolderFailed, mFolder.Describe() + ": cannot be listed: " + problem);
+    return publish::Published;
+  }
+
+  std::optional<std::string> ManifestProblem(const std::string& bytes) const {
+    const CodePage& codePage = mRequest.ManifestCodePage;
+    // Saved again, a byte the code page has no character for would come out changed.
+    if (codePage.FromUtf8(codePage.ToUtf8(bytes)) != bytes)
+      return "it holds bytes that are no text of code page " + std::to_string(codePage.Number());
+    return ManifestText(codePage.ToUtf8(bytes)).Problem();
+  }
+
+  bool Listed(const std::string& name) const {
+    return std::find(mListing.begin(), mListing.end(), name) != mListing.end();
+  }
+
+  // The bases of each Delta line of the file's entry, in order.
+  std::vector<std::string> DeltaBases(const FilePlan& plan) const {
+    std::vector<std::string> bases;
+    const std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name);
+    if (!entry) return bases;
+    for (int n = 1; n <= 99; ++n) {
+      const std::string value = mManifest->Value(*entry, "Delta" + std::to_string(n));
+      if (!value.empty()) bases.push_back(LowerAscii(Trim(value.substr(0, value.find(',')))));
+    }
+    return bases;
+  }
+
+  // Takes `sha256` as a base unless there are enough, it is the new file or taken already.
+  bool TakeBase(FilePlan& plan, Base base) {
+    if (static_cast<int>(plan.Bases.size()) >= mRequest.Keep) return false;
+    if (base.Sha256 == plan.Versions.Sha256) return false;
+    for (const Base& taken : plan.Bases)
+      if (taken.Sha256 == base.Sha256) return false;
+    plan.Bases.push_back(std::move(base));
+    return true;
+  }
+
+  int PlanBases(FilePlan& plan) {
+    if (Listed(plan.Name)) {
+      const FetchedFile current = mFolder.Fetch(plan.Name, mScratch);
+      if (current.Result != FetchedFile::Kind::Fetched)
+        return Fail(publish::FolderFailed,
+                    plan.Name + ": cannot be downloaded: " + current.Problem);
+      const std::optional<std::string> sha = Sha256HexOf(current.File);
+      if (!sha) return Fail(publish::FolderFailed, current.File.string() + ": cannot be read");
+      plan.Unchanged = *sha == plan.Versions.Sha256;
+      TakeBase(plan, {*sha, current.File, true, {}});
+    }
+    std::vector<std::string> kept;
+    for (const std::string& name : mListing) {
+      if (HexOfName(name, plan.Name, kKeptSuffix)) kept.push_back(name);
+    }
+    for (const std::string& name : RankKept(kept, DeltaBases(plan))) {
+      if (static_cast<int>(plan.Bases.size()) >= mRequest.Keep) {
+        plan.Stale.push_back(name);
+        continue;
+      }
+      const FetchedFile old = mFolder.Fetch(name, mScratch);
+      if (old.Result != FetchedFile::Kind::Fetched)
+        return Fail(publish::FolderFailed, name + ": cannot be downloaded: " + old.Problem);
+      const std::optional<std::string> sha = Sha256HexOf(old.File);
+      if (!sha) return Fail(publish::FolderFailed, old.File.string() + ": cannot be read");
+      // A kept version whose bytes do not match its name is damaged: it goes.
+      if (Short(*sha) != *HexOfName(name, plan.Name, kKeptSuffix) ||
+          !TakeBase(plan, {*sha, old.File, false, {}}))
+        plan.Stale.push_back(name);
+    }
+    return publish::Published;
+  }
+
+  int MakePatches(FilePlan& plan) {
+    std::error_code error;
+    const std::uintmax_t fileBytes = fs::file_size(plan.Local, error);
+    for (Base& base : plan.Bases) {
+      const std::string name = PatchName(plan.Name, base.Sha256);
+      try {
+        CreatePatch(base.File, plan.Local, mScratch / name);
+      } catch (const RuntimeError& error) {
+        return Fail(publish::CannotUse, name + ": patch not made: " + error.Description());
+      }
+      const std::uintmax_t patchBytes = fs::file_size(mScratch / name, error);
+      if (!error && PatchIsWorthIt(patchBytes, fileBytes)) {
+        base.Patch = name;
+        mSay(plan.Name + ": patch from " + Short(base.Sha256) + " (" + std::to_string(patchBytes) +
+             " bytes)");
+      } else {
+        mSay(plan.Name + ": patch from " + Short(base.Sha256) +
+             " not listed: " + std::to_string(patchBytes) + " bytes, more than half the file");
+      }
+    }
+    for (const std::string& name : mListing) {
+      const bool listed = std::any_of(plan.Bases.begin(), plan.Bases.end(),
+                                      [&](const Base& base) { return base.Patch == name; });
+      if (HexOfName(name, plan.Name, kPatchSuffix) && !listed) plan.Stale.push_back(name);
+    }
+    return publish::Published;
+  }
+
+  std::string ProductName() const {
+    return mRequest.Product.empty() ? ProductOfFolder(mRequest.ProductFolder) : mRequest.Product;
+  }
+
+  void EditEntry(const FilePlan& plan) {
+    std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name);
+    if (!entry) {
+      EntryChoices choices;
+      choices.ServerPath = "$Root/" + ProductName();
+      choices.LocalPath = mRequest.LocalPath;
+      choices.CopyMode = "Normal";
+      entry =
+          mManifest->Append(EntryText(FileNameOfPath(plan.Local.string()), plan.Versions, choices));
+      mManifest->SetValue(*entry, "FileName", plan.Name);  // the updater's substitute name
+      mSay(plan.Name + ": new entry");
+    }
+    mManifest->SetValue(*entry, "File Version", plan.Versions.FileVersion);
+    mManifest->SetValue(*entry, "Product Version", plan.Versions.ProductVersion);
+    mManifest->SetValue(*entry, "SHA256", plan.Versions.Sha256);
+    mManifest->RemoveKeys(*entry, IsDeltaKey);
+    int number = 0;
+    for (const Base& base : plan.Bases) {
+      if (!base.Patch.empty())
+        mManifest->SetValue(*entry, "Delta" + std::to_string(++number),
+                            base.Sha256 + "," + base.Patch);
+    }
+  }
+
+  int WriteManifest(std::string& manifest) {
+    for (const FilePlan& plan : mPlans) EditEntry(plan);
+    const std::string text = RenumberEntries(mManifest->Text());
+    const std::string named = FilesValue(text, "Product");
+    if (!named.empty() && !mRequest.Product.empty() && named != mRequest.Product)
+      mSay(mRequest.ManifestName + ": keeps its own Product=" + named);
+    const ManifestToSave prepared = mPublisher.PrepareForSave(ProductName(), text);
+    if (prepared.Reason == ManifestToSave::Why::SerialNotANumber)
+      return Fail(publish::FolderFailed,
+                  mRequest.ManifestName +
+                      " cannot be parsed: its Serial= "
+                      "is no number of at most 18 digits; nothing published");
+    if (!prepared.Text)
+      return Fail(publish::Usage,
+                  "the product cannot be told from the folder: name it with "
+                  "--product NAME");
+    manifest = *prepared.Text;
+    return publish::Published;
+  }
+
+  int Put(const fs::path& local, const std::string& name) {
+    if (const std::optional<std::string> failure = mFolder.Put(local, name))
+      return Fail(publish::NotDone,
+                  name + ": upload failed: " + *failure + "; the manifest was not replaced");
+    mSay("uploaded " + name);
+    return publish::Published;
+  }
+
+  // Files first and the manifest last: a client never reads of a file that is not there yet.
+  int Upload(const std::string& manifest) {
+    for (const FilePlan& plan : mPlans) {
+      for (const Base& base : plan.Bases) {
+        const std::string kept = KeptName(plan.Name, base.Sha256);
+        if (base.JustReplaced && !Listed(kept)) {
+          if (int status = Put(base.File, kept)) return status;
+        }
+        if (!base.Patch.empty()) {
+          if (int status = Put(mScratch / base.Patch, base.Patch)) return status;
+        }
+      }
+      if (plan.Unchanged) {
+        mSay(plan.Name + ": the folder holds this version already");
+      } else if (int status = Put(plan.Local, plan.Name)) {
+        return status;
+      }
+    }
+    if (const std::optional<std::string> failure = mPublisher.Save(mFolder, manifest))
+      return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + *failure);
+    mSay("uploaded " + mRequest.ManifestName + " (Serial=" + FilesValue(manifest, "Serial") +
+         ", Product=" + FilesValue(manifest, "Product") +
+         (mRequest.SigningKey.empty() ? ", unsigned)" : ", signed)"));
+    return publish::Published;
+  }
+
+  // What the new manifest no longer names goes once it is up.
+  int RemoveStale() {
+    int status = publish::Published;
+    for (const FilePlan& plan : mPlans) {
+      for (const std::string& name : plan.Stale) {
+        if (const std::optional<std::string> failure = mFolder.Remove(name))
+          status = Fail(publish::NotDone, name + ": not removed: " + *failure);
+        else
+          mSay("removed " + name);
+      }
+    }
+    return status;
+  }
+
+  Destination& mFolder;
+  const PublishRequest& mRequest;
+  VersionInfoQuery& mQuery;
+  fs::path mScratch;
+  const std::function<void(const std::string&)>& mSay;
+  const std::function<void(const std::string&)>& mComplain;
+  Publisher mPublisher;
+  std::vector<FilePlan> mPlans;
+  std::optional<ManifestText> mManifest;
+  std::vector<std::string> mListing;
+};
+
+}  // namespace
+
+std::string KeptName(std::string_view name, std::string_view sha256Hex) {
+  return std::string(name) + "." + Short(sha256Hex) + std::string(kKeptSuffix);
+}
+
+std::string PatchName(std::string_view name, std::string_view baseSha256Hex) {
+  return std::string(name) + "." + Short(baseSha256Hex) + std::string(kPatchSuffix);
+}
+
+std::optional<std::string> HexOfName(std::string_view fileName, std::string_view name,
+                                     std::string_view suffix) {
+  if (fileName.size() != name.size() + 1 + kHexShown + suffix.size() ||
+      !fileName.starts_with(name) || fileName[name.size()] != '.' || !fileName.ends_with(suffix))
+    return std::nullopt;
+  const std::string_view hex = fileName.substr(name.size() + 1, kHexShown);
+  if (!IsLowerHex(hex)) return std::nullopt;
+  return std::string(hex);
+}
+
+std::vector<std::string> RankKept(std::vector<std::string> kept,
+                                  const std::vector<std::string>& deltaBases) {
+  const auto rank = [&](const std::string& name) {
+    const std::string hex = name.substr(name.size() - kKeptSuffix.size() - kHexShown, kHexShown);
+    for (std::size_t i = 0; i < deltaBases.size(); ++i)
+      if (deltaBases[i].starts_with(hex)) return i;
+    return deltaBases.size();
+  };
+  std::stable_sort(kept.begin(), kept.end(), [&](const std::string& a, const std::string& b) {
+    const std::size_t ra = rank(a), rb = rank(b);
+    return ra != rb ? ra < rb : a < b;
+  });
+  return kept;
+}
+
+bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t fileBytes) {
+  return patchBytes * 2 <= fileBytes;
+}
+
+int PublishToFolder(Destination& folder, const PublishRequest& request, VersionInfoQuery& query,
+                    const fs::path& scratch, const std::function<void(const std::string&)>& say,
+                    const std::function<void(const std::string&)>& complain) {
+  return FolderPublisher(folder, request, query, scratch, say, complain).Run();
+}
+
+}  // namespace tandor
