@@ -41,6 +41,8 @@ with --wait it ends with the working copy's status:
   3   refused: a program of an entry was still open
   4   the manifest was not trusted (with a manifest key: no signature, a wrong one, an
       older Serial=, or another product's manifest); nothing was decided
+  5   rolled back: the release's final program failed within the manifest's Verify=
+      seconds; the files and record it replaced were put back, and it is refused
   64  usage error
   69  a window is needed but cannot be shown: the Qt libraries cannot be loaded, or
       (the publisher window) there is no display or TANDOR_UNATTENDED=1

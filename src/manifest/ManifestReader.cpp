@@ -55,17 +55,25 @@ std::string ManifestFileName(const ProgramVersion& version) {
   return "Tandor" + std::to_string(version.Major) + std::to_string(version.Minor) + ".ini";
 }
 
-bool ParseExecuteNumber(const std::string& value, int& number) {
-  constexpr long kLargest = 32767;  // the number is a 16-bit signed integer
+namespace {
+
+// Digits only, no larger than `largest`; an empty text is 0.
+bool ParseWholeNumber(const std::string& value, long largest, int& number) {
   if (!std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return false;
   long result = 0;
   for (char c : value) {
     result = result * 10 + (c - '0');
-    if (result > kLargest) return false;
+    if (result > largest) return false;
   }
   number = static_cast<int>(result);
   return true;
+}
+
+}  // namespace
+
+bool ParseExecuteNumber(const std::string& value, int& number) {
+  return ParseWholeNumber(value, 32767, number);  // the number is a 16-bit signed integer
 }
 
 ManifestReader::ManifestReader(IniStore& ini, std::filesystem::path manifest,
@@ -89,6 +97,15 @@ FilesSettings ManifestReader::ReadFilesSettings() const {
   files.ExecuteIsNumber = ParseExecuteNumber(files.ExecuteText, files.Execute);
   if (!files.ExecuteIsNumber) files.Execute = 0;
   files.ExecuteOption = Value("Files", "Execute Option");
+  files.RolloutText = Value("Files", "Rollout");
+  int percent = 0;
+  files.RolloutIsNumber =
+      files.RolloutText.empty() || ParseWholeNumber(files.RolloutText, 100, percent);
+  if (files.RolloutIsNumber && !files.RolloutText.empty()) files.Rollout = percent;
+  files.Fallback = Value("Files", "Fallback");
+  files.VerifyText = Value("Files", "Verify");
+  files.VerifyIsNumber = ParseWholeNumber(files.VerifyText, 3600, files.Verify);
+  if (!files.VerifyIsNumber) files.Verify = 0;
   return files;
 }
 

@@ -2,6 +2,7 @@
 // Reading a product's manifest: its name, the "[Files]" settings and the numbered entries.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ struct FilesSettings {
   bool ExecuteIsNumber = true;
   std::string ExecuteText;
   std::string ExecuteOption;  // as written, not expanded
+  // Rollout=: the share of machines in percent (0 to 100) that take this manifest; nothing when
+  // the key is absent or empty. RolloutIsNumber is false for any other text (RolloutText).
+  std::optional<int> Rollout;
+  bool RolloutIsNumber = true;
+  std::string RolloutText;
+  // Fallback=: the manifest, beside this one on the server, that the other machines take.
+  std::string Fallback;
+  // Verify=: how many seconds (0 to 3600) the final program is watched after an install; 0
+  // (absent, empty) watches nothing. VerifyIsNumber is false for any other text (VerifyText).
+  int Verify = 0;
+  bool VerifyIsNumber = true;
+  std::string VerifyText;
 };
 
 // Forms the "Execute" number of "[Files]": "0" followed by the value, read as a 16-bit number.

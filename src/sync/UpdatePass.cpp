@@ -20,6 +20,7 @@
 #include "platform/Prefix.h"
 #include "platform/Unattended.h"
 #include "settings/IniStore.h"
+#include "sync/ReleaseBackup.h"
 #include "text/TextCase.h"
 #include "transfer/DownloadPool.h"
 #include "transfer/Downloader.h"
@@ -147,6 +148,7 @@ void UpdatePass::Pump() {
 
 PassOutcome UpdatePass::Finish(int status) {
   mAhead.reset();  // its workers stop, and what they fetched for nothing goes
+  EndRelease(status);
   RemoveOwnTemporaries();
   if (mRecord) mRecord->Flush();
   mEnv.Ini->Flush();
@@ -345,7 +347,7 @@ TransferResult UpdatePass::ReachServer() {
     std::string reason;
     if (!opened.Done()) {
       reason = server.Port ? opened.Text : msg::NotAPort(server.PortText);
-    } else if ((failure = TakeManifest())) {
+    } else if ((failure = TakeManifest(ManifestFileName(mEnv.Version)))) {
       reason = failure->Text;
     } else {
       mServer = server;
@@ -360,9 +362,9 @@ TransferResult UpdatePass::ReachServer() {
   return {};
 }
 
-std::optional<UpdatePass::ManifestFailure> UpdatePass::TakeManifest() {
-  const fs::path local = Native(LocalManifest());
-  const std::string remote = RemoteManifest(ManifestFileName(mEnv.Version));
+std::optional<UpdatePass::ManifestFailure> UpdatePass::TakeManifest(const std::string& name) {
+  const fs::path local = Native(ProductFolder() + "\\" + name);
+  const std::string remote = RemoteManifest(name);
   std::error_code ec;
   fs::create_directory(Native(ProductFolder()), ec);
   // Also what a server tried before left there (an error page).
@@ -401,7 +403,8 @@ void UpdatePass::RefuseManifest(const std::string& text) {
   mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
 }
 
-bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& remote) {
+bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& remote,
+                                 const std::string& name) {
   const std::string key = ManifestKey(*mEnv.Machine);
   if (key.empty()) return true;
   if (!FromBase64(key, crypto_sign_PUBLICKEYBYTES)) {
@@ -438,17 +441,22 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
     return false;
   }
   // A validly signed but older manifest is a replay: it would bring back what was fixed since.
+  // A rollout's fallback is an older release by design: its serials count apart, per name, so
+  // that a machine outside the rollout takes it while neither can be replayed.
   const std::string serialText = mEnv.Ini->Read("Files", "Serial", manifest);
   const std::optional<long long> serial = ParseSerial(serialText);
+  const bool own = name == ManifestFileName(mEnv.Version);
+  const std::string serialKey =
+      own ? std::string(kSerialKey) : std::string(kSerialKey) + "\\" + mEnv.ArgumentText;
+  const std::string serialName = own ? mEnv.ArgumentText : name;
   const long long accepted =
-      ParseSerial(mEnv.Machine->ReadRegistryValue(kSerialKey, mEnv.ArgumentText).value_or(""))
-          .value_or(0);
+      ParseSerial(mEnv.Machine->ReadRegistryValue(serialKey, serialName).value_or("")).value_or(0);
   if (!serial || *serial < accepted) {
     RefuseManifest(msg::ManifestRolledBack(remote, serialText, accepted));
     return false;
   }
   if (*serial > accepted)
-    mEnv.Machine->WriteRegistryValue(kSerialKey, mEnv.ArgumentText, std::to_string(*serial));
+    mEnv.Machine->WriteRegistryValue(serialKey, serialName, std::to_string(*serial));
   return true;
 }
 
@@ -468,6 +476,7 @@ PassOutcome UpdatePass::Run() {
   mErrLog.Create();
   mEnv.Window->SetBusyPointer(true);
   WaitForLauncher();
+  FinishLastRelease();
   if (!Connect()) {
     // The log and the consumed settings are on disk while the window waits for EXIT.
     PassOutcome waiting = Finish(mStatus);
@@ -478,7 +487,11 @@ PassOutcome UpdatePass::Run() {
   const std::string productFolder = ProductFolder();
   const std::string localManifest = LocalManifest();
   const std::string remoteManifest = RemoteManifest(ManifestFileName(mEnv.Version));
-  if (!mServer || !ManifestTrusted(Native(localManifest), remoteManifest)) {
+  std::optional<TakenManifest> taken;
+  if (mServer &&
+      ManifestTrusted(Native(localManifest), remoteManifest, ManifestFileName(mEnv.Version)))
+    taken = ChooseManifest();
+  if (!taken) {
     std::error_code ec;
     if (mStatus == pass_status::Untrusted) fs::remove(Native(localManifest), ec);
     mTransfer->Close();
@@ -487,15 +500,24 @@ PassOutcome UpdatePass::Run() {
     return Finish(mStatus);
   }
 
-  ManifestReader reader(*mEnv.Ini, Native(localManifest), *mEnv.Settings, mEnv.AppFolder);
-  const FilesSettings files = reader.ReadFilesSettings();
+  ManifestReader reader(*mEnv.Ini, taken->Local, *mEnv.Settings, mEnv.AppFolder);
+  const FilesSettings& files = taken->Files;
+  TakeUpHandedOverRelease(*taken);
   mRecord =
       std::make_unique<InstallationRecord>(*mEnv.Ini, Native(productFolder + "\\Version.ini"));
   InstallationRecord& record = *mRecord;
   EntryRules rules(*mEnv.Machine, mEnv.Machine->AnsiCodePage(), record,
                    mEnv.Settings->DataAccessVersion, mEnv.Allow);
   EntryTable table = BuildEntryTable(reader, rules);
+  if (taken->Hold) {
+    mTransfer->Close();
+    StartHeldProgram(table, files);
+    mErrLog.Close();
+    mEnv.Window->Hide();
+    return Finish(mStatus);
+  }
   RemoveStaleTemporaries(table);
+  BeginRelease(*taken, table);
   StartDownloadsAhead(table);
 
   if (table.DownloadCount > 0) {
@@ -530,6 +552,9 @@ PassOutcome UpdatePass::Run() {
       // place instead of starting beside it.
       record.Flush();
       mEnv.Ini->Flush();
+      // A release being kept goes on in the new updater's pass.
+      const bool keeping = mRelease->Pending() == ReleaseBackup::State::Installing;
+      if (keeping) mRelease->SetState(ReleaseBackup::State::HandedOver);
       mErrLog.Close();
       mAhead.reset();
       MakeRunnable(Native(entry.TargetPath()));
@@ -538,6 +563,7 @@ PassOutcome UpdatePass::Run() {
       } catch (const RuntimeError& error) {
         // The new updater never arrived (or cannot run): nobody takes over, so this pass goes
         // on to its end and says why instead of dying on the exception.
+        if (keeping) mRelease->SetState(ReleaseBackup::State::Installing);
         mErrLog.Reopen();
         FailEntry(error.Description(), entry.Filename);
         mStatus = pass_status::EntryFailed;
@@ -547,8 +573,15 @@ PassOutcome UpdatePass::Run() {
 
   mAhead.reset();
   mTransfer->Close();
-  StartFinalProgram(table, files.Execute, files.ExecuteOption, files.ExecuteText,
-                    files.ExecuteIsNumber);
+  record.Flush();
+  // A release that did not arrive whole goes back before anything of it runs.
+  if (mStatus != pass_status::Completed) EndRelease(mStatus);
+  const bool verify =
+      mStatus == pass_status::Completed && mRelease->Pending() == ReleaseBackup::State::Installing;
+  if (verify) mRelease->SetState(ReleaseBackup::State::Verifying);
+  const std::optional<ProcessId> program = StartFinalProgram(
+      table, files.Execute, files.ExecuteOption, files.ExecuteText, files.ExecuteIsNumber);
+  if (verify) VerifyRelease(program, table, files.Execute, files.Verify);
   record.Flush();
   mErrLog.Close();
   mEnv.Window->Hide();
@@ -566,6 +599,11 @@ void UpdatePass::DeleteOldFiles(const FileEntry& entry) {
   // A read-only file stays, as a plain delete leaves it.
   if (::lstat(file.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || (info.st_mode & 0222) == 0)
     return;
+  try {
+    KeepForRollback(file);
+  } catch (const RuntimeError&) {
+    return;  // what cannot be kept stays
+  }
   std::error_code ec;
   fs::remove(file, ec);
 }
@@ -660,18 +698,22 @@ std::string UpdatePass::FollowingDownload(const EntryTable& table, std::size_t i
   return {};
 }
 
-void UpdatePass::StartFinalProgram(const EntryTable& table, int index, const std::string& options,
-                                   const std::string& executeText, bool executeIsNumber) {
+std::optional<ProcessId> UpdatePass::StartFinalProgram(const EntryTable& table, int index,
+                                                       const std::string& options,
+                                                       const std::string& executeText,
+                                                       bool executeIsNumber) {
   if (!executeIsNumber || index < 0 || index > static_cast<int>(table.Entries.size())) {
     Report(msg::NoFinalProgram(executeText));
-    return;
+    return std::nullopt;
   }
-  if (index == 0) return;
+  if (index == 0) return std::nullopt;
   const FileEntry& entry = table.Entries[static_cast<std::size_t>(index - 1)];
-  if (entry.Failed) return;
+  if (entry.Failed) return std::nullopt;
   MakeRunnable(Native(entry.TargetPath()));
-  if (!Start(entry.TargetPath() + " " + options, WindowStyle::NormalFocus, entry.Filename))
-    mStatus = pass_status::EntryFailed;
+  std::optional<ProcessId> pid =
+      Start(entry.TargetPath() + " " + options, WindowStyle::NormalFocus, entry.Filename);
+  if (!pid) mStatus = pass_status::EntryFailed;
+  return pid;
 }
 
 }  // namespace tandor

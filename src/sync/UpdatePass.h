@@ -12,6 +12,7 @@
 #include <string>
 
 #include "manifest/FileEntry.h"
+#include "manifest/ManifestReader.h"
 #include "platform/Error.h"
 #include "platform/FreeSpace.h"
 #include "platform/Process.h"
@@ -32,6 +33,7 @@ struct TransferResult;
 class IniStore;
 class InstallationRecord;
 class Prefix;
+class ReleaseBackup;
 class Unzip32;
 struct TransferResult;
 
@@ -42,6 +44,7 @@ constexpr int EntryFailed = 1;  // a transfer, start or extraction failed (or th
 constexpr int NoServer = 2;     // the server or the manifest could not be reached
 constexpr int Refused = 3;      // a program of an entry was still open
 constexpr int Untrusted = 4;    // the manifest's signature or serial was refused
+constexpr int RolledBack = 5;   // the release's final program failed: its files were put back
 }  // namespace pass_status
 
 // Everything the pass takes from the program around it. The defaults are the real services;
@@ -133,6 +136,16 @@ class UpdatePass {
     bool NotAManifest = false;  // it sent something else (an error page, garbage)
     std::string Text;
   };
+  // The manifest this machine takes: the product's own, or the fallback its rollout names.
+  struct TakenManifest {
+    std::string Name;
+    std::filesystem::path Local;
+    std::string Remote;
+    FilesSettings Files;
+    // Serial=, or the manifest's SHA-256 when it has none: what a failed release refuses.
+    std::string Release;
+    bool Hold = false;  // nothing of it is installed in this pass
+  };
   std::string LocalManifest() const;
   bool Connect();
   // Opens the servers of Address in order until one serves the manifest; mServer then names it.
@@ -141,8 +154,19 @@ class UpdatePass {
   // failure is then reported as for one server, and mServer stays empty. Otherwise the last
   // connection failure.
   TransferResult ReachServer();
-  // Downloads the manifest from the server just opened into the product folder.
-  std::optional<ManifestFailure> TakeManifest();
+  // Downloads the manifest `name` from the server just opened into the product folder.
+  std::optional<ManifestFailure> TakeManifest(const std::string& name);
+  // The manifest `name` as downloaded.
+  TakenManifest ReadManifest(const std::string& name) const;
+  // Which manifest this machine takes, by the rollout of the product's own: that one, its
+  // fallback (downloaded and checked as the first), or none (Hold). Nothing when the pass ends
+  // here: a manifest that cannot be used, or a fallback that is not there or not trusted.
+  std::optional<TakenManifest> ChooseManifest();
+  std::optional<TakenManifest> Unusable(const std::string& text);
+  // Whether the machine refused `release` after it failed here.
+  bool Refused(const std::string& release) const;
+  // Starts the final program of a pass that installs nothing, when its file is there.
+  void StartHeldProgram(const EntryTable& table, const FilesSettings& files);
   void ReportManifestFailure(const ManifestFailure& failure);
   // Every step of an entry to install, folded into its outcome.
   EntryOutcome InstallEntry(FileEntry& entry, std::size_t index, const std::string& following);
@@ -180,8 +204,29 @@ class UpdatePass {
   // ends with its download (nothing started, registered or extracted after it): its request
   // can then go out while this entry's file is put on disk. Empty otherwise.
   std::string FollowingDownload(const EntryTable& table, std::size_t index) const;
-  void StartFinalProgram(const EntryTable& table, int index, const std::string& options,
-                         const std::string& executeText, bool executeIsNumber);
+  // The final program's process; nothing when nothing was started.
+  std::optional<ProcessId> StartFinalProgram(const EntryTable& table, int index,
+                                             const std::string& options,
+                                             const std::string& executeText, bool executeIsNumber);
+  // Finishes or undoes what a pass that died left in the product's backup folder; a release
+  // a new updater took over stays for the manifest to decide.
+  void FinishLastRelease();
+  // Goes on with a release a new updater took over when the same release is taken again;
+  // otherwise puts its files back.
+  void TakeUpHandedOverRelease(const TakenManifest& taken);
+  // With Verify=, keeps what the install replaces, so that a failed release can be put back.
+  void BeginRelease(const TakenManifest& taken, const EntryTable& table);
+  // Keeps `target` before the install replaces or creates it, when the release is kept.
+  void KeepForRollback(const std::filesystem::path& target);
+  // Watches the final program for `seconds`: one that fails puts the release back.
+  void VerifyRelease(std::optional<ProcessId> program, const EntryTable& table, int index,
+                     int seconds);
+  // Refuses the release, puts its files back and ends with RolledBack.
+  void RollBack(const std::string& reason);
+  // Puts the kept files and record back and says `done`; false (said) when it could not.
+  bool PutReleaseBack(const std::string& done);
+  // What a pass that ends before its release was verified does with it.
+  void EndRelease(int status);
   void Report(const std::string& line);
   // What the window and the log say of a failed transfer: a proxy's refusal names the proxy.
   static std::string FailureText(const TransferResult& result);
@@ -199,7 +244,9 @@ class UpdatePass {
   // With a manifest key configured: the manifest carries a valid signature by that key and a
   // serial no lower than the highest one accepted before (which it then records). Otherwise
   // says why and refuses the pass.
-  bool ManifestTrusted(const std::filesystem::path& manifest, const std::string& remote);
+  // `name`: the manifest's file name; a fallback's serial is kept apart from the product's own.
+  bool ManifestTrusted(const std::filesystem::path& manifest, const std::string& remote,
+                       const std::string& name);
   void RefuseManifest(const std::string& text);
   void DeleteOldFiles(const FileEntry& entry);
   std::filesystem::path Native(const std::string& path) const;
@@ -219,6 +266,9 @@ class UpdatePass {
   std::unique_ptr<Unzip32> mUnzip;
   PassLog mErrLog;
   std::unique_ptr<InstallationRecord> mRecord;
+  // What the install keeps for putting a failed release back, and its journal.
+  std::unique_ptr<ReleaseBackup> mRelease;
+  std::string mReleaseName;  // the release being installed, as Serial= or SHA256=
   // The pass's status so far: what reaching the server and the manifest gave, then the fold of
   // the entries' outcomes and the final program's start.
   int mStatus = pass_status::Completed;

@@ -133,6 +133,7 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
   try {
     DownloadRequest request = EntryDownload(entry);
     request.Following = following;
+    KeepForRollback(request.Target);
     CreateFolderChain(*mEnv.Machine, entry.LocalPath);
     const auto start = std::chrono::steady_clock::now();
     TransferResult transferred;
@@ -186,7 +187,18 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
 
 bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extractTo) {
   const std::string archive = entry.LocalPath + "\\" + entry.Filename;
-  mUnzip->SetUnzipOptions({.ZipFile = Native(archive), .TargetFolder = Native(extractTo)});
+  // Each member's old file is kept before the member replaces it, as the download's is.
+  const auto keep = [this, &entry](const fs::path& member) {
+    try {
+      KeepForRollback(member);
+      return true;
+    } catch (const RuntimeError& error) {
+      FailEntry(error.Description(), entry.Filename);
+      return false;
+    }
+  };
+  mUnzip->SetUnzipOptions(
+      {.ZipFile = Native(archive), .TargetFolder = Native(extractTo), .BeforeReplace = keep});
   const std::int32_t status = mUnzip->RunUnzip();
   if (status == unzipstatus::Ok) return true;
   std::string text = msg::ExtractionError(archive);

@@ -103,6 +103,66 @@ inline std::string NoFinalProgram(const std::string& executeText) {
          " 에 해당하는 항목이 없어 프로그램을 시작하지 않습니다.";
 }
 
+// Staged rollouts: which manifest the machine took, by its bucket and the manifest's Rollout=.
+inline std::string RolloutTaken(const std::string& manifest, int bucket, int percent) {
+  return "배포 대상: " + manifest + " (구간 " + std::to_string(bucket) + " < " +
+         std::to_string(percent) + ")";
+}
+inline std::string RolloutFallback(const std::string& fallback, int bucket, int percent) {
+  return "배포 대상: " + fallback + " (구간 " + std::to_string(bucket) +
+         " >= " + std::to_string(percent) + ")";
+}
+inline std::string RolloutOutside(const std::string& manifest, int bucket, int percent) {
+  return "배포 대상 아님: " + manifest + " (구간 " + std::to_string(bucket) +
+         " >= " + std::to_string(percent) + "). Fallback= 이(가) 없어 이번에는 설치하지 않습니다.";
+}
+inline std::string RolloutNotAPercent(const std::string& remote, const std::string& text) {
+  return remote + " 의 Rollout=" + text +
+         " 은(는) 0에서 100 사이의 숫자가 아니어서 업데이트 목록을 쓰지 않습니다.";
+}
+inline std::string FallbackNotAName(const std::string& remote, const std::string& name) {
+  return remote + " 의 Fallback=" + name +
+         " 은(는) 같은 서버 폴더의 다른 파일 이름이 아니어서 업데이트 목록을 쓰지 않습니다.";
+}
+inline std::string VerifyNotSeconds(const std::string& remote, const std::string& text) {
+  return remote + " 의 Verify=" + text +
+         " 은(는) 0에서 3600 사이의 초가 아니어서 업데이트 목록을 쓰지 않습니다.";
+}
+// Releases that are watched and taken back. `release` reads "Serial=8" or "SHA256=<digest>".
+inline std::string ReleaseRefused(const std::string& release) {
+  return release +
+         " 업데이트는 이 컴퓨터에서 실패하여 되돌린 것이므로 설치하지 않습니다. 더 새로운 "
+         "업데이트를 기다립니다.";
+}
+inline std::string Verifying(const std::string& program, int seconds) {
+  return program + " 이(가) " + std::to_string(seconds) +
+         "초 동안 정상적으로 실행되는지 확인하는 중";
+}
+inline std::string FinalProgramFailed(const std::string& program, int code) {
+  return program + " 이(가) 종료 코드 " + std::to_string(code) + "(으)로 끝났습니다";
+}
+inline std::string FinalProgramNotStarted(const std::string& program) {
+  return program + " 을(를) 시작하지 못했습니다";
+}
+inline std::string ReleaseRolledBack(const std::string& reason, const std::string& release) {
+  return reason + ": " + release +
+         " 업데이트로 바꾼 파일을 이전 것으로 되돌렸습니다. 이 업데이트는 다시 설치하지 않습니다.";
+}
+inline std::string ReleaseUndone(const std::string& release) {
+  return release + " 업데이트를 모두 설치하지 못해 이번에 바꾼 파일을 이전 것으로 되돌렸습니다.";
+}
+inline std::string UnfinishedReleaseUndone(const std::string& release) {
+  return "지난 " + release + " 업데이트가 설치 중에 중단되어 이전 파일로 되돌렸습니다.";
+}
+inline std::string UnfinishedRollbackDone(const std::string& release) {
+  return "지난 " + release +
+         " 업데이트의 되돌리기가 중단되어 마저 되돌렸습니다. 이 업데이트는 다시 설치하지 않습니다.";
+}
+inline std::string ReleaseNotPutBack(const std::string& release, const std::string& problem) {
+  return release + " 업데이트로 바꾼 파일을 되돌리지 못했습니다 (" + problem +
+         "). 다음 업데이트에서 다시 되돌립니다.";
+}
+
 // A signed manifest that is not trusted.
 inline std::string BadManifestKey(const std::string& key) {
   return "ManifestKey=" + key +

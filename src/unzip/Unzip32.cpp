@@ -36,6 +36,7 @@ std::int32_t Unzip32::RunUnzip() {
   job.KeepFolders = mOptions.RecreateFolders;
   job.NameCodePage = mCodePage;
   job.FreeSpace = mFreeSpace;
+  job.BeforeReplace = mOptions.BeforeReplace;
   const ZipOutcome outcome = RunZipJob(job, [this]() -> std::optional<std::string> {
     std::string password;
     if (AskPassword(password, PasswordBufferSize) != 0) return std::nullopt;

@@ -33,6 +33,8 @@ struct UnzipOptions {
   bool Overwrite = true;
   bool ListContents = true;  // counts only without a target folder
   bool RecreateFolders = true;
+  // Told each file's place before the extraction replaces it; false fails that file.
+  std::function<bool(const std::filesystem::path&)> BeforeReplace{};
 };
 
 // Shows the password question with `prompt` and returns what the user typed; an empty answer

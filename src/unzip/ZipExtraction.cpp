@@ -237,6 +237,8 @@ EntryResult ZipRun::ExtractEntry(archive_entry* entry, const fs::path& relative)
       return WriteInPlace(entry, destination);
     case AE_IFLNK:
       if (!LinkStaysInside(entry, destination)) return {unzipstatus::EntryError, false};
+      if (mJob.BeforeReplace && !mJob.BeforeReplace(destination))
+        return {unzipstatus::DiskError, false};
       return WriteInPlace(entry, destination);
     default:
       // Devices, pipes and sockets have no business in an update.
@@ -257,6 +259,8 @@ EntryResult ZipRun::WriteRegularFile(archive_entry* entry, const fs::path& desti
   const int finish = archive_write_finish_entry(mWriter.get());
   if (result.Status == unzipstatus::Ok && finish < ARCHIVE_WARN)
     result.Status = WriteFailure(finish);
+  if (result.Status == unzipstatus::Ok && mJob.BeforeReplace && !mJob.BeforeReplace(destination))
+    result.Status = unzipstatus::DiskError;
   // rename() replaces the old file's name, not its contents: a program still running from the
   // old file keeps it, and a file the user holds open never sees a mix of old and new.
   if (result.Status == unzipstatus::Ok && ::rename(staging.c_str(), destination.c_str()) != 0) {

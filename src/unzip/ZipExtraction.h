@@ -28,6 +28,9 @@ struct ZipJob {
   CodePage NameCodePage;
   // Where the free space of the target comes from; empty means AvailableSpace.
   FreeSpaceSource FreeSpace;
+  // Told each file's or link's place just before the entry is put there; false fails the entry
+  // and leaves the place as it is.
+  std::function<bool(const std::filesystem::path&)> BeforeReplace;
 };
 
 // Why an archive was not extracted for want of room: what its entries declare, and what the

@@ -8,11 +8,15 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "platform/Prefix.h"
 #include "platform/XcbConnection.h"
@@ -271,6 +275,112 @@ TEST_F(UpdatePassTest, UpdatesSideBySideNeverHoldEachOther) {
   EXPECT_EQ(ReadFile(mDir / "prefix" / "drive_c" / other / "notes.txt"), "merlin\n");
   EXPECT_TRUE(namesake.Running());
   EXPECT_TRUE(publisher.Running());
+}
+
+// Starts the working copy of `product` in `prefix`, unattended and quiet; its process id.
+pid_t StartWorkingCopy(const fs::path& program, const std::string& product,
+                       const fs::path& prefix) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TANDOR_PREFIX", prefix.c_str(), 1);
+    setenv("TANDOR_UNATTENDED", "1", 1);
+    if (freopen("/dev/null", "w", stdout) && freopen("/dev/null", "w", stderr))
+      execl(program.c_str(), program.c_str(), product.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+// kill -9 of a pass at any moment while it installs a watched release or puts it back leaves
+// what the next pass needs to finish or undo it: after that pass (here one that finds no
+// server) the product has the old files with the old record, or the new files with the new
+// record, never a mix. Half the kills land at a random moment of the pass, half just after
+// the pass has begun to put the release back.
+TEST_F(UpdatePassTest, KilledPassesLeaveOneWholeReleaseOrTheOther) {
+  constexpr int kFiles = 150, kNew = 20;
+  const auto publish = [&](int release, const std::string& program) {
+    const std::string v = std::to_string(release), folder = "r" + v;
+    std::string entries;
+    int number = 0;
+    const std::map<std::string, std::string> here = {
+        {"Server Path", "$Root/" + kProduct + "/" + folder}, {"Product Version", v}};
+    Publish(folder + "/app", program);
+    entries += Entry(++number, "app", here);
+    for (int i = 0; i < kFiles + (release > 1 ? kNew : 0); ++i) {
+      const std::string name = (i < kFiles ? "f" : "n") + std::to_string(i) + ".txt";
+      Publish(folder + "/" + name, "release " + v + " " + name);
+      entries += Entry(++number, name, here);
+    }
+    Publish("Tandor10.ini", "[Files]\r\nExecute=1\r\nSerial=" + v + "\r\nVerify=5\r\n" + entries);
+  };
+  // Which release the product holds, checked whole: every file, the new ones, the record.
+  const auto release = [&]() -> int {
+    const std::string first = ReadFile(mLocal / "f0.txt");
+    const int v = first.starts_with("release 2") ? 2 : 1;
+    for (int i = 0; i < kFiles + kNew; ++i) {
+      const std::string name = (i < kFiles ? "f" : "n") + std::to_string(i) + ".txt";
+      const fs::path file = mLocal / name;
+      if (i >= kFiles && v == 1) {
+        if (fs::exists(file)) return -1;
+      } else if (ReadFile(file) != "release " + std::to_string(v) + " " + name) {
+        return -1;
+      }
+    }
+    const std::string record = ReadFile(mLocal / "Version.ini");
+    const std::string other = "Product Version=" + std::to_string(3 - v) + "\r\n";
+    if (record.find(other) != std::string::npos || record.find("[f149.txt]") == std::string::npos)
+      return -1;
+    return v;
+  };
+  const fs::path prefix = mDir / "prefix", saved = mDir / "saved";
+  publish(1, "#!/bin/sh\nexit 0\n");
+  Configure(mFtp.PortText());
+  ASSERT_EQ(RunWorkingCopy().Status, 0);
+  fs::create_directories(saved);
+  fs::copy(mLocal, saved / "local", fs::copy_options::recursive);
+  fs::copy_file(prefix / "registry.ini", saved / "registry.ini");
+  const auto restore = [&] {
+    fs::remove_all(mLocal);
+    fs::copy(saved / "local", mLocal, fs::copy_options::recursive);
+    fs::copy_file(saved / "registry.ini", prefix / "registry.ini",
+                  fs::copy_options::overwrite_existing);
+  };
+
+  publish(2, "#!/bin/sh\nexit 1\n");
+  Configure(mFtp.PortText());
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunWorkingCopy().Status, 5);
+  const auto whole = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(release(), 1);
+
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const fs::path journal = mLocal / "Backup" / "Journal";
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    restore();
+    Configure(mFtp.PortText());
+    const pid_t pid = StartWorkingCopy(mApp / ("Tandor" + kProduct), kProduct, prefix);
+    if (round % 2 == 0) {
+      std::this_thread::sleep_for(
+          std::uniform_int_distribution<std::int64_t>(
+              0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count())(random) *
+          std::chrono::microseconds(1));
+    } else {
+      WaitFor([&] { return ReadFile(journal).starts_with("State=RollingBack"); },
+              std::chrono::seconds(20));
+      std::this_thread::sleep_for(
+          std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random)));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    Configure("1");  // the next pass finds no server: it only finishes what was left
+    EXPECT_EQ(RunWorkingCopy().Status, 2);
+    EXPECT_NE(release(), -1);
+    EXPECT_FALSE(fs::exists(journal));
+  }
 }
 
 }  // namespace
