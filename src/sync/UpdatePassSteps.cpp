@@ -143,7 +143,12 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
       if (received != shown) window.ShowProgress(shown = received, total);
       Pump();
     };
-    if (auto taken = mAhead ? mAhead->Take(index, progress) : std::nullopt) {
+    auto taken = mAhead ? mAhead->Take(index, progress) : std::nullopt;
+    // A worker's connection may fail where the pass's own does not (a server that counts
+    // connections, one that dropped an idle one): what failed ahead is asked for once more here,
+    // and this answer is the one reported.
+    if (taken && taken->Result.Status == TransferResult::State::Failed) taken.reset();
+    if (taken) {
       transferred = std::move(taken->Result);
       elapsed = taken->Elapsed;
     } else {
