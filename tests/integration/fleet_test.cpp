@@ -5,11 +5,11 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -95,6 +95,22 @@ std::vector<std::unique_ptr<Prefix>> FreshMachines(const fs::path& folder, int c
 // Rollout=P: a fresh machine takes the manifest when its bucket is below P, else the fallback,
 // else nothing (status 0, said). The bucket comes from a MachineId made once per prefix, so
 // the share is about P and raising P keeps every machine that was in.
+// From the log line "배포 대상...: <manifest> (구간 <bucket> ...": the line, the manifest and the
+// bucket; empty texts when there is none.
+std::array<std::string, 3> TakenManifest(const std::string& log) {
+  const std::size_t line = log.find("배포 대상");
+  const std::size_t name = line == std::string::npos ? line : log.find(": ", line);
+  if (name == std::string::npos) return {};
+  const std::size_t end = log.find(' ', name + 2);
+  const std::string marker = " (구간 ";
+  if (end == std::string::npos || log.compare(end, marker.size(), marker) != 0) return {};
+  const std::size_t digits = end + marker.size();
+  const std::size_t stop = log.find_first_not_of("0123456789", digits);
+  if (stop == digits || stop == std::string::npos) return {};
+  return {log.substr(line, stop - line), log.substr(name + 2, end - name - 2),
+          log.substr(digits, stop - digits)};
+}
+
 TEST_F(FleetTest, RolloutsTakeAStableShareOfFreshMachines) {
   Publish("r2/data.bin", "release 2");
   Publish("r1/data.bin", "release 1");
@@ -132,11 +148,9 @@ TEST_F(FleetTest, RolloutsTakeAStableShareOfFreshMachines) {
       EXPECT_THAT(id, ::testing::MatchesRegex("[0-9a-f]{32}"));
       ids.insert(id);
       // The log names the manifest taken and the machine's bucket.
-      std::smatch said;
       const std::string log = Log(machine);
-      ASSERT_TRUE(
-          std::regex_search(log, said, std::regex("배포 대상[^:]*: ([^ ]+) \\(구간 ([0-9]+) ")))
-          << log;
+      const std::array<std::string, 3> said = TakenManifest(log);
+      ASSERT_FALSE(said[0].empty()) << log;
       const bool takes = std::stoi(said[2]) < row.Percent;
       if (takes) in.insert(i);
       EXPECT_EQ(said[1], takes                  ? "Tandor10.ini"
