@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 const char* const kHelp =
     "usage: tandor-publish [--key SECRET] [--local-path PATH] [--product NAME] [--keep N]\n"
-    "                      [--ca-file PEM] DEST FILE...\n"
+    "                      [--rollout P] [--ca-file PEM] DEST FILE...\n"
     "\n"
     "Publishes FILE... into DEST, a product's server folder, and lists them in its manifest\n"
     "Tandor10.ini there.\n"
@@ -50,6 +50,14 @@ const char* const kHelp =
     "                  the last part of DEST). A manifest that names its product keeps it.\n"
     "--keep N          earlier versions of each file kept in DEST to make patches from (default\n"
     "                  3; 0 makes no patches).\n"
+    "--rollout P       release to about P % of the machines (P from 0 to 100): the manifest\n"
+    "                  gets Rollout=P and Fallback=, the manifest the other machines take. Over\n"
+    "                  a full release, that release's manifest is kept (before the new one goes\n"
+    "                  up) as Tandor10.<h>.ini, <h> the first 16 hex digits of its SHA-256, with\n"
+    "                  its .sig when there is one; over a rollout, its Fallback= stays. Without\n"
+    "                  --rollout (or with 100) the manifest is a full release, without Rollout=\n"
+    "                  and Fallback=; the kept manifests stay in DEST. A DEST without a manifest\n"
+    "                  has nothing to fall back to: --rollout there publishes nothing (64).\n"
     "--ca-file PEM     trust the authorities in PEM for ftps:// (a private CA).\n"
     "--help            this text.\n"
     "\n"
@@ -64,6 +72,8 @@ const char* const kHelp =
     "for\n"
     "                     byte gets no patch to itself and is not uploaded again;\n"
     "  FILE...\n"
+    "  Tandor10.<h>.ini   with --rollout over a full release: that release's manifest,\n"
+    "                     then its .sig when it has one;\n"
     "  Tandor10.ini       sections numbered, Serial= one higher, Product= named, then\n"
     "  Tandor10.ini.sig   with --key.\n"
     "Then kept versions beyond N and patches no entry lists are removed. Kept versions rank\n"
@@ -78,7 +88,8 @@ const char* const kHelp =
     "Exit status: 0 published; 1 an upload or a removal failed part-way (the manifest is the\n"
     "old one unless the message says it went up); 2 a FILE or the key cannot be used, or a\n"
     "patch cannot be made; 3 DEST cannot be reached or listed, or its manifest cannot be\n"
-    "downloaded or parsed; 64 a wrong command line. With 2, 3 and 64 nothing was uploaded.\n";
+    "downloaded or parsed, or the Fallback= it names is not there; 64 a wrong command line, or\n"
+    "--rollout with nothing to fall back to. With 2, 3 and 64 nothing was uploaded.\n";
 
 constexpr int kUsage = tandor::publish::Usage;
 
@@ -143,6 +154,13 @@ std::optional<Arguments> Parse(int argc, char** argv, std::string& problem) {
         return std::nullopt;
       }
       parsed.Request.Keep = *keep;
+    } else if (arg == "--rollout") {
+      const std::optional<int> share = NumberOf(value);
+      if (!share || *share > 100) {
+        problem = "--rollout wants a number from 0 to 100, not " + value;
+        return std::nullopt;
+      }
+      parsed.Request.Rollout = *share;
     } else {
       problem = "unknown option " + std::string(arg);
       return std::nullopt;

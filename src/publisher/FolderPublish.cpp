@@ -79,6 +79,7 @@ class FolderPublisher {
     int status = CheckKey();
     if (status == publish::Published) status = PlanFiles();
     if (status == publish::Published) status = ReadFolder();
+    if (status == publish::Published) status = PlanRollout();
     for (FilePlan& plan : mPlans) {
       if (status == publish::Published) status = PlanBases(plan);
       if (status == publish::Published) status = MakePatches(plan);
@@ -153,6 +154,7 @@ class FolderPublisher {
       if (!read) return Fail(publish::FolderFailed, mRequest.ManifestName + ": cannot be read");
       bytes = *read;
     }
+    mCurrentManifest = bytes;
     if (const std::optional<std::string> problem = ManifestProblem(bytes))
       return Fail(publish::FolderFailed,
                   mRequest.ManifestName + " cannot be parsed: " + *problem + "; nothing published");
@@ -169,6 +171,75 @@ class FolderPublisher {
     else
       return Fail(publish::FolderFailed, mFolder.Describe() + ": cannot be listed: " + problem);
     return publish::Published;
+  }
+
+  bool RollingOut() const { return mRequest.Rollout && *mRequest.Rollout < 100; }
+
+  // The manifest machines outside the rollout take: the one a rollout in progress names, else
+  // the current full release, kept under a name of its own with its signature.
+  int PlanRollout() {
+    if (!RollingOut()) return publish::Published;
+    if (Trim(mCurrentManifest).empty())
+      return Fail(publish::Usage, mRequest.ManifestName +
+                                      ": not on the server yet, nothing to fall back to; publish "
+                                      "a full release first (without --rollout)");
+    const std::size_t settings = mManifest->SettingsSection().value_or(0);
+    const std::string rollout = mManifest->Value(settings, "Rollout");
+    mFallback = mManifest->Value(settings, "Fallback");
+    if (!mFallback.empty()) {
+      if (!Listed(mFallback))
+        return Fail(publish::FolderFailed, mFallback + ": the fallback that " +
+                                               mRequest.ManifestName + " names is not there");
+      mSay(mRequest.ManifestName + ": a rollout in progress, keeps Fallback=" + mFallback);
+      return publish::Published;
+    }
+    if (!rollout.empty())
+      return Fail(publish::FolderFailed, mRequest.ManifestName + ": Rollout=" + rollout +
+                                             " without Fallback=: no full release to fall back to");
+    return KeepCurrentRelease();
+  }
+
+  // Copies the current manifest and its signature into the scratch folder under the name they
+  // are kept under: uploaded before the new manifest, they are what it falls back to.
+  int KeepCurrentRelease() {
+    const fs::path name = mRequest.ManifestName;
+    Sha256Stream stream;
+    stream.Update(mCurrentManifest.data(), mCurrentManifest.size());
+    const std::string hex = Short(Sha256Hex(stream.Final()));
+    mFallback = name.stem().string() + "." + hex + name.extension().string();
+    if (!WriteFileAtomically(mScratch / mFallback, mCurrentManifest))
+      return Fail(publish::CannotUse, (mScratch / mFallback).string() + ": cannot be written");
+    const std::string signature = mRequest.ManifestName + ".sig";
+    if (!Listed(signature)) return publish::Published;
+    const FetchedFile fetched = mFolder.Fetch(signature, mScratch);
+    if (fetched.Result != FetchedFile::Kind::Fetched)
+      return Fail(publish::FolderFailed, signature + ": cannot be downloaded: " + fetched.Problem);
+    std::error_code error;
+    fs::copy_file(fetched.File, mScratch / (mFallback + ".sig"),
+                  fs::copy_options::overwrite_existing, error);
+    if (error)
+      return Fail(publish::CannotUse, signature + ": cannot be copied: " + error.message());
+    mFallbackSigned = true;
+    return publish::Published;
+  }
+
+  void EditRollout() {
+    const std::size_t settings = mManifest->SettingsSection().value_or(0);
+    mManifest->RemoveKeys(settings, [](std::string_view key) {
+      return EqualsIgnoreCase(key, "Rollout") || EqualsIgnoreCase(key, "Fallback");
+    });
+    if (!RollingOut()) return;
+    mManifest->SetValue(settings, "Rollout", std::to_string(*mRequest.Rollout));
+    mManifest->SetValue(settings, "Fallback", mFallback);
+  }
+
+  // The kept release goes up before the manifest that names it; one kept already stays.
+  int UploadFallback() {
+    if (!RollingOut() || Listed(mFallback) || !fs::exists(mScratch / mFallback))
+      return publish::Published;
+    if (int status = Put(mScratch / mFallback, mFallback)) return status;
+    return mFallbackSigned ? Put(mScratch / (mFallback + ".sig"), mFallback + ".sig")
+                           : publish::Published;
   }
 
   std::optional<std::string> ManifestProblem(const std::string& bytes) const {
@@ -296,6 +367,7 @@ class FolderPublisher {
 
   int WriteManifest(std::string& manifest) {
     for (const FilePlan& plan : mPlans) EditEntry(plan);
+    EditRollout();
     const std::string text = RenumberEntries(mManifest->Text());
     const std::string named = FilesValue(text, "Product");
     if (!named.empty() && !mRequest.Product.empty() && named != mRequest.Product)
@@ -340,6 +412,7 @@ class FolderPublisher {
         return status;
       }
     }
+    if (int status = UploadFallback()) return status;
     if (const std::optional<std::string> failure = mPublisher.Save(mFolder, manifest))
       return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + *failure);
     mSay("uploaded " + mRequest.ManifestName + " (Serial=" + FilesValue(manifest, "Serial") +
@@ -372,6 +445,9 @@ class FolderPublisher {
   std::vector<FilePlan> mPlans;
   std::optional<ManifestText> mManifest;
   std::vector<std::string> mListing;
+  std::string mCurrentManifest;  // as it is on the server; empty when there is none
+  std::string mFallback;         // the Fallback= of a rollout
+  bool mFallbackSigned = false;  // the kept release has its signature beside it
 };
 
 }  // namespace

@@ -56,6 +56,9 @@ struct PublishRequest {
   std::string Product;  // empty: the last part of ProductFolder
   std::string ProductFolder;
   int Keep = 3;
+  // The share of machines (0..99 below it) the new manifest goes to; the others keep the
+  // previous full release. Nothing, or 100: a full release.
+  std::optional<int> Rollout;
   std::string ManifestName;
   CodePage ManifestCodePage;
 };

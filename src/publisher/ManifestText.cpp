@@ -76,6 +76,12 @@ std::size_t ManifestText::SectionEnd(std::size_t header) const {
   return end;
 }
 
+std::optional<std::size_t> ManifestText::SettingsSection() const {
+  for (std::size_t i = 0; i < mLines.size(); ++i)
+    if (IsHeader(mLines[i].Body)) return i;
+  return std::nullopt;
+}
+
 std::optional<std::size_t> ManifestText::FindEntry(std::string_view fileName) const {
   bool seenFiles = false;
   for (std::size_t i = 0; i < mLines.size(); ++i) {

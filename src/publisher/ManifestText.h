@@ -20,6 +20,8 @@ class ManifestText {
   // [Files] (renumbering would make that entry the settings). Nothing for an empty text.
   std::optional<std::string> Problem() const;
 
+  // The header line of the first section, which holds the settings.
+  std::optional<std::size_t> SettingsSection() const;
   // The entry whose Filename is `fileName` (letter case aside): the index of its header line.
   std::optional<std::size_t> FindEntry(std::string_view fileName) const;
   // The trimmed value of the entry's first `key` line; empty when it has none.

@@ -218,6 +218,7 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
       {{dest}, 64, "DEST and at least one FILE"},
       {{"http://127.0.0.1/Sample", file}, 64, "ftp://"},
       {{"--keep", "all", dest, file}, 64, "--keep"},
+      {{"--rollout", "101", dest, file}, 64, "--rollout wants a number from 0 to 100"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.Args));
@@ -232,6 +233,68 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   const ProgramResult help = Publish({"--help"});
   EXPECT_EQ(help.Status, 0);
   EXPECT_NE(help.Out.find("Exit status"), std::string::npos);
+}
+
+// Releasing to part of a fleet: --rollout over a full release keeps that release's manifest
+// (and signature) under a name of its own and names it as the fallback; raising the share keeps
+// the same fallback; a publish without --rollout is a full release again. With nothing on the
+// server to fall back to, --rollout publishes nothing.
+TEST_F(PublishToolTest, RolloutKeepsThePreviousReleaseAsFallback) {
+  const fs::path empty = mDir / "www" / "Empty";
+  fs::create_directories(empty);
+  const ProgramResult refused =
+      Publish({"--rollout", "30", empty.string(), Version("data.bin", "v1\n")});
+  EXPECT_EQ(refused.Status, 64) << refused.Out << refused.Err;
+  EXPECT_NE(refused.Err.find("nothing to fall back to"), std::string::npos) << refused.Err;
+  EXPECT_TRUE(fs::is_empty(empty));
+
+  for (const bool sign : {false, true}) {
+    SCOPED_TRACE(sign);
+    const fs::path folder = mDir / "www" / (sign ? "Signed" : "Plain");
+    fs::create_directories(folder);
+    // Options, and the Rollout= the new manifest has ("" none; a Fallback= with it).
+    const struct {
+      std::vector<std::string> Options;
+      std::string Rollout;
+    } steps[] = {
+        {{}, ""}, {{"--rollout", "30"}, "30"}, {{"--rollout", "60"}, "60"},
+        {{}, ""}, {{"--rollout", "0"}, "0"},   {{"--rollout", "100"}, ""},
+    };
+    std::string fallback, fullRelease, fullSignature;
+    int n = 0;
+    for (const auto& step : steps) {
+      SCOPED_TRACE(::testing::PrintToString(step.Options));
+      std::vector<std::string> args = step.Options;
+      if (sign) args.insert(args.end(), {"--key", mKey.string()});
+      args.insert(args.end(),
+                  {folder.string(), Version("data.bin", "v" + std::to_string(++n) + "\n")});
+      const ProgramResult run = Publish(args);
+      ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+      const std::string text = ReadFile(folder / "Tandor10.ini");
+      const ManifestText manifest(text);
+      EXPECT_EQ(manifest.Value(0, "Rollout"), step.Rollout);
+      if (step.Rollout.empty()) {
+        EXPECT_EQ(manifest.Value(0, "Fallback"), "");
+        fullRelease = text;
+        if (sign) fullSignature = ReadFile(folder / "Tandor10.ini.sig");
+        fallback.clear();
+        continue;
+      }
+      const std::string named = manifest.Value(0, "Fallback");
+      if (fallback.empty()) fallback = named;
+      // The release before the rollout, kept whole, however often the share changes.
+      EXPECT_EQ(named, fallback);
+      EXPECT_TRUE(named.starts_with("Tandor10.") && named.ends_with(".ini")) << named;
+      EXPECT_NE(named, "Tandor10.ini");
+      EXPECT_EQ(ReadFile(folder / named), fullRelease);
+      if (sign) {
+        EXPECT_EQ(ReadFile(folder / (named + ".sig")), fullSignature);
+        EXPECT_TRUE(VerifyDetached(text, ReadFile(folder / "Tandor10.ini.sig"), mPublicKey));
+      } else {
+        EXPECT_FALSE(fs::exists(folder / (named + ".sig")));
+      }
+    }
+  }
 }
 
 // A machine that trusts the key installs what tandor-publish --key published, and refuses the
