@@ -301,7 +301,10 @@ EntryResult ZipRun::CopyData(std::uint64_t declared) {
 
 EntryResult ZipRun::ReadFailure(int code) {
   if (code == ARCHIVE_FATAL) mReaderBroken = true;
-  if (mPasswordRefused) return {unzipstatus::Warning, true};
+  // ZipCrypto checks a password against one byte: a wrong one gets past that check once in 256
+  // and fails later, in the data. An entry that needed the user's answer and does not read is
+  // taken as one whose password was wrong.
+  if (mPasswordRefused || mAskedForEntry) return {unzipstatus::Warning, true};
   return {unzipstatus::EntryError, false};
 }
 
