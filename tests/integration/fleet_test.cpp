@@ -26,23 +26,11 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using Keys = std::map<std::string, std::string>;
 
 const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
 const std::string kStableRemote = "/Harrowin/Sample/Stable.ini";
 
 struct ProgramReplaced {};
-
-// A plain file of the product's server folder (or of `folder` below it), installed into
-// C:\Sample whatever is there; `keys` adds or overrides keys.
-std::string Entry(int number, const std::string& key, const std::string& filename, Keys keys = {}) {
-  keys.insert({{"Key", key}, {"Filename", filename}, {"Realname", filename}});
-  keys.insert({{"Server Path", "$Root/Sample"}, {"Local Path", "C:\\Sample"}});
-  keys.insert({{"Product Version", "1.0"}, {"CopyMode", "Force"}});
-  std::string text = "[File" + std::to_string(number) + "]\r\n";
-  for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
-  return text;
-}
 
 // The release in server folder Sample/<folder>: one file, data.bin.
 std::string DataManifest(const std::string& files, const std::string& folder) {

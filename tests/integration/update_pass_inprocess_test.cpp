@@ -38,7 +38,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
-using Keys = std::map<std::string, std::string>;
 
 const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
 
@@ -46,17 +45,6 @@ const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
 struct ProgramReplaced {
   std::string CommandLine;
 };
-
-// One manifest entry: a plain file in the product's server folder, installed into C:\Sample
-// whatever is there; `keys` adds or overrides keys.
-std::string Entry(int number, const std::string& key, const std::string& filename, Keys keys = {}) {
-  keys.insert({{"Key", key}, {"Filename", filename}, {"Realname", filename}});
-  keys.insert({{"Server Path", "$Root/Sample"}, {"Local Path", "C:\\Sample"}});
-  keys.insert({{"Product Version", "1.0"}, {"CopyMode", "Force"}});
-  std::string text = "[File" + std::to_string(number) + "]\r\n";
-  for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
-  return text;
-}
 
 std::string Sha256Of(const std::string& bytes) {
   Sha256Stream stream;

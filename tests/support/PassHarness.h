@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,20 @@
 #include "ui/UpdateWindow.h"
 
 namespace tandor::test {
+
+using Keys = std::map<std::string, std::string>;
+
+// One manifest entry: a plain file in the product's server folder, installed into C:\Sample
+// whatever is there; `keys` adds or overrides keys.
+inline std::string Entry(int number, const std::string& key, const std::string& filename,
+                         Keys keys = {}) {
+  keys.insert({{"Key", key}, {"Filename", filename}, {"Realname", filename}});
+  keys.insert({{"Server Path", "$Root/Sample"}, {"Local Path", "C:\\Sample"}});
+  keys.insert({{"Product Version", "1.0"}, {"CopyMode", "Force"}});
+  std::string text = "[File" + std::to_string(number) + "]\r\n";
+  for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
+  return text;
+}
 
 // A fresh machine's folders; the server 127.0.0.1 over FTP, root /Harrowin, user tandor.
 inline ClientSettings SampleSettings() {
