@@ -91,6 +91,23 @@ fs::path TemporarySibling(const fs::path& file) {
   return temp;
 }
 
+void SiblingFile::RenameTo(const fs::path& target) {
+  if (::rename(mPath.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    throw RuntimeError(ErrorNumberFromErrno(error), target.string() + ": " + ErrnoText(error),
+                       error);
+  }
+  ForgetTemporary(mPath);
+  mPath.clear();
+}
+
+void SiblingFile::Remove() {
+  if (mPath.empty()) return;
+  ::unlink(mPath.c_str());
+  ForgetTemporary(mPath);
+  mPath.clear();
+}
+
 void ForgetTemporary(const fs::path& temp) {
   OwnTemporaries& own = Temporaries();
   std::lock_guard<std::mutex> hold(own.Lock);

@@ -30,6 +30,26 @@ std::filesystem::path TemporarySibling(const std::filesystem::path& file);
 // Tells that `temp`, a name TemporarySibling made, is renamed or removed.
 void ForgetTemporary(const std::filesystem::path& temp);
 
+// A TemporarySibling name beside a file, for a file that either takes its target's name at the
+// end or goes: whatever has the name when this goes is removed.
+class SiblingFile {
+ public:
+  explicit SiblingFile(const std::filesystem::path& beside) : mPath(TemporarySibling(beside)) {}
+  ~SiblingFile() { Remove(); }
+  SiblingFile(const SiblingFile&) = delete;
+  SiblingFile& operator=(const SiblingFile&) = delete;
+
+  const std::filesystem::path& Path() const { return mPath; }
+  // Gives the file the name `target`, in one rename over the file that has it. Throws
+  // RuntimeError when that fails; the file then stays under its own name, to go with this.
+  void RenameTo(const std::filesystem::path& target);
+  // Removes what has the name now (nothing, say, when nothing was written yet).
+  void Remove();
+
+ private:
+  std::filesystem::path mPath;
+};
+
 // An unnamed file in `folder`, open for writing, that only LinkUnnamedFile gives a name: if the
 // program dies first, nothing is left behind. -1 (with errno) where the file system or the
 // machine cannot make or later link one; the caller then writes under a TemporarySibling name.

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 
 #include "delta/Delta.h"
@@ -30,33 +29,6 @@ constexpr std::uint64_t kMostPatch = std::uint64_t{1} << 30;
 std::int64_t PatchLimit(std::uint64_t oldSize) {
   return static_cast<std::int64_t>(std::min(oldSize / 2 + kPatchAllowance, kMostPatch));
 }
-
-// A name beside a file for the route's own files; whatever has it goes with this, unless kept.
-class RouteFile {
- public:
-  explicit RouteFile(const fs::path& beside) : mPath(TemporarySibling(beside)) {}
-  ~RouteFile() {
-    if (mPath.empty()) return;
-    std::error_code ec;
-    fs::remove(mPath, ec);
-    ForgetTemporary(mPath);
-  }
-  RouteFile(const RouteFile&) = delete;
-  RouteFile& operator=(const RouteFile&) = delete;
-
-  const fs::path& Path() const { return mPath; }
-  // Gives the file the name `target`, in one rename over the file that has it.
-  void RenameTo(const fs::path& target) {
-    if (::rename(mPath.c_str(), target.c_str()) != 0)
-      throw RuntimeError(ErrorNumberFromErrno(errno), target.string() + ": " + ErrnoText(errno),
-                         errno);
-    ForgetTemporary(mPath);
-    mPath.clear();
-  }
-
- private:
-  fs::path mPath;
-};
 
 }  // namespace
 
@@ -87,14 +59,14 @@ void UpdatePass::MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
   const fs::path& target = request.Target;
   std::error_code ec;
   const std::uintmax_t size = fs::file_size(target, ec);
-  RouteFile patch(target);
+  SiblingFile patch(target);
   const TransferResult fetched =
       mTransfer->Download({.Target = patch.Path(),
                            .Remote = entry.ServerPath + "/" + delta.Patch,
                            .Limit = PatchLimit(ec ? 0 : size)});
   if (!fetched.Done()) throw RuntimeError(err::PathFileAccess, FailureText(fetched));
 
-  RouteFile result(target);
+  SiblingFile result(target);
   ApplyPatch(target, patch.Path(), result.Path(), FreeSpaceMargin, mEnv.FreeSpace);
   const std::optional<Sha256Digest> made = Sha256OfFile(result.Path());
   if (made != request.Sha256)

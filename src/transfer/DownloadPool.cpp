@@ -1,7 +1,5 @@
 #include "transfer/DownloadPool.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <utility>
 
 #include "platform/Error.h"
@@ -28,15 +26,13 @@ DownloadPool::~DownloadPool() {
   }
   mQueued.notify_all();
   for (std::thread& worker : mWorkers) worker.join();
-  for (auto& [id, job] : mJobs)
-    if (job->Status != State::Taken) Discard(*job);
+  // What was not taken goes with its job.
 }
 
 void DownloadPool::Submit(std::size_t id, DownloadRequest request) {
-  auto job = std::make_unique<Job>();
-  job->Target = request.Target;
+  auto job = std::make_unique<Job>(request.Target);
   if (request.Partial.empty()) (request.Partial = request.Target) += ".partial";
-  request.Target = TemporarySibling(job->Target);
+  request.Target = job->Staged.Path();
   job->Request = std::move(request);
   {
     std::lock_guard hold(mLock);
@@ -62,7 +58,6 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
     if (job->Status == State::Queued) {
       // No worker got to it yet: the caller's own connection is as quick.
       std::erase(mQueue, job);
-      ForgetTemporary(job->Request.Target);
       mJobs.erase(found);
       return std::nullopt;
     }
@@ -77,21 +72,11 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
   }
   progress(job->Received, job->Total);
   if (job->Failure) {
-    Discard(*job);
+    job->Staged.Remove();
     std::rethrow_exception(job->Failure);
   }
-  if (!job->Result.Done()) {
-    Discard(*job);
-    return Taken{job->Result, job->Elapsed};
-  }
-  const std::filesystem::path& staged = job->Request.Target;
-  if (::rename(staged.c_str(), job->Target.c_str()) != 0) {
-    const int error = errno;
-    Discard(*job);
-    throw RuntimeError(ErrorNumberFromErrno(error), job->Target.string() + ": " + ErrnoText(error),
-                       error);
-  }
-  ForgetTemporary(staged);
+  if (job->Result.Done()) job->Staged.RenameTo(job->Target);
+  job->Staged.Remove();  // what failed
   return Taken{job->Result, job->Elapsed};
 }
 
@@ -104,20 +89,14 @@ void DownloadPool::Drop(std::size_t id) {
   switch (std::exchange(job.Status, State::Taken)) {
     case State::Queued:
       std::erase(mQueue, &job);
-      ForgetTemporary(job.Request.Target);
       break;
     case State::Running:
       job.Dropped = true;
-      break;
+      return;
     default:
-      hold.unlock();
-      Discard(job);
+      break;
   }
-}
-
-void DownloadPool::Discard(Job& job) {
-  ::unlink(job.Request.Target.c_str());
-  ForgetTemporary(job.Request.Target);
+  job.Staged.Remove();
 }
 
 DownloadPool::Job* DownloadPool::NextJob() {
@@ -174,8 +153,7 @@ void DownloadPool::Download(Downloader& downloader, Job& job) {
   job.Failure = failure;
   job.Elapsed = std::chrono::steady_clock::now() - start;
   if (job.Dropped) {
-    hold.unlock();
-    Discard(job);
+    job.Staged.Remove();
     return;
   }
   job.Status = State::Ended;

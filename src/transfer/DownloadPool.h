@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FileIo.h"
 #include "transfer/Downloader.h"
 
 namespace tandor {
@@ -69,8 +70,10 @@ class DownloadPool {
  private:
   enum class State { Queued, Running, Ended, Taken };
   struct Job {
-    DownloadRequest Request;  // its target is the name of its own, beside the real one
+    explicit Job(const std::filesystem::path& target) : Target(target), Staged(target) {}
+    DownloadRequest Request;  // its target is Staged's name
     std::filesystem::path Target;
+    SiblingFile Staged;
     State Status = State::Queued;
     TransferResult Result;
     std::exception_ptr Failure;
@@ -86,7 +89,6 @@ class DownloadPool {
   // The next job for a worker, taken off the queue; nullptr when the pool stops.
   Job* NextJob();
   void Download(Downloader& downloader, Job& job);
-  void Discard(Job& job);
 
   FtpOptions mOptions;
   PoolServer mServer;
