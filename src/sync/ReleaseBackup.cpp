@@ -19,6 +19,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A second name for `from` (a link is copied as a link): a hard link, or where the file system
+// has none between the two places, a copy that holds the same bytes.
+void LinkOrCopy(const fs::path& from, const fs::path& to, bool isLink, std::error_code& ec) {
+  if (isLink)
+    fs::copy_symlink(from, to, ec);
+  else if (::link(from.c_str(), to.c_str()) != 0)
+    fs::copy_file(from, to, ec);
+}
+
 constexpr std::pair<ReleaseBackup::State, const char*> kStates[] = {
     {ReleaseBackup::State::Installing, "Installing"},
     {ReleaseBackup::State::HandedOver, "HandedOver"},
@@ -182,12 +191,7 @@ void ReleaseBackup::Keep(const fs::path& target) {
   const fs::path kept = ReleaseFolder() / name;
   std::error_code ec;
   fs::remove(kept, ec);  // one a dead pass linked without noting it
-  if (S_ISLNK(info.st_mode)) {
-    fs::copy_symlink(target, kept, ec);
-  } else if (::link(target.c_str(), kept.c_str()) != 0) {
-    // Another file system, or one without hard links: a copy holds the old bytes as well.
-    fs::copy_file(target, kept, ec);
-  }
+  LinkOrCopy(target, kept, S_ISLNK(info.st_mode), ec);
   if (ec) Fail("cannot keep", target, ec.value());
   Note(name, target);
   mKept.insert(target);
@@ -204,18 +208,12 @@ void ReleaseBackup::PutBack(const fs::path& kept, const fs::path& target) const 
   if (::lstat(kept.c_str(), &info) != 0) Fail("cannot read", kept, errno);
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
-  const fs::path temporary = TemporarySibling(target);
-  if (S_ISLNK(info.st_mode)) {
-    fs::copy_symlink(kept, temporary, ec);
-  } else if (::link(kept.c_str(), temporary.c_str()) != 0) {
-    fs::copy_file(kept, temporary, ec);
-  }
-  // The file is put back the way it was replaced: whole, under its name, in one rename.
-  if (!ec && ::rename(temporary.c_str(), target.c_str()) != 0)
-    ec = std::error_code(errno, std::generic_category());
-  if (ec) fs::remove(temporary);
-  ForgetTemporary(temporary);
+  SiblingFile temporary(target);
+  LinkOrCopy(kept, temporary.Path(), S_ISLNK(info.st_mode), ec);
   if (ec) Fail("cannot put back", target, ec.value());
+  // The file is put back the way it was replaced: whole, under its name, in one rename.
+  if (::rename(temporary.Path().c_str(), target.c_str()) != 0)
+    Fail("cannot put back", target, errno);
 }
 
 bool ReleaseBackup::Undo(std::string& problem) {
