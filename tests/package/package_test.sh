@@ -17,7 +17,8 @@ cp "$("$root/scripts/package.sh" | tail -n 1)" "$work/"
 [ "$(/usr/bin/Tandor --version)" = "Tandor 1.00.0210" ] || fail "wrong --version"
 man -w Tandor >/dev/null && [ -f /usr/share/applications/tandor-publisher.desktop ] ||
   fail "no man page or no desktop entry"
-/usr/bin/tandor-publish --help | grep -q '^Exit status' || fail "no tandor-publish"
+# Read whole: grep -q leaving early would break the pipe under pipefail.
+help=$(/usr/bin/tandor-publish --help) && grep -q '^Exit status' <<<"$help" || fail "no tandor-publish"
 
 # The demo against the installed program, which runs from drive_c/Tandor in the demo prefix.
 export TANDOR_DEMO_WORK=$work/demo
