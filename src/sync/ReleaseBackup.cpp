@@ -105,8 +105,8 @@ std::vector<KeptFile> ReadKept(const fs::path& list) {
 
 }  // namespace
 
-ReleaseBackup::ReleaseBackup(fs::path folder, fs::path record)
-    : mFolder(std::move(folder)), mRecord(std::move(record)) {
+ReleaseBackup::ReleaseBackup(fs::path folder, fs::path record, PlaceCheck mayWrite)
+    : mFolder(std::move(folder)), mRecord(std::move(record)), mMayWrite(std::move(mayWrite)) {
   Load();
 }
 
@@ -134,6 +134,8 @@ void ReleaseBackup::Load() {
 void ReleaseBackup::WriteJournal() const {
   std::error_code ec;
   fs::create_directories(mFolder, ec);
+  // Whatever put a link here would have the backup written, and emptied, elsewhere.
+  if (fs::is_symlink(mFolder, ec)) Fail("will not use the link", mFolder, ELOOP);
   const std::string text = std::string("State=") + StateName(mState) + "\r\nRelease=" + mRelease +
                            "\r\nRecord=" + (mHadRecord ? "1" : "0") + "\r\nRefusal=" + mRefusal +
                            "\r\n";
@@ -143,6 +145,7 @@ void ReleaseBackup::WriteJournal() const {
 void ReleaseBackup::Begin(const std::string& release) {
   mRelease = release;
   std::error_code ec;
+  if (fs::is_symlink(mFolder, ec)) Fail("will not use the link", mFolder, ELOOP);
   fs::remove_all(ReleaseFolder(), ec);  // what an earlier install of the same release kept
   if (!fs::create_directories(ReleaseFolder(), ec) && !fs::is_directory(ReleaseFolder()))
     Fail("cannot create", ReleaseFolder(), ec.value());
@@ -220,6 +223,8 @@ bool ReleaseBackup::Undo(std::string& problem) {
   problem.clear();
   std::vector<KeptFile> kept = ReadKept(KeptList());
   for (auto file = kept.rbegin(); file != kept.rend(); ++file) {
+    // A list this program wrote names only places the install could write.
+    if (!mMayWrite(file->Target)) continue;
     try {
       if (file->Name != "-") {
         PutBack(ReleaseFolder() / file->Name, file->Target);
@@ -253,7 +258,8 @@ void ReleaseBackup::Commit() {
   mState = State::None;
   std::vector<fs::path> older;
   for (const auto& entry : fs::directory_iterator(mFolder, ec))
-    if (entry.path().filename() != mRelease) older.push_back(entry.path());
+    if (const std::string name = entry.path().filename(); name != mRelease && IsReleaseName(name))
+      older.push_back(entry.path());
   for (const fs::path& folder : older) fs::remove_all(folder, ec);
 }
 

@@ -12,6 +12,7 @@
 // A line cut short by a crash belongs to a file that was not touched yet, and is ignored.
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -27,9 +28,13 @@ class ReleaseBackup {
     RollingBack,  // the release failed: its files go back, and it is refused
   };
 
-  // `folder`: the product's backup folder; `record`: the installation record (native paths).
-  // Reads the journal a pass left there.
-  ReleaseBackup(std::filesystem::path folder, std::filesystem::path record);
+  // Whether the pass may write a path at all.
+  using PlaceCheck = std::function<bool(const std::filesystem::path&)>;
+
+  // `folder`: the product's backup folder; `record`: the installation record (native paths);
+  // `mayWrite`: what a put-back may touch, whatever the list says. Reads the journal a pass left
+  // there.
+  ReleaseBackup(std::filesystem::path folder, std::filesystem::path record, PlaceCheck mayWrite);
 
   State Pending() const { return mState; }
   // The release the journal is about ("8" for Serial=8, or "SHA256-" and the manifest's digest).
@@ -55,7 +60,7 @@ class ReleaseBackup {
   // the journal stays for the next pass, and `problem` says what.
   bool Undo(std::string& problem);
   // The release stays: the journal goes, and the release's folder stays as the backup of the
-  // last good release; every older one goes.
+  // last good release; every older one goes (nothing else in the folder is touched).
   void Commit();
 
  private:
@@ -70,6 +75,7 @@ class ReleaseBackup {
 
   std::filesystem::path mFolder;
   std::filesystem::path mRecord;
+  PlaceCheck mMayWrite;
   State mState = State::None;
   std::string mRelease;
   std::string mRefusal;

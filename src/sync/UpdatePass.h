@@ -239,6 +239,10 @@ class UpdatePass {
   // The first file the entry would write outside them; empty when there is none.
   std::string TargetOutside(const FileEntry& entry) const;
   bool IsWritablePlace(const std::filesystem::path& native) const;
+  // Where a release's replaced files are kept (native); whether `native` (resolved, or as
+  // written without links) lies there.
+  std::filesystem::path BackupFolder() const;
+  bool InBackup(const std::filesystem::path& native) const;
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
   // With a manifest key configured: the manifest carries a valid signature by that key and a

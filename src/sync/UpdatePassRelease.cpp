@@ -115,8 +115,9 @@ void UpdatePass::StartHeldProgram(const EntryTable& table, const FilesSettings& 
 }
 
 void UpdatePass::FinishLastRelease() {
-  mRelease = std::make_unique<ReleaseBackup>(Native(ProductFolder() + "\\Backup"),
-                                             Native(ProductFolder() + "\\Version.ini"));
+  mRelease = std::make_unique<ReleaseBackup>(
+      BackupFolder(), Native(ProductFolder() + "\\Version.ini"),
+      [this](const fs::path& target) { return IsWritablePlace(target); });
   const std::string release = ReleaseText(mRelease->Release());
   bool back = true;
   switch (mRelease->Pending()) {

@@ -194,6 +194,11 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   const std::string archive = entry.LocalPath + "\\" + entry.Filename;
   // Each member's old file is kept before the member replaces it, as the download's is.
   const auto keep = [this, &entry](const fs::path& member) {
+    // Members stay in the extraction folder and pass no link: the folder names are enough.
+    if (InBackup(member)) {
+      FailEntry(msg::OutsideTheMachine(member.string()), entry.Filename);
+      return false;
+    }
     try {
       KeepForRollback(member);
       return true;

@@ -357,7 +357,7 @@ TEST_F(UpdatePassTest, KilledPassesLeaveOneWholeReleaseOrTheOther) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  const fs::path journal = mLocal / "Backup" / "Journal";
+  const fs::path journal = mLocal / "Tandor.Backup" / "Journal";
   for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE(round);
     restore();

@@ -280,6 +280,7 @@ TEST_F(FleetTest, FailedReleasesArePutBackAndRefused) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Program);
     ClearProduct();
+    WriteFile(mLocal / "Tandor.Backup" / "mine.txt", "not a release's");
     mMachine.WriteRegistryValue("SOFTWARE\\Tandor\\Refused", "Sample", "");
     publish(1, good, "");
     ASSERT_EQ(RunPass(), pass_status::Completed) << Log();
@@ -296,16 +297,16 @@ TEST_F(FleetTest, FailedReleasesArePutBackAndRefused) {
       publish(3, good, "Serial=3\r\nVerify=1\r\n");
       EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
       std::vector<std::string> backups;
-      for (const auto& entry : fs::directory_iterator(mLocal / "Backup"))
+      for (const auto& entry : fs::directory_iterator(mLocal / "Tandor.Backup"))
         backups.push_back(entry.path().filename());
-      EXPECT_THAT(backups, ::testing::ElementsAre("3"));
-      EXPECT_THAT(ReadFile(mLocal / "Backup" / "3" / "Version.ini"),
+      EXPECT_THAT(backups, ::testing::UnorderedElementsAre("3", "mine.txt"));
+      EXPECT_THAT(ReadFile(mLocal / "Tandor.Backup" / "3" / "Version.ini"),
                   HasSubstr("Product Version=2\r\n"));
       continue;
     }
     EXPECT_EQ(snapshot(), before);
     EXPECT_THAT(Log(), HasSubstr(row.Says + "\r\n"));
-    EXPECT_FALSE(fs::exists(mLocal / "Backup" / "Journal"));
+    EXPECT_FALSE(fs::exists(mLocal / "Tandor.Backup" / "Journal"));
     // Refused until a newer serial comes; one that did not arrive whole is tried again.
     const bool refused = row.Status == pass_status::RolledBack;
     EXPECT_EQ(RunPass(), refused ? pass_status::Completed : pass_status::EntryFailed) << Log();
@@ -316,6 +317,25 @@ TEST_F(FleetTest, FailedReleasesArePutBackAndRefused) {
     EXPECT_EQ(Installed(mMachine, "lib.txt"), "lib 3");
     EXPECT_EQ(Installed(mMachine, "new.txt"), "new 3");
   }
+}
+
+// The backup folder is the pass's own: an archive's member cannot land there, and a journal
+// found there puts nothing back outside the places a pass may write, nor removes anything there.
+TEST_F(FleetTest, TheBackupFolderIsNoPlaceForAReleasesFiles) {
+  const fs::path backup = mLocal / "Tandor.Backup", outside = mDir / "outside";
+  WriteFile(backup / "9" / "0", "planted");
+  WriteFile(backup / "9" / "Kept",
+            "0\t" + (outside / "made").string() + "\n-\t" + (outside / "victim").string() + "\n");
+  WriteFile(backup / "Journal", "State=Installing\r\nRelease=9\r\nRecord=0\r\n");
+  WriteFile(outside / "victim", "mine");
+  fs::create_directories(mProduct);
+  MakePythonZip(mProduct / "pack.zip", "z.writestr('Tandor.Backup/Journal', 'State=Installing')");
+  Publish("Tandor10.ini", "[Files]\r\n" + Entry(1, "Pack", "pack.zip", {{"Extract", "1"}}));
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed) << Log();
+  EXPECT_THAT(Log(), HasSubstr(msg::OutsideTheMachine((backup / "Journal").string())));
+  EXPECT_FALSE(fs::exists(backup / "Journal"));
+  EXPECT_FALSE(fs::exists(outside / "made"));
+  EXPECT_EQ(ReadFile(outside / "victim"), "mine");
 }
 
 // A release that replaces the updater goes on in the new updater's pass, which keeps what the

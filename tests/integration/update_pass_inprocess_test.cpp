@@ -292,6 +292,9 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
       // a link to a folder outside, however it got there, carries no write out
       {"Local Path", "C:\\Sample\\lnk", ""},
       {"Local Path", "C:\\Sample\\lnk\\deeper", ""},
+      // nor into the folder that keeps what a later pass puts back, by name or by a link
+      {"Local Path", "C:\\Sample\\Tandor.Backup\\9", ""},
+      {"Local Path", "C:\\Sample\\back", ""},
   };
   Serve("FTP");
   Publish("x.txt", "x\n");
@@ -302,6 +305,8 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
     ClearProduct();
     fs::create_directories(mDir / "outside");
     fs::create_directory_symlink(mDir / "outside", mLocal / "lnk");
+    fs::create_directories(mLocal / "Tandor.Backup");
+    fs::create_directory_symlink(mLocal / "Tandor.Backup", mLocal / "back");
     Keys keys = {{c.Key, c.Value}, {"Filename", "x.txt"}};  // the row's key comes first
     keys["Realname"] = keys["Filename"];
     // The entries around it are installed all the same, also the one after a refused entry
@@ -315,6 +320,7 @@ TEST_F(UpdatePassInProcessTest, EveryWriteStaysInsideThePrefixAndTheApplicationF
       continue;
     }
     EXPECT_TRUE(fs::is_empty(mDir / "outside"));
+    EXPECT_TRUE(fs::is_empty(mLocal / "Tandor.Backup"));
     EXPECT_THAT(Log(), HasSubstr(msg::OutsideTheMachine("")));
     EXPECT_THAT(Record(), Not(HasSubstr("[X]")));
   }
