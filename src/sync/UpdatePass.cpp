@@ -129,6 +129,14 @@ std::string UpdatePass::LocalManifest() const {
   return ProductFolder() + "\\" + ManifestFileName(mEnv.Version);
 }
 
+fs::path UpdatePass::LocalCopy(const std::string& name) const {
+  const std::string own = ManifestFileName(mEnv.Version);
+  if (name == own) return Native(LocalManifest());
+  // A fallback goes under one name of the pass's own, whatever the manifest calls it: it can
+  // neither pile up nor take the place of the record or of a product's file.
+  return Native(ProductFolder() + "\\" + own.substr(0, own.size() - 4) + ".fallback.ini");
+}
+
 std::string UpdatePass::RemoteManifest(const std::string& manifestName) const {
   std::string remote = mEnv.Settings->Root;
   if (remote.empty() || remote.back() != '/') remote += '/';
@@ -377,7 +385,7 @@ TransferResult UpdatePass::ReachServer() {
 }
 
 std::optional<UpdatePass::ManifestFailure> UpdatePass::TakeManifest(const std::string& name) {
-  const fs::path local = Native(ProductFolder() + "\\" + name);
+  const fs::path local = LocalCopy(name);
   const std::string remote = RemoteManifest(name);
   std::error_code ec;
   fs::create_directory(Native(ProductFolder()), ec);
@@ -595,7 +603,7 @@ PassOutcome UpdatePass::Run() {
   if (verify) mRelease->SetState(ReleaseBackup::State::Verifying);
   const std::optional<ProcessId> program = StartFinalProgram(
       table, files.Execute, files.ExecuteOption, files.ExecuteText, files.ExecuteIsNumber);
-  if (verify) VerifyRelease(program, table, files.Execute, files.Verify);
+  if (verify) VerifyRelease(program, table, files);
   record.Flush();
   mErrLog.Close();
   mEnv.Window->Hide();

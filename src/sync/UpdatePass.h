@@ -158,6 +158,10 @@ class UpdatePass {
   std::optional<ManifestFailure> TakeManifest(const std::string& name);
   // The manifest `name` as downloaded.
   TakenManifest ReadManifest(const std::string& name) const;
+  // False (refused, said) when a fallback whose name carries the start of its SHA-256 does not.
+  bool FallbackIsTheNamedOne(const TakenManifest& fallback);
+  // Where the manifest of that name on the server is kept while the pass reads it (native).
+  std::filesystem::path LocalCopy(const std::string& name) const;
   // Which manifest this machine takes, by the rollout of the product's own: that one, its
   // fallback (downloaded and checked as the first), or none (Hold). Nothing when the pass ends
   // here: a manifest that cannot be used, or a fallback that is not there or not trusted.
@@ -219,8 +223,8 @@ class UpdatePass {
   // Keeps `target` before the install replaces or creates it, when the release is kept.
   void KeepForRollback(const std::filesystem::path& target);
   // Watches the final program for `seconds`: one that fails puts the release back.
-  void VerifyRelease(std::optional<ProcessId> program, const EntryTable& table, int index,
-                     int seconds);
+  void VerifyRelease(std::optional<ProcessId> program, const EntryTable& table,
+                     const FilesSettings& files);
   // Refuses the release, puts its files back and ends with RolledBack.
   void RollBack(const std::string& reason);
   // Puts the kept files and record back and says `done`; false (said) when it could not.

@@ -39,7 +39,7 @@ std::string ReleaseText(const std::string& release) {
 UpdatePass::TakenManifest UpdatePass::ReadManifest(const std::string& name) const {
   TakenManifest taken;
   taken.Name = name;
-  taken.Local = Native(ProductFolder() + "\\" + name);
+  taken.Local = LocalCopy(name);
   taken.Remote = RemoteManifest(name);
   taken.Files =
       ManifestReader(*mEnv.Ini, taken.Local, *mEnv.Settings, mEnv.AppFolder).ReadFilesSettings();
@@ -49,6 +49,22 @@ UpdatePass::TakenManifest UpdatePass::ReadManifest(const std::string& name) cons
 std::optional<UpdatePass::TakenManifest> UpdatePass::Unusable(const std::string& text) {
   ReportManifestFailure(ManifestFailure{true, text});
   return std::nullopt;
+}
+
+bool UpdatePass::FallbackIsTheNamedOne(const TakenManifest& fallback) {
+  // "<stem>.<h>.ini", <h> 16 hex digits: the name (in the signed manifest) says whose SHA-256
+  // begins with <h>, and so binds the fallback to it; no older one can take its place.
+  const std::string& name = fallback.Name;
+  constexpr std::size_t kDigits = 16;
+  if (name.size() < kDigits + 6 || !EqualsIgnoreCase(name.substr(name.size() - 4), ".ini") ||
+      name[name.size() - kDigits - 5] != '.')
+    return true;
+  const std::string named = LowerAscii(name.substr(name.size() - kDigits - 4, kDigits));
+  if (named.find_first_not_of("0123456789abcdef") != std::string::npos) return true;
+  const std::optional<Sha256Digest> digest = Sha256OfFile(fallback.Local);
+  if (digest && Sha256Hex(*digest).starts_with(named)) return true;
+  RefuseManifest(msg::FallbackNotTheNamedOne(fallback.Remote, named));
+  return false;
 }
 
 std::optional<UpdatePass::TakenManifest> UpdatePass::ChooseManifest() {
@@ -61,6 +77,9 @@ std::optional<UpdatePass::TakenManifest> UpdatePass::ChooseManifest() {
     const int percent = *taken.Files.Rollout;
     const int bucket = RolloutBucket(mEnv.ArgumentText, MachineId(*mEnv.Machine));
     const std::string fallback = taken.Files.Fallback;
+    // Every machine finds a wrong name wrong, not only those outside the share.
+    if (!fallback.empty() && (!IsPlainFileName(fallback) || EqualsIgnoreCase(fallback, name)))
+      return Unusable(msg::FallbackNotAName(taken.Remote, fallback));
     if (bucket < percent) {
       Report(msg::RolloutTaken(name, bucket, percent));
     } else if (fallback.empty()) {
@@ -68,8 +87,6 @@ std::optional<UpdatePass::TakenManifest> UpdatePass::ChooseManifest() {
       taken.Hold = true;
       return taken;
     } else {
-      if (!IsPlainFileName(fallback) || EqualsIgnoreCase(fallback, name))
-        return Unusable(msg::FallbackNotAName(taken.Remote, fallback));
       Report(msg::RolloutFallback(fallback, bucket, percent));
       if (const std::optional<ManifestFailure> failure = TakeManifest(fallback)) {
         ReportManifestFailure(*failure);
@@ -77,7 +94,7 @@ std::optional<UpdatePass::TakenManifest> UpdatePass::ChooseManifest() {
       }
       // The fallback is taken as it is: its own Rollout= and Fallback= lead nowhere further.
       TakenManifest other = ReadManifest(fallback);
-      if (!ManifestTrusted(other.Local, other.Remote, fallback)) {
+      if (!FallbackIsTheNamedOne(other) || !ManifestTrusted(other.Local, other.Remote, fallback)) {
         std::error_code ec;
         fs::remove(other.Local, ec);
         return std::nullopt;
@@ -168,15 +185,19 @@ void UpdatePass::KeepForRollback(const fs::path& target) {
   if (mRelease) mRelease->Keep(target);
 }
 
-void UpdatePass::VerifyRelease(std::optional<ProcessId> program, const EntryTable& table, int index,
-                               int seconds) {
+void UpdatePass::VerifyRelease(std::optional<ProcessId> program, const EntryTable& table,
+                               const FilesSettings& files) {
+  const int index = files.Execute, seconds = files.Verify;
   const bool named = index > 0 && index <= static_cast<int>(table.Entries.size());
   const std::string path =
       named ? table.Entries[static_cast<std::size_t>(index - 1)].TargetPath() : std::string();
   if (!program) {
-    // Nothing to watch: the release stays, unless its program would not even start.
-    if (mStatus == pass_status::Completed)
+    // Nothing to watch (Execute=0): the release stays. A program named that is not there, or
+    // would not even start, fails it.
+    if (index == 0 && files.ExecuteIsNumber)
       mRelease->Commit();
+    else if (!named)
+      RollBack(msg::NoFinalProgram(files.ExecuteText).substr(6));  // without "Error:"
     else
       RollBack(msg::FinalProgramNotStarted(path));
     return;

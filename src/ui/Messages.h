@@ -120,6 +120,10 @@ inline std::string RolloutNotAPercent(const std::string& remote, const std::stri
   return remote + " 의 Rollout=" + text +
          " 은(는) 0에서 100 사이의 숫자가 아니어서 업데이트 목록을 쓰지 않습니다.";
 }
+inline std::string FallbackNotTheNamedOne(const std::string& remote, const std::string& digits) {
+  return remote + " 의 SHA-256 이(가) 이름에 적힌 " + digits +
+         " (으)로 시작하지 않아 업데이트 목록을 쓰지 않습니다.";
+}
 inline std::string FallbackNotAName(const std::string& remote, const std::string& name) {
   return remote + " 의 Fallback=" + name +
          " 은(는) 같은 서버 폴더의 다른 파일 이름이 아니어서 업데이트 목록을 쓰지 않습니다.";

@@ -180,13 +180,17 @@ TEST_F(FleetTest, FallbacksAreCheckedAsTheManifestIs) {
   const std::string chained =
       DataManifest("Product=Sample\r\nSerial=3\r\nRollout=0\r\nFallback=Nowhere.ini\r\n", "r1");
   const std::string page = "<html><body>Not Found</body></html>";
+  Publish("stable", stable);
+  const std::string digits = Sha256Hex(*Sha256OfFile(mProduct / "stable")).substr(0, 16);
+  const std::string named = "Stable." + digits + ".ini", misnamed = "Stable.0123456789abcdef.ini";
   const struct {
     std::string Files;     // of the product's manifest, beside Product= and Serial=5
-    std::string Fallback;  // Stable.ini as served; empty: none
+    std::string Fallback;  // as served under Name; empty: none
     bool Signed;
     int Status;
     std::string Says;  // the refusal; empty: data.bin is Installed
     std::string Installed;
+    std::string Name = "Stable.ini";
   } rows[] = {
       {"Rollout=30%", "", false, 2, msg::RolloutNotAPercent(kRemote, "30%"), "-"},
       {"Rollout=101", "", false, 2, msg::RolloutNotAPercent(kRemote, "101"), "-"},
@@ -195,6 +199,13 @@ TEST_F(FleetTest, FallbacksAreCheckedAsTheManifestIs) {
        msg::FallbackNotAName(kRemote, "../Stable.ini"), "-"},
       {"Rollout=0\r\nFallback=tandor10.INI", "", false, 2,
        msg::FallbackNotAName(kRemote, "tandor10.INI"), "-"},
+      {"Rollout=100\r\nFallback=../Stable.ini", "", false, 2,
+       msg::FallbackNotAName(kRemote, "../Stable.ini"), "-"},
+      // A name that carries the start of a SHA-256 takes only the manifest that has it.
+      {"Rollout=0\r\nFallback=" + misnamed, stable, true, 4,
+       msg::FallbackNotTheNamedOne("/Harrowin/Sample/" + misnamed, "0123456789abcdef"), "-",
+       misnamed},
+      {"Rollout=0\r\nFallback=" + named, stable, true, 0, "", "release 1", named},
       {"Rollout=0\r\nFallback=Stable.ini", page, false, 2, msg::NotAManifest(kStableRemote), "-"},
       {"Rollout=0\r\nFallback=Stable.ini", stable, false, 4, msg::ManifestUnsigned(kStableRemote),
        "-"},
@@ -210,18 +221,20 @@ TEST_F(FleetTest, FallbacksAreCheckedAsTheManifestIs) {
     SCOPED_TRACE(row.Files + " " + row.Fallback);
     ClearProduct();
     sign("Tandor10.ini", DataManifest("Product=Sample\r\nSerial=5\r\n" + row.Files + "\r\n", "r2"));
-    fs::remove(mProduct / "Stable.ini.sig");
+    fs::remove(mProduct / (row.Name + ".sig"));
     if (row.Signed)
-      sign("Stable.ini", row.Fallback);
+      sign(row.Name, row.Fallback);
     else
-      Publish("Stable.ini", row.Fallback);
+      Publish(row.Name, row.Fallback);
     EXPECT_EQ(RunPass(), row.Status) << Log();
     EXPECT_EQ(Installed(mMachine, "data.bin"), row.Installed);
     if (!row.Says.empty()) {
       EXPECT_THAT(Log(), HasSubstr("Error:" + row.Says + "\r\n"));
       EXPECT_THAT(mWindow.Messages, ::testing::ElementsAre(row.Says));
-      EXPECT_FALSE(row.Status == 4 && fs::exists(mLocal / "Stable.ini"));
+      EXPECT_FALSE(row.Status == 4 && fs::exists(mLocal / "Tandor10.fallback.ini"));
     }
+    // Kept under one name of the pass's own, whatever the manifest calls it.
+    EXPECT_FALSE(fs::exists(mLocal / row.Name));
   }
   EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial", "Sample"), "5");
   EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial\\Sample", "Stable.ini"), "3");
@@ -252,7 +265,7 @@ TEST_F(FleetTest, FailedReleasesArePutBackAndRefused) {
                           Entry(3, "Pack", "pack.zip", pack);
     if (release > 1) entries += Entry(4, "New", "new.txt", here);
     if (missing) entries += Entry(5, "Gone", "gone.txt", here);
-    Publish("Tandor10.ini", "[Files]\r\nExecute=1\r\n" + files + entries);
+    Publish("Tandor10.ini", "[Files]\r\n" + files + "Execute=1\r\n" + entries);
   };
   const std::vector<std::string> files = {"app.sh",     "lib.txt",   "pack.zip",
                                           "inside.txt", "extra.txt", "new.txt"};
@@ -274,6 +287,9 @@ TEST_F(FleetTest, FailedReleasesArePutBackAndRefused) {
       {"#!/bin/sh\nkill -9 $$\n", "5", false, 5,
        msg::ReleaseRolledBack(msg::FinalProgramFailed("C:\\Sample\\app.sh", 137), "Serial=2")},
       {"#!/bin/sh\nexit 0\n", "5", true, 1, msg::ReleaseUndone("Serial=2")},
+      // the final program names no entry (the first Execute= counts)
+      {"#!/bin/sh\nexit 0\n", "5\r\nExecute=9", false, 5,
+       msg::ReleaseRolledBack(msg::NoFinalProgram("9").substr(6), "Serial=2")},
       {"#!/bin/sh\nexit 0\n", "5", false, 0, ""},
       {"#!/bin/sh\nsleep 3\nexit 1\n", "1", false, 0, ""},  // still running when the time is up
   };
