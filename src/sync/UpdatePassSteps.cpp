@@ -92,7 +92,7 @@ void UpdatePass::RunAhead(const EntryTable& table, std::size_t index) {
   // Twice the connections: a worker that ends finds the next file waiting.
   const std::size_t width = 2 * static_cast<std::size_t>(mEnv.Settings->Connections);
   mAheadNext = std::max(mAheadNext, index);
-  while (mAheadNext < table.Entries.size() && mAhead->Pending() < width) {
+  while (mAheadNext < table.Entries.size() && mAhead->Pending() < width && !mAhead->Troubled()) {
     // A program the pass waits for may change any file, and a new updater ends the pass: what
     // follows them waits until their turn is over.
     if (mAheadNext > index) {

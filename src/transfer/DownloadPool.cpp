@@ -4,6 +4,7 @@
 
 #include "platform/Error.h"
 #include "platform/FileIo.h"
+#include "transfer/InternetError.h"
 
 namespace tandor {
 
@@ -11,6 +12,20 @@ namespace {
 
 // How often a caller waiting for a download hears of its progress.
 constexpr auto kProgressInterval = std::chrono::milliseconds(20);
+
+// A failure of the connection itself, before any byte: the server will not serve this one.
+bool ConnectionRefusedService(const TransferResult& result, std::int64_t received) {
+  if (result.Status != TransferResult::State::Failed || received > 0) return false;
+  switch (result.Code) {
+    case inet::Timeout:
+    case inet::CannotConnect:
+    case inet::ConnectionAborted:
+    case inet::ConnectionReset:
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace
 
@@ -61,7 +76,16 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
       mJobs.erase(found);
       return std::nullopt;
     }
+    // The caller's own connection does no worse than one that brought nothing for this long;
+    // the worker's file goes when it ends.
+    const auto silence = mOptions.IdleTimeout / 12;
     while (job->Status != State::Ended) {
+      if (job->Received == 0 && std::chrono::steady_clock::now() - job->Started > silence) {
+        job->Dropped = true;
+        job->Status = State::Taken;
+        ++mTaken;
+        return std::nullopt;
+      }
       hold.unlock();
       progress(job->Received, job->Total);
       hold.lock();
@@ -72,8 +96,10 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
   }
   progress(job->Received, job->Total);
   if (job->Failure) {
+    // What failed here (no room, mostly) may not once the files before it are in place.
     job->Staged.Remove();
-    std::rethrow_exception(job->Failure);
+    mTroubled = true;
+    return std::nullopt;
   }
   if (job->Result.Done()) job->Staged.RenameTo(job->Target);
   job->Staged.Remove();  // what failed
@@ -106,6 +132,7 @@ DownloadPool::Job* DownloadPool::NextJob() {
   Job* job = mQueue.front();
   mQueue.pop_front();
   job->Status = State::Running;
+  job->Started = std::chrono::steady_clock::now();
   return job;
 }
 
@@ -133,11 +160,14 @@ void DownloadPool::Work() {
     // caller takes what nobody started.
     return;
   }
-  while ((current = NextJob()) != nullptr) Download(downloader, *current);
+  // A server that holds connections over its limit unanswered fails them in the end: such a
+  // worker takes no more jobs, so the others and the caller do the work.
+  while ((current = NextJob()) != nullptr)
+    if (Download(downloader, *current)) break;
   downloader.Close();
 }
 
-void DownloadPool::Download(Downloader& downloader, Job& job) {
+bool DownloadPool::Download(Downloader& downloader, Job& job) {
   const auto start = std::chrono::steady_clock::now();
   TransferResult result;
   std::exception_ptr failure;
@@ -148,17 +178,19 @@ void DownloadPool::Download(Downloader& downloader, Job& job) {
   } catch (...) {
     failure = std::current_exception();
   }
+  const bool unserved = ConnectionRefusedService(result, job.Received);
   std::unique_lock hold(mLock);
   job.Result = std::move(result);
   job.Failure = failure;
   job.Elapsed = std::chrono::steady_clock::now() - start;
   if (job.Dropped) {
     job.Staged.Remove();
-    return;
+    return unserved;
   }
   job.Status = State::Ended;
   hold.unlock();
   mEnded.notify_one();
+  return unserved;
 }
 
 }  // namespace tandor

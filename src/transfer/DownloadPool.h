@@ -53,6 +53,9 @@ class DownloadPool {
   void Drop(std::size_t id);
   // Downloads queued and not yet taken or dropped.
   std::size_t Pending() const;
+  // A worker failed on this machine (no room, a file that cannot be made): what the caller has
+  // not queued yet is better fetched by the caller, one at a time.
+  bool Troubled() const { return mTroubled; }
 
   struct Taken {
     TransferResult Result;
@@ -60,10 +63,11 @@ class DownloadPool {
   };
   // Waits for the download `id` to end, calling `progress` (bytes so far, total or -1) every
   // few milliseconds meanwhile; it may throw, which leaves the pool as it was. A complete file
-  // then gets its target's name. Rethrows what failed locally in the worker (RuntimeError, as
-  // the caller's own download would throw it), and throws RuntimeError when the name cannot be
-  // given. Nothing when no worker has started it yet (it is then no longer queued, for the
-  // caller to download itself), or it was never queued.
+  // then gets its target's name; throws RuntimeError when the name cannot be given. Nothing, for
+  // the caller to download itself, when no worker has started it yet (it is then no longer queued),
+  // when the worker failed on this machine (room, files), when the worker's connection has brought
+  // no byte of it for a while (a server that holds connections over its limit unanswered), or when
+  // it was never queued.
   std::optional<Taken> Take(std::size_t id,
                             const std::function<void(std::int64_t, std::int64_t)>& progress);
 
@@ -79,6 +83,7 @@ class DownloadPool {
     std::exception_ptr Failure;
     std::chrono::steady_clock::duration Elapsed{};
     bool Dropped = false;  // while a worker had it: its file goes once it ends
+    std::chrono::steady_clock::time_point Started;  // by a worker
     std::atomic<std::int64_t> Received{0};
     std::atomic<std::int64_t> Total{-1};
   };
@@ -88,7 +93,8 @@ class DownloadPool {
   void Work();
   // The next job for a worker, taken off the queue; nullptr when the pool stops.
   Job* NextJob();
-  void Download(Downloader& downloader, Job& job);
+  // True when the worker's connection brought nothing and failed: it takes no more jobs.
+  bool Download(Downloader& downloader, Job& job);
 
   FtpOptions mOptions;
   PoolServer mServer;
@@ -98,6 +104,7 @@ class DownloadPool {
   std::map<std::size_t, std::unique_ptr<Job>> mJobs;
   std::deque<Job*> mQueue;
   std::atomic<bool> mStopping{false};
+  std::atomic<bool> mTroubled{false};
   std::size_t mTaken = 0;  // jobs the caller has taken
   std::vector<std::thread> mWorkers;
 };

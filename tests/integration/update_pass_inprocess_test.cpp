@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -74,7 +75,9 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mNginx.reset();
     if (kind == "FTP") mFtp.emplace(mServer);
     if (kind == "FTP-2") mFtp.emplace(mServer, FtpServerOptions{.MostConnections = 2});
-    if (kind == "HTTP") mHttp.emplace(mServer);
+    if (kind == "HTTP" || kind == "HTTP-noroom") mHttp.emplace(mServer);
+    if (kind == "HTTP-2")
+      mHttp.emplace(mServer, HttpServer::Redirects{}, std::vector<std::string>{}, "short", 2);
     if (kind == "HTTP-drop")
       mHttp.emplace(mServer, HttpServer::Redirects{},
                     std::vector<std::string>{"/Harrowin/Sample/data.bin"});
@@ -347,16 +350,36 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
   PublishFiles(entries);
   // A server that takes two connections (FTP-2) turns the other workers away; it gets a3, as
   // after a failed transfer libcurl opens a new connection, which such a server may refuse
-  // while it still counts the old one.
-  for (const auto& [method, connections] :
-       {std::pair{"FTP", "1"}, {"FTP", "8"}, {"HTTP", "8"}, {"FTP", "3"}, {"FTP-2", "8"}}) {
+  // while it still counts the old one. One that holds the others unanswered (HTTP-2) loses
+  // each of those workers once, not once per file. Workers that find no room on the disk
+  // (HTTP-noroom) leave their files to the pass's own turns.
+  const auto main = std::this_thread::get_id();
+  mEnv.TransferIdleLimit = std::chrono::seconds(3);
+  for (const auto& [method, connections] : {std::pair{"FTP", "1"},
+                                            {"FTP", "8"},
+                                            {"HTTP", "8"},
+                                            {"FTP", "3"},
+                                            {"FTP-2", "8"},
+                                            {"HTTP-2", "8"},
+                                            {"HTTP-noroom", "8"}}) {
     SCOPED_TRACE(std::string(method) + " " + connections);
-    const bool whole = std::string(method) == "FTP-2";
+    const std::string kind = method;
+    const bool whole = kind.find('-') != std::string::npos;
     if (whole) Publish("a3.txt", "a3");
     Serve(method);
     mSettings.SetConnections(connections);
+    mEnv.FreeSpace = [kind, main](const fs::path&) -> std::uint64_t {
+      return kind == "HTTP-noroom" && std::this_thread::get_id() != main ? 0 : UINT64_MAX;
+    };
     ClearProduct();
-    EXPECT_EQ(RunPass(), whole ? pass_status::Completed : pass_status::EntryFailed);
+    EXPECT_EQ(RunPass(), whole ? pass_status::Completed : pass_status::EntryFailed) << Log();
+    if (kind == "HTTP-2") {
+      const std::string requests = mHttp->RequestLog();
+      std::size_t held = 0;
+      for (std::size_t at = 0; (at = requests.find("held\n", at)) != std::string::npos; ++at)
+        ++held;
+      EXPECT_LE(held, 7u);  // 8 workers and the pass, 2 served
+    }
     const std::string seen = ReadFile(mLocal / "look.sh.seen");
     for (const char* there : {"a1.txt", "a2.txt", "a4.txt", "a5.txt", "look.sh"})
       EXPECT_THAT(seen, HasSubstr(there));

@@ -199,7 +199,30 @@ def serve_http(args):
             self.send_header("Content-Length", "0")
             self.end_headers()
 
-    server = on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler))
+    class Server(ThreadingHTTPServer):
+        serving = 0
+
+        def process_request_thread(self, request, client_address):
+            with lock:
+                held = 0 < args.max_per_ip <= Server.serving
+                Server.serving += not held
+            if not held:
+                try:
+                    return super().process_request_thread(request, client_address)
+                finally:
+                    with lock:
+                        Server.serving -= 1
+            # Over the limit: accepted, and never answered, as some servers and filters do.
+            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
+                log.write("held\n")
+            try:
+                while request.recv(65536):
+                    pass
+            except OSError:
+                pass
+            self.shutdown_request(request)
+
+    server = on_free_port(lambda port: Server(("127.0.0.1", port), Handler))
     server.daemon_threads = True
     server.handle_error = lambda *_: None  # a client that gives up midway is no error here
     announce(server.server_address[1])
@@ -294,7 +317,30 @@ def serve_proxy(args):
             finally:
                 upstream.close()
 
-    server = on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler))
+    class Server(ThreadingHTTPServer):
+        serving = 0
+
+        def process_request_thread(self, request, client_address):
+            with lock:
+                held = 0 < args.max_per_ip <= Server.serving
+                Server.serving += not held
+            if not held:
+                try:
+                    return super().process_request_thread(request, client_address)
+                finally:
+                    with lock:
+                        Server.serving -= 1
+            # Over the limit: accepted, and never answered, as some servers and filters do.
+            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
+                log.write("held\n")
+            try:
+                while request.recv(65536):
+                    pass
+            except OSError:
+                pass
+            self.shutdown_request(request)
+
+    server = on_free_port(lambda port: Server(("127.0.0.1", port), Handler))
     server.daemon_threads = True
     server.handle_error = lambda *_: None
     announce(server.server_address[1])
@@ -354,7 +400,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--fault", default="none")
     parser.add_argument("--user")
-    parser.add_argument("--max-per-ip", type=int, default=0)  # ftp: 0, any number of connections
+    parser.add_argument("--max-per-ip", type=int, default=0)  # 0: any number of connections
     for flag in ("--no-mlsd", "--no-active", "--refuse"):
         parser.add_argument(flag, action="store_true")
     for flag in ("--redirect", "--path"):
