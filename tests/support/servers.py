@@ -317,30 +317,7 @@ def serve_proxy(args):
             finally:
                 upstream.close()
 
-    class Server(ThreadingHTTPServer):
-        serving = 0
-
-        def process_request_thread(self, request, client_address):
-            with lock:
-                held = 0 < args.max_per_ip <= Server.serving
-                Server.serving += not held
-            if not held:
-                try:
-                    return super().process_request_thread(request, client_address)
-                finally:
-                    with lock:
-                        Server.serving -= 1
-            # Over the limit: accepted, and never answered, as some servers and filters do.
-            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
-                log.write("held\n")
-            try:
-                while request.recv(65536):
-                    pass
-            except OSError:
-                pass
-            self.shutdown_request(request)
-
-    server = on_free_port(lambda port: Server(("127.0.0.1", port), Handler))
+    server = on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler))
     server.daemon_threads = True
     server.handle_error = lambda *_: None
     announce(server.server_address[1])
