@@ -77,10 +77,11 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
       return std::nullopt;
     }
     // The caller's own connection does no worse than one that brought nothing for this long;
-    // the worker's file goes when it ends.
+    // the worker's file goes when it ends. Under a rate cap a worker may wait its turn that long.
     const auto silence = mOptions.IdleTimeout / 12;
     while (job->Status != State::Ended) {
-      if (job->Received == 0 && std::chrono::steady_clock::now() - job->Started > silence) {
+      if (job->Received == 0 && !mOptions.DownloadRate &&
+          std::chrono::steady_clock::now() - job->Started > silence) {
         job->Dropped = true;
         job->Status = State::Taken;
         ++mTaken;
