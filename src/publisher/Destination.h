@@ -17,6 +17,9 @@ namespace tandor {
 
 class FTP;
 
+// Where Stage puts `name`: a name no client asks for.
+std::string StagedName(std::string_view name);
+
 // A file of the folder, as a local file that can be read.
 struct FetchedFile {
   enum class Kind { Fetched, Missing, Failed };
@@ -45,6 +48,13 @@ class Destination {
   // else why not.
   virtual std::optional<std::string> Put(const std::filesystem::path& local,
                                          std::string_view name) = 0;
+  // Puts `local` into the folder as StagedName(`name`), for Settle to move into place; nothing
+  // when it worked, else why not (and nothing is left of it).
+  virtual std::optional<std::string> Stage(const std::filesystem::path& local,
+                                           std::string_view name) = 0;
+  // Renames StagedName(`name`) to `name`, replacing what is there; nothing when it worked, else
+  // why not.
+  virtual std::optional<std::string> Settle(std::string_view name) = 0;
   // Removes `name` from the folder; nothing when it worked, else why not.
   virtual std::optional<std::string> Remove(std::string_view name) = 0;
 };
@@ -65,8 +75,8 @@ struct FtpFolderOptions {
   bool Tls = false;
   std::string CaFile;
   bool Passive = false;
-  // Each file goes up under a name of its own first and is renamed into place once it is whole,
-  // so that no client ever downloads half a file. Without it a file goes up under its name.
+  // Put stages each file and settles it once it is whole, so that no client ever downloads half
+  // a file. Without it a file goes up under its name.
   bool ViaTemporaryName = false;
 };
 
@@ -83,6 +93,9 @@ class FtpFolder : public Destination {
   FetchedFile Fetch(std::string_view name, const std::filesystem::path& scratch) override;
   std::optional<std::string> Put(const std::filesystem::path& local,
                                  std::string_view name) override;
+  std::optional<std::string> Stage(const std::filesystem::path& local,
+                                   std::string_view name) override;
+  std::optional<std::string> Settle(std::string_view name) override;
   std::optional<std::string> Remove(std::string_view name) override;
 
   // The connection of the last Open, for what only a server does.
@@ -110,6 +123,9 @@ class LocalFolder : public Destination {
   FetchedFile Fetch(std::string_view name, const std::filesystem::path& scratch) override;
   std::optional<std::string> Put(const std::filesystem::path& local,
                                  std::string_view name) override;
+  std::optional<std::string> Stage(const std::filesystem::path& local,
+                                   std::string_view name) override;
+  std::optional<std::string> Settle(std::string_view name) override;
   std::optional<std::string> Remove(std::string_view name) override;
 
  private:

@@ -394,8 +394,19 @@ class FolderPublisher {
     return publish::Published;
   }
 
-  // Files first and the manifest last: a client never reads of a file that is not there yet.
-  int Upload(const std::string& manifest) {
+  int Stage(const fs::path& local, const std::string& name) {
+    if (const std::optional<std::string> failure = mFolder.Stage(local, name))
+      return Fail(publish::NotDone,
+                  name + ": upload failed: " + *failure + "; the manifest was not replaced");
+    mStaged.push_back(name);
+    mSay("uploaded " + name);
+    return publish::Published;
+  }
+
+  // Patches and files go up under names no client asks for and only once all are up do they
+  // take their names, right before the manifest: a failure part-way leaves what the live
+  // manifest lists as it was.
+  int StageAll() {
     for (const FilePlan& plan : mPlans) {
       for (const Base& base : plan.Bases) {
         const std::string kept = KeptName(plan.Name, base.Sha256);
@@ -403,16 +414,45 @@ class FolderPublisher {
           if (int status = Put(base.File, kept)) return status;
         }
         if (!base.Patch.empty()) {
-          if (int status = Put(mScratch / base.Patch, base.Patch)) return status;
+          if (int status = Stage(mScratch / base.Patch, base.Patch)) return status;
         }
       }
       if (plan.Unchanged) {
         mSay(plan.Name + ": the folder holds this version already");
-      } else if (int status = Put(plan.Local, plan.Name)) {
+      } else if (int status = Stage(plan.Local, plan.Name)) {
         return status;
       }
     }
-    if (int status = UploadFallback()) return status;
+    return publish::Published;
+  }
+
+  int SettleAll() {
+    while (!mStaged.empty()) {
+      const std::string& name = mStaged.front();
+      if (const std::optional<std::string> failure = mFolder.Settle(name))
+        return Fail(publish::NotDone, name + ": not renamed into place: " + *failure +
+                                          "; the manifest was not replaced");
+      mStaged.erase(mStaged.begin());
+    }
+    return publish::Published;
+  }
+
+  // What went up and did not take its name goes again.
+  void Unstage() {
+    for (const std::string& name : mStaged) {
+      if (const std::optional<std::string> failure = mFolder.Remove(StagedName(name)))
+        mComplain(StagedName(name) + ": not removed: " + *failure);
+    }
+    mStaged.clear();
+  }
+
+  // Files first and the manifest last: a client never reads of a file that is not there yet.
+  int Upload(const std::string& manifest) {
+    int status = StageAll();
+    if (status == publish::Published) status = UploadFallback();
+    if (status == publish::Published) status = SettleAll();
+    Unstage();
+    if (status != publish::Published) return status;
     if (const std::optional<std::string> failure = mPublisher.Save(mFolder, manifest))
       return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + *failure);
     mSay("uploaded " + mRequest.ManifestName + " (Serial=" + FilesValue(manifest, "Serial") +
@@ -445,9 +485,10 @@ class FolderPublisher {
   std::vector<FilePlan> mPlans;
   std::optional<ManifestText> mManifest;
   std::vector<std::string> mListing;
-  std::string mCurrentManifest;  // as it is on the server; empty when there is none
-  std::string mFallback;         // the Fallback= of a rollout
-  bool mFallbackSigned = false;  // the kept release has its signature beside it
+  std::vector<std::string> mStaged;  // up under StagedName, not yet renamed into place
+  std::string mCurrentManifest;      // as it is on the server; empty when there is none
+  std::string mFallback;             // the Fallback= of a rollout
+  bool mFallbackSigned = false;      // the kept release has its signature beside it
 };
 
 }  // namespace

@@ -58,12 +58,12 @@ class PublishToolTest : public ::testing::Test {
     WriteFile(file, bytes);
     return file.string();
   }
-  // Names in `folder` that end in `suffix`.
+  // Files in `folder` whose names end in `suffix`.
   static std::set<std::string> Ending(const fs::path& folder, const std::string& suffix) {
     std::set<std::string> names;
     for (const auto& item : fs::directory_iterator(folder)) {
       const std::string name = item.path().filename().string();
-      if (name.ends_with(suffix)) names.insert(name);
+      if (item.is_regular_file() && name.ends_with(suffix)) names.insert(name);
     }
     return names;
   }
@@ -191,8 +191,11 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   const std::string manifest = "[Files]\r\nSerial=3\r\n";
   WriteFile(www / "Tandor10.ini", manifest);
   WriteFile(good / "Tandor10.ini", manifest);
-  // The server breaks off every upload of a name that starts with "cutoff".
+  // The server breaks off every upload of a name that starts with "cutoff"; a folder stands in
+  // the way of blocked.bin's upload.
   const std::string cutoff = Version("cutoff.bin", RandomBytes(64 << 10, 9));
+  const std::string blocked = Version("blocked.bin", "blocked\n");
+  fs::create_directories(www / "blocked.bin.uploading");
   WriteFile(served / "Tandor10.ini", "<html>Not here</html>\r\n");
   WriteFile(mDir / "shared.key", ReadFile(mKey));
   fs::permissions(mDir / "shared.key", fs::perms(0644));
@@ -214,7 +217,8 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
       {{(mDir / "www" / "Nowhere").string(), file}, 3, "Nowhere: cannot be reached"},
       {{url, file}, 3, "line 1 is neither a [section] nor a key=value line"},
       {{url + "/", file, file}, 64, "a second file named data.bin"},
-      {{url.substr(0, url.size() - 6) + "Good", cutoff, file}, 1, "cutoff.bin: upload failed"},
+      {{url.substr(0, url.size() - 6) + "Good", file, cutoff}, 1, "cutoff.bin: upload failed"},
+      {{dest, file, blocked}, 1, "blocked.bin: upload failed"},
       {{dest}, 64, "DEST and at least one FILE"},
       {{"http://127.0.0.1/Sample", file}, 64, "ftp://"},
       {{"--keep", "all", dest, file}, 64, "--keep"},
