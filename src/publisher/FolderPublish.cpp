@@ -276,6 +276,11 @@ class FolderPublisher {
     return true;
   }
 
+  static bool KeptOfTakenBase(const FilePlan& plan, const std::string& name) {
+    return std::any_of(plan.Bases.begin(), plan.Bases.end(),
+                       [&](const Base& base) { return KeptName(plan.Name, base.Sha256) == name; });
+  }
+
   int PlanBases(FilePlan& plan) {
     if (Listed(plan.Name)) {
       const FetchedFile current = mFolder.Fetch(plan.Name, mScratch);
@@ -292,6 +297,9 @@ class FolderPublisher {
       if (HexOfName(name, plan.Name, kKeptSuffix)) kept.push_back(name);
     }
     for (const std::string& name : RankKept(kept, DeltaBases(plan))) {
+      // The version just replaced may be kept already, by a publish that failed after it went
+      // up: it is the base taken, and stays.
+      if (KeptOfTakenBase(plan, name)) continue;
       if (static_cast<int>(plan.Bases.size()) >= mRequest.Keep) {
         plan.Stale.push_back(name);
         continue;

@@ -108,17 +108,21 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
   const std::string v5 = RandomBytes(64 << 10, 5);  // nothing in common with v4
   const std::map<std::string, std::string> versions = {
       {"v1", v1}, {"v2", v2}, {"v3", v3}, {"v4", v4}, {"v5", v5}};
-  // The version published, options, the versions listed in Delta lines and those kept.
+  // The version published, options, the versions listed in Delta lines and those kept; a
+  // publish that fails as the patch from version Blocked cannot take its name, and is run again.
   const struct {
     std::string Published;
     std::vector<std::string> Options;
     std::vector<std::string> Deltas;
     std::set<std::string> Kept;
+    std::string Blocked = {};
   } steps[] = {
       {"v1", {}, {}, {}},
       {"v2", {}, {"v2<v1"}, {"v1"}},
+      {"v3", {}, {}, {}, "v2"},
       {"v3", {}, {"v3<v2", "v3<v1"}, {"v2", "v1"}},
       {"v3", {}, {"v3<v2", "v3<v1"}, {"v2", "v1"}},
+      {"v4", {"--keep", "1"}, {}, {}, "v3"},
       {"v4", {"--keep", "1"}, {"v4<v3"}, {"v3"}},
       {"v5", {}, {}, {"v4", "v3"}},
       {"v1", {"--keep", "0"}, {}, {}},
@@ -136,7 +140,15 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       args.insert(args.end(), step.Options.begin(), step.Options.end());
       args.insert(args.end(), {dest, Version("data.bin", versions.at(step.Published)),
                                Version("readme.txt", "read me\n")});
+      const std::string blocked = step.Blocked.empty() ? "" : versions.at(step.Blocked);
+      const fs::path block = folder / ("data.bin." + Sha256(blocked).substr(0, 16) + ".zpatch");
+      if (!step.Blocked.empty()) fs::create_directory(block);
       const ProgramResult run = Publish(args);
+      if (!step.Blocked.empty()) {
+        fs::remove(block);
+        EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
+        continue;
+      }
       ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
 
       const std::string text = ReadFile(folder / "Tandor10.ini");
