@@ -124,6 +124,14 @@ class FolderPublisher {
       if (EqualsIgnoreCase(plan.Name, mRequest.ManifestName) ||
           EqualsIgnoreCase(plan.Name, mRequest.ManifestName + ".sig"))
         return Fail(publish::Usage, file.string() + ": the manifest is no file to publish");
+      // The entry names the file in the manifest's code page: a name that changes on the way
+      // would be uploaded under a name no entry matches the next time.
+      const CodePage& codePage = mRequest.ManifestCodePage;
+      if (codePage.ToUtf8(codePage.FromUtf8(plan.Name)) != plan.Name)
+        return Fail(publish::CannotUse, file.string() + ": " + plan.Name +
+                                            " cannot be written in code page " +
+                                            std::to_string(codePage.Number()) +
+                                            ", that of the manifest; rename the file");
       if (!names.insert(LowerAscii(plan.Name)).second)
         return Fail(publish::Usage, file.string() + ": a second file named " + plan.Name);
       try {
