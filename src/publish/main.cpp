@@ -89,8 +89,9 @@ const char* const kHelp =
     "~/.local/share/tandor), UTF-8 when there is none. Messages are in English.\n"
     "\n"
     "Exit status: 0 published; 1 an upload or a removal failed part-way (the manifest is the\n"
-    "old one unless the message says it went up); 2 a FILE or the key cannot be used, or a\n"
-    "patch cannot be made; 3 DEST cannot be reached or listed, or its manifest cannot be\n"
+    "old one unless the message says it went up without its .sig: machines with a manifest key\n"
+    "refuse it until it is published again); 2 a FILE or the key cannot be used, or a patch\n"
+    "cannot be made; 3 DEST cannot be reached or listed, or its manifest cannot be\n"
     "downloaded or parsed, or the Fallback= it names is not there; 64 a wrong command line, or\n"
     "--rollout with nothing to fall back to. With 2, 3 and 64 nothing was uploaded.\n";
 

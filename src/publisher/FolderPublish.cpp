@@ -469,8 +469,15 @@ class FolderPublisher {
     if (status == publish::Published) status = SettleAll();
     Unstage();
     if (status != publish::Published) return status;
-    if (const std::optional<std::string> failure = mPublisher.Save(mFolder, manifest))
-      return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + *failure);
+    if (const std::optional<SaveFailure> failure = mPublisher.Save(mFolder, manifest)) {
+      if (failure->ManifestUp)
+        return Fail(publish::NotDone,
+                    mRequest.ManifestName + " went up, but " + mRequest.ManifestName +
+                        ".sig did not: " + failure->Text +
+                        "; machines with a manifest key refuse the new manifest until it is "
+                        "published again");
+      return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + failure->Text);
+    }
     mSay("uploaded " + mRequest.ManifestName + " (Serial=" + FilesValue(manifest, "Serial") +
          ", Product=" + FilesValue(manifest, "Product") +
          (mRequest.SigningKey.empty() ? ", unsigned)" : ", signed)"));

@@ -208,6 +208,8 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   const std::string cutoff = Version("cutoff.bin", RandomBytes(64 << 10, 9));
   const std::string blocked = Version("blocked.bin", "blocked\n");
   fs::create_directories(www / "blocked.bin.uploading");
+  const fs::path unsignable = mDir / "www" / "Unsignable";
+  fs::create_directories(unsignable / "Tandor10.ini.sig");
   WriteFile(served / "Tandor10.ini", "<html>Not here</html>\r\n");
   WriteFile(mDir / "shared.key", ReadFile(mKey));
   fs::permissions(mDir / "shared.key", fs::perms(0644));
@@ -236,6 +238,9 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
       {{dest, file, blocked}, 1, "blocked.bin: upload failed"},
       {{dest, file, Version("café.bin", "")}, 2, "café.bin cannot be written in code page 949"},
       {{dest, Version("a😀.bin", "")}, 2, "a😀.bin cannot be written in code page 949"},
+      {{"--key", mKey.string(), unsignable.string(), file},
+       1,
+       "Tandor10.ini went up, but Tandor10.ini.sig did not"},
       {{dest}, 64, "DEST and at least one FILE"},
       {{"http://127.0.0.1/Sample", file}, 64, "ftp://"},
       {{"--keep", "all", dest, file}, 64, "--keep"},
