@@ -335,14 +335,18 @@ class FolderPublisher {
       } catch (const RuntimeError& error) {
         return Fail(publish::CannotUse, name + ": patch not made: " + error.Description());
       }
-      const std::uintmax_t patchBytes = fs::file_size(mScratch / name, error);
-      if (!error && PatchIsWorthIt(patchBytes, fileBytes)) {
+      std::error_code patchError, baseError;
+      const std::uintmax_t patchBytes = fs::file_size(mScratch / name, patchError);
+      const std::uintmax_t baseBytes = fs::file_size(base.File, baseError);
+      if (!patchError && !baseError && PatchIsWorthIt(patchBytes, baseBytes, fileBytes)) {
         base.Patch = name;
         mSay(plan.Name + ": patch from " + Short(base.Sha256) + " (" + std::to_string(patchBytes) +
              " bytes)");
       } else {
         mSay(plan.Name + ": patch from " + Short(base.Sha256) +
-             " not listed: " + std::to_string(patchBytes) + " bytes, more than half the file");
+             " not listed: " + std::to_string(patchBytes) +
+             " bytes, more than half the file or than a machine fetches for a patch from its " +
+             std::to_string(baseBytes) + " bytes");
       }
     }
     for (const std::string& name : mListing) {
@@ -549,8 +553,8 @@ std::vector<std::string> RankKept(std::vector<std::string> kept,
   return kept;
 }
 
-bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t fileBytes) {
-  return patchBytes * 2 <= fileBytes;
+bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t baseBytes, std::uintmax_t fileBytes) {
+  return patchBytes * 2 <= fileBytes && patchBytes <= MostPatchBytes(baseBytes);
 }
 
 int PublishToFolder(Destination& folder, const PublishRequest& request, VersionInfoQuery& query,
