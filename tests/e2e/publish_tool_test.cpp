@@ -249,6 +249,7 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
        "Tandor10.ini went up, but Tandor10.ini.sig did not"},
       {{dest}, 64, "DEST and at least one FILE"},
       {{"http://127.0.0.1/Sample", file}, 64, "ftp://"},
+      {{"ftp://tandor:xyzzy/plugh@127.0.0.1:" + ftp.PortText() + "/Sample", file}, 64, "%2F"},
       {{"--keep", "all", dest, file}, 64, "--keep"},
       {{"--rollout", "101", dest, file}, 64, "--rollout wants a number from 0 to 100"},
   };
@@ -257,6 +258,8 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
     const ProgramResult run = Publish(c.Args);
     EXPECT_EQ(run.Status, c.Status) << run.Out << run.Err;
     EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+    for (const char* password : {"xyzzy", "plugh"})
+      EXPECT_EQ((run.Out + run.Err).find(password), std::string::npos) << run.Out << run.Err;
     EXPECT_EQ(ReadFile(www / "Tandor10.ini") + ReadFile(good / "Tandor10.ini"),
               manifest + manifest);
     for (const fs::path& folder : {www, served, good})
