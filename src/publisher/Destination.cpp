@@ -89,6 +89,8 @@ FetchedFile FtpFolder::Fetch(std::string_view name, const fs::path& scratch) {
   if (size == -1) return {FetchedFile::Kind::Missing, {}, {}};
   if (size < 0) return {FetchedFile::Kind::Failed, {}, mFTP->GetLastErrorMessage()};
   const fs::path local = scratch / std::string(name);
+  std::error_code error;
+  fs::create_directories(local.parent_path(), error);
   try {
     if (!mFTP->FTPDownloadFile(local, remote))
       return {FetchedFile::Kind::Failed, {}, mFTP->GetLastErrorMessage()};
@@ -142,6 +144,13 @@ std::optional<std::string> FtpFolder::Settle(std::string_view name) {
 std::optional<std::string> FtpFolder::Remove(std::string_view name) {
   if (mFTP->DeleteFTPFile(Remote(name))) return std::nullopt;
   return mFTP->GetLastErrorMessage();
+}
+
+std::optional<std::string> FtpFolder::MakeFolder(std::string_view name) {
+  // MKD of a folder that is there fails as any failure does: an upload into a folder that is not
+  // there tells then.
+  mFTP->CreateFTPDirectory(Remote(name));
+  return std::nullopt;
 }
 
 std::optional<std::string> LocalFolder::Open() {
@@ -222,6 +231,14 @@ std::optional<std::string> LocalFolder::Remove(std::string_view name) {
   std::error_code error;
   if (fs::remove(file, error) || !error) return std::nullopt;
   return Failure(file, error);
+}
+
+std::optional<std::string> LocalFolder::MakeFolder(std::string_view name) {
+  const fs::path folder = mFolder / std::string(name);
+  std::error_code error;
+  fs::create_directory(folder, error);
+  if (error) return Failure(folder, error);
+  return std::nullopt;
 }
 
 }  // namespace tandor

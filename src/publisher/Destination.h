@@ -57,6 +57,9 @@ class Destination {
   virtual std::optional<std::string> Settle(std::string_view name) = 0;
   // Removes `name` from the folder; nothing when it worked, else why not.
   virtual std::optional<std::string> Remove(std::string_view name) = 0;
+  // Makes the folder `name` in the folder unless it is there; a name of the other operations
+  // may then start with "name/".
+  virtual std::optional<std::string> MakeFolder(std::string_view name) = 0;
 };
 
 // The connection fields of an FTP server, exactly as typed.
@@ -97,6 +100,7 @@ class FtpFolder : public Destination {
                                    std::string_view name) override;
   std::optional<std::string> Settle(std::string_view name) override;
   std::optional<std::string> Remove(std::string_view name) override;
+  std::optional<std::string> MakeFolder(std::string_view name) override;
 
   // The connection of the last Open, for what only a server does.
   FTP& Client() { return *mFTP; }
@@ -127,6 +131,7 @@ class LocalFolder : public Destination {
                                    std::string_view name) override;
   std::optional<std::string> Settle(std::string_view name) override;
   std::optional<std::string> Remove(std::string_view name) override;
+  std::optional<std::string> MakeFolder(std::string_view name) override;
 
  private:
   std::filesystem::path mFolder;

@@ -7,6 +7,9 @@
 //                                                      that later versions get a patch from it
 //   <name>.<first 16 hex digits of the base's SHA-256>.zpatch   a patch from that earlier
 //                                                      version to the current <name>
+//   <first 16 hex digits of a file's SHA-256>/   during a rollout, a file that the fallback
+//                                                      lists with other bytes, and its patches;
+//                                                      its entry's Server Path ends in the folder
 // Every kept version has its patch listed in the entry of <name> as DeltaN=, unless the patch
 // came out larger than half the file or than a machine holding that version fetches. Kept versions
 // rank by the entry's Delta lines (the version just replaced first, then the order of the last
