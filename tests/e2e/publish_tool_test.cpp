@@ -69,6 +69,23 @@ class PublishToolTest : public ::testing::Test {
     }
     return names;
   }
+  // The updater of a machine whose prefix is `root`, in C:\Client, as Tandor and Tandor<product>.
+  static fs::path Client(const fs::path& root) { return root / "drive_c" / "Client"; }
+  static void InstallUpdater(const fs::path& root, const std::string& product) {
+    fs::create_directories(Client(root));
+    for (const std::string& name : {std::string("Tandor"), "Tandor" + product})
+      fs::copy_file(TANDOR_BINARY, Client(root) / name, fs::copy_options::overwrite_existing);
+  }
+  // A pass of that updater against /Harrowin of the FTP server on `port`.
+  static ProgramResult RunPass(const fs::path& root, const std::string& product,
+                               const std::string& port) {
+    // A pass keeps the connection's fields elsewhere and empties them in Tandor.ini.
+    WriteFile(Client(root) / "Tandor.ini", "[Tandor]\r\nAddress=127.0.0.1\r\nPort=" + port +
+                                               "\r\nUser=tandor\r\nPassword=secret\r\n"
+                                               "Root=/Harrowin\r\n");
+    return RunProgram(Client(root) / ("Tandor" + product), {product},
+                      {{"TANDOR_PREFIX", root.string()}, {"TANDOR_UNATTENDED", "1"}});
+  }
   // The ftps:// fixture's certificates, made once.
   void MakeCertificates() {
     std::vector<std::string> certs = ServerCommand("certs");
@@ -172,7 +189,8 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       ASSERT_TRUE(data);
       EXPECT_EQ(manifest.Value(*data, "Server Path"), "$Root/Sample");
       EXPECT_EQ(manifest.Value(*data, "SHA256"), Sha256(versions.at(step.Published)));
-      EXPECT_TRUE(ReadFile(folder / "data.bin") == versions.at(step.Published));  // no 400 KiB dump
+      // Compared whole: a failure prints no 400 KiB of bytes.
+      EXPECT_TRUE(ReadFile(folder / "data.bin") == versions.at(step.Published));
 
       // Every Delta line names a patch that makes the new version of the one it names.
       std::vector<std::string> deltas;
@@ -346,14 +364,12 @@ TEST_F(PublishToolTest, RolloutMachinesInstallTheirRelease) {
   fs::create_directories(mDir / "srv" / "Harrowin" / product);
   std::vector<fs::path> machines;  // the first one's bucket is below 50, the second one's not
   for (const bool inside : {true, false}) {
-    const fs::path root = mDir / (inside ? "inside" : "outside"), app = root / "drive_c/Client";
+    const fs::path root = mDir / (inside ? "inside" : "outside");
     std::string id;
     for (int n = 0; id.empty() || (RolloutBucket(product, id) < 50) != inside; ++n)
       id = std::string(30, '0') + "0123456789abcdef"[n / 16] + "0123456789abcdef"[n % 16];
     Prefix::Open(root).WriteRegistryValue("SOFTWARE\\Tandor", "MachineId", id);
-    fs::create_directories(app);
-    for (const std::string& name : {std::string("Tandor"), "Tandor" + product})
-      fs::copy_file(TANDOR_BINARY, app / name);
+    InstallUpdater(root, product);
     machines.push_back(root);
   }
   // Program files of product version 1.0 to 1.3.
@@ -386,13 +402,8 @@ TEST_F(PublishToolTest, RolloutMachinesInstallTheirRelease) {
       const std::string& holds = root == machines[0] ? inside : outside;
       if (holds.empty()) continue;
       SCOPED_TRACE(root.filename().string() + " " + ::testing::PrintToString(options));
-      const fs::path app = root / "drive_c/Client";
-      WriteFile(app / "Tandor.ini", "[Tandor]\r\nAddress=127.0.0.1\r\nPort=" + ftp.PortText() +
-                                        "\r\nUser=tandor\r\nPassword=secret\r\nRoot=/Harrowin\r\n");
-      const ProgramResult pass =
-          RunProgram(app / ("Tandor" + product), {product},
-                     {{"TANDOR_PREFIX", root.string()}, {"TANDOR_UNATTENDED", "1"}});
-      const std::string log = ReadFile(app / "Err.log");
+      const ProgramResult pass = RunPass(root, product, ftp.PortText());
+      const std::string log = ReadFile(Client(root) / "Err.log");
       EXPECT_EQ(pass.Status, 0) << pass.Out << pass.Err << log;
       EXPECT_TRUE(ReadFile(root / "drive_c" / product / "data.bin") == holds) << pass.Out;
       EXPECT_EQ(log.find("패치"), std::string::npos) << log;  // no patch it could not use
@@ -404,13 +415,9 @@ TEST_F(PublishToolTest, RolloutMachinesInstallTheirRelease) {
 // same publish unsigned.
 TEST_F(PublishToolTest, KeyedMachineInstallsWhatWasPublished) {
   const std::string product = "Plover";  // no other working copy of the updater answers to it
-  const fs::path prefixRoot = mDir / "prefix", app = prefixRoot / "drive_c" / "Client";
-  const Prefix machine = Prefix::Open(prefixRoot);
-  machine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", mPublicKey);
-  for (const std::string& name : {std::string("Tandor"), "Tandor" + product}) {
-    fs::create_directories(app);
-    fs::copy_file(TANDOR_BINARY, app / name, fs::copy_options::overwrite_existing);
-  }
+  const fs::path prefixRoot = mDir / "prefix";
+  Prefix::Open(prefixRoot).WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", mPublicKey);
+  InstallUpdater(prefixRoot, product);
   FtpServer ftp(mDir / "srv");
   // "%65" is an "e": the password may carry any byte that way.
   const std::string url =
@@ -430,12 +437,9 @@ TEST_F(PublishToolTest, KeyedMachineInstallsWhatWasPublished) {
     if (sign) args.insert(args.begin(), {"--key", mKey.string()});
     const ProgramResult published = Publish(args);
     ASSERT_EQ(published.Status, 0) << published.Out << published.Err;
-    WriteFile(app / "Tandor.ini", "[Tandor]\r\nAddress=127.0.0.1\r\nPort=" + ftp.PortText() +
-                                      "\r\nUser=tandor\r\nPassword=secret\r\nRoot=/Harrowin\r\n");
-    const ProgramResult pass =
-        RunProgram(app / ("Tandor" + product), {product},
-                   {{"TANDOR_PREFIX", prefixRoot.string()}, {"TANDOR_UNATTENDED", "1"}});
-    EXPECT_EQ(pass.Status, status) << pass.Out << pass.Err << ReadFile(app / "Err.log");
+    const ProgramResult pass = RunPass(prefixRoot, product, ftp.PortText());
+    EXPECT_EQ(pass.Status, status)
+        << pass.Out << pass.Err << ReadFile(Client(prefixRoot) / "Err.log");
     EXPECT_EQ(ReadFile(installed), content);
   }
 }
