@@ -236,7 +236,12 @@ std::optional<std::string> LocalFolder::Remove(std::string_view name) {
 std::optional<std::string> LocalFolder::MakeFolder(std::string_view name) {
   const fs::path folder = mFolder / std::string(name);
   std::error_code error;
-  fs::create_directory(folder, error);
+  // Whoever serves the folder must be able to read it, whatever the umask.
+  if (fs::create_directory(folder, error))
+    fs::permissions(folder,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    error);
   if (error) return Failure(folder, error);
   return std::nullopt;
 }
