@@ -219,4 +219,11 @@ void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& 
   out.Keep();
 }
 
+std::uint64_t MostPatchBytes(std::uint64_t oldBytes) {
+  constexpr std::uint64_t kAllowance = 64 << 10;
+  // A server cannot make a machine fetch more than this for a patch, whatever the file.
+  constexpr std::uint64_t kMost = std::uint64_t{1} << 30;
+  return std::min(oldBytes / 2 + kAllowance, kMost);
+}
+
 }  // namespace tandor

@@ -13,6 +13,10 @@ namespace tandor {
 // The largest window a patch may ask for: the old file must fit in it.
 constexpr std::uint64_t kMostPatchWindow = std::uint64_t{2} << 30;
 
+// The most bytes a machine fetches for a patch from an installed file of `oldBytes`: half of it
+// and a little for small files, past which the whole file costs about as much.
+std::uint64_t MostPatchBytes(std::uint64_t oldBytes);
+
 // Writes a patch from `oldFile` to `newFile` into `patch` (replaced if it exists). Throws
 // RuntimeError when a file cannot be read or written, or the old file is larger than the
 // window allows.

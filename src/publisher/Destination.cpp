@@ -22,6 +22,10 @@ std::string Failure(const fs::path& file, const std::error_code& error) {
 
 }  // namespace
 
+std::string StagedName(std::string_view name) {
+  return std::string(name) + std::string(kUploadingSuffix);
+}
+
 FtpFolder::FtpFolder(ServerFields server, std::string folder, FtpFolderOptions options)
     : mServer(std::move(server)), mFolder(std::move(folder)), mOptions(std::move(options)) {}
 
@@ -85,6 +89,8 @@ FetchedFile FtpFolder::Fetch(std::string_view name, const fs::path& scratch) {
   if (size == -1) return {FetchedFile::Kind::Missing, {}, {}};
   if (size < 0) return {FetchedFile::Kind::Failed, {}, mFTP->GetLastErrorMessage()};
   const fs::path local = scratch / std::string(name);
+  std::error_code error;
+  fs::create_directories(local.parent_path(), error);
   try {
     if (!mFTP->FTPDownloadFile(local, remote))
       return {FetchedFile::Kind::Failed, {}, mFTP->GetLastErrorMessage()};
@@ -95,27 +101,41 @@ FetchedFile FtpFolder::Fetch(std::string_view name, const fs::path& scratch) {
 }
 
 std::optional<std::string> FtpFolder::Put(const fs::path& local, std::string_view name) {
-  const std::string remote = Remote(name);
-  try {
-    if (!mOptions.ViaTemporaryName) {
-      if (mFTP->FTPUploadFile(local, remote)) return std::nullopt;
-      return mFTP->GetLastErrorMessage();
-    }
-    const std::string temporary = remote + std::string(kUploadingSuffix);
-    std::optional<std::string> failure;
-    if (!mFTP->FTPUploadFile(local, temporary)) {
-      failure = mFTP->GetLastErrorMessage();
-    } else if (mFTP->RenameFTPFile(temporary, remote)) {
-      return std::nullopt;
-    } else if (!(mFTP->DeleteFTPFile(remote) && mFTP->RenameFTPFile(temporary, remote))) {
-      // Some servers rename nothing over an existing file; the file is then out of reach for a
-      // moment only.
-      failure = mFTP->GetLastErrorMessage();
-    } else {
-      return std::nullopt;
-    }
-    mFTP->DeleteFTPFile(temporary);
+  if (mOptions.ViaTemporaryName) {
+    if (std::optional<std::string> failure = Stage(local, name)) return failure;
+    const std::optional<std::string> failure = Settle(name);
+    if (failure) Remove(StagedName(name));
     return failure;
+  }
+  try {
+    if (mFTP->FTPUploadFile(local, Remote(name))) return std::nullopt;
+    return mFTP->GetLastErrorMessage();
+  } catch (const RuntimeError& error) {
+    return error.Description();
+  }
+}
+
+std::optional<std::string> FtpFolder::Stage(const fs::path& local, std::string_view name) {
+  const std::string staged = Remote(StagedName(name));
+  try {
+    if (mFTP->FTPUploadFile(local, staged)) return std::nullopt;
+    const std::string failure = mFTP->GetLastErrorMessage();
+    mFTP->DeleteFTPFile(staged);
+    return failure;
+  } catch (const RuntimeError& error) {
+    return error.Description();
+  }
+}
+
+std::optional<std::string> FtpFolder::Settle(std::string_view name) {
+  const std::string staged = Remote(StagedName(name)), remote = Remote(name);
+  try {
+    // Some servers rename nothing over an existing file; the file is then out of reach for a
+    // moment only.
+    if (mFTP->RenameFTPFile(staged, remote) ||
+        (mFTP->DeleteFTPFile(remote) && mFTP->RenameFTPFile(staged, remote)))
+      return std::nullopt;
+    return mFTP->GetLastErrorMessage();
   } catch (const RuntimeError& error) {
     return error.Description();
   }
@@ -124,6 +144,13 @@ std::optional<std::string> FtpFolder::Put(const fs::path& local, std::string_vie
 std::optional<std::string> FtpFolder::Remove(std::string_view name) {
   if (mFTP->DeleteFTPFile(Remote(name))) return std::nullopt;
   return mFTP->GetLastErrorMessage();
+}
+
+std::optional<std::string> FtpFolder::MakeFolder(std::string_view name) {
+  // MKD of a folder that is there fails as any failure does: an upload into a folder that is not
+  // there tells then.
+  mFTP->CreateFTPDirectory(Remote(name));
+  return std::nullopt;
 }
 
 std::optional<std::string> LocalFolder::Open() {
@@ -176,11 +203,47 @@ std::optional<std::string> LocalFolder::Put(const fs::path& local, std::string_v
   return std::nullopt;
 }
 
+std::optional<std::string> LocalFolder::Stage(const fs::path& local, std::string_view name) {
+  const fs::path staged = mFolder / StagedName(name);
+  std::error_code error;
+  fs::copy_file(local, staged, fs::copy_options::overwrite_existing, error);
+  if (!error)
+    fs::permissions(staged,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                        fs::perms::others_read,
+                    error);
+  if (!error) return std::nullopt;
+  std::error_code ignored;
+  if (!fs::is_directory(staged, ignored)) fs::remove(staged, ignored);
+  return Failure(staged, error);
+}
+
+std::optional<std::string> LocalFolder::Settle(std::string_view name) {
+  const fs::path target = mFolder / std::string(name);
+  std::error_code error;
+  fs::rename(mFolder / StagedName(name), target, error);
+  if (error) return Failure(target, error);
+  return std::nullopt;
+}
+
 std::optional<std::string> LocalFolder::Remove(std::string_view name) {
   const fs::path file = mFolder / std::string(name);
   std::error_code error;
   if (fs::remove(file, error) || !error) return std::nullopt;
   return Failure(file, error);
+}
+
+std::optional<std::string> LocalFolder::MakeFolder(std::string_view name) {
+  const fs::path folder = mFolder / std::string(name);
+  std::error_code error;
+  // Whoever serves the folder must be able to read it, whatever the umask.
+  if (fs::create_directory(folder, error))
+    fs::permissions(folder,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    error);
+  if (error) return Failure(folder, error);
+  return std::nullopt;
 }
 
 }  // namespace tandor

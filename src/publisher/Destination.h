@@ -17,6 +17,9 @@ namespace tandor {
 
 class FTP;
 
+// Where Stage puts `name`: a name no client asks for.
+std::string StagedName(std::string_view name);
+
 // A file of the folder, as a local file that can be read.
 struct FetchedFile {
   enum class Kind { Fetched, Missing, Failed };
@@ -45,8 +48,18 @@ class Destination {
   // else why not.
   virtual std::optional<std::string> Put(const std::filesystem::path& local,
                                          std::string_view name) = 0;
+  // Puts `local` into the folder as StagedName(`name`), for Settle to move into place; nothing
+  // when it worked, else why not (and nothing is left of it).
+  virtual std::optional<std::string> Stage(const std::filesystem::path& local,
+                                           std::string_view name) = 0;
+  // Renames StagedName(`name`) to `name`, replacing what is there; nothing when it worked, else
+  // why not.
+  virtual std::optional<std::string> Settle(std::string_view name) = 0;
   // Removes `name` from the folder; nothing when it worked, else why not.
   virtual std::optional<std::string> Remove(std::string_view name) = 0;
+  // Makes the folder `name` in the folder unless it is there; a name of the other operations
+  // may then start with "name/".
+  virtual std::optional<std::string> MakeFolder(std::string_view name) = 0;
 };
 
 // The connection fields of an FTP server, exactly as typed.
@@ -65,8 +78,8 @@ struct FtpFolderOptions {
   bool Tls = false;
   std::string CaFile;
   bool Passive = false;
-  // Each file goes up under a name of its own first and is renamed into place once it is whole,
-  // so that no client ever downloads half a file. Without it a file goes up under its name.
+  // Put stages each file and settles it once it is whole, so that no client ever downloads half
+  // a file. Without it a file goes up under its name.
   bool ViaTemporaryName = false;
 };
 
@@ -83,7 +96,11 @@ class FtpFolder : public Destination {
   FetchedFile Fetch(std::string_view name, const std::filesystem::path& scratch) override;
   std::optional<std::string> Put(const std::filesystem::path& local,
                                  std::string_view name) override;
+  std::optional<std::string> Stage(const std::filesystem::path& local,
+                                   std::string_view name) override;
+  std::optional<std::string> Settle(std::string_view name) override;
   std::optional<std::string> Remove(std::string_view name) override;
+  std::optional<std::string> MakeFolder(std::string_view name) override;
 
   // The connection of the last Open, for what only a server does.
   FTP& Client() { return *mFTP; }
@@ -110,7 +127,11 @@ class LocalFolder : public Destination {
   FetchedFile Fetch(std::string_view name, const std::filesystem::path& scratch) override;
   std::optional<std::string> Put(const std::filesystem::path& local,
                                  std::string_view name) override;
+  std::optional<std::string> Stage(const std::filesystem::path& local,
+                                   std::string_view name) override;
+  std::optional<std::string> Settle(std::string_view name) override;
   std::optional<std::string> Remove(std::string_view name) override;
+  std::optional<std::string> MakeFolder(std::string_view name) override;
 
  private:
   std::filesystem::path mFolder;

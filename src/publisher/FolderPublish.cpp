@@ -35,6 +35,43 @@ bool IsLowerHex(std::string_view text) {
                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+// The folder of DEST that a rollout put a file into, as the end of its entry's Server Path: a
+// last part of 16 hex digits; empty when there is none.
+std::string RolloutFolderOf(std::string_view serverPath) {
+  const std::size_t slash = serverPath.rfind('/');
+  const std::string_view last = serverPath.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  if (slash == std::string_view::npos || last.size() != kHexShown || !IsLowerHex(last)) return {};
+  return std::string(last);
+}
+
+// `serverPath` naming `folder` of DEST (DEST itself when it is empty) in place of any folder
+// of a rollout it names: the client fetches a file, and its patches, from there.
+std::string ServerPathIn(const std::string& serverPath, const std::string& folder) {
+  const std::string named = RolloutFolderOf(serverPath);
+  const std::string dest =
+      serverPath.substr(0, serverPath.size() - (named.empty() ? 0 : named.size() + 1));
+  return folder.empty() ? dest : dest + "/" + folder;
+}
+
+// `name` in `folder` of DEST, or in DEST itself when `folder` is empty.
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+// The base (the SHA-256 in lower case) and the patch of each Delta line of `entry`, in order.
+std::vector<std::pair<std::string, std::string>> DeltaLines(const ManifestText& manifest,
+                                                            std::size_t entry) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  for (int n = 1; n <= 99; ++n) {
+    const std::string value = manifest.Value(entry, "Delta" + std::to_string(n));
+    const std::size_t comma = value.find(',');
+    if (!value.empty())
+      lines.emplace_back(LowerAscii(Trim(value.substr(0, comma))),
+                         comma == std::string::npos ? "" : Trim(value.substr(comma + 1)));
+  }
+  return lines;
+}
+
 std::optional<std::string> Sha256HexOf(const fs::path& file) {
   if (const std::optional<Sha256Digest> digest = Sha256OfFile(file)) return Sha256Hex(*digest);
   return std::nullopt;
@@ -51,7 +88,9 @@ struct Base {
 // What happens to one FILE.
 struct FilePlan {
   fs::path Local;
-  std::string Name;  // under which it is uploaded
+  std::string Name;           // under which it is uploaded
+  std::string Folder;         // the folder of DEST it goes into; empty: DEST itself
+  std::string CurrentFolder;  // the folder of DEST the entry names now
   PickedVersions Versions;
   bool Unchanged = false;  // the folder holds it byte for byte already
   std::vector<Base> Bases;
@@ -81,6 +120,7 @@ class FolderPublisher {
     if (status == publish::Published) status = ReadFolder();
     if (status == publish::Published) status = PlanRollout();
     for (FilePlan& plan : mPlans) {
+      if (status == publish::Published) PlanFolder(plan);
       if (status == publish::Published) status = PlanBases(plan);
       if (status == publish::Published) status = MakePatches(plan);
     }
@@ -124,6 +164,14 @@ class FolderPublisher {
       if (EqualsIgnoreCase(plan.Name, mRequest.ManifestName) ||
           EqualsIgnoreCase(plan.Name, mRequest.ManifestName + ".sig"))
         return Fail(publish::Usage, file.string() + ": the manifest is no file to publish");
+      // The entry names the file in the manifest's code page: a name that changes on the way
+      // would be uploaded under a name no entry matches the next time.
+      const CodePage& codePage = mRequest.ManifestCodePage;
+      if (codePage.ToUtf8(codePage.FromUtf8(plan.Name)) != plan.Name)
+        return Fail(publish::CannotUse, file.string() + ": " + plan.Name +
+                                            " cannot be written in code page " +
+                                            std::to_string(codePage.Number()) +
+                                            ", that of the manifest; rename the file");
       if (!names.insert(LowerAscii(plan.Name)).second)
         return Fail(publish::Usage, file.string() + ": a second file named " + plan.Name);
       try {
@@ -191,7 +239,7 @@ class FolderPublisher {
         return Fail(publish::FolderFailed, mFallback + ": the fallback that " +
                                                mRequest.ManifestName + " names is not there");
       mSay(mRequest.ManifestName + ": a rollout in progress, keeps Fallback=" + mFallback);
-      return publish::Published;
+      return ReadFallback();
     }
     if (!rollout.empty())
       return Fail(publish::FolderFailed, mRequest.ManifestName + ": Rollout=" + rollout +
@@ -199,9 +247,20 @@ class FolderPublisher {
     return KeepCurrentRelease();
   }
 
+  int ReadFallback() {
+    const FetchedFile fetched = mFolder.Fetch(mFallback, mScratch);
+    const std::optional<std::string> bytes =
+        fetched.Result == FetchedFile::Kind::Fetched ? ReadWholeFile(fetched.File) : std::nullopt;
+    if (!bytes)
+      return Fail(publish::FolderFailed, mFallback + ": cannot be downloaded: " + fetched.Problem);
+    mFallbackManifest.emplace(mRequest.ManifestCodePage.ToUtf8(*bytes));
+    return publish::Published;
+  }
+
   // Copies the current manifest and its signature into the scratch folder under the name they
   // are kept under: uploaded before the new manifest, they are what it falls back to.
   int KeepCurrentRelease() {
+    mFallbackManifest.emplace(mRequest.ManifestCodePage.ToUtf8(mCurrentManifest));
     const fs::path name = mRequest.ManifestName;
     Sha256Stream stream;
     stream.Update(mCurrentManifest.data(), mCurrentManifest.size());
@@ -257,13 +316,30 @@ class FolderPublisher {
   // The bases of each Delta line of the file's entry, in order.
   std::vector<std::string> DeltaBases(const FilePlan& plan) const {
     std::vector<std::string> bases;
-    const std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name);
-    if (!entry) return bases;
-    for (int n = 1; n <= 99; ++n) {
-      const std::string value = mManifest->Value(*entry, "Delta" + std::to_string(n));
-      if (!value.empty()) bases.push_back(LowerAscii(Trim(value.substr(0, value.find(',')))));
-    }
+    if (const std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name))
+      for (const auto& [base, patch] : DeltaLines(*mManifest, *entry)) bases.push_back(base);
     return bases;
+  }
+
+  // During a rollout, a file that its fallback lists with other bytes goes into a folder of its
+  // own, named by its SHA-256, so that the machines that fall back find theirs where it was.
+  void PlanFolder(FilePlan& plan) const {
+    if (const std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name))
+      plan.CurrentFolder = RolloutFolderOf(mManifest->Value(*entry, "Server Path"));
+    if (!RollingOut()) return;
+    const std::optional<std::size_t> listed = mFallbackManifest->FindEntry(plan.Name);
+    if (listed && LowerAscii(mFallbackManifest->Value(*listed, "SHA256")) != plan.Versions.Sha256)
+      plan.Folder = Short(plan.Versions.Sha256);
+  }
+
+  // A patch of the file that the fallback of a rollout lists stays while the fallback does.
+  bool FallbackLists(const FilePlan& plan, const std::string& patch) const {
+    if (!RollingOut()) return false;
+    const std::optional<std::size_t> entry = mFallbackManifest->FindEntry(plan.Name);
+    if (!entry) return false;
+    const auto lines = DeltaLines(*mFallbackManifest, *entry);
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const auto& line) { return line.second == patch; });
   }
 
   // Takes `sha256` as a base unless there are enough, it is the new file or taken already.
@@ -276,22 +352,35 @@ class FolderPublisher {
     return true;
   }
 
+  static bool KeptOfTakenBase(const FilePlan& plan, const std::string& name) {
+    return std::any_of(plan.Bases.begin(), plan.Bases.end(),
+                       [&](const Base& base) { return KeptName(plan.Name, base.Sha256) == name; });
+  }
+
   int PlanBases(FilePlan& plan) {
-    if (Listed(plan.Name)) {
-      const FetchedFile current = mFolder.Fetch(plan.Name, mScratch);
-      if (current.Result != FetchedFile::Kind::Fetched)
-        return Fail(publish::FolderFailed,
-                    plan.Name + ": cannot be downloaded: " + current.Problem);
-      const std::optional<std::string> sha = Sha256HexOf(current.File);
-      if (!sha) return Fail(publish::FolderFailed, current.File.string() + ": cannot be read");
-      plan.Unchanged = *sha == plan.Versions.Sha256;
-      TakeBase(plan, {*sha, current.File, true, {}});
+    // The versions machines hold now: the one in the folder the entry names, and the one in DEST
+    // (which machines outside a rollout take).
+    std::vector<std::string> current;
+    if (!plan.CurrentFolder.empty()) current.push_back(InFolder(plan.CurrentFolder, plan.Name));
+    if (Listed(plan.Name)) current.push_back(plan.Name);
+    for (const std::string& name : current) {
+      const FetchedFile fetched = mFolder.Fetch(name, mScratch);
+      if (fetched.Result == FetchedFile::Kind::Missing) continue;
+      if (fetched.Result != FetchedFile::Kind::Fetched)
+        return Fail(publish::FolderFailed, name + ": cannot be downloaded: " + fetched.Problem);
+      const std::optional<std::string> sha = Sha256HexOf(fetched.File);
+      if (!sha) return Fail(publish::FolderFailed, fetched.File.string() + ": cannot be read");
+      if (name == InFolder(plan.Folder, plan.Name)) plan.Unchanged = *sha == plan.Versions.Sha256;
+      TakeBase(plan, {*sha, fetched.File, true, {}});
     }
     std::vector<std::string> kept;
     for (const std::string& name : mListing) {
       if (HexOfName(name, plan.Name, kKeptSuffix)) kept.push_back(name);
     }
     for (const std::string& name : RankKept(kept, DeltaBases(plan))) {
+      // The version just replaced may be kept already, by a publish that failed after it went
+      // up: it is the base taken, and stays.
+      if (KeptOfTakenBase(plan, name)) continue;
       if (static_cast<int>(plan.Bases.size()) >= mRequest.Keep) {
         plan.Stale.push_back(name);
         continue;
@@ -319,20 +408,25 @@ class FolderPublisher {
       } catch (const RuntimeError& error) {
         return Fail(publish::CannotUse, name + ": patch not made: " + error.Description());
       }
-      const std::uintmax_t patchBytes = fs::file_size(mScratch / name, error);
-      if (!error && PatchIsWorthIt(patchBytes, fileBytes)) {
+      std::error_code patchError, baseError;
+      const std::uintmax_t patchBytes = fs::file_size(mScratch / name, patchError);
+      const std::uintmax_t baseBytes = fs::file_size(base.File, baseError);
+      if (!patchError && !baseError && PatchIsWorthIt(patchBytes, baseBytes, fileBytes)) {
         base.Patch = name;
         mSay(plan.Name + ": patch from " + Short(base.Sha256) + " (" + std::to_string(patchBytes) +
              " bytes)");
       } else {
         mSay(plan.Name + ": patch from " + Short(base.Sha256) +
-             " not listed: " + std::to_string(patchBytes) + " bytes, more than half the file");
+             " not listed: " + std::to_string(patchBytes) +
+             " bytes, more than half the file or than a machine fetches for a patch from its " +
+             std::to_string(baseBytes) + " bytes");
       }
     }
     for (const std::string& name : mListing) {
       const bool listed = std::any_of(plan.Bases.begin(), plan.Bases.end(),
                                       [&](const Base& base) { return base.Patch == name; });
-      if (HexOfName(name, plan.Name, kPatchSuffix) && !listed) plan.Stale.push_back(name);
+      if (HexOfName(name, plan.Name, kPatchSuffix) && !listed && !FallbackLists(plan, name))
+        plan.Stale.push_back(name);
     }
     return publish::Published;
   }
@@ -353,6 +447,9 @@ class FolderPublisher {
       mManifest->SetValue(*entry, "FileName", plan.Name);  // the updater's substitute name
       mSay(plan.Name + ": new entry");
     }
+    const std::string path = mManifest->Value(*entry, "Server Path");
+    if (const std::string wanted = ServerPathIn(path, plan.Folder); wanted != path)
+      mManifest->SetValue(*entry, "Server Path", wanted);
     mManifest->SetValue(*entry, "File Version", plan.Versions.FileVersion);
     mManifest->SetValue(*entry, "Product Version", plan.Versions.ProductVersion);
     mManifest->SetValue(*entry, "SHA256", plan.Versions.Sha256);
@@ -394,27 +491,80 @@ class FolderPublisher {
     return publish::Published;
   }
 
-  // Files first and the manifest last: a client never reads of a file that is not there yet.
-  int Upload(const std::string& manifest) {
+  int Stage(const fs::path& local, const std::string& name) {
+    if (const std::optional<std::string> failure = mFolder.Stage(local, name))
+      return Fail(publish::NotDone,
+                  name + ": upload failed: " + *failure + "; the manifest was not replaced");
+    mStaged.push_back(name);
+    mSay("uploaded " + name);
+    return publish::Published;
+  }
+
+  // Patches and files go up under names no client asks for and only once all are up do they
+  // take their names, right before the manifest: a failure part-way leaves what the live
+  // manifest lists as it was.
+  int StageAll() {
     for (const FilePlan& plan : mPlans) {
+      if (!plan.Folder.empty()) {
+        if (const std::optional<std::string> failure = mFolder.MakeFolder(plan.Folder))
+          return Fail(publish::NotDone, plan.Folder + ": folder not made: " + *failure +
+                                            "; the manifest was not replaced");
+      }
       for (const Base& base : plan.Bases) {
         const std::string kept = KeptName(plan.Name, base.Sha256);
         if (base.JustReplaced && !Listed(kept)) {
           if (int status = Put(base.File, kept)) return status;
         }
         if (!base.Patch.empty()) {
-          if (int status = Put(mScratch / base.Patch, base.Patch)) return status;
+          if (int status = Stage(mScratch / base.Patch, InFolder(plan.Folder, base.Patch)))
+            return status;
         }
       }
       if (plan.Unchanged) {
         mSay(plan.Name + ": the folder holds this version already");
-      } else if (int status = Put(plan.Local, plan.Name)) {
+      } else if (int status = Stage(plan.Local, InFolder(plan.Folder, plan.Name))) {
         return status;
       }
     }
-    if (int status = UploadFallback()) return status;
-    if (const std::optional<std::string> failure = mPublisher.Save(mFolder, manifest))
-      return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + *failure);
+    return publish::Published;
+  }
+
+  int SettleAll() {
+    while (!mStaged.empty()) {
+      const std::string& name = mStaged.front();
+      if (const std::optional<std::string> failure = mFolder.Settle(name))
+        return Fail(publish::NotDone, name + ": not renamed into place: " + *failure +
+                                          "; the manifest was not replaced");
+      mStaged.erase(mStaged.begin());
+    }
+    return publish::Published;
+  }
+
+  // What went up and did not take its name goes again.
+  void Unstage() {
+    for (const std::string& name : mStaged) {
+      if (const std::optional<std::string> failure = mFolder.Remove(StagedName(name)))
+        mComplain(StagedName(name) + ": not removed: " + *failure);
+    }
+    mStaged.clear();
+  }
+
+  // Files first and the manifest last: a client never reads of a file that is not there yet.
+  int Upload(const std::string& manifest) {
+    int status = StageAll();
+    if (status == publish::Published) status = UploadFallback();
+    if (status == publish::Published) status = SettleAll();
+    Unstage();
+    if (status != publish::Published) return status;
+    if (const std::optional<SaveFailure> failure = mPublisher.Save(mFolder, manifest)) {
+      if (failure->ManifestUp)
+        return Fail(publish::NotDone,
+                    mRequest.ManifestName + " went up, but " + mRequest.ManifestName +
+                        ".sig did not: " + failure->Text +
+                        "; machines with a manifest key refuse the new manifest until it is "
+                        "published again");
+      return Fail(publish::NotDone, mRequest.ManifestName + ": upload failed: " + failure->Text);
+    }
     mSay("uploaded " + mRequest.ManifestName + " (Serial=" + FilesValue(manifest, "Serial") +
          ", Product=" + FilesValue(manifest, "Product") +
          (mRequest.SigningKey.empty() ? ", unsigned)" : ", signed)"));
@@ -445,9 +595,11 @@ class FolderPublisher {
   std::vector<FilePlan> mPlans;
   std::optional<ManifestText> mManifest;
   std::vector<std::string> mListing;
-  std::string mCurrentManifest;  // as it is on the server; empty when there is none
-  std::string mFallback;         // the Fallback= of a rollout
-  bool mFallbackSigned = false;  // the kept release has its signature beside it
+  std::vector<std::string> mStaged;  // up under StagedName, not yet renamed into place
+  std::string mCurrentManifest;      // as it is on the server; empty when there is none
+  std::string mFallback;             // the Fallback= of a rollout
+  std::optional<ManifestText> mFallbackManifest;  // the manifest it names
+  bool mFallbackSigned = false;                   // the kept release has its signature beside it
 };
 
 }  // namespace
@@ -485,8 +637,8 @@ std::vector<std::string> RankKept(std::vector<std::string> kept,
   return kept;
 }
 
-bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t fileBytes) {
-  return patchBytes * 2 <= fileBytes;
+bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t baseBytes, std::uintmax_t fileBytes) {
+  return patchBytes * 2 <= fileBytes && patchBytes <= MostPatchBytes(baseBytes);
 }
 
 int PublishToFolder(Destination& folder, const PublishRequest& request, VersionInfoQuery& query,

@@ -7,10 +7,13 @@
 //                                                      that later versions get a patch from it
 //   <name>.<first 16 hex digits of the base's SHA-256>.zpatch   a patch from that earlier
 //                                                      version to the current <name>
+//   <first 16 hex digits of a file's SHA-256>/   during a rollout, a file that the fallback
+//                                                      lists with other bytes, and its patches;
+//                                                      its entry's Server Path ends in the folder
 // Every kept version has its patch listed in the entry of <name> as DeltaN=, unless the patch
-// came out larger than half the file. Kept versions rank by the entry's Delta lines (the
-// version just replaced first, then the order of the last publish); one without a line (its
-// patch was too large) ranks last.
+// came out larger than half the file or than a machine holding that version fetches. Kept versions
+// rank by the entry's Delta lines (the version just replaced first, then the order of the last
+// publish); one without a line (its patch was too large) ranks last.
 
 #include <filesystem>
 #include <functional>
@@ -46,8 +49,9 @@ std::optional<std::string> HexOfName(std::string_view fileName, std::string_view
 // of each Delta line, in order) lists come first in that order, then the rest by name.
 std::vector<std::string> RankKept(std::vector<std::string> kept,
                                   const std::vector<std::string>& deltaBases);
-// A patch is worth listing when it is at most half as large as the file.
-bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t fileBytes);
+// A patch is worth listing when it is at most half as large as the file it makes and no larger
+// than a machine holding its base fetches.
+bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t baseBytes, std::uintmax_t fileBytes);
 
 struct PublishRequest {
   std::vector<std::filesystem::path> Files;

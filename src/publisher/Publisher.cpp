@@ -233,32 +233,36 @@ SearchOutcome Publisher::Search(const ServerFields& server, std::string_view ser
 std::optional<std::string> Publisher::Save(const ServerFields& server,
                                            std::string_view serverFolder, std::string_view text) {
   UseFolder(server, serverFolder);  // connected only once the edit copy is written
-  std::optional<std::string> failure = Save(*mFolder, text);
+  const std::optional<SaveFailure> failure = Save(*mFolder, text);
   Disconnect();
-  return failure;
+  if (failure) return failure->Text;
+  return std::nullopt;
 }
 
-std::optional<std::string> Publisher::Save(Destination& destination, std::string_view text) {
+std::optional<SaveFailure> Publisher::Save(Destination& destination, std::string_view text) {
   const std::string bytes = mCodePage.FromUtf8(text);
   std::optional<std::string> signature;
   if (!mSigningKey.empty()) {
-    if (IsSecretKeyShared(mSigningKey)) return msg::SigningKeyShared(mSigningKey.string());
+    if (IsSecretKeyShared(mSigningKey))
+      return SaveFailure{msg::SigningKeyShared(mSigningKey.string())};
     // Signed before anything is written: a key that fails leaves the server as it was.
     signature = SignatureOf(bytes);
-    if (!signature) return msg::SigningKeyUnusable(mSigningKey.string());
+    if (!signature) return SaveFailure{msg::SigningKeyUnusable(mSigningKey.string())};
   }
   fs::path signatureCopy = mEditCopy;
   signatureCopy += ".sig";
   const auto cannotWrite = [](const fs::path& file) {
     return "Path/File access error: " + file.string() + " cannot be written";
   };
-  if (!WriteFileAtomically(mEditCopy, bytes)) return cannotWrite(mEditCopy);
+  if (!WriteFileAtomically(mEditCopy, bytes)) return SaveFailure{cannotWrite(mEditCopy)};
   if (signature && !WriteFileAtomically(signatureCopy, *signature + "\n"))
-    return cannotWrite(signatureCopy);
-  if (std::optional<std::string> failure = destination.Open()) return failure;
+    return SaveFailure{cannotWrite(signatureCopy)};
+  if (std::optional<std::string> failure = destination.Open()) return SaveFailure{*failure};
   if (std::optional<std::string> failure = destination.Put(mEditCopy, mManifestName))
-    return failure;
-  if (signature) return destination.Put(signatureCopy, mManifestName + ".sig");
+    return SaveFailure{*failure};
+  if (!signature) return std::nullopt;
+  if (std::optional<std::string> failure = destination.Put(signatureCopy, mManifestName + ".sig"))
+    return SaveFailure{*failure, true};
   return std::nullopt;
 }
 

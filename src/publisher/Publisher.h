@@ -103,6 +103,12 @@ struct ManifestToSave {
   Why Reason = Why::None;
 };
 
+// Why a save into a destination failed.
+struct SaveFailure {
+  std::string Text;
+  bool ManifestUp = false;  // the manifest went up all the same, its signature did not
+};
+
 // Whether the signing key can sign.
 enum class SigningKeyState { Usable, Shared, Unusable };
 
@@ -140,7 +146,7 @@ class Publisher {
   std::optional<std::string> Save(const ServerFields& server, std::string_view serverFolder,
                                   std::string_view text);
   // The same into any destination, opened here unless it is open already and left open.
-  std::optional<std::string> Save(Destination& destination, std::string_view text);
+  std::optional<SaveFailure> Save(Destination& destination, std::string_view text);
   // Uploads `local` as <folder>/<uploadName>. Returns what went wrong, nothing on success.
   std::optional<std::string> Upload(const ServerFields& server, std::string_view serverFolder,
                                     const std::filesystem::path& local,

@@ -18,20 +18,6 @@ namespace tandor {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A patch worth fetching is much smaller than the file: past half the old file's size (and a
-// little for small files) the whole file costs about as much, and a server cannot make the pass
-// fetch more than that for a patch.
-constexpr std::uint64_t kPatchAllowance = 64 << 10;
-constexpr std::uint64_t kMostPatch = std::uint64_t{1} << 30;
-
-std::int64_t PatchLimit(std::uint64_t oldSize) {
-  return static_cast<std::int64_t>(std::min(oldSize / 2 + kPatchAllowance, kMostPatch));
-}
-
-}  // namespace
-
 bool UpdatePass::MayTakePatch(const FileEntry& entry, const fs::path& target) {
   // Only a result that can be checked replaces a file; a link is nothing this program installed.
   struct stat info {};
@@ -63,7 +49,7 @@ void UpdatePass::MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
   const TransferResult fetched =
       mTransfer->Download({.Target = patch.Path(),
                            .Remote = entry.ServerPath + "/" + delta.Patch,
-                           .Limit = PatchLimit(ec ? 0 : size)});
+                           .Limit = static_cast<std::int64_t>(MostPatchBytes(ec ? 0 : size))});
   if (!fetched.Done()) throw RuntimeError(err::PathFileAccess, FailureText(fetched));
 
   SiblingFile result(target);
