@@ -1,5 +1,6 @@
 #include "publisher/Destination.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "platform/Error.h"
@@ -118,8 +119,18 @@ std::optional<std::string> FtpFolder::Put(const fs::path& local, std::string_vie
 std::optional<std::string> FtpFolder::Stage(const fs::path& local, std::string_view name) {
   const std::string staged = Remote(StagedName(name));
   try {
-    if (mFTP->FTPUploadFile(local, staged)) return std::nullopt;
-    const std::string failure = mFTP->GetLastErrorMessage();
+    std::string failure;
+    if (mFTP->FTPUploadFile(local, staged)) {
+      // A server may keep less than it was sent and still call the upload complete.
+      std::error_code error;
+      const auto sent = static_cast<std::int64_t>(fs::file_size(local, error));
+      const std::int64_t kept = mFTP->GetFTPFileSize(staged);
+      if (error || kept == -2 || kept == sent) return std::nullopt;  // -2: a server without SIZE
+      failure = "the server kept " + std::to_string(std::max<std::int64_t>(kept, 0)) + " of " +
+                std::to_string(sent) + " bytes";
+    } else {
+      failure = mFTP->GetLastErrorMessage();
+    }
     mFTP->DeleteFTPFile(staged);
     return failure;
   } catch (const RuntimeError& error) {

@@ -229,9 +229,10 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   const std::string manifest = "[Files]\r\nSerial=3\r\n";
   WriteFile(www / "Tandor10.ini", manifest);
   WriteFile(good / "Tandor10.ini", manifest);
-  // The server breaks off every upload of a name that starts with "cutoff"; a folder stands in
-  // the way of blocked.bin's upload.
+  // The server breaks off every upload of a name that starts with "cutoff", and keeps only the
+  // start of one that starts with "keepless"; a folder stands in the way of blocked.bin's upload.
   const std::string cutoff = Version("cutoff.bin", RandomBytes(64 << 10, 9));
+  const std::string keepless = Version("keepless.bin", RandomBytes(64 << 10, 8));
   const std::string blocked = Version("blocked.bin", "blocked\n");
   fs::create_directories(www / "blocked.bin.uploading");
   const fs::path unsignable = mDir / "www" / "Unsignable";
@@ -261,6 +262,9 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
       {{url, file}, 3, "line 1 is neither a [section] nor a key=value line"},
       {{url + "/", file, file}, 64, "a second file named data.bin"},
       {{url.substr(0, url.size() - 6) + "Good", file, cutoff}, 1, "cutoff.bin: upload failed"},
+      {{url.substr(0, url.size() - 6) + "Good", file, keepless},
+       1,
+       "keepless.bin: upload failed: the server kept 16384 of 65536 bytes"},
       {{dest, file, blocked}, 1, "blocked.bin: upload failed"},
       {{dest, file, Version("café.bin", "")}, 2, "café.bin cannot be written in code page 949"},
       {{dest, Version("a😀.bin", "")}, 2, "a😀.bin cannot be written in code page 949"},

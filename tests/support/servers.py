@@ -43,10 +43,12 @@ class FaultyFile:
         self._half = os.fstat(inner.fileno()).st_size // 2
 
     def write(self, data):
-        self._done += len(data)
-        if self._done > 16384:
+        room, self._done = max(0, 16384 - self._done), self._done + len(data)
+        if self._done > 16384 and self._fault == "cutoff":
             raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
-        return self._inner.write(data)
+        # "keepless": keeps the first 16 KiB and reports the upload complete all the same
+        self._inner.write(data[:room])
+        return len(data)
 
     def read(self, size=-1):
         if self._fault == "drop" and self._done >= 10000:
@@ -72,8 +74,8 @@ def serve_ftp(args):
     class FS(filesystems.AbstractedFS):
         def open(self, filename, mode):
             opened, name = super().open(filename, mode), os.path.basename(filename)
-            if "w" in mode and name.startswith("cutoff"):
-                return FaultyFile(opened, "cutoff")
+            if "w" in mode and name.startswith(("cutoff", "keepless")):
+                return FaultyFile(opened, name[:6] if name.startswith("cutoff") else "keepless")
             return FaultyFile(opened, args.fault) if "r" in mode and name in args.path else opened
 
     class Handler(handlers.TLS_FTPHandler if args.cert else handlers.FTPHandler):
