@@ -40,8 +40,6 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
 
-const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
-
 // Thrown by ReplaceProgram, for the test to see where the pass stopped.
 struct ProgramReplaced {
   std::string CommandLine;
@@ -60,9 +58,6 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mEnv.ReplaceProgram = [](const std::string& line) { throw ProgramReplaced{line}; };
   }
 
-  void Publish(const std::string& name, const std::string& bytes) {
-    WriteFile(mProduct / name, bytes);
-  }
   void PublishFiles(const std::string& entries, const std::string& header = "") {
     Publish("Tandor10.ini", "[Files]\r\n" + header + entries);
   }
@@ -113,7 +108,6 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
   }
 
   std::string Record() const { return ReadFile(mLocal / "Version.ini"); }
-  std::string Log() const { return ReadFile(mApp / "Err.log"); }
   std::vector<std::string> LocalFiles() const {
     std::vector<std::string> names;
     for (const auto& file : fs::directory_iterator(mLocal)) names.push_back(file.path().filename());

@@ -20,6 +20,9 @@ namespace tandor::test {
 
 using Keys = std::map<std::string, std::string>;
 
+// Where the sample product's manifest is on the server.
+inline const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
+
 // One manifest entry: a plain file in the product's server folder, installed into C:\Sample
 // whatever is there; `keys` adds or overrides keys.
 inline std::string Entry(int number, const std::string& key, const std::string& filename,
@@ -123,6 +126,11 @@ struct SampleMachine {
   std::filesystem::path mProduct = mServer / "Harrowin" / "Sample";
   std::filesystem::path mApp = mDir / "prefix" / "drive_c" / "Client";
   std::filesystem::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
+
+  void Publish(const std::string& name, const std::string& bytes) const {
+    WriteFile(mProduct / name, bytes);
+  }
+  std::string Log() const { return ReadFile(mApp / "Err.log"); }
 
   // An empty product folder, its record forgotten by the store: the product before any pass.
   void ClearProduct() {
