@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -83,10 +82,17 @@ std::vector<std::unique_ptr<Prefix>> FreshMachines(const fs::path& folder, int c
 // From the log line "배포 대상...: <manifest> (구간 <bucket> ...": the line, the manifest and the
 // bucket; empty texts when there is none.
 std::array<std::string, 3> TakenManifest(const std::string& log) {
-  std::smatch said;
-  if (!std::regex_search(log, said, std::regex("배포 대상[^:\r\n]*: (\\S+) \\(구간 ([0-9]+)")))
-    return {};
-  return {said[0], said[1], said[2]};
+  const std::size_t line = log.find("배포 대상");
+  const std::size_t name = line == std::string::npos ? line : log.find(": ", line);
+  if (name == std::string::npos) return {};
+  const std::size_t end = log.find(' ', name + 2);
+  const std::string marker = " (구간 ";
+  if (end == std::string::npos || log.compare(end, marker.size(), marker) != 0) return {};
+  const std::size_t digits = end + marker.size();
+  const std::size_t stop = log.find_first_not_of("0123456789", digits);
+  if (stop == digits || stop == std::string::npos) return {};
+  return {log.substr(line, stop - line), log.substr(name + 2, end - name - 2),
+          log.substr(digits, stop - digits)};
 }
 
 TEST_F(FleetTest, RolloutsTakeAStableShareOfFreshMachines) {
