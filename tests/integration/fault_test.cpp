@@ -73,11 +73,9 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     for (int i = 0; mData.size() < 40000; ++i) mData += std::to_string(i) + ",";
     WriteFile(mProduct / "data.bin", mData);
     WriteFile(mProduct / "after.txt", "after\n");
-    Sha256Stream digest;
-    digest.Update(mData.data(), mData.size());
     const Keys keys = {{"CopyMode", "Normal"}, {"Product Version", "2.0"}};
     Keys data = keys;
-    data["SHA256"] = Sha256Hex(digest.Final());  // data.bin could be resumed
+    data["SHA256"] = Sha256Of(mData);  // data.bin could be resumed
     const std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n" +
                                  Entry(1, "data.bin", "data.bin", data) +
                                  Entry(2, "after.txt", "after.txt", keys);  // fetched ahead

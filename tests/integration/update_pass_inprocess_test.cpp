@@ -45,12 +45,6 @@ struct ProgramReplaced {
   std::string CommandLine;
 };
 
-std::string Sha256Of(const std::string& bytes) {
-  Sha256Stream stream;
-  stream.Update(bytes.data(), bytes.size());
-  return Sha256Hex(stream.Final());
-}
-
 class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine {
  protected:
   UpdatePassInProcessTest() {

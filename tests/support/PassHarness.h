@@ -15,6 +15,7 @@
 #include "support/TempDir.h"
 #include "sync/UpdatePass.h"
 #include "ui/UpdateWindow.h"
+#include "util/Integrity.h"
 
 namespace tandor::test {
 
@@ -33,6 +34,12 @@ inline std::string Entry(int number, const std::string& key, const std::string& 
   std::string text = "[File" + std::to_string(number) + "]\r\n";
   for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
   return text;
+}
+
+inline std::string Sha256Of(const std::string& bytes) {
+  Sha256Stream stream;
+  stream.Update(bytes.data(), bytes.size());
+  return Sha256Hex(stream.Final());
 }
 
 // A fresh machine's folders; the server 127.0.0.1 over FTP, root /Harrowin, user tandor.
