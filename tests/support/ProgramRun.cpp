@@ -13,12 +13,26 @@ namespace tandor::test {
 
 namespace fs = std::filesystem;
 
-// argv for execv: `program`, then `args`; the pointers are into `words`.
-static std::vector<char*> Argv(std::vector<std::string>& words) {
+// Forks `program` with `args` and `environment`; its output goes to the files `out` and `err`
+// unless they are empty, and with `group` it leads a process group of its own.
+static pid_t Start(const fs::path& program, const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& environment, const std::string& out,
+                   const std::string& err, bool group) {
+  std::vector<std::string> words{program.string()};
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  return argv;
+  std::fflush(nullptr);  // or the child's freopen writes our buffered output once more
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (group) setpgid(0, 0);
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+    if (out.empty() || (freopen(out.c_str(), "w", stdout) && freopen(err.c_str(), "w", stderr)))
+      execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 ProgramResult RunProgram(const fs::path& program, const std::vector<std::string>& args,
@@ -26,18 +40,7 @@ ProgramResult RunProgram(const fs::path& program, const std::vector<std::string>
                          std::chrono::seconds limit) {
   TempDir output;
   const fs::path out = output / "out", err = output / "err";
-  std::vector<std::string> words{program.string()};
-  words.insert(words.end(), args.begin(), args.end());
-  const std::vector<char*> argv = Argv(words);
-  std::fflush(nullptr);  // or the child's freopen writes our buffered output once more
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    if (freopen(out.c_str(), "w", stdout) && freopen(err.c_str(), "w", stderr))
-      execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  const pid_t pid = Start(program, args, environment, out, err, true);
   int status = 0;
   if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) {
     kill(-pid, SIGKILL);  // its status then says killed: -1
@@ -48,18 +51,8 @@ ProgramResult RunProgram(const fs::path& program, const std::vector<std::string>
 
 BackgroundProgram::BackgroundProgram(const fs::path& program, const std::vector<std::string>& args,
                                      const std::map<std::string, std::string>& environment,
-                                     bool quiet) {
-  std::vector<std::string> words{program.string()};
-  words.insert(words.end(), args.begin(), args.end());
-  const std::vector<char*> argv = Argv(words);
-  std::fflush(nullptr);
-  if ((mPid = fork()) == 0) {
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    if (!quiet || (freopen("/dev/null", "w", stdout) && freopen("/dev/null", "w", stderr)))
-      execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-}
+                                     bool quiet)
+    : mPid(Start(program, args, environment, quiet ? "/dev/null" : "", "/dev/null", false)) {}
 
 BackgroundProgram::~BackgroundProgram() {
   kill(mPid, SIGKILL);
