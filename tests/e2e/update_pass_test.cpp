@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <future>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
 #include <thread>

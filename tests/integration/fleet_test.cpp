@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
