@@ -36,6 +36,7 @@ inline std::string Entry(int number, const std::string& key, const std::string& 
   return text;
 }
 
+// The SHA-256 of `bytes`, in hex.
 inline std::string Sha256Of(const std::string& bytes) {
   Sha256Stream stream;
   stream.Update(bytes.data(), bytes.size());
