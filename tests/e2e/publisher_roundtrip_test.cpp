@@ -2,9 +2,9 @@
 // controls were designed and typing into them; then the updater installs what was published.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
 
 #include "support/FtpServer.h"
 #include "support/ProgramRun.h"
@@ -23,13 +23,6 @@ std::string XDo(const std::string& args) {  // the first line xdotool prints
   return out.substr(0, out.find('\n'));
 }
 
-struct Publisher {  // the window runs beside the test and is ended by it, on every way out
-  pid_t Pid;
-  ~Publisher() {
-    if (Pid > 0 && kill(Pid, SIGKILL) == 0) waitpid(Pid, nullptr, 0);
-  }
-};
-
 TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   if (!XvfbServer::Installed() || system("command -v xdotool >/dev/null") != 0)
     GTEST_SKIP() << "Xvfb or xdotool is not installed";
@@ -44,14 +37,11 @@ TEST(PublisherRoundTripTest, PublishedFileIsInstalledByTheNextPass) {
   WriteFile(remote / "Tandor10.ini", "[Files]");
   WriteFile(file, "published by the window\n");
 
-  auto publisher = std::make_optional<Publisher>(fork());
-  if (publisher->Pid == 0) {
-    setenv("TANDOR_PREFIX", prefix.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    unsetenv("TANDOR_UNATTENDED");
-    execl((app / "Tandor").c_str(), "Tandor", "$Version", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  // The window runs beside the test and is ended by it, on every way out.
+  std::optional<BackgroundProgram> publisher(
+      std::in_place, app / "Tandor", std::vector<std::string>{"$Version"},
+      std::map<std::string, std::string>{
+          {"TANDOR_PREFIX", prefix}, {"QT_QPA_PLATFORM", "xcb"}, {"TANDOR_UNATTENDED", ""}});
   const std::string window = XDo("search --sync --onlyvisible --name '^Tandor 1.0.210$'");
   ASSERT_FALSE(window.empty()) << "the window did not show";
   XDo("windowfocus --sync " + window);

@@ -2,9 +2,6 @@
 // failures it must report.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -104,16 +101,10 @@ TEST_F(RolesTest, OptionsRolesAndFailuresAtStart) {
 TEST_F(RolesTest, LauncherStandsAsideWhileTheWorkingCopyRuns) {
   fs::create_directories(mDir / "elsewhere");
   fs::copy_file("/bin/sleep", mDir / "elsewhere" / kWorkingCopy);
-  const pid_t sleeper = fork();
-  if (sleeper == 0) {
-    execl((mDir / "elsewhere" / kWorkingCopy).c_str(), kWorkingCopy, "30", nullptr);
-    _exit(127);
-  }
+  const BackgroundProgram sleeper(mDir / "elsewhere" / kWorkingCopy, {"30"});
   ASSERT_TRUE(WaitFor([] { return IsProcessRunning(kWorkingCopy); }, std::chrono::seconds(5)));
   const ProgramResult run = Run(mApp / "Tandor", {kProduct});
   const ProgramResult waiting = Run(mApp / "Tandor", {"--wait", kProduct});
-  kill(sleeper, SIGKILL);
-  waitpid(sleeper, nullptr, 0);
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(waiting.Status, 75);
   EXPECT_NE(waiting.Err.find("already running"), std::string::npos) << waiting.Err;

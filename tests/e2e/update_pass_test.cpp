@@ -2,18 +2,13 @@
 // and an idle pass, one pass for each other exit status, and the updater replacing itself.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -49,33 +44,6 @@ std::string Entry(int number, const std::string& file, std::map<std::string, std
   return text;
 }
 
-// A program left running beside a test, killed when the test ends.
-class Bystander {
- public:
-  Bystander(const fs::path& program, const std::vector<std::string>& args) {
-    std::vector<std::string> words{program.string()};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    mPid = fork();
-    if (mPid == 0) {
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-  }
-  ~Bystander() {
-    kill(mPid, SIGKILL);
-    waitpid(mPid, nullptr, 0);
-  }
-  Bystander(const Bystander&) = delete;
-  Bystander& operator=(const Bystander&) = delete;
-  bool Running() const { return waitpid(mPid, nullptr, WNOHANG) == 0; }
-
- private:
-  pid_t mPid = -1;
-};
-
 class UpdatePassTest : public ::testing::Test {
  protected:
   UpdatePassTest() {
@@ -94,13 +62,10 @@ class UpdatePassTest : public ::testing::Test {
                                        "\r\nUser=tandor\r\nPassword=secret\r\nRoot=/Harrowin\r\n");
   }
   ProgramResult RunLauncher(const std::string& product) {
-    return RunProgram(mApp / "Tandor", {"--wait", product},
-                      {{"TANDOR_PREFIX", (mDir / "prefix").string()}, {"TANDOR_UNATTENDED", "1"}},
-                      std::chrono::seconds(30));
+    return RunProgram(mApp / "Tandor", {"--wait", product}, mUnattended);
   }
   ProgramResult RunWorkingCopy() {
-    return RunProgram(mApp / ("Tandor" + kProduct), {kProduct},
-                      {{"TANDOR_PREFIX", (mDir / "prefix").string()}, {"TANDOR_UNATTENDED", "1"}});
+    return RunProgram(mApp / ("Tandor" + kProduct), {kProduct}, mUnattended);
   }
   // Whether `program` (a kRecorder) ran; then its arguments.
   std::optional<std::string> Ran(const fs::path& program) {
@@ -116,6 +81,8 @@ class UpdatePassTest : public ::testing::Test {
   fs::path mProduct = mServer / "Harrowin" / kProduct;
   fs::path mLocal = mDir / "prefix" / "drive_c" / kProduct;
   FtpServer mFtp{mServer};
+  const std::map<std::string, std::string> mUnattended = {
+      {"TANDOR_PREFIX", (mDir / "prefix").string()}, {"TANDOR_UNATTENDED", "1"}};
 };
 
 TEST_F(UpdatePassTest, FirstInstallThenNothingToDo) {
@@ -234,9 +201,7 @@ TEST_F(UpdatePassTest, UpdaterReplacesItselfAndAFreshPassRuns) {
   fs::permissions(mApp / "Tandor.ini", fs::perms::owner_read);
   // Through the launcher, waiting: the status is the fresh pass's (its missing file fails it),
   // not that of the pass that handed over nor of the new launcher.
-  const ProgramResult run =
-      RunProgram(mApp / "Tandor", {"--wait", kProduct},
-                 {{"TANDOR_PREFIX", (mDir / "prefix").string()}, {"TANDOR_UNATTENDED", "1"}});
+  const ProgramResult run = RunLauncher(kProduct);
   EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
   // The new launcher refreshed the working copy and started it; its pass installed the rest.
   EXPECT_TRUE(ReadFile(mApp / "Tandor") == newer);
@@ -262,9 +227,9 @@ TEST_F(UpdatePassTest, UpdatesSideBySideNeverHoldEachOther) {
   fs::permissions(mApp / "Tandor.ini", fs::perms::owner_read);  // both passes read the settings
   fs::create_directories(mDir / "elsewhere");
   fs::copy_file("/bin/sleep", mDir / "elsewhere" / "Tandor");
-  const Bystander namesake(mDir / "elsewhere" / "Tandor", {"60"});
+  const BackgroundProgram namesake(mDir / "elsewhere" / "Tandor", {"60"});
   XvfbServer display;
-  const Bystander publisher(mApp / "Tandor", {"$Version"});
+  const BackgroundProgram publisher(mApp / "Tandor", {"$Version"});
 
   auto first = std::async(std::launch::async, [&] { return RunLauncher(kProduct); });
   const ProgramResult second = RunLauncher(other);
@@ -275,21 +240,6 @@ TEST_F(UpdatePassTest, UpdatesSideBySideNeverHoldEachOther) {
   EXPECT_EQ(ReadFile(mDir / "prefix" / "drive_c" / other / "notes.txt"), "merlin\n");
   EXPECT_TRUE(namesake.Running());
   EXPECT_TRUE(publisher.Running());
-}
-
-// Starts the working copy of `product` in `prefix`, unattended and quiet; its process id.
-pid_t StartWorkingCopy(const fs::path& program, const std::string& product,
-                       const fs::path& prefix) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("TANDOR_PREFIX", prefix.c_str(), 1);
-    setenv("TANDOR_UNATTENDED", "1", 1);
-    if (freopen("/dev/null", "w", stdout) && freopen("/dev/null", "w", stderr))
-      execl(program.c_str(), program.c_str(), product.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
 }
 
 // kill -9 of a pass at any moment while it installs a watched release or puts it back leaves
@@ -362,20 +312,20 @@ TEST_F(UpdatePassTest, KilledPassesLeaveOneWholeReleaseOrTheOther) {
     SCOPED_TRACE(round);
     restore();
     Configure(mFtp.PortText());
-    const pid_t pid = StartWorkingCopy(mApp / ("Tandor" + kProduct), kProduct, prefix);
-    if (round % 2 == 0) {
-      std::this_thread::sleep_for(
-          std::uniform_int_distribution<std::int64_t>(
-              0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count())(random) *
-          std::chrono::microseconds(1));
-    } else {
-      WaitFor([&] { return ReadFile(journal).starts_with("State=RollingBack"); },
-              std::chrono::seconds(20));
-      std::this_thread::sleep_for(
-          std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random)));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    {
+      const BackgroundProgram pass(mApp / ("Tandor" + kProduct), {kProduct}, mUnattended, true);
+      if (round % 2 == 0) {
+        std::this_thread::sleep_for(
+            std::uniform_int_distribution<std::int64_t>(
+                0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count())(random) *
+            std::chrono::microseconds(1));
+      } else {
+        WaitFor([&] { return ReadFile(journal).starts_with("State=RollingBack"); },
+                std::chrono::seconds(20));
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(random)));
+      }
+    }                // killed here
     Configure("1");  // the next pass finds no server: it only finishes what was left
     EXPECT_EQ(RunWorkingCopy().Status, 2);
     EXPECT_NE(release(), -1);

@@ -73,17 +73,12 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     for (int i = 0; mData.size() < 40000; ++i) mData += std::to_string(i) + ",";
     WriteFile(mProduct / "data.bin", mData);
     WriteFile(mProduct / "after.txt", "after\n");
-    Sha256Stream digest;
-    digest.Update(mData.data(), mData.size());
-    std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n";
-    int number = 0;
-    for (const char* name : {"data.bin", "after.txt"})
-      manifest += "[File" + std::to_string(++number) + "]\r\nKey=" + name + "\r\nFilename=" + name +
-                  "\r\nRealname=" + name +
-                  "\r\nServer Path=$Root/Sample\r\nLocal Path=C:\\Sample\r\nCopyMode=Normal\r\n"
-                  "Product Version=2.0\r\n";
-    // data.bin could be resumed; after.txt is fetched ahead.
-    manifest.insert(manifest.find("[File2]"), "SHA256=" + Sha256Hex(digest.Final()) + "\r\n");
+    const Keys keys = {{"CopyMode", "Normal"}, {"Product Version", "2.0"}};
+    Keys data = keys;
+    data["SHA256"] = Sha256Of(mData);  // data.bin could be resumed
+    const std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n" +
+                                 Entry(1, "data.bin", "data.bin", data) +
+                                 Entry(2, "after.txt", "after.txt", keys);  // fetched ahead
     WriteFile(mProduct / "Tandor10.ini", manifest);
     WriteFile(mProduct / "Tandor10.ini.sig", *SignDetached(manifest, mKey.Secret));
     fs::create_directories(mApp);
@@ -151,7 +146,7 @@ TEST_F(FaultTest, FailuresAreReportedAndACleanPassConverges) {
               "[data.bin]\r\nFilename=data.bin\r\nLocal Path=C:\\Sample\r\nFile Version=\r\n"
               "Product Version=1.0\r\n");
     EXPECT_EQ(RunPass(row, row.Fault), row.Status);
-    EXPECT_THAT(ReadFile(mApp / "Err.log"), HasSubstr(row.Text));
+    EXPECT_THAT(Log(), HasSubstr(row.Text));
     EXPECT_THAT(mWindow.Shown(), HasSubstr(row.Text));
     // A size announced past a bound is refused before any of the body is taken.
     EXPECT_THAT(mWindow.Calls, Each(Not(EndsWith("/" + std::to_string(100ull << 30)))));

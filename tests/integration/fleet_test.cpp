@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,7 +26,6 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
 const std::string kStableRemote = "/Harrowin/Sample/Stable.ini";
 
 struct ProgramReplaced {};
@@ -45,9 +43,6 @@ class FleetTest : public ::testing::Test, protected SampleMachine {
     mSettings.SetPort(mFtp.PortText());
   }
 
-  void Publish(const std::string& name, const std::string& bytes) {
-    WriteFile(mProduct / name, bytes);
-  }
   // Runs a whole pass on `machine` (this fixture's own by default); its status.
   int RunPass(const Prefix* machine = nullptr) {
     mWindow.Clear();
@@ -60,7 +55,7 @@ class FleetTest : public ::testing::Test, protected SampleMachine {
   std::string Log(const Prefix& machine) const {
     return ReadFile(machine.Root() / "drive_c" / "Client" / "Err.log");
   }
-  std::string Log() const { return Log(mMachine); }
+  using SampleMachine::Log;
   // The file in C:\Sample of `machine`; "-" when there is none.
   static std::string Installed(const Prefix& machine, const std::string& name) {
     const fs::path file = machine.Root() / "drive_c" / "Sample" / name;

@@ -1,13 +1,11 @@
 // Real archives (Python's zipfile, Info-ZIP zip) extracted over real folders.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
 
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 #include "support/ZipTools.h"
 #include "unzip/EntryPath.h"
@@ -118,12 +116,10 @@ TEST_F(UnzipTest, ExtractsOverTheTargetFolder) {
   const std::string mixed = ReadFile(mTemp / "i.zip");
   const Tree mixedFiles = T({"a.txt", "secret a", "sub/b.txt", mB, "plain.txt", "p"});
   // A program that runs from the file the "running" row replaces.
-  std::string program = (mTemp / "t" / "running" / "in" / "target" / "Viewer").string();
+  const std::string program = (mTemp / "t" / "running" / "in" / "target" / "Viewer").string();
   WriteFile(program, "");
   fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
-  char* argv[] = {program.data(), const_cast<char*>("30"), nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, nullptr), 0);
+  const test::BackgroundProgram running(program, {"30"});
 
   struct Case {
     const char* name;
@@ -186,7 +182,6 @@ TEST_F(UnzipTest, ExtractsOverTheTargetFolder) {
     EXPECT_EQ(Files(mTemp / "t"), Tree{}) << "nothing outside the target folder";
     EXPECT_EQ(Files(mTemp / "outside"), T({"victim.txt", "untouched"}));
   }
-  ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
   EXPECT_TRUE(mUnzip.PasswordSkipped());
   mUnzip.SetUnzipOptions({.ZipFile = mTemp / "all.zip"});  // no target folder: only listed
   EXPECT_EQ(mUnzip.RunUnzip(), Ok);

@@ -40,18 +40,10 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
 
-const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
-
 // Thrown by ReplaceProgram, for the test to see where the pass stopped.
 struct ProgramReplaced {
   std::string CommandLine;
 };
-
-std::string Sha256Of(const std::string& bytes) {
-  Sha256Stream stream;
-  stream.Update(bytes.data(), bytes.size());
-  return Sha256Hex(stream.Final());
-}
 
 class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine {
  protected:
@@ -60,9 +52,6 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mEnv.ReplaceProgram = [](const std::string& line) { throw ProgramReplaced{line}; };
   }
 
-  void Publish(const std::string& name, const std::string& bytes) {
-    WriteFile(mProduct / name, bytes);
-  }
   void PublishFiles(const std::string& entries, const std::string& header = "") {
     Publish("Tandor10.ini", "[Files]\r\n" + header + entries);
   }
@@ -113,7 +102,6 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
   }
 
   std::string Record() const { return ReadFile(mLocal / "Version.ini"); }
-  std::string Log() const { return ReadFile(mApp / "Err.log"); }
   std::vector<std::string> LocalFiles() const {
     std::vector<std::string> names;
     for (const auto& file : fs::directory_iterator(mLocal)) names.push_back(file.path().filename());
@@ -142,34 +130,6 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
   std::unique_ptr<UpdatePass> mPass;
   std::optional<std::string> mReplacedBy;
   int mStatus = -1;  // of the last pass that came back, also of one that waits for EXIT
-};
-
-// Sets environment variables for its lifetime; they have their earlier values again after it.
-class EnvironmentScope {
- public:
-  EnvironmentScope() = default;
-  EnvironmentScope(const EnvironmentScope&) = delete;
-  EnvironmentScope& operator=(const EnvironmentScope&) = delete;
-  ~EnvironmentScope() {
-    for (auto it = mSaved.rbegin(); it != mSaved.rend(); ++it) {
-      if (it->second)
-        ::setenv(it->first.c_str(), it->second->c_str(), 1);
-      else
-        ::unsetenv(it->first.c_str());
-    }
-  }
-  // `value` nothing: the variable is removed.
-  void Set(const std::string& name, const std::optional<std::string>& value) {
-    const char* before = std::getenv(name.c_str());
-    mSaved.emplace_back(name, before ? std::optional<std::string>(before) : std::nullopt);
-    if (value)
-      ::setenv(name.c_str(), value->c_str(), 1);
-    else
-      ::unsetenv(name.c_str());
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> mSaved;
 };
 
 // EXIT during a transfer stops the pass there and leaves no partial file; what came before is on
@@ -872,6 +832,12 @@ TEST_F(UpdatePassInProcessTest, PassesGoThroughAProxy) {
       {"HTTPS", refuse, url, {}, noServer, msg::ProxyRefused(forbidden), 0},
       {"FTP", refuse, url, {}, noServer, msg::ProxyRefused(forbidden), 0},
   };
+  // Only a row's own variables lead anywhere, and none outlives the test.
+  const auto clearProxies = [] {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY",
+                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+      ::unsetenv(name);
+  };
   Publish("data.txt", "through the proxy\n");
   PublishFiles(Entry(1, "Data", "data.txt"));
   int row = 0;
@@ -883,11 +849,9 @@ TEST_F(UpdatePassInProcessTest, PassesGoThroughAProxy) {
         text.replace(at, 5, "127.0.0.1:" + proxy.PortText());
       return text;
     };
-    EnvironmentScope environment;
-    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ftp_proxy", "FTP_PROXY",
-                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
-      environment.Set(name, std::nullopt);
-    for (const auto& [name, value] : c.Environment) environment.Set(name, address(value));
+    clearProxies();
+    for (const auto& [name, value] : c.Environment)
+      ::setenv(name.c_str(), address(value).c_str(), 1);
     Serve(c.Method);
     mSettings.Passive = true;
     mSettings.Proxy = address(c.Proxy);
@@ -908,6 +872,7 @@ TEST_F(UpdatePassInProcessTest, PassesGoThroughAProxy) {
     const std::string through = c.Method == "HTTP" ? "GET http://127.0.0.1:" : "CONNECT 127.0.0.1:";
     EXPECT_THAT(forwarded, Each(::testing::StartsWith(through)));
   }
+  clearProxies();
 }
 
 }  // namespace

@@ -15,10 +15,14 @@
 #include "support/TempDir.h"
 #include "sync/UpdatePass.h"
 #include "ui/UpdateWindow.h"
+#include "util/Integrity.h"
 
 namespace tandor::test {
 
 using Keys = std::map<std::string, std::string>;
+
+// Where the sample product's manifest is on the server.
+inline const std::string kRemote = "/Harrowin/Sample/Tandor10.ini";
 
 // One manifest entry: a plain file in the product's server folder, installed into C:\Sample
 // whatever is there; `keys` adds or overrides keys.
@@ -30,6 +34,13 @@ inline std::string Entry(int number, const std::string& key, const std::string& 
   std::string text = "[File" + std::to_string(number) + "]\r\n";
   for (const auto& [name, value] : keys) text += name + "=" + value + "\r\n";
   return text;
+}
+
+// The SHA-256 of `bytes`, in hex.
+inline std::string Sha256Of(const std::string& bytes) {
+  Sha256Stream stream;
+  stream.Update(bytes.data(), bytes.size());
+  return Sha256Hex(stream.Final());
 }
 
 // A fresh machine's folders; the server 127.0.0.1 over FTP, root /Harrowin, user tandor.
@@ -123,6 +134,11 @@ struct SampleMachine {
   std::filesystem::path mProduct = mServer / "Harrowin" / "Sample";
   std::filesystem::path mApp = mDir / "prefix" / "drive_c" / "Client";
   std::filesystem::path mLocal = mDir / "prefix" / "drive_c" / "Sample";
+
+  void Publish(const std::string& name, const std::string& bytes) const {
+    WriteFile(mProduct / name, bytes);
+  }
+  std::string Log() const { return ReadFile(mApp / "Err.log"); }
 
   // An empty product folder, its record forgotten by the store: the product before any pass.
   void ClearProduct() {

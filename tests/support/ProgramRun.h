@@ -1,6 +1,8 @@
 #pragma once
 // Runs a program to its end with a chosen environment, collecting its output and exit status.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -21,6 +23,21 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::seconds limit = std::chrono::seconds(60));
+
+// A program started beside a test, `environment` added to this process's (an empty value reads
+// as unset), its output discarded when `quiet`; killed and collected when this goes away.
+class BackgroundProgram {
+ public:
+  BackgroundProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& environment = {}, bool quiet = false);
+  ~BackgroundProgram();
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+  bool Running() const;
+
+ private:
+  pid_t mPid = -1;
+};
 
 // Waits until `condition` holds or `limit` has passed; returns whether it held.
 template <typename Condition>

@@ -19,11 +19,6 @@ class ProxyServer : public ServerProcess {
   ProxyServer(const std::filesystem::path& log, const std::string& mode)
       : ServerProcess(Command(log, mode)), mLog(log.string() + ".log") {}
 
-  // Its address as a proxy URL, with `credentials` ("user:password") when given.
-  std::string Url(const std::string& credentials = "") const {
-    return "http://" + (credentials.empty() ? "" : credentials + "@") + "127.0.0.1:" + PortText();
-  }
-
   // The request lines it forwarded, oldest first.
   std::vector<std::string> Forwarded() const {
     std::vector<std::string> lines;

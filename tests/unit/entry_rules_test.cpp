@@ -6,7 +6,6 @@
 
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "manifest/InstallationRecord.h"
 #include "platform/Prefix.h"

@@ -68,25 +68,6 @@ TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
   EXPECT_EQ(Reader(shuffled).ReadEntries(), std::vector<FileEntry>{expected});
 }
 
-// A copy mode and self-registration in any capitals, an unknown mode installs only what is
-// missing; a switch is on only when written "1".
-TEST_F(ManifestReaderTest, ReadsCopyModeAndSwitches) {
-  const std::tuple<const char*, CopyMode, bool, bool, bool> cases[] = {
-      {"CopyMode=skipifsame\r\nWait=1\r\n", CopyMode::SkipIfSame, true, false, false},
-      {"CopyMode=SKIPIFEXISTS\r\nExtract=1\r\n", CopyMode::SkipIfExists, false, true, false},
-      {"CopyMode=fORCE\r\nWait=01\r\nExtract=true\r\nRegister=$(dllselfregister)\r\n",
-       CopyMode::Force, false, false, true},
-      {"CopyMode=Normally\r\nWait=-1\r\nRegister=yes\r\n", CopyMode::Other, false, false, false},
-      {"", CopyMode::Other, false, false, false}};
-  for (auto [lines, mode, wait, extract, selfRegister] : cases) {
-    FileEntry e = Reader(std::string("[File1]\r\nKey=k\r\n") + lines).ReadEntry(1);
-    EXPECT_EQ(e.Copy, mode) << lines;
-    EXPECT_EQ(e.Wait, wait) << lines;
-    EXPECT_EQ(e.Extract, extract) << lines;
-    EXPECT_EQ(e.SelfRegister, selfRegister) << lines;
-  }
-}
-
 // The list ends at the first missing number or empty Key, whatever the order of sections.
 TEST_F(ManifestReaderTest, EntryListEndsAtTheFirstGapOrEmptyKey) {
   const std::tuple<const char*, const char*> cases[] = {
@@ -133,18 +114,31 @@ TEST_F(ManifestReaderTest, ReadsDeltasUpToTheFirstGap) {
   }
 }
 
-// $Root in any capitals; macros, '/' and "." in local paths; Extract To defaults to Local Path.
-TEST_F(ManifestReaderTest, ProcessesPathsOfAnEntry) {
+// A copy mode and self-registration in any capitals, an unknown mode installs only what is
+// missing; a switch is on only when written "1". $Root in any capitals; macros, '/' and "." in
+// local paths; Extract To defaults to Local Path.
+TEST_F(ManifestReaderTest, ReadsModesSwitchesAndPathsOfAnEntry) {
+  // Lines; the mode; Wait, Extract and Register; Server Path, Local Path and Extract To.
   // clang-format off
-  const std::tuple<const char*, const char*> cases[] = {
-      {"Server Path=$ROOT/Sample\r\nLocal Path=$(AppPath)\r\n", "/Harrowin/Sample C:\\Tools C:\\Tools"},
-      {"Server Path=$root/a/$Root\r\n", "/Harrowin/a//Harrowin  "},
-      {"Local Path=$(WinSysPath)\\sub\r\nExtract To=.\\\r\n", " C:\\Windows\\System32\\sub C:\\Windows\\System32\\sub"},
-      {"Local Path=C:\\Sample\r\nExtract To=$(AppPath)/sub/deep\r\n", " C:\\Sample C:\\Tools\\sub\\deep"}};
+  const std::tuple<const char*, CopyMode, const char*, const char*> cases[] = {
+      {"CopyMode=skipifsame\r\nWait=1\r\n", CopyMode::SkipIfSame, "1 0 0", "  "},
+      {"CopyMode=SKIPIFEXISTS\r\nExtract=1\r\n", CopyMode::SkipIfExists, "0 1 0", "  "},
+      {"CopyMode=fORCE\r\nWait=01\r\nExtract=true\r\nRegister=$(dllselfregister)\r\n", CopyMode::Force, "0 0 1", "  "},
+      {"CopyMode=Normally\r\nWait=-1\r\nRegister=yes\r\n", CopyMode::Other, "0 0 0", "  "},
+      {"", CopyMode::Other, "0 0 0", "  "},
+      {"Server Path=$ROOT/Sample\r\nLocal Path=$(AppPath)\r\n", CopyMode::Other, "0 0 0", "/Harrowin/Sample C:\\Tools C:\\Tools"},
+      {"Server Path=$root/a/$Root\r\n", CopyMode::Other, "0 0 0", "/Harrowin/a//Harrowin  "},
+      {"Local Path=$(WinSysPath)\\sub\r\nExtract To=.\\\r\n", CopyMode::Other, "0 0 0", " C:\\Windows\\System32\\sub C:\\Windows\\System32\\sub"},
+      {"Local Path=C:\\Sample\r\nExtract To=$(AppPath)/sub/deep\r\n", CopyMode::Other, "0 0 0", " C:\\Sample C:\\Tools\\sub\\deep"}};
   // clang-format on
-  for (auto [lines, expected] : cases) {
-    FileEntry e = Reader(std::string("[File1]\r\nKey=k\r\n") + lines).ReadEntry(1);
-    EXPECT_EQ(e.ServerPath + " " + e.LocalPath + " " + e.ExtractTo, expected) << lines;
+  for (auto [lines, mode, switches, paths] : cases) {
+    const FileEntry e = Reader(std::string("[File1]\r\nKey=k\r\n") + lines).ReadEntry(1);
+    EXPECT_EQ(e.Copy, mode) << lines;
+    EXPECT_EQ(std::to_string(e.Wait) + " " + std::to_string(e.Extract) + " " +
+                  std::to_string(e.SelfRegister),
+              switches)
+        << lines;
+    EXPECT_EQ(e.ServerPath + " " + e.LocalPath + " " + e.ExtractTo, paths) << lines;
   }
 }
 
