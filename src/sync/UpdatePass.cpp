@@ -214,7 +214,8 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
   } else {
     return false;
   }
-  if (InBackup(native)) return false;
+  const auto inBackup = InBackup();
+  if (inBackup(native)) return false;
   // A link on the way (one an archive made, or anybody's) must not carry the write elsewhere.
   // Mostly there is none below the place: one look at each part that exists tells so.
   if (!HasLinkBelow(place, native)) return true;
@@ -223,20 +224,22 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
   const fs::path resolved = fs::weakly_canonical(native, ec);
   if (ec) return false;
   const fs::path resolvedPlace = fs::weakly_canonical(place, ec);
-  return !ec && LiesIn(resolved, resolvedPlace) && !InBackup(resolved);
+  return !ec && LiesIn(resolved, resolvedPlace) && !inBackup(resolved);
 }
 
 fs::path UpdatePass::BackupFolder() const {
   return Native(ProductFolder() + "\\Tandor.Backup");
 }
 
-bool UpdatePass::InBackup(const fs::path& native) const {
+std::function<bool(const fs::path&)> UpdatePass::InBackup() const {
   // What lets a later pass undo an install is no place for what a manifest or archive brings.
   const fs::path backup = BackupFolder();
-  if (LiesIn(native, backup)) return true;
   std::error_code ec;
-  const fs::path resolved = fs::weakly_canonical(backup, ec);
-  return !ec && LiesIn(native, resolved);
+  fs::path resolved = fs::weakly_canonical(backup, ec);
+  if (ec) resolved = backup;
+  return [backup, resolved](const fs::path& native) {
+    return LiesIn(native, backup) || LiesIn(native, resolved);
+  };
 }
 
 std::string UpdatePass::TargetOutside(const FileEntry& entry) const {

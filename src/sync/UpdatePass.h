@@ -243,10 +243,10 @@ class UpdatePass {
   // The first file the entry would write outside them; empty when there is none.
   std::string TargetOutside(const FileEntry& entry) const;
   bool IsWritablePlace(const std::filesystem::path& native) const;
-  // Where a release's replaced files are kept (native); whether `native` (resolved, or as
-  // written without links) lies there.
+  // Where a release's replaced files are kept (native); whether a native path (resolved, or as
+  // written without links) lies there, by the folder as it resolves now.
   std::filesystem::path BackupFolder() const;
-  bool InBackup(const std::filesystem::path& native) const;
+  std::function<bool(const std::filesystem::path&)> InBackup() const;
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
   // With a manifest key configured: the manifest carries a valid signature by that key and a

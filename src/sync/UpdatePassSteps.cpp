@@ -193,9 +193,10 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
 bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extractTo) {
   const std::string archive = entry.LocalPath + "\\" + entry.Filename;
   // Each member's old file is kept before the member replaces it, as the download's is.
-  const auto keep = [this, &entry](const fs::path& member) {
-    // Members stay in the extraction folder and pass no link: the folder names are enough.
-    if (InBackup(member)) {
+  // Members stay in the extraction folder and pass no link: the folder names are enough.
+  const auto inBackup = InBackup();
+  const auto keep = [this, &entry, &inBackup](const fs::path& member) {
+    if (inBackup(member)) {
       FailEntry(msg::OutsideTheMachine(member.string()), entry.Filename);
       return false;
     }
