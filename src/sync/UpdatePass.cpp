@@ -214,8 +214,7 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
   } else {
     return false;
   }
-  const auto inBackup = InBackup();
-  if (inBackup(native)) return false;
+  if (InBackup(native)) return false;
   // A link on the way (one an archive made, or anybody's) must not carry the write elsewhere.
   // Mostly there is none below the place: one look at each part that exists tells so.
   if (!HasLinkBelow(place, native)) return true;
@@ -224,22 +223,22 @@ bool UpdatePass::IsWritablePlace(const fs::path& native) const {
   const fs::path resolved = fs::weakly_canonical(native, ec);
   if (ec) return false;
   const fs::path resolvedPlace = fs::weakly_canonical(place, ec);
-  return !ec && LiesIn(resolved, resolvedPlace) && !inBackup(resolved);
+  return !ec && LiesIn(resolved, resolvedPlace) && !InBackup(resolved);
 }
 
 fs::path UpdatePass::BackupFolder() const {
   return Native(ProductFolder() + "\\Tandor.Backup");
 }
 
-std::function<bool(const fs::path&)> UpdatePass::InBackup() const {
+bool UpdatePass::InBackup(const fs::path& native) const {
   // What lets a later pass undo an install is no place for what a manifest or archive brings.
   const fs::path backup = BackupFolder();
-  std::error_code ec;
-  fs::path resolved = fs::weakly_canonical(backup, ec);
-  if (ec) resolved = backup;
-  return [backup, resolved](const fs::path& native) {
-    return LiesIn(native, backup) || LiesIn(native, resolved);
-  };
+  if (!mResolvedBackup) {
+    std::error_code ec;
+    mResolvedBackup = fs::weakly_canonical(backup, ec);
+    if (ec) mResolvedBackup = backup;
+  }
+  return LiesIn(native, backup) || LiesIn(native, *mResolvedBackup);
 }
 
 std::string UpdatePass::TargetOutside(const FileEntry& entry) const {

@@ -244,9 +244,9 @@ class UpdatePass {
   std::string TargetOutside(const FileEntry& entry) const;
   bool IsWritablePlace(const std::filesystem::path& native) const;
   // Where a release's replaced files are kept (native); whether a native path (resolved, or as
-  // written without links) lies there, by the folder as it resolves now.
+  // written without links) lies there.
   std::filesystem::path BackupFolder() const;
-  std::function<bool(const std::filesystem::path&)> InBackup() const;
+  bool InBackup(const std::filesystem::path& native) const;
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
   // With a manifest key configured: the manifest carries a valid signature by that key and a
@@ -276,6 +276,8 @@ class UpdatePass {
   std::unique_ptr<InstallationRecord> mRecord;
   // What the install keeps for putting a failed release back, and its journal.
   std::unique_ptr<ReleaseBackup> mRelease;
+  // The backup folder with its links resolved; again after an extraction, which may make links.
+  mutable std::optional<std::filesystem::path> mResolvedBackup;
   std::string mReleaseName;  // the release being installed, as Serial= or SHA256=
   // The pass's status so far: what reaching the server and the manifest gave, then the fold of
   // the entries' outcomes and the final program's start.

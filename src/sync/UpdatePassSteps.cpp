@@ -194,9 +194,8 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   const std::string archive = entry.LocalPath + "\\" + entry.Filename;
   // Each member's old file is kept before the member replaces it, as the download's is.
   // Members stay in the extraction folder and pass no link: the folder names are enough.
-  const auto inBackup = InBackup();
-  const auto keep = [this, &entry, &inBackup](const fs::path& member) {
-    if (inBackup(member)) {
+  const auto keep = [this, &entry](const fs::path& member) {
+    if (InBackup(member)) {
       FailEntry(msg::OutsideTheMachine(member.string()), entry.Filename);
       return false;
     }
@@ -211,6 +210,7 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   mUnzip->SetUnzipOptions(
       {.ZipFile = Native(archive), .TargetFolder = Native(extractTo), .BeforeReplace = keep});
   const std::int32_t status = mUnzip->RunUnzip();
+  mResolvedBackup.reset();
   if (status == unzipstatus::Ok) return true;
   std::string text = msg::ExtractionError(archive);
   if (const auto& shortage = mUnzip->LastShortage())
