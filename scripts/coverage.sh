@@ -5,8 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 build=${TANDOR_COVERAGE_DIR:-build-cov}
+# Counters updated atomically: the download workers run the same code on several threads, and
+# plain counters can then come out negative, which gcovr refuses.
+cov="--coverage -fprofile-update=atomic"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTANDOR_BENCH=OFF \
-  -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
+  -DCMAKE_C_FLAGS="$cov" -DCMAKE_CXX_FLAGS="$cov" \
   -DCMAKE_EXE_LINKER_FLAGS=--coverage >/dev/null
 cmake --build "$build" -j "$(nproc)"
 find "$build" -name '*.gcda' -delete
