@@ -232,13 +232,23 @@ fs::path UpdatePass::BackupFolder() const {
 
 bool UpdatePass::InBackup(const fs::path& native) const {
   // What lets a later pass undo an install is no place for what a manifest or archive brings.
-  const fs::path backup = BackupFolder();
-  if (!mResolvedBackup) {
+  // Asked for every target: the folder, as written and resolved, is worked out once.
+  if (!mBackupPlaces) {
+    const fs::path backup = BackupFolder().lexically_normal();
     std::error_code ec;
-    mResolvedBackup = fs::weakly_canonical(backup, ec);
-    if (ec) mResolvedBackup = backup;
+    const fs::path resolved = fs::weakly_canonical(backup, ec);
+    mBackupPlaces = {backup.native(), ec ? backup.native() : resolved.native()};
   }
-  return LiesIn(native, backup) || LiesIn(native, *mResolvedBackup);
+  // Mostly the folder's name is not in the path at all.
+  const auto named = [&native](const std::string& folder) {
+    return native.native().find(folder.substr(folder.rfind('/') + 1)) != std::string::npos;
+  };
+  if (!named(mBackupPlaces->first) && !named(mBackupPlaces->second)) return false;
+  const std::string path = native.lexically_normal().native();
+  const auto under = [&path](const std::string& folder) {
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+  };
+  return under(mBackupPlaces->first) || under(mBackupPlaces->second);
 }
 
 std::string UpdatePass::TargetOutside(const FileEntry& entry) const {

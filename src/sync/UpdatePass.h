@@ -276,8 +276,9 @@ class UpdatePass {
   std::unique_ptr<InstallationRecord> mRecord;
   // What the install keeps for putting a failed release back, and its journal.
   std::unique_ptr<ReleaseBackup> mRelease;
-  // The backup folder with its links resolved; again after an extraction, which may make links.
-  mutable std::optional<std::filesystem::path> mResolvedBackup;
+  // The backup folder as written and with its links resolved; again after an extraction, which
+  // may make links.
+  mutable std::optional<std::pair<std::string, std::string>> mBackupPlaces;
   std::string mReleaseName;  // the release being installed, as Serial= or SHA256=
   // The pass's status so far: what reaching the server and the manifest gave, then the fold of
   // the entries' outcomes and the final program's start.

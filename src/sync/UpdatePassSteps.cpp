@@ -210,7 +210,7 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   mUnzip->SetUnzipOptions(
       {.ZipFile = Native(archive), .TargetFolder = Native(extractTo), .BeforeReplace = keep});
   const std::int32_t status = mUnzip->RunUnzip();
-  mResolvedBackup.reset();
+  mBackupPlaces.reset();
   if (status == unzipstatus::Ok) return true;
   std::string text = msg::ExtractionError(archive);
   if (const auto& shortage = mUnzip->LastShortage())
