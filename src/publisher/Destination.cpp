@@ -193,17 +193,26 @@ FetchedFile LocalFolder::Fetch(std::string_view name, const fs::path&) {
   return {FetchedFile::Kind::Fetched, file, {}};
 }
 
+namespace {
+
+// Copies `local` to `copy`, readable by whoever serves the folder, whatever the mode of the
+// original.
+void CopyReadable(const fs::path& local, const fs::path& copy, std::error_code& error) {
+  fs::copy_file(local, copy, fs::copy_options::overwrite_existing, error);
+  if (!error)
+    fs::permissions(copy,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                        fs::perms::others_read,
+                    error);
+}
+
+}  // namespace
+
 std::optional<std::string> LocalFolder::Put(const fs::path& local, std::string_view name) {
   const fs::path target = mFolder / std::string(name);
   const fs::path temporary = TemporarySibling(target);
   std::error_code error;
-  fs::copy_file(local, temporary, fs::copy_options::overwrite_existing, error);
-  // Whoever serves the folder must be able to read it, whatever the mode of the original.
-  if (!error)
-    fs::permissions(temporary,
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                        fs::perms::others_read,
-                    error);
+  CopyReadable(local, temporary, error);
   if (!error) fs::rename(temporary, target, error);
   if (error) {
     std::error_code ignored;
@@ -217,12 +226,7 @@ std::optional<std::string> LocalFolder::Put(const fs::path& local, std::string_v
 std::optional<std::string> LocalFolder::Stage(const fs::path& local, std::string_view name) {
   const fs::path staged = mFolder / StagedName(name);
   std::error_code error;
-  fs::copy_file(local, staged, fs::copy_options::overwrite_existing, error);
-  if (!error)
-    fs::permissions(staged,
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                        fs::perms::others_read,
-                    error);
+  CopyReadable(local, staged, error);
   if (!error) return std::nullopt;
   std::error_code ignored;
   if (!fs::is_directory(staged, ignored)) fs::remove(staged, ignored);
