@@ -106,8 +106,10 @@ std::string ManifestText::Value(std::size_t entry, std::string_view key) const {
   return {};
 }
 
-void ManifestText::SetValue(std::size_t entry, std::string_view key, std::string_view value) {
+void ManifestText::SetValue(std::size_t entry, std::string_view key, std::string_view value,
+                            std::string_view after) {
   const std::size_t end = SectionEnd(entry);
+  std::optional<std::size_t> afterLine;
   for (std::size_t i = entry + 1; i < end; ++i) {
     const std::optional<std::string_view> lineKey = KeyOf(mLines[i]);
     if (lineKey && EqualsIgnoreCase(*lineKey, key)) {
@@ -115,9 +117,11 @@ void ManifestText::SetValue(std::size_t entry, std::string_view key, std::string
       mLines[i].Body = mLines[i].Body.substr(0, mLines[i].Body.find('=') + 1) + std::string(value);
       return;
     }
+    if (lineKey && !after.empty() && !afterLine && EqualsIgnoreCase(*lineKey, after)) afterLine = i;
   }
   std::size_t last = end - 1;
   while (last > entry && Trim(mLines[last].Body).empty()) --last;
+  if (afterLine) last = *afterLine;
   Line line{std::string(key) + "=" + std::string(value), mLines[last].End};
   if (line.End.empty()) {  // the section's last line ends the text: it gets a line end now
     mLines[last].End = LineEnd();

@@ -26,9 +26,11 @@ class ManifestText {
   std::optional<std::size_t> FindEntry(std::string_view fileName) const;
   // The trimmed value of the entry's first `key` line; empty when it has none.
   std::string Value(std::size_t entry, std::string_view key) const;
-  // Gives the entry's first `key` line `value`; an entry without one gets the line after its
-  // last line that is not blank. New lines end as the text's lines do.
-  void SetValue(std::size_t entry, std::string_view key, std::string_view value);
+  // Gives the entry's first `key` line `value`; an entry without one gets the line right after
+  // its first `after` line when it has one, else after its last line that is not blank. New
+  // lines end as the text's lines do.
+  void SetValue(std::size_t entry, std::string_view key, std::string_view value,
+                std::string_view after = {});
   // Removes the entry's lines whose key `matches`.
   void RemoveKeys(std::size_t entry, const std::function<bool(std::string_view)>& matches);
   // Adds `lines` (joined by CR LF, no line end after the last) after the last line, on a line of

@@ -125,22 +125,30 @@ TEST(PublisherModelTest, SignedSavesAreStampedAndSigned) {
 // A publish from the command line changes an entry's lines and nothing else: the other lines,
 // their spelling and their line ends stay; a text it cannot change safely is refused.
 TEST(PublisherModelTest, ManifestTextEdits) {
-  // Before, and after: SHA256=x set, Delta lines removed, Delta1=d set, an entry appended.
+  // Before, and after: SHA256=x set, Size=5 set (after SHA256=), Delta lines removed, Delta1=d
+  // set, an entry appended.
   const std::pair<std::string, std::string> edits[] = {
       {"[Files]\r\n[File1]\r\nFilename=A.DLL\r\nDelta2=old\r\n",
-       "[Files]\r\n[File1]\r\nFilename=A.DLL\r\nSHA256=x\r\nDelta1=d\r\n[File]\r\nKey=b"},
+       "[Files]\r\n[File1]\r\nFilename=A.DLL\r\nSHA256=x\r\nSize=5\r\nDelta1=d\r\n[File]\r\nKey=b"},
       {"[Files]\n[File1]\nfilename = a.dll\nsha256 = y\ndelta1=z",
-       "[Files]\n[File1]\nfilename = a.dll\nsha256 =x\nDelta1=d\n[File]\nKey=b"},
+       "[Files]\n[File1]\nfilename = a.dll\nsha256 =x\nSize=5\nDelta1=d\n[File]\nKey=b"},
       {"[Files]\r\n[File1]\r\nFilename=a.dll\r\n\r\n[File2]\r\nFilename=b\r\n",
-       "[Files]\r\n[File1]\r\nFilename=a.dll\r\nSHA256=x\r\nDelta1=d\r\n\r\n[File2]\r\n"
+       "[Files]\r\n[File1]\r\nFilename=a.dll\r\nSHA256=x\r\nSize=5\r\nDelta1=d\r\n\r\n[File2]\r\n"
        "Filename=b\r\n[File]\r\nKey=b"},
-      {"[Files]", "[Files]\r\n[File]\r\nFilename=a.dll\r\nSHA256=x\r\nDelta1=d\r\n[File]\r\nKey=b"},
+      {"[Files]",
+       "[Files]\r\n[File]\r\nFilename=a.dll\r\nSHA256=x\r\nSize=5\r\nDelta1=d\r\n[File]\r\nKey=b"},
+      {"[Files]\n[File1]\nSHA256=y\nFilename=a.dll\nSize=1\n[File2]\nsha256=y\nfilename=b\nSize=1",
+       "[Files]\n[File1]\nSHA256=x\nFilename=a.dll\nSize=5\nDelta1=d\n[File2]\nsha256=y\n"
+       "filename=b\nSize=1\n[File]\nKey=b"},
+      {"[Files]\n[File1]\nSHA256=y\nFilename=a.dll",
+       "[Files]\n[File1]\nSHA256=x\nSize=5\nFilename=a.dll\nDelta1=d\n[File]\nKey=b"},
   };
   for (const auto& [before, after] : edits) {
     ManifestText text(before);
     std::optional<std::size_t> entry = text.FindEntry("a.dll");
     if (!entry) entry = text.Append("[File]\r\nFilename=a.dll");
     text.SetValue(*entry, "SHA256", "x");
+    text.SetValue(*entry, "Size", "5", "SHA256");
     text.RemoveKeys(*entry, IsDeltaKey);
     text.SetValue(*entry, "Delta1", "d");
     text.Append("[File]\r\nKey=b");
