@@ -118,6 +118,7 @@ class FolderPublisher {
     int status = CheckKey();
     if (status == publish::Published) status = PlanFiles();
     if (status == publish::Published) status = ReadFolder();
+    if (status == publish::Published) status = SettleVersions();
     if (status == publish::Published) status = PlanRollout();
     for (FilePlan& plan : mPlans) {
       if (status == publish::Published) PlanFolder(plan);
@@ -218,6 +219,29 @@ class FolderPublisher {
       mListing = std::move(*names);
     else
       return Fail(publish::FolderFailed, mFolder.Describe() + ": cannot be listed: " + problem);
+    return publish::Published;
+  }
+
+  // Versions that machines comparing them with those of the entry see as they should: other
+  // bytes under the entry's versions would never reach them.
+  int SettleVersions() {
+    for (FilePlan& plan : mPlans) {
+      const std::optional<std::size_t> entry = mManifest->FindEntry(plan.Name);
+      if (!entry) continue;
+      const ListedVersions listed{mManifest->Value(*entry, "File Version"),
+                                  mManifest->Value(*entry, "Product Version"),
+                                  mManifest->Value(*entry, "SHA256")};
+      const std::string stamp =
+          plan.Versions.FileStamped ? plan.Versions.FileVersion : plan.Versions.ProductVersion;
+      if (const std::optional<std::string> problem =
+              tandor::SettleVersions(plan.Versions, listed, plan.Local.string()))
+        return Fail(publish::CannotUse, *problem);
+      const std::string settled =
+          plan.Versions.FileStamped ? plan.Versions.FileVersion : plan.Versions.ProductVersion;
+      if (settled != stamp && !EqualsIgnoreCase(listed.Sha256, plan.Versions.Sha256))
+        mSay(plan.Name + ": other bytes, but its time " + stamp +
+             " is not newer than its entry's: version " + settled);
+    }
     return publish::Published;
   }
 
@@ -453,6 +477,7 @@ class FolderPublisher {
     mManifest->SetValue(*entry, "File Version", plan.Versions.FileVersion);
     mManifest->SetValue(*entry, "Product Version", plan.Versions.ProductVersion);
     mManifest->SetValue(*entry, "SHA256", plan.Versions.Sha256);
+    mManifest->SetValue(*entry, "Size", std::to_string(plan.Versions.Size), "SHA256");
     mManifest->RemoveKeys(*entry, IsDeltaKey);
     int number = 0;
     for (const Base& base : plan.Bases) {

@@ -1,6 +1,5 @@
 #include "publisher/Publisher.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,15 +7,20 @@
 #include <ctime>
 #include <fstream>
 #include <system_error>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
+#include "sync/VersionOrder.h"
 #include "text/TextCase.h"
 #include "transfer/FTP.h"
 #include "ui/Messages.h"
 #include "util/FileVersion.h"
 #include "util/Integrity.h"
+#include "util/NormalizeVersion.h"
 
 namespace tandor {
 
@@ -25,6 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kLineEnd = "\r\n";
+const char* const kStampFormat = "%Y-%m-%d %H:%M:%S";
 
 RuntimeError FileError(int error, const fs::path& file) {
   const int number = ErrorNumberFromErrno(error);
@@ -48,6 +53,37 @@ void RequireReadableFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   char byte = 0;
   if (!in || (!in.read(&byte, 1) && !in.eof())) throw FileError(errno ? errno : EACCES, file);
+}
+
+// The digest of the file's bytes, in hex, and their number, from one reading.
+std::optional<std::pair<std::string, std::uintmax_t>> DigestOfFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  Sha256Stream stream;
+  std::vector<char> buffer(1 << 16);
+  std::uintmax_t size = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    stream.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    size += static_cast<std::uintmax_t>(in.gcount());
+  }
+  if (in.bad()) return std::nullopt;
+  return std::pair(Sha256Hex(stream.Final()), size);
+}
+
+// `when` as a stamp, broken down by `breakDown` (localtime_r or gmtime_r).
+std::string StampText(std::time_t when, std::tm* (*breakDown)(const std::time_t*, std::tm*)) {
+  std::tm parts{};
+  breakDown(&when, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, kStampFormat, &parts);
+  return text;
+}
+
+// How machines compare a published version with the installed one (CopyMode Normal installs
+// when it is newer, SkipIfSame when it is not the same).
+int CompareAsMachines(std::string_view published, std::string_view installed) {
+  return CompareVersions(NormalizeVersion(published, ""), NormalizeVersion(installed, ""));
 }
 
 }  // namespace
@@ -76,29 +112,73 @@ std::string RemotePath(std::string_view serverFolder, std::string_view name) {
 }
 
 std::string VersionStamp(const fs::path& file) {
-  struct statx info {};
-  if (::statx(AT_FDCWD, file.c_str(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
-    throw FileError(errno, file);
-  const std::time_t when = static_cast<std::time_t>(
-      (info.stx_mask & STATX_BTIME) ? info.stx_btime.tv_sec : info.stx_mtime.tv_sec);
-  std::tm local{};
-  localtime_r(&when, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) throw FileError(errno, file);
+  return StampText(info.st_mtim.tv_sec, localtime_r);
+}
+
+std::optional<std::string> StampAfter(std::string_view stamp) {
+  const std::string given(stamp);
+  std::tm when{};
+  const char* end = strptime(given.c_str(), kStampFormat, &when);
+  if (!end || *end != '\0') return std::nullopt;
+  // Counted in UTC, where no day lacks an hour or has one twice: the text moves on by a second.
+  const std::time_t at = timegm(&when);
+  // A text that does not read back as it was written is no stamp (a 31st of February).
+  if (StampText(at, gmtime_r) != given) return std::nullopt;
+  std::string later = StampText(at + 1, gmtime_r);
+  if (later.size() != given.size()) return std::nullopt;  // past the year 9999
+  return later;
 }
 
 PickedVersions ReadPickedVersions(const fs::path& file, VersionInfoQuery& query) {
   RequireReadableFile(file);
   PickedVersions versions{GetFileVersion(file),
                           query.QueryFileVersionInfo(file.string()).ProductVersion};
-  if (versions.FileVersion.empty() || versions.ProductVersion.empty()) {
+  versions.FileStamped = versions.FileVersion.empty();
+  versions.ProductStamped = versions.ProductVersion.empty();
+  if (versions.FileStamped || versions.ProductStamped) {
     const std::string stamp = VersionStamp(file);
-    if (versions.FileVersion.empty()) versions.FileVersion = stamp;
-    if (versions.ProductVersion.empty()) versions.ProductVersion = stamp;
+    if (versions.FileStamped) versions.FileVersion = stamp;
+    if (versions.ProductStamped) versions.ProductVersion = stamp;
   }
-  if (std::optional<Sha256Digest> digest = Sha256OfFile(file)) versions.Sha256 = Sha256Hex(*digest);
+  if (const auto digest = DigestOfFile(file)) std::tie(versions.Sha256, versions.Size) = *digest;
   return versions;
+}
+
+std::optional<std::string> SettleVersions(PickedVersions& picked, const ListedVersions& listed,
+                                          std::string_view shown) {
+  const std::string file(shown);
+  if (!listed.Sha256.empty() && EqualsIgnoreCase(listed.Sha256, picked.Sha256)) {
+    // A later touch or a copy of the same bytes would make every machine fetch them again.
+    if (picked.FileStamped && !listed.FileVersion.empty()) picked.FileVersion = listed.FileVersion;
+    if (picked.ProductStamped && !listed.ProductVersion.empty())
+      picked.ProductVersion = listed.ProductVersion;
+    return std::nullopt;
+  }
+  if (!picked.FileStamped && !picked.ProductStamped) {
+    if (!listed.Sha256.empty() && CompareAsMachines(picked.FileVersion, listed.FileVersion) == 0 &&
+        CompareAsMachines(picked.ProductVersion, listed.ProductVersion) == 0)
+      return file + ": other bytes than its entry lists, but the same File Version " +
+             picked.FileVersion + " and Product Version " + picked.ProductVersion +
+             ": machines would keep the old file; raise the version in its version resource";
+    return std::nullopt;
+  }
+  std::string stamp = picked.FileStamped ? picked.FileVersion : picked.ProductVersion;
+  const std::pair<bool, const std::string*> fields[] = {
+      {picked.FileStamped, &listed.FileVersion}, {picked.ProductStamped, &listed.ProductVersion}};
+  for (const auto& [stamped, version] : fields) {
+    if (!stamped || version->empty() || CompareAsMachines(stamp, *version) > 0) continue;
+    const std::optional<std::string> later = StampAfter(*version);
+    if (!later)
+      return file + ": has no version resource, and its entry lists the version " + *version +
+             ", which machines rank above its time stamp " + stamp +
+             ": they would keep the old file; give the file a version resource";
+    stamp = *later;
+  }
+  if (picked.FileStamped) picked.FileVersion = stamp;
+  if (picked.ProductStamped) picked.ProductVersion = stamp;
+  return std::nullopt;
 }
 
 std::string EntryText(std::string_view fileName, const PickedVersions& versions,
@@ -131,6 +211,8 @@ std::string EntryText(std::string_view fileName, const PickedVersions& versions,
   if (!versions.Sha256.empty()) {
     text += kLineEnd;
     text += "SHA256=" + versions.Sha256;
+    text += kLineEnd;
+    text += "Size=" + std::to_string(versions.Size);
   }
   return text;
 }

@@ -3,6 +3,7 @@
 // uploaded under, the edit copy of the manifest and the server operations behind Search, Save
 // and Upload. frmVersion puts its controls on top of this.
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -34,6 +35,17 @@ struct PickedVersions {
   std::string FileVersion;
   std::string ProductVersion;
   std::string Sha256 = {};  // of the file's bytes, in hex; no SHA256 line when empty
+  std::uintmax_t Size = 0;  // the number of bytes Sha256 is of
+  // The file has no such version of its own: a VersionStamp stands in for it.
+  bool FileStamped = false;
+  bool ProductStamped = false;
+};
+
+// What a manifest entry lists of the file it names.
+struct ListedVersions {
+  std::string FileVersion;
+  std::string ProductVersion;
+  std::string Sha256;  // empty when the entry has none
 };
 
 // The part of a path after its last "/" or "\".
@@ -56,15 +68,31 @@ UploadName ChooseUploadName(std::string_view fileName, bool substituteChecked);
 // Folder + "/" + name, the folder used as typed (empty gives "/name", a trailing "/" doubles).
 std::string RemotePath(std::string_view serverFolder, std::string_view name);
 
-// The file's creation time (its modification time where the file system keeps none) in local
-// time as "YYYY-MM-DD HH:MM:SS". Throws RuntimeError when the file cannot be examined.
+// The file's modification time in local time as "YYYY-MM-DD HH:MM:SS": it changes with the
+// file's bytes, also when they are written over an existing file (its creation time would not).
+// Throws RuntimeError when the file cannot be examined.
 std::string VersionStamp(const std::filesystem::path& file);
 
+// The stamp one second after `stamp`, counted on the calendar as written (a change of clocks
+// between the two makes no difference); nothing when `stamp` is no such stamp.
+std::optional<std::string> StampAfter(std::string_view stamp);
+
 // File and product version of a picked file, the stamp standing in for either when the file has
-// none. Throws RuntimeError when the file cannot be read.
+// none, with the digest and size of its bytes. The window's Add and Version and tandor-publish
+// all take a file's versions from here. Throws RuntimeError when the file cannot be read.
 PickedVersions ReadPickedVersions(const std::filesystem::path& file, VersionInfoQuery& query);
 
-// The lines of a new entry, joined by CR LF, with no line end after the last.
+// Makes the versions of `picked` ones that machines holding the file `listed` describes see as
+// they should, or tells why there are none (naming the file as `shown`). The same bytes keep the
+// stamps they were listed with. Other bytes get a stamp newer than the listed one (one second
+// after it when the file's own is not newer, as when bytes were written over a file and its time
+// put back), and a file whose own versions are the listed ones is refused: machines, comparing
+// versions, would keep the old file.
+std::optional<std::string> SettleVersions(PickedVersions& picked, const ListedVersions& listed,
+                                          std::string_view shown);
+
+// The lines of a new entry, joined by CR LF, with no line end after the last; with a digest,
+// its SHA256= and Size= lines end it.
 std::string EntryText(std::string_view fileName, const PickedVersions& versions,
                       const EntryChoices& choices);
 

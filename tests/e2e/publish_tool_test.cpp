@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VersionedElf.h"
@@ -154,6 +155,7 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
   };
   for (const auto& [dest, folder] : destinations) {
     SCOPED_TRACE(dest);
+    std::string lastSha, lastVersion;  // of the last step published
     WriteFile(folder / "Tandor10.ini",
               "[Files]\r\nSerial=7\r\n[File1]\r\nKey=readme\r\nFilename=README.TXT\r\n"
               "Local Path=C:\\Custom\r\nExecute=1\r\nDelta3=00,stale.zpatch");
@@ -189,6 +191,16 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       ASSERT_TRUE(data);
       EXPECT_EQ(manifest.Value(*data, "Server Path"), "$Root/Sample");
       EXPECT_EQ(manifest.Value(*data, "SHA256"), Sha256(versions.at(step.Published)));
+      EXPECT_EQ(manifest.Value(*data, "Size"), std::to_string(versions.at(step.Published).size()));
+      // Other bytes are newer to machines (each file's time is a stamp), the same bytes not.
+      const std::string version = manifest.Value(*data, "Product Version");
+      EXPECT_EQ(manifest.Value(*data, "File Version"), version);
+      if (Sha256(versions.at(step.Published)) == lastSha)
+        EXPECT_EQ(version, lastVersion);
+      else
+        EXPECT_GT(version, lastVersion);
+      lastSha = Sha256(versions.at(step.Published));
+      lastVersion = version;
       // Compared whole: a failure prints no 400 KiB of bytes.
       EXPECT_TRUE(ReadFile(folder / "data.bin") == versions.at(step.Published));
 
@@ -226,7 +238,14 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   FtpServer ftp(mDir / "ftp");
   const fs::path www = mDir / "www" / "Sample", served = mDir / "ftp" / "Sample";
   const fs::path good = mDir / "ftp" / "Good";
-  const std::string manifest = "[Files]\r\nSerial=3\r\n";
+  // The entry of a file with a version resource, as an earlier build of it was published.
+  const std::string manifest =
+      "[Files]\r\nSerial=3\r\n[File1]\r\nFilename=versioned.bin\r\nFile Version=1.2.0.0\r\n"
+      "Product Version=1.2\r\nSHA256=" +
+      Sha256("earlier build") + "\r\n";
+  const fs::path versioned = mDir / "build" / "versioned.bin";
+  WriteVersionedFile(versioned,
+                     {{1, 2, 0, 0}, {1, 2, 0, 0}, 0x0412, 0x04B0, {{"ProductVersion", "1.2"}}});
   WriteFile(www / "Tandor10.ini", manifest);
   WriteFile(good / "Tandor10.ini", manifest);
   // The server breaks off every upload of a name that starts with "cutoff", and keeps only the
@@ -276,6 +295,10 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
       {{"ftp://tandor:xyzzy/plugh@127.0.0.1:" + ftp.PortText() + "/Sample", file}, 64, "%2F"},
       {{"--keep", "all", dest, file}, 64, "--keep"},
       {{"--rollout", "101", dest, file}, 64, "--rollout wants a number from 0 to 100"},
+      {{dest, file, versioned.string()},
+       2,
+       "versioned.bin: other bytes than its entry lists, but the same File Version 1.2.0.0 and "
+       "Product Version 1.2: machines would keep the old file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.Args));
@@ -429,22 +452,36 @@ TEST_F(PublishToolTest, KeyedMachineInstallsWhatWasPublished) {
   fs::create_directories(mDir / "srv" / "Harrowin" / product);
   const fs::path installed = prefixRoot / "drive_c" / product / "notes.txt";
 
-  // Signed or not, the pass's status, and the file it installed.
-  const std::tuple<bool, int, std::string> rows[] = {
-      {false, 4, ""},
-      {true, 0, "second release\n"},
+  // Signed or not, the bytes published, whether they are written over the last file in place
+  // with its time put back (as cp over a build does, at worst), and the pass's status: with 0 it
+  // installed them.
+  const std::tuple<bool, std::string, bool, int> rows[] = {
+      {false, "first\n", false, 4},
+      {true, "second release\n", false, 0},
+      {true, "second release, rebuilt\n", true, 0},
   };
-  for (const auto& [sign, status, content] : rows) {
-    SCOPED_TRACE(sign);
-    std::vector<std::string> args = {"--local-path", "C:\\" + product, url,
-                                     Version("notes.txt", sign ? "second release\n" : "first\n")};
+  std::string file, version;
+  for (const auto& [sign, bytes, inPlace, status] : rows) {
+    SCOPED_TRACE(bytes);
+    if (inPlace) {
+      const fs::file_time_type time = fs::last_write_time(file);
+      WriteFile(file, bytes);  // truncated and written over, the same file
+      fs::last_write_time(file, time);
+    } else {
+      file = Version("notes.txt", bytes);
+    }
+    std::vector<std::string> args = {"--local-path", "C:\\" + product, url, file};
     if (sign) args.insert(args.begin(), {"--key", mKey.string()});
     const ProgramResult published = Publish(args);
     ASSERT_EQ(published.Status, 0) << published.Out << published.Err;
+    const ManifestText manifest(ReadFile(mDir / "srv/Harrowin" / product / "Tandor10.ini"));
+    const std::string listed =
+        manifest.Value(manifest.FindEntry("notes.txt").value(), "Product Version");
+    EXPECT_GT(listed, std::exchange(version, listed));
     const ProgramResult pass = RunPass(prefixRoot, product, ftp.PortText());
     EXPECT_EQ(pass.Status, status)
         << pass.Out << pass.Err << ReadFile(Client(prefixRoot) / "Err.log");
-    EXPECT_EQ(ReadFile(installed), content);
+    EXPECT_EQ(ReadFile(installed), status == 0 ? bytes : "");
   }
 }
 

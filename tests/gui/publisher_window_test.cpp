@@ -18,7 +18,8 @@ namespace tandor {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Each, testing::FieldsAre, testing::HasSubstr, testing::SizeIs, testing::StartsWith;
+using testing::EndsWith, testing::Each, testing::FieldsAre, testing::HasSubstr, testing::SizeIs,
+    testing::StartsWith;
 
 class PublisherWindowTest : public testing::Test {
  protected:
@@ -185,6 +186,7 @@ TEST_F(PublisherWindowTest, AddAndVersionTakeThePickedFile) {
   EXPECT_THAT(entry,
               HasSubstr("Register=$(DLLSelfRegister)\r\nCopyMode=Normal\r\nExecute=\r\n"
                         "Execute Option=\r\nWait=\r\nExtract=1\r\nExtract To=$(WinSysPath)"));
+  EXPECT_THAT(entry, EndsWith("\r\nSize=" + std::to_string(fs::file_size(mDir / "x.dll"))));
   Click("cmdVersion");  // to the clipboard only
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "File Version=2.5.0.7\r\nProduct Version=2.50");
   EXPECT_EQ(Editor(), "a" + entry + "b");

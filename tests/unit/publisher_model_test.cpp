@@ -36,28 +36,47 @@ TEST(PublisherModelTest, UploadNames) {
   }
 }
 
-// A file without a version resource is stamped with its creation time where the file system
-// keeps one (made now, modified in 2008), in local time, not UTC; the digest comes along.
+// A file without a version resource is stamped with its modification time (made now, modified
+// in 2008: its bytes may have been written over an older file), in local time, not UTC; digest
+// and size come along. Over an entry, other bytes get a stamp newer than the entry's, the same
+// bytes keep it, and a version resource with the entry's versions is refused.
 TEST(PublisherModelTest, VersionsOfPickedFiles) {
   setenv("TZ", "Asia/Seoul", 1);  // a zone far from UTC shows the difference
   tzset();
   test::TempDir dir;
   Prefix prefix = Prefix::Open(dir / "prefix");
   VersionInfoQuery query(prefix, prefix.AnsiCodePage());
-  const std::time_t before = std::time(nullptr);
   test::WriteFile(dir / "plain.txt", "text");
   const utimbuf old{1216857900, 1216857900};
   ASSERT_EQ(utime((dir / "plain.txt").c_str(), &old), 0);
 
   const PickedVersions got = ReadPickedVersions(dir / "plain.txt", query);
-  std::tm when{};
-  ASSERT_TRUE(strptime(got.FileVersion.c_str(), "%Y-%m-%d %H:%M:%S", &when)) << got.FileVersion;
-  const std::time_t made = std::mktime(&when);
-  EXPECT_TRUE(got.FileVersion == "2008-07-24 09:05:00" ||
-              (made >= before && made <= std::time(nullptr)));
-  EXPECT_EQ(got.ProductVersion, got.FileVersion);
+  EXPECT_EQ(got.FileVersion + "|" + got.ProductVersion + "|" + std::to_string(got.Size),
+            "2008-07-24 09:05:00|2008-07-24 09:05:00|4");
   EXPECT_EQ(got.Sha256, Sha256Hex(*Sha256OfFile(dir / "plain.txt")));
   EXPECT_THROW(ReadPickedVersions(dir.Path(), query), RuntimeError);  // a folder is no file
+
+  // Listed File Version and SHA256=, the versions settled (both stamped but for "1.2"), or why.
+  const std::string stamp = got.FileVersion, sha = got.Sha256;
+  const std::tuple<std::string, std::string, std::string> overEntries[] = {
+      {"2008-07-24 09:05:00", "other", "2008-07-24 09:05:01"},
+      {"2008-07-24 09:06:00", "", "2008-07-24 09:06:01"},
+      {"2008-12-31 23:59:59", "other", "2009-01-01 00:00:00"},
+      {"1.0.0.1", "other", stamp},
+      {"2009-01-01 00:00:00", sha, "2009-01-01 00:00:00"},
+      {"3.0", "other", "plain.txt: has no version resource, and its entry lists the version 3.0, "},
+      {"1.2", "other",
+       "plain.txt: other bytes than its entry lists, but the same File Version 1.2"},
+      {"1.2", sha, "1.2"},
+  };
+  for (const auto& [listed, listedSha, settled] : overEntries) {
+    PickedVersions picked = got;
+    picked.FileStamped = picked.ProductStamped = listed != "1.2";
+    if (!picked.FileStamped) picked.FileVersion = picked.ProductVersion = "1.20";
+    const auto problem = SettleVersions(picked, {listed, listed, listedSha}, "plain.txt");
+    EXPECT_EQ(problem.value_or(picked.FileVersion).substr(0, settled.size()), settled) << listed;
+    EXPECT_EQ(picked.ProductVersion, picked.FileVersion);
+  }
 }
 
 // A signed save raises the serial and names the product of the server folder; an unsigned save
