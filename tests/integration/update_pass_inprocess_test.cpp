@@ -56,12 +56,28 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     Publish("Tandor10.ini", "[Files]\r\n" + header + entries);
   }
   // A fresh server on the server folder: "FTP", "HTTP", "HTTP-drop" (its replies for data.bin
-  // stop at half), "nginx" (a real web server, with Range) or "HTTPS" (nginx with a certificate
-  // of an authority made for the test, which the settings name).
+  // stop at half), "nginx" (a real web server, with Range), "HTTPS" (nginx with a certificate
+  // of an authority made for the test, which the settings name), or vsftpd, anonymous:
+  // "vsftpd-passive" (PORT refused, the client passive), "vsftpd-active" (PASV refused) and
+  // "vsftpd-2" (two connections of a client at once, 421 to the others).
   void Serve(const std::string& kind) {
     mFtp.reset();
     mHttp.reset();
     mNginx.reset();
+    const bool vsftpd = kind.starts_with("vsftpd");
+    mSettings.User = vsftpd ? "anonymous" : "tandor";
+    mSettings.Passive = kind == "vsftpd-passive";
+    if (vsftpd) {
+      std::vector<std::string> argv = ServerCommand("vsftpd");
+      argv.insert(argv.end(), {"--root", mServer.string()});
+      if (kind == "vsftpd-passive") argv.push_back("--no-active");
+      if (kind == "vsftpd-active") argv.push_back("--no-passive");
+      if (kind == "vsftpd-2") argv.insert(argv.end(), {"--max-per-ip", "2"});
+      mNginx.emplace(argv);
+      mSettings.SetMethod("FTP");
+      mSettings.SetPort(mNginx->PortText());
+      return;
+    }
     if (kind == "FTP") mFtp.emplace(mServer);
     if (kind == "FTP-2") mFtp.emplace(mServer, FtpServerOptions{.MostConnections = 2});
     if (kind == "HTTP" || kind == "HTTP-noroom") mHttp.emplace(mServer);
@@ -126,7 +142,7 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
   PassEnvironment mEnv = SampleEnvironment(mMachine, mIni, mSettings, mWindow);
   std::optional<FtpServer> mFtp;
   std::optional<HttpServer> mHttp;
-  std::optional<ServerProcess> mNginx;
+  std::optional<ServerProcess> mNginx;  // or vsftpd
   std::unique_ptr<UpdatePass> mPass;
   std::optional<std::string> mReplacedBy;
   int mStatus = -1;  // of the last pass that came back, also of one that waits for EXIT
@@ -312,7 +328,8 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
   // after a failed transfer libcurl opens a new connection, which such a server may refuse
   // while it still counts the old one. One that holds the others unanswered (HTTP-2) loses
   // each of those workers once, not once per file. Workers that find no room on the disk
-  // (HTTP-noroom) leave their files to the pass's own turns.
+  // (HTTP-noroom) leave their files to the pass's own turns. vsftpd serves it all passive only,
+  // active only, and taking two connections (421 to the others, which are then not used).
   const auto main = std::this_thread::get_id();
   mEnv.TransferIdleLimit = std::chrono::seconds(3);
   for (const auto& [method, connections] : {std::pair{"FTP", "1"},
@@ -321,8 +338,12 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
                                             {"FTP", "3"},
                                             {"FTP-2", "8"},
                                             {"HTTP-2", "8"},
-                                            {"HTTP-noroom", "8"}}) {
+                                            {"HTTP-noroom", "8"},
+                                            {"vsftpd-passive", "8"},
+                                            {"vsftpd-active", "8"},
+                                            {"vsftpd-2", "8"}}) {
     SCOPED_TRACE(std::string(method) + " " + connections);
+    if (std::string_view(method).starts_with("vsftpd") && ::geteuid() != 0) continue;  // root only
     const std::string kind = method;
     const bool whole = kind.find('-') != std::string::npos;
     if (whole) Publish("a3.txt", "a3");

@@ -2,6 +2,7 @@
 32767) and runs until terminated. ftp: user tandor, password secret (--no-mlsd, --no-active,
 --max-per-ip N: 421 to a client's connections beyond N, --cert DIR/NAME: TLS required; an upload to cutoff* breaks off after 16 KiB). http: requests
 logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or HTTP with Range.
+vsftpd (as root): anonymous, read-only; --no-active, --no-passive, --max-per-ip N.
 certs: ca.pem, and NAME.pem, NAME.key for good, wronghost, expired and stranger (unknown CA).
 ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a reset; FTP: 426
 after 10000 bytes), stall, trickle (a byte every 100 ms), short (half the file, ended as if
@@ -346,6 +347,28 @@ def serve_nginx(args):
                                  "-c", work + "/nginx.conf"])
 
 
+def serve_vsftpd(args):
+    """vsftpd's own refusals: PORT and EPRT with --no-active, PASV and EPSV with --no-passive,
+    421 to a client's connections beyond --max-per-ip."""
+    port = on_free_port(lambda port: socket.create_server(("127.0.0.1", port)).close() or port)
+    work = f"{args.root}.vsftpd-{port}"
+    os.makedirs(work + "/empty", exist_ok=True)
+    os.chmod(args.root, 0o755)  # anonymous users may read the root, and never write it
+    # vsftpd 3.0.3's sandbox ends every session on Debian 12 (README, "Serving updates").
+    settings = {"listen": "YES", "listen_address": "127.0.0.1", "listen_port": port,
+                "background": "NO", "anonymous_enable": "YES", "no_anon_password": "YES",
+                "local_enable": "NO", "write_enable": "NO", "anon_root": args.root,
+                "secure_chroot_dir": work + "/empty", "seccomp_sandbox": "NO",
+                "xferlog_enable": "YES", "log_ftp_protocol": "YES",
+                "vsftpd_log_file": work + "/vsftpd.log", "max_per_ip": args.max_per_ip,
+                "port_enable": "NO" if args.no_active else "YES",
+                "pasv_enable": "NO" if args.no_passive else "YES"}
+    with open(work + "/vsftpd.conf", "w") as out:
+        out.writelines(f"{key}={value}\n" for key, value in settings.items())
+    announce(port)
+    os.execv("/usr/sbin/vsftpd", ["vsftpd", work + "/vsftpd.conf"])
+
+
 def make_certs(args):
     from OpenSSL import crypto
 
@@ -377,13 +400,13 @@ def make_certs(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("kind", choices=["ftp", "http", "nginx", "certs", "proxy"])
+    parser.add_argument("kind", choices=["ftp", "http", "nginx", "vsftpd", "certs", "proxy"])
     parser.add_argument("--root", required=True, type=os.path.abspath)
     parser.add_argument("--cert")
     parser.add_argument("--fault", default="none")
     parser.add_argument("--user")
     parser.add_argument("--max-per-ip", type=int, default=0)  # 0: any number of connections
-    for flag in ("--no-mlsd", "--no-active", "--refuse"):
+    for flag in ("--no-mlsd", "--no-active", "--no-passive", "--refuse"):
         parser.add_argument(flag, action="store_true")
     for flag in ("--redirect", "--path"):
         parser.add_argument(flag, action="append", default=[])
@@ -391,7 +414,8 @@ def main():
     os.makedirs(args.root, exist_ok=True)
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))  # a stalled reply must not hold it
     logging.basicConfig(level=logging.CRITICAL)
-    {"ftp": serve_ftp, "http": serve_http, "nginx": serve_nginx, "certs": make_certs,
+    {"ftp": serve_ftp, "http": serve_http, "nginx": serve_nginx, "vsftpd": serve_vsftpd,
+     "certs": make_certs,
      "proxy": serve_proxy}[args.kind](args)
 
 
