@@ -280,6 +280,7 @@ void FTP::CancelAhead() {
 void FTP::BeginRequest() {
   mLastCommand.clear();
   mDataStarted = false;
+  mRefusal.clear();
   mAnnouncedSize = -1;
   mExcessData = false;
   mStatusLine.clear();
@@ -410,6 +411,7 @@ void FTP::TakeReplyLine(std::string_view line) {
     mLastReply += part;
   }
   if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
+  if (mLastReplyCode >= 400) mRefusal = mLastReply;
   if (mLastReplyCode == 213 && mLastCommand == "SIZE") {
     mAnnouncedSize = SizeInReply(line);
     TakeAnnouncedSize(mAnnouncedSize);
@@ -503,7 +505,18 @@ void FTP::RecordCurl(std::string_view label, CURLcode result) {
     mLastError += std::string(" (TLS: ") + mCurlError + ")";
     return;
   }
-  if (!IsFtp() || mPassiveConnection) return;
+  if (!IsFtp()) return;
+  // A server that refused a command and then broke the connection (libcurl tried another way
+  // meanwhile) said why only in that reply, such as vsftpd's "500 OOPS" when its own sandbox
+  // ends its session.
+  if (!mRefusal.empty() &&
+      (result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR || result == CURLE_GOT_NOTHING)) {
+    std::string said = FromServer(mRefusal);
+    std::replace(said.begin(), said.end(), '\r', ' ');
+    std::replace(said.begin(), said.end(), '\n', ' ');
+    mLastError += " (the server's last reply: " + said + ")";
+  }
+  if (mPassiveConnection) return;
   // Behind many firewalls and every NAT active mode cannot work: say what helps.
   const char* cause = nullptr;
   if (result == CURLE_FTP_PORT_FAILED) {

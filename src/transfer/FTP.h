@@ -242,6 +242,7 @@ class FTP {
   int mLastReplyCode = 0;
   std::string mLastCommand;
   bool mDataStarted = false;         // the server opened the data transfer (1xx reply)
+  std::string mRefusal;              // the last error reply (4xx, 5xx) of the current request
   std::int64_t mAnnouncedSize = -1;  // the FTP server's answer to SIZE; -1: none
   bool mExcessData = false;          // the server sent more than it announced
   std::string mStatusLine;           // of the last HTTP reply, without the protocol version

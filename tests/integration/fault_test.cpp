@@ -53,6 +53,9 @@ const struct Row {
     {true, "trickle", "data.bin", 1, "error code: 12002"},
     {true, "short", "data.bin", 1, "error code: 12030"},
     {true, "short", "after.txt", 1, "error code: 12030"},
+    // A server that said why before it broke the connection: what it said is in the text.
+    {true, "oops", "Tandor10.ini", 2,
+     "reset. (the server's last reply: 500 OOPS: priv_sock_get_int)"},
     // A server's answer is bounded: the manifest and its signature by their limits, any file by
     // the free space (a huge one is refused at once), and the end of an FTP data connection is
     // the end of the file, whatever SIZE said. An endless download keeps no part to resume.

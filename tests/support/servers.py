@@ -8,7 +8,8 @@ ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a
 after 10000 bytes), stall, trickle (a byte every 100 ms), short (half the file, ended as if
 complete), huge (HTTP: 100 GiB announced, then ENDLESS bytes; FTP: SIZE says 100 GiB), and for
 HTTP: long (100 bytes too many), chunked, close (no length), 500, garbage, endless (chunked, ENDLESS
-bytes, then closed); for FTP: undersize (SIZE says a quarter of the file, which is sent whole).
+bytes, then closed); for FTP: undersize (SIZE says a quarter of the file, which is sent whole),
+oops (every file: EPSV refused with vsftpd's "500 OOPS", PASV answered with a reset).
 proxy: a forward proxy to 127.0.0.1 only (absolute-URI GET, CONNECT tunnels), each request it
 forwarded logged to ROOT.log; --user USER:PASSWORD: Basic credentials required (407 without them),
 --refuse: 403 to everything."""
@@ -91,6 +92,17 @@ def serve_ftp(args):
                 self.socket.sendall(b"421 Too many connections from the same IP address.\r\n")
             except OSError:
                 pass
+            self.close()
+
+        def ftp_EPSV(self, line):
+            if args.fault != "oops":
+                return super().ftp_EPSV(line)
+            self.respond("500 OOPS: priv_sock_get_int")
+
+        def ftp_PASV(self, line):
+            if args.fault != "oops":
+                return super().ftp_PASV(line)
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.close()
 
         def ftp_SIZE(self, path):
