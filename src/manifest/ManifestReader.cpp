@@ -141,6 +141,7 @@ FileEntry ManifestReader::ReadEntry(long number, std::string key) const {
   entry.AllowList = Value(section, "Allow");
   entry.BlockList = Value(section, "Block");
   entry.Sha256 = Value(section, "SHA256");
+  entry.Size = Value(section, "Size");
   ReadDeltas(section, entry);
   return entry;
 }

@@ -53,7 +53,8 @@ void UpdatePass::MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
   if (!fetched.Done()) throw RuntimeError(err::PathFileAccess, FailureText(fetched));
 
   SiblingFile result(target);
-  ApplyPatch(target, patch.Path(), result.Path(), FreeSpaceMargin, mEnv.FreeSpace);
+  ApplyPatch(target, patch.Path(), result.Path(), FreeSpaceMarginOf(target.parent_path()),
+             mEnv.FreeSpace);
   const std::optional<Sha256Digest> made = Sha256OfFile(result.Path());
   if (made != request.Sha256)
     throw RuntimeError(err::PathFileAccess, msg::PatchResultWrong(made ? Sha256Hex(*made) : "?"));

@@ -404,8 +404,13 @@ std::optional<UpdatePass::ManifestFailure> UpdatePass::TakeManifest(const std::s
   // Also what a server tried before left there (an error page).
   if (fs::exists(local, ec)) fs::remove(local, ec);
   mEnv.Ini->Forget(local);
-  const TransferResult result =
-      mTransfer->Download({.Target = local, .Remote = remote, .Limit = kManifestLimit});
+  TransferResult result;
+  try {
+    result = mTransfer->Download({.Target = local, .Remote = remote, .Limit = kManifestLimit});
+  } catch (const RuntimeError& error) {
+    // No room on the disk, a folder that cannot be written: no server would do better.
+    return ManifestFailure{true, msg::ManifestNotStored(remote, error.Description())};
+  }
   if (result.Status == TransferResult::State::OverLimit)
     return ManifestFailure{false, msg::ManifestTooLarge(remote, kManifestLimit >> 20)};
   if (!result.Done()) return ManifestFailure{false, FailureText(result)};
@@ -449,8 +454,14 @@ bool UpdatePass::ManifestTrusted(const fs::path& manifest, const std::string& re
   signatureFile += ".sig";
   std::error_code ec;
   fs::remove(signatureFile, ec);
-  const TransferResult fetched = mTransfer->Download(
-      {.Target = signatureFile, .Remote = remote + ".sig", .Limit = kSignatureLimit});
+  TransferResult fetched;
+  try {
+    fetched = mTransfer->Download(
+        {.Target = signatureFile, .Remote = remote + ".sig", .Limit = kSignatureLimit});
+  } catch (const RuntimeError& error) {
+    ReportManifestFailure({true, msg::ManifestNotStored(remote + ".sig", error.Description())});
+    return false;
+  }
   const std::optional<std::string> signature = ReadWholeFile(signatureFile);
   fs::remove(signatureFile, ec);
   if (fetched.Status == TransferResult::State::OverLimit) {

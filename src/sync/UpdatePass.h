@@ -133,7 +133,9 @@ class UpdatePass {
   void WaitForLauncher();
   // Why a server's manifest cannot be used.
   struct ManifestFailure {
-    bool NotAManifest = false;  // it sent something else (an error page, garbage)
+    // It sent something else (an error page, garbage), or this machine could not keep it: shown
+    // as a failure, not as a server that did not answer.
+    bool NotAManifest = false;
     std::string Text;
   };
   // The manifest this machine takes: the product's own, or the fallback its rollout names.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -66,6 +67,14 @@ DownloadRequest UpdatePass::EntryDownload(const FileEntry& entry) const {
       (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
   DownloadRequest request{.Target = Native(target),
                           .Remote = entry.ServerPath + "/" + entry.Filename};
+  if (!entry.Size.empty()) {
+    // A server that sends more (an endless stream among them) is stopped there.
+    const auto [end, error] =
+        std::from_chars(entry.Size.data(), entry.Size.data() + entry.Size.size(), request.Limit);
+    if (error != std::errc() || end != entry.Size.data() + entry.Size.size() || request.Limit < 0)
+      throw RuntimeError(err::PathFileAccess,
+                         "Size=" + entry.Size + " is not a number of bytes; not installed");
+  }
   if (!entry.Sha256.empty()) {
     request.Sha256 = ParseSha256(entry.Sha256);
     if (!request.Sha256)
@@ -174,7 +183,7 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
         std::string reason = msg::ExtractionFailed(entry.Filename);
         if (const auto& shortage = mUnzip->LastShortage())
           reason +=
-              ": " + msg::TooLittleSpace(shortage->Needed, FreeSpaceMargin, shortage->Available);
+              ": " + msg::TooLittleSpace(shortage->Needed, shortage->Margin, shortage->Available);
         for (const std::string& link : mUnzip->LastRefusedLinks())
           reason += ": " + msg::LinkLeadsOut(link);
         throw RuntimeError(err::PathFileAccess, reason);
@@ -214,7 +223,7 @@ bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extract
   if (status == unzipstatus::Ok) return true;
   std::string text = msg::ExtractionError(archive);
   if (const auto& shortage = mUnzip->LastShortage())
-    text += msg::TooLittleSpace(shortage->Needed, FreeSpaceMargin, shortage->Available);
+    text += msg::TooLittleSpace(shortage->Needed, shortage->Margin, shortage->Available);
   else if (status == unzipstatus::DiskError)
     text += msg::CloseIfRunning(ReplaceIgnoringCase(entry.Realname, ".exe", ""));
   else

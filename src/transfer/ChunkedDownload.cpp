@@ -100,16 +100,21 @@ void ChunkedDownload::CheckFreeSpace(std::size_t arriving) {
   if (folder.empty()) folder = ".";
   const std::uint64_t free =
       mFreeSpace != nullptr && *mFreeSpace ? (*mFreeSpace)(folder) : AvailableSpace(folder);
+  if (!mMargin) mMargin = FreeSpaceMarginOf(folder);
   // The rest of an announced size, or what may arrive until the next look.
   const auto coming = static_cast<std::uint64_t>(std::max<std::int64_t>(
       mTotal >= 0 ? mTotal - mReceived : kSpaceCheckInterval, static_cast<std::int64_t>(arriving)));
-  if (free >= coming && free - coming >= FreeSpaceMargin) return;
+  if (free >= coming && free - coming >= *mMargin) return;
   mDiscard = true;
+  // A file of no announced size (an endless stream among them) is stopped here, before the
+  // disk is full: the text says what the server did not.
   throw RuntimeError(ErrorNumberFromErrno(ENOSPC),
-                     mTarget.filename().string() +
-                         ": not enough room on the disk: " + MebibyteText(free) + " free, " +
-                         MebibyteText(coming) + (mTotal >= 0 ? " still to come" : " more coming") +
-                         ", and " + MebibyteText(FreeSpaceMargin) + " must stay free",
+                     mTarget.filename().string() + ": not enough room on the disk: " +
+                         MebibyteText(free) + " free, " + MebibyteText(coming) +
+                         (mTotal >= 0 ? " still to come"
+                                      : " more coming after " + MebibyteText(mReceived) +
+                                            " of a file whose size the server did not announce") +
+                         ", and " + MebibyteText(*mMargin) + " must stay free",
                      ENOSPC);
 }
 

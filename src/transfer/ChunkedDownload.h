@@ -2,7 +2,7 @@
 // Receives a download in 10240-byte chunks: for each full chunk the message loop runs once and a
 // progress event follows. The bytes go to a temporary file beside the target in writes of up to
 // 256 KiB; only a complete download gets the target's name. A download that would leave less than
-// FreeSpaceMargin free on the target's disk stops before it does.
+// the disk's margin (FreeSpaceMarginOf) free stops before it does.
 
 #include <cstdint>
 #include <exception>
@@ -99,7 +99,8 @@ class ChunkedDownload {
   bool mOverflowed = false;
   std::int64_t mLimit = -1;  // none
   const FreeSpaceSource* mFreeSpace = nullptr;
-  std::int64_t mNextSpaceCheck = 0;  // at this count of received bytes
+  std::int64_t mNextSpaceCheck = 0;      // at this count of received bytes
+  std::optional<std::uint64_t> mMargin;  // what stays free on the target's disk, once known
   bool mOverLimit = false;
   std::exception_ptr mFailure;
   std::function<void(std::size_t)> mPacer;

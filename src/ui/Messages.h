@@ -42,6 +42,9 @@ inline std::string UnknownMethod(const std::string& method) {
 inline std::string NotAManifest(const std::string& remote) {
   return remote + " 은(는) 업데이트 목록이 아닙니다: [Files]도 [File1]도 없습니다.";
 }
+inline std::string ManifestNotStored(const std::string& remote, const std::string& reason) {
+  return remote + " 을(를) 이 컴퓨터에 저장하지 못해 업데이트할 수 없습니다: " + reason;
+}
 inline std::string OutsideTheMachine(const std::string& target) {
   return target + " 은(는) 설치할 수 있는 폴더 밖에 있어 설치하지 않습니다.";
 }

@@ -167,8 +167,9 @@ bool ZipRun::FitsOnDisk() {
   }
   const std::uint64_t available =
       mJob.FreeSpace ? mJob.FreeSpace(mTarget) : AvailableSpace(mTarget);
-  if (declared <= available && available - declared >= FreeSpaceMargin) return true;
-  mShortage = SpaceShortage{declared, available};
+  const std::uint64_t margin = FreeSpaceMarginOf(mTarget);
+  if (declared <= available && available - declared >= margin) return true;
+  mShortage = SpaceShortage{declared, available, margin};
   return false;
 }
 

@@ -33,11 +33,12 @@ struct ZipJob {
   std::function<bool(const std::filesystem::path&)> BeforeReplace;
 };
 
-// Why an archive was not extracted for want of room: what its entries declare, and what the
-// file system had left.
+// Why an archive was not extracted for want of room: what its entries declare, what the file
+// system had left, and what had to stay free there.
 struct SpaceShortage {
   std::uint64_t Needed = 0;
   std::uint64_t Available = 0;
+  std::uint64_t Margin = 0;
 };
 
 struct ZipOutcome {

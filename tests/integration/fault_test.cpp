@@ -64,9 +64,12 @@ const struct Row {
     {true, "huge", "Tandor10.ini", 2, " 16 MiB"},
     {false, "endless", "Tandor10.ini.sig", 4, " 4 KiB"},
     {false, "huge", "Tandor10.ini.sig", 4, " 4 KiB"},
-    {false, "endless", "data.bin", 1, "must stay free", 8 << 20},
+    {false, "endless", "data.bin", 1, "whose size the server did not announce", 8 << 20},
     {false, "endless", "data.bin", 1, "error code: 12030"},
     {false, "huge", "data.bin", 1, "must stay free"},
+    // Size= bounds a file as the limits bound the manifest.
+    {false, "endless", "after.txt", 1, "larger than the limit of 6 bytes"},
+    {false, "huge", "after.txt", 1, "larger than the limit of 6 bytes"},
     {true, "undersize", "after.txt", 1, "error code: 12152"},
 };
 
@@ -79,9 +82,11 @@ class FaultTest : public ::testing::Test, protected SampleMachine {
     const Keys keys = {{"CopyMode", "Normal"}, {"Product Version", "2.0"}};
     Keys data = keys;
     data["SHA256"] = Sha256Of(mData);  // data.bin could be resumed
+    Keys after = keys;
+    after["Size"] = "6";
     const std::string manifest = "[Files]\r\nProduct=Sample\r\nSerial=1\r\n" +
                                  Entry(1, "data.bin", "data.bin", data) +
-                                 Entry(2, "after.txt", "after.txt", keys);  // fetched ahead
+                                 Entry(2, "after.txt", "after.txt", after);  // fetched ahead
     WriteFile(mProduct / "Tandor10.ini", manifest);
     WriteFile(mProduct / "Tandor10.ini.sig", *SignDetached(manifest, mKey.Secret));
     fs::create_directories(mApp);
