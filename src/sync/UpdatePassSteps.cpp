@@ -155,8 +155,10 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
     auto taken = mAhead ? mAhead->Take(index, progress) : std::nullopt;
     // A worker's connection may fail where the pass's own does not (a server that counts
     // connections, one that dropped an idle one): what failed ahead is asked for once more here,
-    // and this answer is the one reported.
-    if (taken && taken->Result.Status == TransferResult::State::Failed) taken.reset();
+    // and this answer is the one reported. A file the server stalled is not: each ask would
+    // wait out the idle limit.
+    if (taken && taken->Result.Status == TransferResult::State::Failed && !taken->Stalled)
+      taken.reset();
     if (taken) {
       transferred = std::move(taken->Result);
       elapsed = taken->Elapsed;

@@ -1,5 +1,6 @@
 #include "transfer/DownloadPool.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Error.h"
@@ -14,8 +15,8 @@ namespace {
 constexpr auto kProgressInterval = std::chrono::milliseconds(20);
 
 // A failure of the connection itself, before any byte: the server will not serve this one.
-bool ConnectionRefusedService(const TransferResult& result, std::int64_t received) {
-  if (result.Status != TransferResult::State::Failed || received > 0) return false;
+bool ConnectionRefusedService(const TransferResult& result, bool anyByte) {
+  if (result.Status != TransferResult::State::Failed || anyByte) return false;
   switch (result.Code) {
     case inet::Timeout:
     case inet::CannotConnect:
@@ -65,6 +66,7 @@ std::size_t DownloadPool::Pending() const {
 std::optional<DownloadPool::Taken> DownloadPool::Take(
     std::size_t id, const std::function<void(std::int64_t, std::int64_t)>& progress) {
   Job* job = nullptr;
+  bool stalled = false;
   {
     std::unique_lock hold(mLock);
     const auto found = mJobs.find(id);
@@ -78,10 +80,10 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
     }
     // The caller's own connection does no worse than one that brought nothing for this long;
     // the worker's file goes when it ends. Under a rate cap a worker may wait its turn that long.
-    const auto silence = mOptions.IdleTimeout / 12;
+    const auto waiting = std::chrono::steady_clock::now();
     while (job->Status != State::Ended) {
-      if (job->Received == 0 && !mOptions.DownloadRate &&
-          std::chrono::steady_clock::now() - job->Started > silence) {
+      if (!job->AnyByte && !mOptions.DownloadRate &&
+          std::chrono::steady_clock::now() - job->Started > Patience()) {
         job->Dropped = true;
         job->Status = State::Taken;
         ++mTaken;
@@ -94,6 +96,9 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
     }
     job->Status = State::Taken;
     ++mTaken;
+    stalled = job->Result.Status == TransferResult::State::Failed &&
+              job->Result.Code == inet::Timeout &&
+              (job->AnyByte || std::chrono::steady_clock::now() - waiting > Patience());
   }
   progress(job->Received, job->Total);
   if (job->Failure) {
@@ -104,7 +109,19 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
   }
   if (job->Result.Done()) job->Staged.RenameTo(job->Target);
   job->Staged.Remove();  // what failed
-  return Taken{job->Result, job->Elapsed};
+  return Taken{job->Result, job->Elapsed, stalled};
+}
+
+std::chrono::steady_clock::duration DownloadPool::Patience() const {
+  constexpr auto kLeast = std::chrono::milliseconds(100);
+  const std::chrono::steady_clock::duration most = mOptions.IdleTimeout / 12;
+  if (mSlowestStart == std::chrono::steady_clock::duration::zero()) return most;
+  return std::clamp<std::chrono::steady_clock::duration>(4 * mSlowestStart, kLeast, most);
+}
+
+void DownloadPool::NoteFirstByte(Job& job) {
+  if (job.AnyByte.exchange(true)) return;
+  mSlowestStart = std::max(mSlowestStart, std::chrono::steady_clock::now() - job.Started);
 }
 
 void DownloadPool::Drop(std::size_t id) {
@@ -145,6 +162,11 @@ void DownloadPool::Work() {
   };
   events.ProcessPendingMessages = stopIfAsked;
   events.WaitingForData = stopIfAsked;
+  events.BytesArrived = [this, &current](std::int64_t bytes) {
+    if (bytes <= 0 || current->AnyByte) return;
+    std::lock_guard hold(mLock);
+    NoteFirstByte(*current);
+  };
   events.FileTransferProgress = [&current](std::int64_t received, std::int64_t total) {
     current->Received = received;
     current->Total = total;
@@ -179,11 +201,12 @@ bool DownloadPool::Download(Downloader& downloader, Job& job) {
   } catch (...) {
     failure = std::current_exception();
   }
-  const bool unserved = ConnectionRefusedService(result, job.Received);
+  const bool unserved = ConnectionRefusedService(result, job.AnyByte);
   std::unique_lock hold(mLock);
   job.Result = std::move(result);
   job.Failure = failure;
   job.Elapsed = std::chrono::steady_clock::now() - start;
+  if (job.Result.Done()) NoteFirstByte(job);  // an empty file among them
   if (job.Dropped) {
     job.Staged.Remove();
     return unserved;

@@ -60,14 +60,17 @@ class DownloadPool {
   struct Taken {
     TransferResult Result;
     std::chrono::steady_clock::duration Elapsed{};  // of the transfer itself
+    // It failed on the idle rule while the server was sending it, or while the caller waited
+    // for it: asked again, it would cost the whole idle limit once more.
+    bool Stalled = false;
   };
   // Waits for the download `id` to end, calling `progress` (bytes so far, total or -1) every
   // few milliseconds meanwhile; it may throw, which leaves the pool as it was. A complete file
   // then gets its target's name; throws RuntimeError when the name cannot be given. Nothing, for
   // the caller to download itself, when no worker has started it yet (it is then no longer queued),
   // when the worker failed on this machine (room, files), when the worker's connection has brought
-  // no byte of it for a while (a server that holds connections over its limit unanswered), or when
-  // it was never queued.
+  // no byte of it for longer than Patience() (a server that holds connections over its limit
+  // unanswered, or one that lost a command), or when it was never queued.
   std::optional<Taken> Take(std::size_t id,
                             const std::function<void(std::int64_t, std::int64_t)>& progress);
 
@@ -84,6 +87,7 @@ class DownloadPool {
     std::chrono::steady_clock::duration Elapsed{};
     bool Dropped = false;  // while a worker had it: its file goes once it ends
     std::chrono::steady_clock::time_point Started;  // by a worker
+    std::atomic<bool> AnyByte{false};  // its connection brought a byte of it (no chunk yet, maybe)
     std::atomic<std::int64_t> Received{0};
     std::atomic<std::int64_t> Total{-1};
   };
@@ -91,6 +95,13 @@ class DownloadPool {
   struct Stopping {};
 
   void Work();
+  // How long a worker's connection may bring no byte of a file before the caller takes the file
+  // back: four times the longest any file here took to its first byte, so that on a server that
+  // answers in milliseconds a lost file costs about as much as its own fetch; a twelfth of the
+  // idle limit while no file has told, and at most that. Under mLock.
+  std::chrono::steady_clock::duration Patience() const;
+  // A file's first byte (or its end) arrived: what it took counts for Patience().
+  void NoteFirstByte(Job& job);
   // The next job for a worker, taken off the queue; nullptr when the pool stops.
   Job* NextJob();
   // True when the worker's connection brought nothing and failed: it takes no more jobs.
@@ -106,6 +117,8 @@ class DownloadPool {
   std::atomic<bool> mStopping{false};
   std::atomic<bool> mTroubled{false};
   std::size_t mTaken = 0;  // jobs the caller has taken
+  // The longest a file took from its start to its first byte so far; zero before any did.
+  std::chrono::steady_clock::duration mSlowestStart{};
   std::vector<std::thread> mWorkers;
 };
 

@@ -373,6 +373,7 @@ bool FTP::KeepsPace(std::int64_t bytes) {
   const auto window = duration_cast<steady_clock::duration>(mOptions.IdleTimeout);
   if (bytes != mMoved) {
     mMoved = bytes;
+    if (mEvents.BytesArrived) mEvents.BytesArrived(bytes);
     mLastMove = now;
   }
   const auto margin = std::min<steady_clock::duration>(seconds(1), window / 10);

@@ -15,6 +15,9 @@ struct FtpEvents {
   // Run again and again while a request waits for the server, data or not (a few times a
   // second at least), so that a stalled transfer cannot make the window unresponsive.
   std::function<void()> WaitingForData;
+  // Told how many bytes of data the current request has brought so far, as soon as that changes
+  // (also within a chunk).
+  std::function<void(std::int64_t)> BytesArrived;
 };
 
 // Every transfer moves in chunks of this size: one progress event per chunk.

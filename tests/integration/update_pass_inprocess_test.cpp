@@ -3,6 +3,7 @@
 // stopped and what it left on disk.
 
 #include <gmock/gmock.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,6 +81,8 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     }
     if (kind == "FTP") mFtp.emplace(mServer);
     if (kind == "FTP-2") mFtp.emplace(mServer, FtpServerOptions{.MostConnections = 2});
+    if (kind == "FTP-stall")
+      mFtp.emplace(mServer, FtpServerOptions{.Fault = "stall", .FaultyFile = "b5.txt"});
     if (kind == "HTTP" || kind == "HTTP-noroom") mHttp.emplace(mServer);
     if (kind == "HTTP-2")
       mHttp.emplace(mServer, HttpServer::Redirects{}, std::vector<std::string>{}, "short", 2);
@@ -330,6 +333,7 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
   // each of those workers once, not once per file. Workers that find no room on the disk
   // (HTTP-noroom) leave their files to the pass's own turns. vsftpd serves it all passive only,
   // active only, and taking two connections (421 to the others, which are then not used).
+  // A file whose server stalls once it has begun (FTP-stall: b5.txt) is asked for once only.
   const auto main = std::this_thread::get_id();
   mEnv.TransferIdleLimit = std::chrono::seconds(3);
   for (const auto& [method, connections] : {std::pair{"FTP", "1"},
@@ -339,6 +343,7 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
                                             {"FTP-2", "8"},
                                             {"HTTP-2", "8"},
                                             {"HTTP-noroom", "8"},
+                                            {"FTP-stall", "8"},
                                             {"vsftpd-passive", "8"},
                                             {"vsftpd-active", "8"},
                                             {"vsftpd-2", "8"}}) {
@@ -353,7 +358,11 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
       return kind == "HTTP-noroom" && std::this_thread::get_id() != main ? 0 : UINT64_MAX;
     };
     ClearProduct();
-    EXPECT_EQ(RunPass(), whole ? pass_status::Completed : pass_status::EntryFailed) << Log();
+    fs::remove(mServer.string() + ".log");
+    const bool stall = kind == "FTP-stall";
+    EXPECT_EQ(RunPass(), whole && !stall ? pass_status::Completed : pass_status::EntryFailed)
+        << Log();
+    if (stall) EXPECT_EQ(ReadFile(mServer.string() + ".log"), "RETR b5.txt\n");
     if (kind == "HTTP-2") {
       const std::string requests = mHttp->RequestLog();
       std::size_t held = 0;
@@ -436,6 +445,40 @@ TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
     EXPECT_EQ(ReadFile(mLocal / (extract ? "inside.txt" : "data.bin")), extract ? "inside" : "new");
     EXPECT_THAT(Record(), HasSubstr("Product Version=2.0\r\n"));
   }
+}
+
+// A small disk keeps a margin in proportion (2 MiB of 64 MiB): a small file installs, an archive
+// that cannot fit is refused before it fills the disk, and the entries after it still install.
+// A manifest that cannot be stored ends the pass as any manifest failure does.
+TEST_F(UpdatePassInProcessTest, SmallDisksTakeWhatFits) {
+  Serve("FTP");
+  Publish("small.txt", std::string(100, 's'));
+  Publish("after.txt", "after");
+  MakePythonZip(mProduct / "big.zip",
+                "z.writestr('inside.bin', bytes(70 << 20), zipfile.ZIP_DEFLATED)");
+  PublishFiles(Entry(1, "small", "small.txt") + Entry(2, "big", "big.zip", {{"Extract", "1"}}) +
+               Entry(3, "after", "after.txt"));
+  mEnv.FreeSpace = [](const fs::path&) { return std::uint64_t{0}; };
+  EXPECT_EQ(RunPass(), pass_status::NoServer);
+  const std::string noRoom = msg::ManifestNotStored(kRemote, "Tandor10.ini: not enough room");
+  const std::string log = Log();
+  EXPECT_EQ(log.substr(0, noRoom.size() + 6), "Error:" + noRoom) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+  mEnv.FreeSpace = {};
+
+  ClearProduct();
+  if (::mount("tmpfs", mLocal.c_str(), "tmpfs", 0, "size=64m") != 0)
+    GTEST_SKIP() << "no small file system to try: mounting needs root";
+  struct Unmount {
+    const fs::path& Folder;
+    ~Unmount() { ::umount2(Folder.c_str(), MNT_DETACH); }
+  } unmount{mLocal};
+  WriteFile(mLocal / "ballast", std::string(2 << 20, 'x'));  // 62 MiB free
+  EXPECT_EQ(RunPass(), pass_status::EntryFailed) << Log();
+  EXPECT_EQ(ReadFile(mLocal / "small.txt"), std::string(100, 's'));
+  EXPECT_EQ(ReadFile(mLocal / "after.txt"), "after");
+  EXPECT_FALSE(fs::exists(mLocal / "inside.bin"));
+  EXPECT_THAT(Log(), HasSubstr("여유분 2.0 MB"));
 }
 
 // A manifest that is no manifest ends the pass, rather than installing nothing and calling that

@@ -1,6 +1,6 @@
 """Servers on 127.0.0.1 for the tests and benchmarks; each serves --root, prints its port (above
 32767) and runs until terminated. ftp: user tandor, password secret (--no-mlsd, --no-active,
---max-per-ip N: 421 to a client's connections beyond N, --cert DIR/NAME: TLS required; an upload to cutoff* breaks off after 16 KiB). http: requests
+--max-per-ip N: 421 to a client's connections beyond N, --cert DIR/NAME: TLS required; an upload to cutoff* breaks off after 16 KiB; each download of a --path file logged to ROOT.log). http: requests
 logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or HTTP with Range.
 vsftpd (as root): anonymous, read-only; --no-active, --no-passive, --max-per-ip N.
 certs: ca.pem, and NAME.pem, NAME.key for good, wronghost, expired and stranger (unknown CA).
@@ -78,7 +78,11 @@ def serve_ftp(args):
             opened, name = super().open(filename, mode), os.path.basename(filename)
             if "w" in mode and name.startswith(("cutoff", "keepless")):
                 return FaultyFile(opened, name[:6] if name.startswith("cutoff") else "keepless")
-            return FaultyFile(opened, args.fault) if "r" in mode and name in args.path else opened
+            if "r" not in mode or name not in args.path:
+                return opened
+            with open(args.root + ".log", "a", encoding="utf-8") as log:
+                log.write("RETR " + name + "\n")
+            return FaultyFile(opened, args.fault)
 
     class Handler(handlers.TLS_FTPHandler if args.cert else handlers.FTPHandler):
         abstracted_fs, authorizer = FS, authorizers.DummyAuthorizer()
