@@ -73,8 +73,15 @@ for port in random.sample(range(20000, 32768), 200):
     break
 PY
 )
-/usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$port" -u demo -P demo -d "$server" \
-  >"$work/ftp.log" 2>&1 &
+# pyftpdlib's threaded server: its stock single-loop one (python3 -m pyftpdlib) now and then
+# leaves a command of a client in active mode unanswered while other sessions come and go.
+/usr/bin/python3 - "$port" "$server" >"$work/ftp.log" 2>&1 <<'PY' &
+import sys
+from pyftpdlib import authorizers, handlers, servers
+handlers.FTPHandler.authorizer = authorizers.DummyAuthorizer()
+handlers.FTPHandler.authorizer.add_user("demo", "demo", sys.argv[2], perm="elradfmwMT")
+servers.ThreadedFTPServer(("127.0.0.1", int(sys.argv[1])), handlers.FTPHandler).serve_forever()
+PY
 ftp_pid=$!
 trap 'kill $ftp_pid 2>/dev/null; wait $ftp_pid 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
