@@ -102,7 +102,8 @@ frmVersion::frmVersion(Setup setup)
                            [this](std::int64_t current, std::int64_t total) {
                              ShowProgress(current, total);
                            },
-                           [] { QCoreApplication::processEvents(); }}),
+                           [] { QCoreApplication::processEvents(); },
+                           {}}),
       mCboAddress(this),
       mTxtPort(this),
       mTxtAccount(this),
