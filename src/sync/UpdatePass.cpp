@@ -405,8 +405,10 @@ std::optional<UpdatePass::ManifestFailure> UpdatePass::TakeManifest(const std::s
   if (fs::exists(local, ec)) fs::remove(local, ec);
   mEnv.Ini->Forget(local);
   TransferResult result;
+  const auto start = std::chrono::steady_clock::now();
   try {
     result = mTransfer->Download({.Target = local, .Remote = remote, .Limit = kManifestLimit});
+    mManifestTime = std::chrono::steady_clock::now() - start;
   } catch (const RuntimeError& error) {
     // No room on the disk, a folder that cannot be written: no server would do better.
     return ManifestFailure{true, msg::ManifestNotStored(remote, error.Description())};

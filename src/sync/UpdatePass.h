@@ -271,6 +271,8 @@ class UpdatePass {
   std::unique_ptr<FtpOptions> mTransferOptions;
   std::unique_ptr<DownloadPool> mAhead;
   std::size_t mAheadNext = 0;  // the first entry not yet looked at for running ahead
+  // How long the last manifest took to arrive: what a file of that server takes, for a start.
+  std::chrono::steady_clock::duration mManifestTime{};
   // The server that served the manifest: every later transfer of the pass goes to it.
   std::optional<ServerAddress> mServer;
   std::unique_ptr<Unzip32> mUnzip;

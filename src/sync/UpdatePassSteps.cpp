@@ -93,7 +93,8 @@ void UpdatePass::StartDownloadsAhead(const EntryTable& table) {
                     .Port = *mServer->Port,
                     .Http = IsHttp(s.Method),
                     .Passive = s.Passive};
-  mAhead = std::make_unique<DownloadPool>(*mTransferOptions, std::move(server), s.Connections);
+  mAhead = std::make_unique<DownloadPool>(*mTransferOptions, std::move(server), s.Connections,
+                                          mManifestTime);
 }
 
 void UpdatePass::RunAhead(const EntryTable& table, std::size_t index) {

@@ -30,8 +30,9 @@ bool ConnectionRefusedService(const TransferResult& result, bool anyByte) {
 
 }  // namespace
 
-DownloadPool::DownloadPool(FtpOptions options, PoolServer server, int workers)
-    : mOptions(std::move(options)), mServer(std::move(server)) {
+DownloadPool::DownloadPool(FtpOptions options, PoolServer server, int workers,
+                           std::chrono::steady_clock::duration firstByte)
+    : mOptions(std::move(options)), mServer(std::move(server)), mSlowestStart(firstByte) {
   for (int i = 0; i < workers; ++i) mWorkers.emplace_back([this] { Work(); });
 }
 

@@ -39,7 +39,10 @@ struct PoolServer {
 
 class DownloadPool {
  public:
-  DownloadPool(FtpOptions options, PoolServer server, int workers);
+  // `firstByte`: how long a file of this server took to its first byte on the caller's own
+  // connection, if known: the first measure of Patience().
+  DownloadPool(FtpOptions options, PoolServer server, int workers,
+               std::chrono::steady_clock::duration firstByte = {});
   // Stops every download where it stands, waits for the workers and removes every file that was
   // not taken.
   ~DownloadPool();
@@ -96,9 +99,9 @@ class DownloadPool {
 
   void Work();
   // How long a worker's connection may bring no byte of a file before the caller takes the file
-  // back: four times the longest any file here took to its first byte, so that on a server that
-  // answers in milliseconds a lost file costs about as much as its own fetch; a twelfth of the
-  // idle limit while no file has told, and at most that. Under mLock.
+  // back: four times the longest any file here (or the caller's first) took to its first byte,
+  // so that on a server that answers in milliseconds a lost file costs about as much as its own
+  // fetch; a twelfth of the idle limit while no file has told, and at most that. Under mLock.
   std::chrono::steady_clock::duration Patience() const;
   // A file's first byte (or its end) arrived: what it took counts for Patience().
   void NoteFirstByte(Job& job);
