@@ -50,7 +50,7 @@ struct FileEntry {
   std::string AllowList;
   std::string BlockList;
   std::string Sha256;  // 64 hex digits, or empty: the download is not checked
-  std::string Size;    // the file's bytes, the most its download may bring; empty: no bound
+  std::string Size{};  // the file's bytes, the most its download may bring; empty: no bound
   std::vector<EntryDelta> Deltas{};
   // "DeltaN=value" of every delta key that names no digest and patch: ignored, and said so.
   std::vector<std::string> IgnoredDeltas{};
