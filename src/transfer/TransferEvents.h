@@ -17,7 +17,7 @@ struct FtpEvents {
   std::function<void()> WaitingForData;
   // Told how many bytes of data the current request has brought so far, as soon as that changes
   // (also within a chunk).
-  std::function<void(std::int64_t)> BytesArrived;
+  std::function<void(std::int64_t)> BytesArrived{};
 };
 
 // Every transfer moves in chunks of this size: one progress event per chunk.

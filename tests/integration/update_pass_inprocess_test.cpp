@@ -362,7 +362,9 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
     const bool stall = kind == "FTP-stall";
     EXPECT_EQ(RunPass(), whole && !stall ? pass_status::Completed : pass_status::EntryFailed)
         << Log();
-    if (stall) EXPECT_EQ(ReadFile(mServer.string() + ".log"), "RETR b5.txt\n");
+    if (stall) {
+      EXPECT_EQ(ReadFile(mServer.string() + ".log"), "RETR b5.txt\n");
+    }
     if (kind == "HTTP-2") {
       const std::string requests = mHttp->RequestLog();
       std::size_t held = 0;
