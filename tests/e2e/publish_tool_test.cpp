@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -29,19 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random());
-  return bytes;
-}
-
-std::string Sha256(const std::string& bytes) {
-  Sha256Stream stream;
-  stream.Update(bytes.data(), bytes.size());
-  return Sha256Hex(stream.Final());
-}
-
 class PublishToolTest : public ::testing::Test {
  protected:
   PublishToolTest() {
@@ -57,7 +43,7 @@ class PublishToolTest : public ::testing::Test {
   }
   // The file `name` with `bytes`, in a folder of its own for each content.
   std::string Version(const std::string& name, const std::string& bytes) {
-    const fs::path file = mDir / ("v" + Sha256(bytes).substr(0, 8)) / name;
+    const fs::path file = mDir / ("v" + Sha256Of(bytes).substr(0, 8)) / name;
     WriteFile(file, bytes);
     return file.string();
   }
@@ -87,12 +73,6 @@ class PublishToolTest : public ::testing::Test {
     return RunProgram(Client(root) / ("Tandor" + product), {product},
                       {{"TANDOR_PREFIX", root.string()}, {"TANDOR_UNATTENDED", "1"}});
   }
-  // The ftps:// fixture's certificates, made once.
-  void MakeCertificates() {
-    std::vector<std::string> certs = ServerCommand("certs");
-    certs.insert(certs.end(), {"--root", (mDir / "certs").string()});
-    ASSERT_EQ(RunProgram(certs[0], {certs.begin() + 1, certs.end()}, {}).Status, 0);
-  }
 
   TempDir mDir;
   fs::path mKey = mDir / "secret.key";
@@ -105,12 +85,10 @@ class PublishToolTest : public ::testing::Test {
 // --keep 0 keeps none and makes none.
 // An entry that was there keeps its keys and its spelling of the file's name.
 TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
-  MakeCertificates();
+  MakeCertificates(mDir / "certs");
   FtpServer ftp(mDir / "ftp");
-  std::vector<std::string> ftps = ServerCommand("ftp");
-  ftps.insert(ftps.end(),
-              {"--root", (mDir / "ftps").string(), "--cert", (mDir / "certs" / "good").string()});
-  ServerProcess ftpsServer(ftps);
+  ServerProcess ftpsServer(ServerCommand(
+      "ftp", {"--root", mDir / "ftps", "--cert", (mDir / "certs" / "good").string()}));
   const std::string account = "tandor:secret@127.0.0.1:";
   // Where to publish, and the same folder on disk.
   const std::vector<std::pair<std::string, fs::path>> destinations = {
@@ -168,7 +146,7 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       args.insert(args.end(), {dest, Version("data.bin", versions.at(step.Published)),
                                Version("readme.txt", "read me\n")});
       const std::string blocked = step.Blocked.empty() ? "" : versions.at(step.Blocked);
-      const fs::path block = folder / ("data.bin." + Sha256(blocked).substr(0, 16) + ".zpatch");
+      const fs::path block = folder / ("data.bin." + Sha256Of(blocked).substr(0, 16) + ".zpatch");
       if (!step.Blocked.empty()) fs::create_directory(block);
       const ProgramResult run = Publish(args);
       if (!step.Blocked.empty()) {
@@ -190,16 +168,16 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       const std::optional<std::size_t> data = manifest.FindEntry("data.bin");
       ASSERT_TRUE(data);
       EXPECT_EQ(manifest.Value(*data, "Server Path"), "$Root/Sample");
-      EXPECT_EQ(manifest.Value(*data, "SHA256"), Sha256(versions.at(step.Published)));
+      EXPECT_EQ(manifest.Value(*data, "SHA256"), Sha256Of(versions.at(step.Published)));
       EXPECT_EQ(manifest.Value(*data, "Size"), std::to_string(versions.at(step.Published).size()));
       // Other bytes are newer to machines (each file's time is a stamp), the same bytes not.
       const std::string version = manifest.Value(*data, "Product Version");
       EXPECT_EQ(manifest.Value(*data, "File Version"), version);
-      if (Sha256(versions.at(step.Published)) == lastSha)
+      if (Sha256Of(versions.at(step.Published)) == lastSha)
         EXPECT_EQ(version, lastVersion);
       else
         EXPECT_GT(version, lastVersion);
-      lastSha = Sha256(versions.at(step.Published));
+      lastSha = Sha256Of(versions.at(step.Published));
       lastVersion = version;
       // Compared whole: a failure prints no 400 KiB of bytes.
       EXPECT_TRUE(ReadFile(folder / "data.bin") == versions.at(step.Published));
@@ -211,7 +189,7 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
         const std::string line = manifest.Value(*data, "Delta" + std::to_string(n));
         const std::string base = line.substr(0, line.find(',')), patch = line.substr(65);
         const auto from = std::find_if(versions.begin(), versions.end(),
-                                       [&](const auto& v) { return Sha256(v.second) == base; });
+                                       [&](const auto& v) { return Sha256Of(v.second) == base; });
         ASSERT_NE(from, versions.end()) << line;
         deltas.push_back(step.Published + "<" + from->first);
         patches.insert(patch);
@@ -224,7 +202,7 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       EXPECT_EQ(Ending(folder, ".zpatch"), patches);
       std::set<std::string> kept;
       for (const std::string& label : step.Kept)
-        kept.insert("data.bin." + Sha256(versions.at(label)).substr(0, 16) + ".old");
+        kept.insert("data.bin." + Sha256Of(versions.at(label)).substr(0, 16) + ".old");
       EXPECT_EQ(Ending(folder, ".old"), kept);
       EXPECT_EQ(Ending(folder, ".uploading"), std::set<std::string>());
     }
@@ -242,7 +220,7 @@ TEST_F(PublishToolTest, FailuresLeaveTheManifestAsItWas) {
   const std::string manifest =
       "[Files]\r\nSerial=3\r\n[File1]\r\nFilename=versioned.bin\r\nFile Version=1.2.0.0\r\n"
       "Product Version=1.2\r\nSHA256=" +
-      Sha256("earlier build") + "\r\n";
+      Sha256Of("earlier build") + "\r\n";
   const fs::path versioned = mDir / "build" / "versioned.bin";
   WriteVersionedFile(versioned,
                      {{1, 2, 0, 0}, {1, 2, 0, 0}, 0x0412, 0x04B0, {{"ProductVersion", "1.2"}}});

@@ -69,8 +69,7 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     mSettings.User = vsftpd ? "anonymous" : "tandor";
     mSettings.Passive = kind == "vsftpd-passive";
     if (vsftpd) {
-      std::vector<std::string> argv = ServerCommand("vsftpd");
-      argv.insert(argv.end(), {"--root", mServer.string()});
+      std::vector<std::string> argv = ServerCommand("vsftpd", {"--root", mServer});
       if (kind == "vsftpd-passive") argv.push_back("--no-active");
       if (kind == "vsftpd-active") argv.push_back("--no-passive");
       if (kind == "vsftpd-2") argv.insert(argv.end(), {"--max-per-ip", "2"});
@@ -89,14 +88,9 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     if (kind == "HTTP-drop")
       mHttp.emplace(mServer, HttpServer::Redirects{},
                     std::vector<std::string>{"/Harrowin/Sample/data.bin"});
-    std::vector<std::string> nginx = test::ServerCommand("nginx");
-    nginx.insert(nginx.end(), {"--root", mServer.string()});
+    std::vector<std::string> nginx = ServerCommand("nginx", {"--root", mServer});
     if (kind == "HTTPS") {
-      std::vector<std::string> certs = ServerCommand("certs");
-      certs.insert(certs.end(), {"--root", (mDir / "certs").string()});
-      if (!fs::exists(mDir / "certs" / "ca.pem")) {
-        ASSERT_EQ(RunProgram(certs[0], {certs.begin() + 1, certs.end()}, {}).Status, 0);
-      }
+      if (!fs::exists(mDir / "certs" / "ca.pem")) MakeCertificates(mDir / "certs");
       nginx.insert(nginx.end(), {"--cert", (mDir / "certs" / "good").string()});
       mSettings.CaFile = (mDir / "certs" / "ca.pem").string();
     }
@@ -672,8 +666,7 @@ TEST_F(UpdatePassInProcessTest, DownloadsAreCheckedAgainstTheirSha256) {
 // patch stays on disk. The entry before it makes the pass download ahead, which must not fetch
 // the whole file of an entry that takes a patch.
 TEST_F(UpdatePassInProcessTest, DeltasReplaceWholeDownloads) {
-  std::string old(256 << 10, '\0');
-  for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 13 + i / 4093);
+  const std::string old = RandomBytes(256 << 10, 13);
   std::string next = old, other = old;
   next.replace(1000, 3000, std::string(3000, 'n'));
   other.replace(9000, 10, "0123456789");
@@ -819,8 +812,7 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
 // really resumed can match the digest; a server that ignores Range sends the whole file. A part
 // that is a link is no part of ours: the link goes, the file it points to stays as it is.
 TEST_F(UpdatePassInProcessTest, BrokenDownloadsWithADigestAreResumed) {
-  std::string payload(3 << 20, '\0');
-  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 4099);
+  const std::string payload = RandomBytes(3 << 20, 7);
   const std::string half = payload.substr(0, payload.size() / 2);  // more than 1 MiB
   const std::string garbled = std::string(1 << 20, 'g') + payload.substr(1 << 20);
   const fs::path partial = mLocal / "data.bin.partial", outside = mDir / "outside.bin";

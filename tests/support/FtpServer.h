@@ -28,11 +28,11 @@ class FtpServer : public ServerProcess {
  private:
   static std::vector<std::string> Command(const std::filesystem::path& root,
                                           const FtpServerOptions& o) {
-    std::vector<std::string> argv = ServerCommand("ftp");
-    argv.insert(argv.end(), {"--root", root.string(), "--fault", o.Fault, "--path", o.FaultyFile});
+    std::vector<std::string> argv =
+        ServerCommand("ftp", {"--root", root.string(), "--fault", o.Fault, "--path", o.FaultyFile,
+                              "--max-per-ip", std::to_string(o.MostConnections)});
     if (!o.MachineListings) argv.push_back("--no-mlsd");
     if (!o.ActiveMode) argv.push_back("--no-active");
-    argv.insert(argv.end(), {"--max-per-ip", std::to_string(o.MostConnections)});
     return argv;
   }
 

@@ -29,9 +29,9 @@ class HttpServer : public ServerProcess {
                                           const Redirects& redirects,
                                           const std::vector<std::string>& faulty,
                                           const std::string& fault, int mostConnections) {
-    std::vector<std::string> argv = ServerCommand("http");
-    argv.insert(argv.end(), {"--root", root.string(), "--fault", fault, "--max-per-ip",
-                             std::to_string(mostConnections)});
+    std::vector<std::string> argv =
+        ServerCommand("http", {"--root", root.string(), "--fault", fault, "--max-per-ip",
+                               std::to_string(mostConnections)});
     for (const auto& [from, to] : redirects)
       argv.insert(argv.end(), {"--redirect", from + "=" + to});
     for (const std::string& path : faulty) argv.insert(argv.end(), {"--path", path});

@@ -36,13 +36,6 @@ inline std::string Entry(int number, const std::string& key, const std::string& 
   return text;
 }
 
-// The SHA-256 of `bytes`, in hex.
-inline std::string Sha256Of(const std::string& bytes) {
-  Sha256Stream stream;
-  stream.Update(bytes.data(), bytes.size());
-  return Sha256Hex(stream.Final());
-}
-
 // A fresh machine's folders; the server 127.0.0.1 over FTP, root /Harrowin, user tandor.
 inline ClientSettings SampleSettings() {
   ClientSettings s;

@@ -30,8 +30,7 @@ class ProxyServer : public ServerProcess {
  private:
   static std::vector<std::string> Command(const std::filesystem::path& log,
                                           const std::string& mode) {
-    std::vector<std::string> argv = ServerCommand("proxy");
-    argv.insert(argv.end(), {"--root", log.string()});
+    std::vector<std::string> argv = ServerCommand("proxy", {"--root", log.string()});
     if (mode == "auth") argv.insert(argv.end(), {"--user", "tandor:secret"});
     if (mode == "refuse") argv.push_back("--refuse");
     return argv;

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/ProgramRun.h"
+
 namespace tandor::test {
 
 static bool Accepts(int port) {
@@ -21,8 +23,18 @@ static bool Accepts(int port) {
   return ok;
 }
 
-std::vector<std::string> ServerCommand(const std::string& kind) {
-  return {"/usr/bin/python3", std::string(TANDOR_SOURCE_DIR) + "/tests/support/servers.py", kind};
+std::vector<std::string> ServerCommand(const std::string& kind,
+                                       const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {
+      "/usr/bin/python3", std::string(TANDOR_SOURCE_DIR) + "/tests/support/servers.py", kind};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+void MakeCertificates(const std::string& folder) {
+  const std::vector<std::string> argv = ServerCommand("certs", {"--root", folder});
+  if (RunProgram(argv[0], {argv.begin() + 1, argv.end()}, {}).Status != 0)
+    throw std::runtime_error("certificates not made in " + folder);
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& argv, bool listens) {

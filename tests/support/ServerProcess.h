@@ -28,7 +28,10 @@ class ServerProcess {
   int mPort = 0;
 };
 
-// `servers.py <kind>` (this folder) with the python interpreter that sees Debian's packages.
-std::vector<std::string> ServerCommand(const std::string& kind);
+// `servers.py <kind> <args>` (this folder) with the python interpreter that sees Debian's packages.
+std::vector<std::string> ServerCommand(const std::string& kind,
+                                       const std::vector<std::string>& args = {});
+// The TLS fixtures' certificates in `folder` (see servers.py certs); throws if they cannot be made.
+void MakeCertificates(const std::string& folder);
 
 }  // namespace tandor::test

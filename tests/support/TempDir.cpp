@@ -3,7 +3,10 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <random>
 #include <stdexcept>
+
+#include "util/Integrity.h"
 
 namespace tandor::test {
 
@@ -35,6 +38,19 @@ void WriteFile(const fs::path& file, std::string_view bytes) {
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+std::string Sha256Of(std::string_view bytes) {
+  Sha256Stream stream;
+  stream.Update(bytes.data(), bytes.size());
+  return Sha256Hex(stream.Final());
 }
 
 }  // namespace tandor::test

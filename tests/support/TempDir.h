@@ -1,5 +1,6 @@
 #pragma once
-// A fresh temporary folder per test, removed with everything in it at the end.
+// A fresh temporary folder per test, removed with everything in it at the end, and the bytes
+// tests write into it.
 
 #include <filesystem>
 #include <string>
@@ -25,5 +26,9 @@ class TempDir {
 void WriteFile(const std::filesystem::path& file, std::string_view bytes);
 // The file's bytes, or an empty string when it cannot be read.
 std::string ReadFile(const std::filesystem::path& file);
+// `size` bytes that nothing compresses or matches, the same for the same `seed`.
+std::string RandomBytes(std::size_t size, unsigned seed);
+// The SHA-256 of `bytes`, in hex.
+std::string Sha256Of(std::string_view bytes);
 
 }  // namespace tandor::test

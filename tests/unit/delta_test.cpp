@@ -6,7 +6,6 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "platform/Error.h"
@@ -18,19 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-std::string Noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random());
-  return bytes;
-}
-
 TEST(DeltaTest, PatchesCarryTheChangeAndApplyOnlyToTheirOwnBase) {
-  const std::string base = Noise(1 << 20, 1);
+  const std::string base = RandomBytes(1 << 20, 1);
   std::string flipped = base;
   flipped[base.size() / 2] ^= 1;
   const std::string inserted =
-      base.substr(0, base.size() / 2) + Noise(64 << 10, 2) + base.substr(base.size() / 2);
+      base.substr(0, base.size() / 2) + RandomBytes(64 << 10, 2) + base.substr(base.size() / 2);
   const struct {
     const char* Name;
     std::string Old, New;
@@ -66,7 +58,7 @@ TEST(DeltaTest, PatchesCarryTheChangeAndApplyOnlyToTheirOwnBase) {
     std::string Old, Patch;
     const char* Says;
   } failures[] = {
-      {"another base", Noise(1 << 20, 3), patch, "does not apply"},
+      {"another base", RandomBytes(1 << 20, 3), patch, "does not apply"},
       {"a damaged patch", base, damaged, "does not apply"},
       {"a patch cut short", base, patch.substr(0, patch.size() - 9), "does not apply"},
       {"no patch at all", base, "<html>404</html>", "is no patch"},
