@@ -37,6 +37,30 @@ def announce(port):
     sys.stdout.close()
 
 
+LOG_LOCK = threading.Lock()
+
+
+def note(args, text):
+    """Adds `text` to ROOT.log, where the tests read what a server saw."""
+    with LOG_LOCK, open(args.root + ".log", "a", encoding="utf-8") as log:
+        log.write(text)
+
+
+class QuietHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *_):
+        pass
+
+
+def serve_threads(server):
+    """Serves on daemon threads until terminated; a client that gives up midway is no error."""
+    server.daemon_threads = True
+    server.handle_error = lambda *_: None
+    announce(server.server_address[1])
+    server.serve_forever()
+
+
 class FaultyFile:
     """A file the FTP server sends the way the fault says, or takes until the disk is full."""
 
@@ -80,8 +104,7 @@ def serve_ftp(args):
                 return FaultyFile(opened, name[:6] if name.startswith("cutoff") else "keepless")
             if "r" not in mode or name not in args.path:
                 return opened
-            with open(args.root + ".log", "a", encoding="utf-8") as log:
-                log.write("RETR " + name + "\n")
+            note(args, "RETR " + name + "\n")
             return FaultyFile(opened, args.fault)
 
     class Handler(handlers.TLS_FTPHandler if args.cert else handlers.FTPHandler):
@@ -192,15 +215,9 @@ def serve_http(args):
     redirects = dict(rule.partition("=")[::2] for rule in args.redirect)
     root, lock = os.path.realpath(args.root), threading.Lock()
 
-    class Handler(BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.1"
-
-        def log_message(self, *_):
-            pass
-
+    class Handler(QuietHandler):
         def do_GET(self):
-            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
-                log.write(self.requestline + "\n" + str(self.headers) + "\n")
+            note(args, self.requestline + "\n" + str(self.headers) + "\n")
             path = unquote(urlsplit(self.path).path)
             file = os.path.realpath(os.path.join(root, path.lstrip("/")))
             if path in redirects:
@@ -234,9 +251,7 @@ def serve_http(args):
                 finally:
                     with lock:
                         Server.serving -= 1
-            # Over the limit: accepted, and never answered, as some servers and filters do.
-            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
-                log.write("held\n")
+            note(args, "held\n")  # over the limit: accepted, never answered, as some filters do
             try:
                 while request.recv(65536):
                     pass
@@ -244,23 +259,13 @@ def serve_http(args):
                 pass
             self.shutdown_request(request)
 
-    server = on_free_port(lambda port: Server(("127.0.0.1", port), Handler))
-    server.daemon_threads = True
-    server.handle_error = lambda *_: None  # a client that gives up midway is no error here
-    announce(server.server_address[1])
-    server.serve_forever()
+    serve_threads(on_free_port(lambda port: Server(("127.0.0.1", port), Handler)))
 
 
 def serve_proxy(args):
-    lock = threading.Lock()
     expected = "Basic " + base64.b64encode(args.user.encode()).decode() if args.user else None
 
-    class Handler(BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.1"
-
-        def log_message(self, *_):
-            pass
-
+    class Handler(QuietHandler):
         def refuse(self, status, reason, extra=()):
             body = b"<html><body>%d %s</body></html>\n" % (status, reason.encode())
             self.send_response(status, reason)
@@ -282,17 +287,13 @@ def serve_proxy(args):
                 return True
             return False
 
-        def forwarded(self):
-            with lock, open(args.root + ".log", "a", encoding="utf-8") as log:
-                log.write(self.requestline + "\n")
-
         def do_GET(self):
             if not self.admitted():
                 return
             target = urlsplit(self.path)
             if target.scheme != "http" or target.hostname != "127.0.0.1":
                 return self.refuse(502, "Bad Gateway")
-            self.forwarded()
+            note(args, self.requestline + "\n")
             upstream = http.client.HTTPConnection("127.0.0.1", target.port or 80, timeout=60)
             headers = {name: value for name, value in self.headers.items()
                        if not name.lower().startswith("proxy-") and name.lower() != "connection"}
@@ -319,7 +320,7 @@ def serve_proxy(args):
                 upstream = socket.create_connection((host, int(port)), timeout=60)
             except OSError:
                 return self.refuse(502, "Bad Gateway")
-            self.forwarded()
+            note(args, self.requestline + "\n")
             self.send_response(200, "Connection established")
             self.end_headers()
             self.close_connection = True
@@ -339,11 +340,7 @@ def serve_proxy(args):
             finally:
                 upstream.close()
 
-    server = on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler))
-    server.daemon_threads = True
-    server.handle_error = lambda *_: None
-    announce(server.server_address[1])
-    server.serve_forever()
+    serve_threads(on_free_port(lambda port: ThreadingHTTPServer(("127.0.0.1", port), Handler)))
 
 
 def serve_nginx(args):
@@ -431,8 +428,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))  # a stalled reply must not hold it
     logging.basicConfig(level=logging.CRITICAL)
     {"ftp": serve_ftp, "http": serve_http, "nginx": serve_nginx, "vsftpd": serve_vsftpd,
-     "certs": make_certs,
-     "proxy": serve_proxy}[args.kind](args)
+     "certs": make_certs, "proxy": serve_proxy}[args.kind](args)
 
 
 if __name__ == "__main__":
