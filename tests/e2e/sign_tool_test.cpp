@@ -25,12 +25,13 @@ TEST(SignToolTest, KeygenSignVerifyHash) {
   const std::string tampered = dir / "tampered.ini", shared = dir / "shared.key";
   const std::string old = dir / "old.key", sample = dir / "Sample" / "Tandor10.ini";
   const std::string named = dir / "Named" / "Tandor10.ini", other = dir / "Other" / "Tandor10.ini";
-  WriteFile(manifest, "abc");
-  WriteFile(tampered, "abd");
-  WriteFile(old, "old key\n");
-  WriteFile(sample, "[Files]\r\nSerial=3\r\n[File1]");
-  WriteFile(named, "[Files]");
-  WriteFile(other, "[Files]\r\nProduct=Other");
+  for (const auto& [file, text] : {std::pair{manifest, "abc"},
+                                   {tampered, "abd"},
+                                   {old, "old key\n"},
+                                   {sample, "[Files]\r\nSerial=3\r\n[File1]"},
+                                   {named, "[Files]"},
+                                   {other, "[Files]\r\nProduct=Other"}})
+    WriteFile(file, text);
   ASSERT_EQ(Sign({"keygen", secret, pub}).Status, 0);
   EXPECT_EQ(fs::status(secret).permissions(), fs::perms(0600));
   const std::string secretKey = ReadFile(secret), publicKey = ReadFile(pub);

@@ -249,6 +249,7 @@ TEST_F(UpdatePassTest, UpdatesSideBySideNeverHoldEachOther) {
 // the pass has begun to put the release back.
 TEST_F(UpdatePassTest, KilledPassesLeaveOneWholeReleaseOrTheOther) {
   constexpr int kFiles = 150, kNew = 20;
+  const auto name = [](int i) { return (i < kFiles ? "f" : "n") + std::to_string(i) + ".txt"; };
   const auto publish = [&](int release, const std::string& program) {
     const std::string v = std::to_string(release), folder = "r" + v;
     std::string entries;
@@ -258,9 +259,8 @@ TEST_F(UpdatePassTest, KilledPassesLeaveOneWholeReleaseOrTheOther) {
     Publish(folder + "/app", program);
     entries += Entry(++number, "app", here);
     for (int i = 0; i < kFiles + (release > 1 ? kNew : 0); ++i) {
-      const std::string name = (i < kFiles ? "f" : "n") + std::to_string(i) + ".txt";
-      Publish(folder + "/" + name, "release " + v + " " + name);
-      entries += Entry(++number, name, here);
+      Publish(folder + "/" + name(i), "release " + v + " " + name(i));
+      entries += Entry(++number, name(i), here);
     }
     Publish("Tandor10.ini", "[Files]\r\nExecute=1\r\nSerial=" + v + "\r\nVerify=5\r\n" + entries);
   };
@@ -269,11 +269,10 @@ TEST_F(UpdatePassTest, KilledPassesLeaveOneWholeReleaseOrTheOther) {
     const std::string first = ReadFile(mLocal / "f0.txt");
     const int v = first.starts_with("release 2") ? 2 : 1;
     for (int i = 0; i < kFiles + kNew; ++i) {
-      const std::string name = (i < kFiles ? "f" : "n") + std::to_string(i) + ".txt";
-      const fs::path file = mLocal / name;
+      const fs::path file = mLocal / name(i);
       if (i >= kFiles && v == 1) {
         if (fs::exists(file)) return -1;
-      } else if (ReadFile(file) != "release " + std::to_string(v) + " " + name) {
+      } else if (ReadFile(file) != "release " + std::to_string(v) + " " + name(i)) {
         return -1;
       }
     }
