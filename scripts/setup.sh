@@ -14,7 +14,8 @@ packages=(
   bc time
   clang libclang-rt-14-dev
   libsodium-dev libssl-dev openssl ca-certificates python3-openssl
-  libzstd-dev zstd
+  libzstd-dev zstd libdivsufsort-dev
+  xdelta3 bsdiff  # what bench/delta_compare.sh measures patches against
 )
 
 missing=()

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -20,25 +23,14 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FreeSpace.h"
 #include "platform/MappedFile.h"
+#include "delta/MatchDiff.h"
 
 namespace tandor {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
-namespace {
-
-struct CCtxFree {
-  void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
-};
-struct DCtxFree {
-  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
-};
-
-#ifdef MADV_POPULATE_WRITE
-constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
-#else
-constexpr int kPopulateWrite = 23;  // Linux 5.14 on
-#endif
+namespace delta {
 
 [[noreturn]] void Fail(const std::string& text) {
   throw RuntimeError(err::PathFileAccess, text);
@@ -59,21 +51,29 @@ void Check(std::size_t code, const std::string& what) {
   if (ZSTD_isError(code)) Fail(what + ": " + ZSTD_getErrorName(code));
 }
 
-// The window's size as a power of two that holds `bytes`, never below zstd's least.
 int WindowLogFor(std::uint64_t bytes) {
   const int log = static_cast<int>(std::bit_width(std::max<std::uint64_t>(bytes, 1) - 1));
   return std::clamp(log, ZSTD_WINDOWLOG_MIN, ZSTD_WINDOWLOG_MAX_64);
 }
 
-void WriteAll(int fd, const char* data, std::size_t size, const fs::path& file) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) FailFile(errno, file);
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
+}  // namespace delta
+
+using delta::Check;
+using delta::Fail;
+using delta::FailFile;
+using delta::Map;
+
+namespace {
+
+struct DCtxFree {
+  void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // Linux 5.14 on
+#endif
 
 // A new file's bytes, mapped for writing; the file goes again unless Keep is called.
 class ResultFile {
@@ -135,52 +135,6 @@ class ResultFile {
 
 }  // namespace
 
-void CreatePatch(const fs::path& oldFile, const fs::path& newFile, const fs::path& patch,
-                 int level) {
-  const MappedFile before = Map(oldFile);
-  const MappedFile after = Map(newFile);
-  const auto oldBytes = before.Bytes();
-  const auto newBytes = after.Bytes();
-  if (oldBytes.size() > kMostPatchWindow)
-    Fail(oldFile.string() + " is larger than a patch's window of 2 GiB");
-
-  const std::unique_ptr<ZSTD_CCtx, CCtxFree> context(ZSTD_createCCtx());
-  if (!context) Fail("no memory for a patch");
-  ZSTD_CCtx* cctx = context.get();
-  const int windowLog = WindowLogFor(std::max(oldBytes.size(), newBytes.size()) + 1);
-  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level), "level");
-  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog), "window");
-  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1), "long matching");
-  // The result's own checksum: a patch applied to another file than its own fails, whatever
-  // the caller checks afterwards.
-  Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1), "checksum");
-  Check(ZSTD_CCtx_setPledgedSrcSize(cctx, newBytes.size()), "size");
-  Check(ZSTD_CCtx_refPrefix(cctx, oldBytes.data(), oldBytes.size()), "old file");
-
-  const fs::path temporary = patch.string() + ".new";
-  ::unlink(temporary.c_str());
-  FileDescriptor out(
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (out.Get() < 0) FailFile(errno, temporary);
-  try {
-    std::vector<char> buffer(ZSTD_CStreamOutSize());
-    ZSTD_inBuffer input{newBytes.data(), newBytes.size(), 0};
-    for (;;) {
-      ZSTD_outBuffer output{buffer.data(), buffer.size(), 0};
-      const std::size_t left = ZSTD_compressStream2(cctx, &output, &input, ZSTD_e_end);
-      Check(left, "patch of " + newFile.string());
-      WriteAll(out.Get(), buffer.data(), output.pos, temporary);
-      if (left == 0) break;
-    }
-    if (!out.Close()) FailFile(errno, temporary);
-    if (::rename(temporary.c_str(), patch.c_str()) != 0) FailFile(errno, patch);
-  } catch (...) {
-    out.Close();
-    ::unlink(temporary.c_str());
-    throw;
-  }
-}
-
 void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& result,
                 std::uint64_t margin, const FreeSpaceSource& freeSpace) {
   const MappedFile before = Map(oldFile);
@@ -188,14 +142,26 @@ void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& 
   const auto oldBytes = before.Bytes();
   const auto patchBytes = changes.Bytes();
 
+  const std::string name = patch.filename().string();
+  const std::string notApplying = name + " does not apply to " + oldFile.filename().string();
+  const std::string_view family = kMatchDiffMagic.substr(0, kMatchDiffMagic.size() - 1);
+  const bool matched = patchBytes.size() >= kMatchDiffMagic.size() &&
+                       std::equal(family.begin(), family.end(), patchBytes.begin());
+  std::uint64_t size = 0;
   ZSTD_frameHeader header{};
-  if (ZSTD_getFrameHeader(&header, patchBytes.data(), patchBytes.size()) != 0 ||
-      header.frameType != ZSTD_frame)
-    Fail(patch.filename().string() + " is no patch");
-  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN ||
-      header.frameContentSize > kMostPatchWindow || header.windowSize > kMostPatchWindow)
-    Fail(patch.filename().string() + " asks for more than 2 GiB");
-  const std::uint64_t size = header.frameContentSize;
+  if (matched) {
+    if (patchBytes[family.size()] != static_cast<std::uint8_t>(kMatchDiffMagic.back()))
+      Fail(name + " is a patch of a kind this version does not know");
+    size = MatchDiffResultSize(patchBytes, oldBytes.size(), notApplying);
+  } else {
+    if (ZSTD_getFrameHeader(&header, patchBytes.data(), patchBytes.size()) != 0 ||
+        header.frameType != ZSTD_frame)
+      Fail(name + " is no patch");
+    if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN || header.windowSize > kMostPatchWindow)
+      Fail(name + " asks for more than 2 GiB");
+    size = header.frameContentSize;
+  }
+  if (size > kMostPatchWindow) Fail(name + " asks for more than 2 GiB");
   fs::path folder = result.parent_path();
   if (folder.empty()) folder = ".";
   const std::uint64_t free = freeSpace ? freeSpace(folder) : AvailableSpace(folder);
@@ -205,17 +171,20 @@ void ApplyPatch(const fs::path& oldFile, const fs::path& patch, const fs::path& 
                            std::to_string(size) + " bytes",
                        ENOSPC);
 
+  ResultFile out(result, size);
+  if (matched) {
+    ApplyMatchDiff(oldBytes, patchBytes, static_cast<std::uint8_t*>(out.Bytes()), notApplying);
+    out.Keep();
+    return;
+  }
   const std::unique_ptr<ZSTD_DCtx, DCtxFree> context(ZSTD_createDCtx());
   if (!context) Fail("no memory for a patch");
-  ResultFile out(result, size);
   Check(ZSTD_DCtx_refPrefix(context.get(), oldBytes.data(), oldBytes.size()), "old file");
   // One call into the mapped result: the result is its own window, nothing is buffered.
   const std::size_t made =
       ZSTD_decompressDCtx(context.get(), out.Bytes(), size, patchBytes.data(), patchBytes.size());
-  if (ZSTD_isError(made))
-    Fail(patch.filename().string() + " does not apply to " + oldFile.filename().string() + ": " +
-         ZSTD_getErrorName(made));
-  if (made != size) Fail(patch.filename().string() + " is damaged");
+  if (ZSTD_isError(made)) Fail(notApplying + ": " + ZSTD_getErrorName(made));
+  if (made != size) Fail(name + " is damaged");
   out.Keep();
 }
 

@@ -427,8 +427,9 @@ class FolderPublisher {
     const std::uintmax_t fileBytes = fs::file_size(plan.Local, error);
     for (Base& base : plan.Bases) {
       const std::string name = PatchName(plan.Name, base.Sha256);
+      PatchMade made;
       try {
-        CreatePatch(base.File, plan.Local, mScratch / name);
+        made = CreatePatch(base.File, plan.Local, mScratch / name);
       } catch (const RuntimeError& error) {
         return Fail(publish::CannotUse, name + ": patch not made: " + error.Description());
       }
@@ -438,7 +439,7 @@ class FolderPublisher {
       if (!patchError && !baseError && PatchIsWorthIt(patchBytes, baseBytes, fileBytes)) {
         base.Patch = name;
         mSay(plan.Name + ": patch from " + Short(base.Sha256) + " (" + std::to_string(patchBytes) +
-             " bytes)");
+             " bytes, " + made.Method + ")");
       } else {
         mSay(plan.Name + ": patch from " + Short(base.Sha256) +
              " not listed: " + std::to_string(patchBytes) +

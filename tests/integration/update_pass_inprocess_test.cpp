@@ -676,11 +676,12 @@ TEST_F(UpdatePassInProcessTest, DeltasReplaceWholeDownloads) {
   WriteFile(work / "next", next);
   WriteFile(work / "other", other);
   WriteFile(work / "huge", std::string(8 << 20, 'h'));
-  const auto patch = [&](const char* to) {
-    CreatePatch(work / "old", work / to, work / "patch");
+  const auto patch = [&](const char* to, const PatchEffort& effort = {}) {
+    CreatePatch(work / "old", work / to, work / "patch", effort);
     return ReadFile(work / "patch");
   };
   const std::string good = patch("next"), another = patch("other"), huge = patch("huge");
+  const std::string matched = patch("next", {.QuickLevel = 0, .StrongLevel = 0});
   std::string corrupt = good;
   corrupt[corrupt.size() / 2] ^= 0x55;
   // Two of them name no patch in the entry's folder: they are ignored, and said so.
@@ -700,6 +701,7 @@ TEST_F(UpdatePassInProcessTest, DeltasReplaceWholeDownloads) {
   } rows[] = {
       {"FTP", "old", good},
       {"HTTP", "old", good},
+      {"FTP", "old", matched},
       {"FTP", "old", corrupt, true, "does not apply"},
       {"HTTP", "old", "", true, "has no file /Harrowin/Sample/data.bin.patch"},
       {"FTP", "old", another, true, "SHA-256"},
