@@ -8,7 +8,8 @@
 #
 # Rows: a 100 MB program (real program files of this machine laid end to end) with one byte
 # changed, the same with 1 MB of other program code inserted in the middle, and OLD to NEW when
-# given (two builds of one program, say). TANDOR_BENCH_MB sets the size of the first two.
+# given (two builds of one program, say). TANDOR_BENCH_MB sets the size of the first two
+# (TANDOR_BENCH_MB=1024 for the 1 GiB rows).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:-$here/../build-rel}")
@@ -20,11 +21,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # The machine's own libraries, in a fixed order, as the body of a large program.
+# Past what they hold (about 500 MB), every large file under /usr.
 program() {  # bytes file
   # head stops reading once it has enough: the writers before it end on a broken pipe.
   (set +o pipefail
-    find /usr/lib/x86_64-linux-gnu /usr/lib -maxdepth 1 -name '*.so*' -type f -size +100k \
-      2>/dev/null | sort | xargs cat 2>/dev/null | head -c "$1" >"$2")
+    { find /usr/lib/x86_64-linux-gnu /usr/lib -maxdepth 1 -name '*.so*' -type f -size +100k \
+        2>/dev/null | sort
+      find /usr/bin /usr/libexec /usr/share -type f -size +100k 2>/dev/null | sort
+    } | xargs cat 2>/dev/null | head -c "$1" >"$2")
   [ "$(stat -c %s "$2")" -eq "$1" ] || { echo "not enough program files for $1 bytes" >&2; exit 1; }
 }
 

@@ -40,6 +40,8 @@ namespace {
 // is as good a start, and long runs of one byte do not make every look a long compare.
 constexpr std::size_t kMostCompared = 4096;
 
+std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
 struct CCtxFree {
   void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
 };
@@ -296,8 +298,7 @@ constexpr std::size_t kLeastPart = 1 << 20;
 std::optional<std::vector<std::uint8_t>> MakeMatchDiff(Bytes old, Bytes now, int level,
                                                         Clock::time_point deadline) {
   if (old.size() >= std::size_t{1} << 31) return std::nullopt;
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t count = std::clamp<std::size_t>(now.size() / kLeastPart, 1, cores);
+  const std::size_t count = std::clamp<std::size_t>(now.size() / kLeastPart, 1, Cores());
   std::vector<std::optional<Streams>> parts(count);
   {
     const SuffixIndex index(old);
@@ -355,6 +356,9 @@ std::optional<std::vector<std::uint8_t>> PatchFrom(std::span<const std::uint8_t>
   Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, level), "level");
   Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog), "window");
   Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1), "long matching");
+  // On threads of zstd's own, as the zstd tool does: quicker, and a little smaller too. A
+  // library built without them compresses on this thread.
+  ZSTD_CCtx_setParameter(cctx, ZSTD_c_nbWorkers, static_cast<int>(Cores()));
   // The result's own checksum: a patch applied to another file than its own fails, whatever
   // the caller checks afterwards.
   Check(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1), "checksum");
