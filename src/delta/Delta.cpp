@@ -9,26 +9,22 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "delta/DeltaParts.h"
+#include "delta/MatchDiff.h"
 #include "platform/Error.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FreeSpace.h"
 #include "platform/MappedFile.h"
-#include "delta/MatchDiff.h"
 
 namespace tandor {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace delta {
 
