@@ -356,8 +356,10 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
     const bool stall = kind == "FTP-stall";
     EXPECT_EQ(RunPass(), whole && !stall ? pass_status::Completed : pass_status::EntryFailed)
         << Log();
-    if (stall) {
-      EXPECT_EQ(ReadFile(mServer.string() + ".log"), "RETR b5.txt\n");
+    if (stall) {  // a worker's file taken back before its first byte (a loaded machine) is
+                  // asked for once more, by the pass itself; a stalled one never again
+      const std::string asked = ReadFile(mServer.string() + ".log");
+      EXPECT_TRUE(asked == "RETR b5.txt\n" || asked == "RETR b5.txt\nRETR b5.txt\n") << asked;
     }
     if (kind == "HTTP-2") {
       const std::string requests = mHttp->RequestLog();
