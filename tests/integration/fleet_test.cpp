@@ -105,12 +105,13 @@ TEST_F(FleetTest, RolloutsTakeAStableShareOfFreshMachines) {
     bool Fresh;            // new prefixes; else those of the row before
     int Low, High;         // bounds for how many take the manifest
   } rows[] = {
-      // n = 40 at p = 0.3: mean 12, sigma 2.9; at p = 0.6: mean 24, sigma 3.1. The bounds are
-      // about 3.5 sigma either side: a correct split falls outside them with a probability of
-      // 9e-5 (p = 0.3) and 6e-5 (p = 0.6), once in some 4,000 runs of the whole table.
-      {30, "Stable.ini", true, 2, 23},
-      {60, "Stable.ini", false, 12, 35},
-      {30, "", true, 2, 23},
+      // n = 40 at p = 0.3: mean 12, sigma 2.9; at p = 0.6: mean 24, sigma 3.1. A correct split
+      // falls outside these bounds with a probability of 1.7e-6 (p = 0.3) and 3.2e-7 (p = 0.6):
+      // once in some 250,000 runs of the whole table. They still catch a split that sends all
+      // machines one way; which way each machine goes is checked against its bucket below.
+      {30, "Stable.ini", true, 1, 26},
+      {60, "Stable.ini", false, 9, 38},
+      {30, "", true, 1, 26},
   };
   std::vector<std::unique_ptr<Prefix>> machines;
   std::set<int> before;  // the machines that took the manifest in the row before
