@@ -1,4 +1,5 @@
-// The update pass's steps for one entry: fetch the file, report it, extract it.
+// How an entry's file arrives: ahead of its turn on a worker's connection, from a patch to the
+// installed version, or whole on the pass's own connection.
 
 #include <sys/stat.h>
 
@@ -7,17 +8,22 @@
 #include <chrono>
 #include <cstdio>
 
+#include "delta/Delta.h"
+#include "manifest/FileEntry.h"
 #include "platform/Error.h"
+#include "platform/FileIo.h"
 #include "platform/Prefix.h"
-#include "sync/UpdatePass.h"
+#include "sync/EntryInstaller.h"
+#include "sync/EntryRules.h"
+#include "sync/PassContext.h"
+#include "sync/ReleaseGuard.h"
+#include "sync/WritePolicy.h"
 #include "text/TextCase.h"
 #include "transfer/DownloadPool.h"
 #include "transfer/Downloader.h"
 #include "ui/Messages.h"
 #include "unzip/Unzip32.h"
-#include "unzip/UnzipStatus.h"
 #include "util/Integrity.h"
-#include "util/PathMacros.h"
 
 namespace tandor {
 
@@ -61,11 +67,11 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 
 }  // namespace
 
-DownloadRequest UpdatePass::EntryDownload(const FileEntry& entry) const {
+DownloadRequest EntryInstaller::Request(const FileEntry& entry) const {
   const std::string target =
       entry.LocalPath + "\\" +
       (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
-  DownloadRequest request{.Target = Native(target),
+  DownloadRequest request{.Target = mPass.Native(target),
                           .Remote = entry.ServerPath + "/" + entry.Filename};
   if (!entry.Size.empty()) {
     // A server that sends more (an endless stream among them) is stopped there.
@@ -84,74 +90,81 @@ DownloadRequest UpdatePass::EntryDownload(const FileEntry& entry) const {
   return request;
 }
 
-void UpdatePass::StartDownloadsAhead(const EntryTable& table) {
-  const ClientSettings& s = *mEnv.Settings;
-  if (s.Connections < 2 || table.DownloadCount < 2 || !mServer || !mServer->Port) return;
-  PoolServer server{.Address = mServer->Host,
+void EntryInstaller::StartDownloadsAhead(const EntryTable& table) {
+  const ClientSettings& s = *mPass.Env.Settings;
+  const std::optional<ServerAddress>& served = mPass.Server;
+  if (s.Connections < 2 || table.DownloadCount < 2 || !served || !served->Port) return;
+  PoolServer server{.Address = served->Host,
                     .User = s.User,
                     .Password = s.Password,
-                    .Port = *mServer->Port,
+                    .Port = *served->Port,
                     .Http = IsHttp(s.Method),
                     .Passive = s.Passive};
-  mAhead = std::make_unique<DownloadPool>(*mTransferOptions, std::move(server), s.Connections,
-                                          mManifestTime);
+  mAhead = std::make_unique<DownloadPool>(*mPass.TransferOptions, std::move(server), s.Connections,
+                                          mPass.ManifestTime);
 }
 
-void UpdatePass::RunAhead(const EntryTable& table, std::size_t index) {
+void EntryInstaller::RunAhead(const EntryTable& table, std::size_t index) {
   if (!mAhead) return;
   // Twice the connections: a worker that ends finds the next file waiting.
-  const std::size_t width = 2 * static_cast<std::size_t>(mEnv.Settings->Connections);
+  const std::size_t width = 2 * static_cast<std::size_t>(mPass.Env.Settings->Connections);
   mAheadNext = std::max(mAheadNext, index);
   while (mAheadNext < table.Entries.size() && mAhead->Pending() < width && !mAhead->Troubled()) {
-    // A program the pass waits for may change any file, and a new updater ends the pass: what
-    // follows them waits until their turn is over.
-    if (mAheadNext > index) {
-      const FileEntry& before = table.Entries[mAheadNext - 1];
-      if ((!before.Execute.empty() && before.Wait) || IsUpdaterItself(before)) return;
-    }
+    if (mAheadNext > index && !mFetch.MayRunPast(table.Entries[mAheadNext - 1])) return;
     const std::size_t next = mAheadNext++;
-    if (table.Entries[next].Download) SendAhead(table.Entries[next], next);
+    SendAhead(table.Entries[next], next);
   }
 }
 
-void UpdatePass::SendAhead(const FileEntry& entry, std::size_t index) {
-  // What its turn refuses is not fetched: it says so then.
-  if ((mLauncherHeld && IsUpdaterItself(entry)) || !TargetOutside(entry).empty()) return;
+std::string EntryInstaller::Following(const EntryTable& table, std::size_t index) const {
+  return mAhead ? std::string() : mFetch.Following(table.Entries, index);
+}
+
+void EntryInstaller::Done(std::size_t index) {
+  if (mAhead) mAhead->Drop(index);
+}
+
+void EntryInstaller::StopDownloadsAhead() {
+  mAhead.reset();
+}
+
+void EntryInstaller::SendAhead(const FileEntry& entry, std::size_t index) {
+  if (!entry.Download) return;
   try {
-    DownloadRequest request = EntryDownload(entry);
-    // Its turn fetches the patch on the pass's own connection; the whole file only if need be.
-    if (MayTakePatch(entry, request.Target)) return;
-    CreateFolderChain(*mEnv.Machine, entry.LocalPath);
+    DownloadRequest request = Request(entry);
+    const bool outside = !mWrites.TargetOutside(entry).empty();
+    if (mFetch.Ahead(entry, outside, request.Target) != AheadFetch::Ahead) return;
+    CreateFolderChain(*mPass.Env.Machine, entry.LocalPath);
     mAhead->Submit(index, std::move(request));
   } catch (const RuntimeError&) {
   }
 }
 
-EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
-                                       const std::string& following) {
-  UpdateWindow& window = *mEnv.Window;
+EntryOutcome EntryInstaller::Download(FileEntry& entry, std::size_t index,
+                                      const std::string& following) {
+  UpdateWindow& window = *mPass.Env.Window;
   window.AddLine(msg::Downloading(entry.Filename));
-  if (!entry.Caption.empty() && mEnv.FormWindowOpen(entry.Caption)) {
+  if (!entry.Caption.empty() && mPass.Env.FormWindowOpen(entry.Caption)) {
     window.ShowMessage(msg::kApplicationTitle, msg::ProgramStillOpen(entry.Caption),
                        MessageIcon::Critical, MessageButtons::Ok);
     throw Stop{pass_status::Refused};
   }
-  ResetAttributes(Native(entry.LocalPath + "\\" + entry.Filename));
+  ResetAttributes(mPass.Native(entry.LocalPath + "\\" + entry.Filename));
   for (const std::string& ignored : entry.IgnoredDeltas)
-    mErrLog.WriteLine(msg::DeltaIgnored(ignored));
+    mPass.ErrLog.WriteLine(msg::DeltaIgnored(ignored));
 
   try {
-    DownloadRequest request = EntryDownload(entry);
+    DownloadRequest request = Request(entry);
     request.Following = following;
-    KeepForRollback(request.Target);
-    CreateFolderChain(*mEnv.Machine, entry.LocalPath);
+    mRelease.Keep(request.Target);
+    CreateFolderChain(*mPass.Env.Machine, entry.LocalPath);
     const auto start = std::chrono::steady_clock::now();
     TransferResult transferred;
     std::chrono::steady_clock::duration elapsed{};
     std::int64_t shown = -1;
     const auto progress = [&](std::int64_t received, std::int64_t total) {
       if (received != shown) window.ShowProgress(shown = received, total);
-      Pump();
+      mPass.Pump();
     };
     auto taken = mAhead ? mAhead->Take(index, progress) : std::nullopt;
     // A worker's connection may fail where the pass's own does not (a server that counts
@@ -164,16 +177,16 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
       transferred = std::move(taken->Result);
       elapsed = taken->Elapsed;
     } else {
-      if (!InstallFromPatch(entry, request)) transferred = mTransfer->Download(request);
+      if (!InstallFromPatch(entry, request)) transferred = mPass.Transfer->Download(request);
       elapsed = std::chrono::steady_clock::now() - start;
     }
     EntryOutcome outcome = EntryOutcome::Installed;
     if (transferred.Done()) {
       const std::string done = msg::Downloaded(entry.Filename, ElapsedText(elapsed));
       window.AddLine(done);
-      mErrLog.WriteLine(done);
+      mPass.ErrLog.WriteLine(done);
     } else {
-      FailEntry(FailureText(transferred), entry.Filename);
+      mPass.FailEntry(PassContext::FailureText(transferred), entry.Filename);
       outcome = EntryOutcome::Failed;
     }
     window.SelectLastLine();
@@ -182,7 +195,7 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
     // already there.
     if (entry.Extract && transferred.Done()) {
       window.AddLine(msg::Extracting(entry.Filename));
-      if (!ExtractEntry(entry, entry.ExtractTo)) {
+      if (!Extract(entry, entry.ExtractTo)) {
         std::string reason = msg::ExtractionFailed(entry.Filename);
         if (const auto& shortage = mUnzip->LastShortage())
           reason +=
@@ -195,44 +208,47 @@ EntryOutcome UpdatePass::DownloadEntry(FileEntry& entry, std::size_t index,
     }
     return outcome;
   } catch (const RuntimeError& error) {
-    FailEntry(error.Description(), entry.Filename);
+    mPass.FailEntry(error.Description(), entry.Filename);
   } catch (const std::exception& error) {
-    FailEntry(error.what(), entry.Filename);
+    mPass.FailEntry(error.what(), entry.Filename);
   }
   return EntryOutcome::Abandoned;
 }
 
-bool UpdatePass::ExtractEntry(const FileEntry& entry, const std::string& extractTo) {
-  const std::string archive = entry.LocalPath + "\\" + entry.Filename;
-  // Each member's old file is kept before the member replaces it, as the download's is.
-  // Members stay in the extraction folder and pass no link: the folder names are enough.
-  const auto keep = [this, &entry](const fs::path& member) {
-    if (InBackup(member)) {
-      FailEntry(msg::OutsideTheMachine(member.string()), entry.Filename);
-      return false;
-    }
-    try {
-      KeepForRollback(member);
-      return true;
-    } catch (const RuntimeError& error) {
-      FailEntry(error.Description(), entry.Filename);
-      return false;
-    }
-  };
-  mUnzip->SetUnzipOptions(
-      {.ZipFile = Native(archive), .TargetFolder = Native(extractTo), .BeforeReplace = keep});
-  const std::int32_t status = mUnzip->RunUnzip();
-  mBackupPlaces.reset();
-  if (status == unzipstatus::Ok) return true;
-  std::string text = msg::ExtractionError(archive);
-  if (const auto& shortage = mUnzip->LastShortage())
-    text += msg::TooLittleSpace(shortage->Needed, shortage->Margin, shortage->Available);
-  else if (status == unzipstatus::DiskError)
-    text += msg::CloseIfRunning(ReplaceIgnoringCase(entry.Realname, ".exe", ""));
-  else
-    text += msg::kAskTheAdministrator;
-  mEnv.Window->ShowMessage(msg::kApplicationTitle, text, MessageIcon::Critical, MessageButtons::Ok);
+bool EntryInstaller::InstallFromPatch(const FileEntry& entry, const DownloadRequest& request) {
+  if (!request.Sha256 || !FetchPolicy::MayPatch(entry, request.Target)) return false;
+  const std::optional<Sha256Digest> installed = Sha256OfFile(request.Target);
+  const auto delta = std::find_if(entry.Deltas.begin(), entry.Deltas.end(),
+                                  [&](const EntryDelta& d) { return installed == d.Base; });
+  if (delta == entry.Deltas.end()) return false;
+  try {
+    MakeFromPatch(entry, *delta, request);
+    return true;
+  } catch (const std::exception& error) {  // RuntimeError's what() is its description
+    mPass.Report(msg::PatchUnusable(delta->Patch, error.what()));
+  }
   return false;
+}
+
+void EntryInstaller::MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
+                                   const DownloadRequest& request) {
+  const fs::path& target = request.Target;
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(target, ec);
+  SiblingFile patch(target);
+  const TransferResult fetched =
+      mPass.Transfer->Download({.Target = patch.Path(),
+                                .Remote = entry.ServerPath + "/" + delta.Patch,
+                                .Limit = static_cast<std::int64_t>(MostPatchBytes(ec ? 0 : size))});
+  if (!fetched.Done()) throw RuntimeError(err::PathFileAccess, PassContext::FailureText(fetched));
+
+  SiblingFile result(target);
+  ApplyPatch(target, patch.Path(), result.Path(), FreeSpaceMarginOf(target.parent_path()),
+             mPass.Env.FreeSpace);
+  const std::optional<Sha256Digest> made = Sha256OfFile(result.Path());
+  if (made != request.Sha256)
+    throw RuntimeError(err::PathFileAccess, msg::PatchResultWrong(made ? Sha256Hex(*made) : "?"));
+  result.RenameTo(target);
 }
 
 }  // namespace tandor

@@ -1,0 +1,189 @@
+#include "sync/ManifestChoice.h"
+
+#include "manifest/RenumberEntries.h"
+#include "platform/Error.h"
+#include "platform/FileIo.h"
+#include "platform/Prefix.h"
+#include "settings/IniStore.h"
+#include "sync/ManifestTrust.h"
+#include "sync/PassContext.h"
+#include "sync/ReleaseGuard.h"
+#include "sync/Rollout.h"
+#include "sync/ServerSelection.h"
+#include "text/TextCase.h"
+#include "transfer/Downloader.h"
+#include "ui/Messages.h"
+#include "util/Integrity.h"
+
+namespace tandor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Where the machine keeps what it trusts: the manifest key and, per product, the highest
+// manifest serial accepted so far.
+constexpr const char* kTrustKey = "SOFTWARE\\Tandor";
+constexpr const char* kSerialKey = "SOFTWARE\\Tandor\\Serial";
+
+// The public key manifests must be signed with: the one built in, else the machine's. Empty:
+// manifests are not checked. Never taken from a file beside the program.
+std::string ManifestKey(const Prefix& machine) {
+  const std::string builtIn = TANDOR_MANIFEST_KEY;
+  if (!builtIn.empty()) return builtIn;
+  return machine.ReadRegistryValue(kTrustKey, "ManifestKey").value_or("");
+}
+
+ManifestChoice Ended(int status) {
+  return {std::nullopt, status};
+}
+
+ManifestChoice Unusable(PassContext& pass, const std::string& text) {
+  pass.Fail(pass_status::NoServer);
+  ReportManifestFailure(pass, ManifestFailure{true, text});
+  return Ended(pass_status::NoServer);
+}
+
+ManifestChoice Refused(PassContext& pass, const std::string& text) {
+  pass.Fail(pass_status::Untrusted);
+  RefuseManifest(pass, text);
+  return Ended(pass_status::Untrusted);
+}
+
+TakenManifest ReadManifest(const PassContext& pass, const std::string& name) {
+  TakenManifest taken;
+  taken.Name = name;
+  taken.Local = pass.LocalCopy(name);
+  taken.Remote = pass.RemoteManifest(name);
+  taken.Files = ManifestReader(*pass.Env.Ini, taken.Local, *pass.Env.Settings, pass.Env.AppFolder)
+                    .ReadFilesSettings();
+  return taken;
+}
+
+// Why a fallback whose name carries the start of its SHA-256 is not the one named; nothing
+// when it is, or its name carries none.
+std::optional<std::string> NotTheNamedOne(const TakenManifest& fallback) {
+  // "<stem>.<h>.ini", <h> 16 hex digits: the name (in the signed manifest) says whose SHA-256
+  // begins with <h>, and so binds the fallback to it; no older one can take its place.
+  const std::string& name = fallback.Name;
+  constexpr std::size_t kDigits = 16;
+  if (name.size() < kDigits + 6 || !EqualsIgnoreCase(name.substr(name.size() - 4), ".ini") ||
+      name[name.size() - kDigits - 5] != '.')
+    return std::nullopt;
+  const std::string named = LowerAscii(name.substr(name.size() - kDigits - 4, kDigits));
+  if (named.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
+  const std::optional<Sha256Digest> digest = Sha256OfFile(fallback.Local);
+  if (digest && Sha256Hex(*digest).starts_with(named)) return std::nullopt;
+  return msg::FallbackNotTheNamedOne(fallback.Remote, named);
+}
+
+// With a manifest key configured: the manifest carries a valid signature by that key and a
+// serial no lower than the highest one accepted before (which it then records). The status
+// the pass ends with otherwise (said why); Completed when it is trusted.
+// `name`: the manifest's file name; a fallback's serial is kept apart from the product's own.
+int Trust(PassContext& pass, const fs::path& manifest, const std::string& remote,
+          const std::string& name) {
+  const PassEnvironment& env = pass.Env;
+  ManifestEvidence evidence{.Key = ManifestKey(*env.Machine), .Remote = remote};
+  if (evidence.Key.empty()) return pass_status::Completed;
+  if (const std::optional<std::string> refusal = KeyRefusal(evidence.Key))
+    return Refused(pass, *refusal).Status;
+  fs::path signatureFile = manifest;
+  signatureFile += ".sig";
+  std::error_code ec;
+  fs::remove(signatureFile, ec);
+  TransferResult fetched;
+  try {
+    fetched = pass.Transfer->Download(
+        {.Target = signatureFile, .Remote = remote + ".sig", .Limit = kSignatureLimit});
+  } catch (const RuntimeError& error) {
+    pass.Fail(pass_status::NoServer);
+    ReportManifestFailure(pass,
+                          {true, msg::ManifestNotStored(remote + ".sig", error.Description())});
+    return pass_status::NoServer;
+  }
+  const std::optional<std::string> signature = ReadWholeFile(signatureFile);
+  fs::remove(signatureFile, ec);
+  evidence.SignatureTooLarge = fetched.Status == TransferResult::State::OverLimit;
+  if (fetched.Done()) evidence.Signature = signature;
+  evidence.Bytes = ReadWholeFile(manifest);
+  evidence.Product = env.ArgumentText;
+  evidence.NamedProduct = env.Ini->Read("Files", "Product", manifest);
+  evidence.SerialText = env.Ini->Read("Files", "Serial", manifest);
+  // A rollout's fallback is an older release by design: its serials count apart, per name, so
+  // that a machine outside the rollout takes it while neither can be replayed.
+  const bool own = name == ManifestFileName(env.Version);
+  const std::string serialKey =
+      own ? std::string(kSerialKey) : std::string(kSerialKey) + "\\" + env.ArgumentText;
+  const std::string serialName = own ? env.ArgumentText : name;
+  evidence.Accepted =
+      ParseSerial(env.Machine->ReadRegistryValue(serialKey, serialName).value_or("")).value_or(0);
+  const TrustVerdict verdict = JudgeManifest(evidence);
+  if (!verdict.Trusted()) return Refused(pass, verdict.Refusal).Status;
+  if (verdict.Record)
+    env.Machine->WriteRegistryValue(serialKey, serialName, std::to_string(*verdict.Record));
+  return pass_status::Completed;
+}
+
+}  // namespace
+
+ManifestChoice ChooseManifest(PassContext& pass) {
+  const std::string name = ManifestFileName(pass.Env.Version);
+  if (const int status =
+          Trust(pass, pass.Native(pass.LocalManifest()), pass.RemoteManifest(name), name);
+      status != pass_status::Completed)
+    return Ended(status);
+  TakenManifest taken = ReadManifest(pass, name);
+  // A share that cannot be read would send the release to the wrong machines: nobody takes it.
+  if (!taken.Files.RolloutIsNumber)
+    return Unusable(pass, msg::RolloutNotAPercent(taken.Remote, taken.Files.RolloutText));
+  if (taken.Files.Rollout) {
+    const int percent = *taken.Files.Rollout;
+    const int bucket = RolloutBucket(pass.Env.ArgumentText, MachineId(*pass.Env.Machine));
+    const std::string fallback = taken.Files.Fallback;
+    // Every machine finds a wrong name wrong, not only those outside the share.
+    if (!fallback.empty() && (!IsPlainFileName(fallback) || EqualsIgnoreCase(fallback, name)))
+      return Unusable(pass, msg::FallbackNotAName(taken.Remote, fallback));
+    if (bucket < percent) {
+      pass.Report(msg::RolloutTaken(name, bucket, percent));
+    } else if (fallback.empty()) {
+      pass.Report(msg::RolloutOutside(name, bucket, percent));
+      taken.Hold = true;
+      return {std::move(taken)};
+    } else {
+      pass.Report(msg::RolloutFallback(fallback, bucket, percent));
+      if (const std::optional<ManifestFailure> failure = TakeManifest(pass, fallback)) {
+        pass.Fail(pass_status::NoServer);
+        ReportManifestFailure(pass, *failure);
+        return Ended(pass_status::NoServer);
+      }
+      // The fallback is taken as it is: its own Rollout= and Fallback= lead nowhere further.
+      TakenManifest other = ReadManifest(pass, fallback);
+      int status = pass_status::Completed;
+      if (const std::optional<std::string> wrong = NotTheNamedOne(other))
+        status = Refused(pass, *wrong).Status;
+      else
+        status = Trust(pass, other.Local, other.Remote, fallback);
+      if (status != pass_status::Completed) {
+        std::error_code ec;
+        fs::remove(other.Local, ec);
+        return Ended(status);
+      }
+      taken = std::move(other);
+    }
+  }
+  if (!taken.Files.VerifyIsNumber)
+    return Unusable(pass, msg::VerifyNotSeconds(taken.Remote, taken.Files.VerifyText));
+  const std::string serial = pass.Env.Ini->Read("Files", "Serial", taken.Local);
+  if (const std::optional<long long> number = ParseSerial(serial); number && !serial.empty())
+    taken.Release = std::to_string(*number);
+  else if (const std::optional<Sha256Digest> digest = Sha256OfFile(taken.Local))
+    taken.Release = DigestRelease(Sha256Hex(*digest));
+  if (ReleaseRefused(*pass.Env.Machine, pass.Env.ArgumentText, taken.Release)) {
+    pass.Report(msg::ReleaseRefused(ReleaseText(taken.Release)));
+    taken.Hold = true;
+  }
+  return {std::move(taken)};
+}
+
+}  // namespace tandor
