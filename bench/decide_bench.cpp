@@ -73,13 +73,13 @@ void Run(long count, bool present) {
   const double decide = MillisecondsSince(start);
 
   start = Clock::now();
-  for (const FileEntry& entry : table.Entries) record.Write(entry);
+  for (const PlannedEntry& planned : table.Entries) record.Write(planned.Entry);
   record.Flush();
   const double firstRecord = MillisecondsSince(start);
   const long writes = ini.DiskWrites();
 
   start = Clock::now();
-  for (const FileEntry& entry : table.Entries) record.Write(entry);
+  for (const PlannedEntry& planned : table.Entries) record.Write(planned.Entry);
   record.Flush();
   const double againRecord = MillisecondsSince(start);
 

@@ -1,6 +1,6 @@
 #pragma once
-// One manifest entry as the update pass holds it: the values read from the manifest (some of
-// them expanded), the versions of the installed copy, and the two flags the pass sets.
+// One manifest entry: the values read from the manifest, some of them expanded. What the pass
+// finds on the machine and decides for it is kept apart (sync/EntryRules.h).
 
 #include <string>
 #include <string_view>
@@ -38,8 +38,6 @@ struct FileEntry {
   std::string LocalPath;   // path macros expanded
   std::string FileVersion;
   std::string ProductVersion;
-  std::string InstalledFileVersion;
-  std::string InstalledProductVersion;
   bool SelfRegister = false;  // "Register" is "$(DLLSelfRegister)": registered once installed
   CopyMode Copy = CopyMode::Other;
   std::string Execute;
@@ -54,8 +52,6 @@ struct FileEntry {
   std::vector<EntryDelta> Deltas{};
   // "DeltaN=value" of every delta key that names no digest and patch: ignored, and said so.
   std::vector<std::string> IgnoredDeltas{};
-  bool Download = false;
-  bool Failed = false;
 
   // Where the file is installed: its real name in its local folder.
   std::string TargetPath() const { return LocalPath + "\\" + Realname; }

@@ -110,7 +110,7 @@ void EntryInstaller::RunAhead(const EntryTable& table, std::size_t index) {
   const std::size_t width = 2 * static_cast<std::size_t>(mPass.Env.Settings->Connections);
   mAheadNext = std::max(mAheadNext, index);
   while (mAheadNext < table.Entries.size() && mAhead->Pending() < width && !mAhead->Troubled()) {
-    if (mAheadNext > index && !mFetch.MayRunPast(table.Entries[mAheadNext - 1])) return;
+    if (mAheadNext > index && !mFetch.MayRunPast(table.Entries[mAheadNext - 1].Entry)) return;
     const std::size_t next = mAheadNext++;
     SendAhead(table.Entries[next], next);
   }
@@ -128,19 +128,20 @@ void EntryInstaller::StopDownloadsAhead() {
   mAhead.reset();
 }
 
-void EntryInstaller::SendAhead(const FileEntry& entry, std::size_t index) {
-  if (!entry.Download) return;
+void EntryInstaller::SendAhead(const PlannedEntry& planned, std::size_t index) {
+  if (!planned.Download) return;
+  const FileEntry& entry = planned.Entry;
   try {
     DownloadRequest request = Request(entry);
     const bool outside = !mWrites.TargetOutside(entry).empty();
-    if (mFetch.Ahead(entry, outside, request.Target) != AheadFetch::Ahead) return;
+    if (mFetch.Ahead(planned, outside, request.Target) != AheadFetch::Ahead) return;
     CreateFolderChain(*mPass.Env.Machine, entry.LocalPath);
     mAhead->Submit(index, std::move(request));
   } catch (const RuntimeError&) {
   }
 }
 
-EntryOutcome EntryInstaller::Download(FileEntry& entry, std::size_t index,
+EntryOutcome EntryInstaller::Download(const FileEntry& entry, std::size_t index,
                                       const std::string& following) {
   UpdateWindow& window = *mPass.Env.Window;
   window.AddLine(msg::Downloading(entry.Filename));

@@ -79,7 +79,7 @@ bool EntryInstaller::TargetsAllowed(const FileEntry& entry) {
   return false;
 }
 
-EntryOutcome EntryInstaller::Install(FileEntry& entry, std::size_t index,
+EntryOutcome EntryInstaller::Install(const FileEntry& entry, std::size_t index,
                                      const std::string& following) {
   mPass.Env.Ini->FlushDue();
   if (!TargetsAllowed(entry)) return EntryOutcome::Abandoned;

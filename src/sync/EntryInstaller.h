@@ -17,6 +17,7 @@ struct EntryDelta;
 struct EntryTable;
 struct FileEntry;
 class InstallationRecord;
+struct PlannedEntry;
 struct PassContext;
 class ReleaseGuard;
 class Unzip32;
@@ -41,7 +42,7 @@ class EntryInstaller {
   // the manifest, under which its download may have run ahead; `following`: the remote file the
   // pass downloads next, when nothing comes between. Stops the pass while the entry's program
   // is open.
-  EntryOutcome Install(FileEntry& entry, std::size_t index, const std::string& following);
+  EntryOutcome Install(const FileEntry& entry, std::size_t index, const std::string& following);
 
   // Starts the workers that download ahead of the entry loop, when the pass has several files
   // to fetch and may use several connections.
@@ -62,7 +63,7 @@ class EntryInstaller {
   void DeleteOldFiles(const FileEntry& entry);
   // The download step: folder, transfer, log lines, extraction. Failed when the transfer
   // failed, Abandoned when the step ended in its failure handler.
-  EntryOutcome Download(FileEntry& entry, std::size_t index, const std::string& following);
+  EntryOutcome Download(const FileEntry& entry, std::size_t index, const std::string& following);
   // Extracts the entry's archive into `extractTo`; shows what to do when that fails.
   bool Extract(const FileEntry& entry, const std::string& extractTo);
   // Starts the entry's program and waits for it when asked; false when it could not start.
@@ -76,7 +77,7 @@ class EntryInstaller {
   DownloadRequest Request(const FileEntry& entry) const;
   // Queues the entry's download, unless a check at its turn will refuse it anyway or it may
   // be made from a patch then.
-  void SendAhead(const FileEntry& entry, std::size_t index);
+  void SendAhead(const PlannedEntry& planned, std::size_t index);
   // When the installed file is the version one of the entry's patches starts from: fetches that
   // patch, makes the new file from it and gives it the target's name. True when the file is in
   // place; false when no patch fits, or the one that did failed (said why, nothing of it left):

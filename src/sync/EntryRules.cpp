@@ -67,11 +67,10 @@ bool EntryRules::FileExists(const std::string& path) const {
   return std::filesystem::is_regular_file(mPrefix.ToNative(path), ec);
 }
 
-void EntryRules::ReadInstalledVersions(FileEntry& entry) {
+InstalledVersions EntryRules::ReadInstalledVersions(const FileEntry& entry) {
   const std::string installed = entry.TargetPath();
   const std::filesystem::path native = mPrefix.ToNative(installed);
-  entry.InstalledFileVersion.clear();
-  entry.InstalledProductVersion.clear();
+  InstalledVersions versions;
 
   // One look at the file gives both versions: the four-part number of the fixed file info and
   // the ProductVersion string, exactly as the file version query and the version fields report
@@ -82,24 +81,23 @@ void EntryRules::ReadInstalledVersions(FileEntry& entry) {
   mLastCheckedExists = !ec;
   if (!ec) {
     if (std::optional<VersionResource> resource = LoadVersionResource(native, size)) {
-      if (auto version = resource->FileVersion()) entry.InstalledFileVersion = version->ToString();
-      entry.InstalledProductVersion = resource->Fields(mCodePage).ProductVersion;
+      if (auto version = resource->FileVersion()) versions.File = version->ToString();
+      versions.Product = resource->Fields(mCodePage).ProductVersion;
     }
   }
-  if (entry.InstalledFileVersion.empty())
-    entry.InstalledFileVersion = mRecord.FileVersion(entry.Key);
+  if (versions.File.empty()) versions.File = mRecord.FileVersion(entry.Key);
   // "?" (a version resource without the string) is a version of its own: no fallback for it.
-  if (entry.InstalledProductVersion.empty())
-    entry.InstalledProductVersion = mRecord.ProductVersion(entry.Key);
+  if (versions.Product.empty()) versions.Product = mRecord.ProductVersion(entry.Key);
+  return versions;
 }
 
-bool EntryRules::CopyModeWantsInstall(const FileEntry& entry) const {
+bool EntryRules::CopyModeWantsInstall(const FileEntry& entry,
+                                      const InstalledVersions& installedCopy) const {
   const bool package = IsDataAccessPackage(entry);
   // Ordinary entries compare the published product version with the installed one; a
   // data-access package compares its file version with the components on the machine.
   const std::string published = package ? NVM(entry.FileVersion) : NV(entry.ProductVersion);
-  const std::string installed =
-      package ? NVM(mDataAccessVersion) : NV(entry.InstalledProductVersion);
+  const std::string installed = package ? NVM(mDataAccessVersion) : NV(installedCopy.Product);
   switch (entry.Copy) {
     case CopyMode::Normal:
       return CompareVersions(published, installed) > 0;
@@ -125,14 +123,12 @@ bool EntryRules::FileIsMissing(const FileEntry& entry) const {
   return entry.Extract && !FileExists(entry.ExtractTo + "\\" + entry.Realname);
 }
 
-void EntryRules::Decide(FileEntry& entry) const {
-  entry.Download = false;
-  if (mAllow && !mAllow(entry.AllowList, entry.BlockList)) {
-    mLastChecked.clear();
-    return;
-  }
-  entry.Download = CopyModeWantsInstall(entry) || FileIsMissing(entry);
+bool EntryRules::Decide(const FileEntry& entry, const InstalledVersions& installed) const {
+  bool download = false;
+  if (!mAllow || mAllow(entry.AllowList, entry.BlockList))
+    download = CopyModeWantsInstall(entry, installed) || FileIsMissing(entry);
   mLastChecked.clear();
+  return download;
 }
 
 EntryTable BuildEntryTable(const ManifestReader& reader, EntryRules& rules) {
@@ -140,11 +136,11 @@ EntryTable BuildEntryTable(const ManifestReader& reader, EntryRules& rules) {
   for (long number = 1;; ++number) {
     std::string key = reader.ReadKey(number);
     if (key.empty()) break;
-    FileEntry entry = reader.ReadEntry(number, std::move(key));
-    rules.ReadInstalledVersions(entry);
-    rules.Decide(entry);
-    if (entry.Download) ++table.DownloadCount;
-    table.Entries.push_back(std::move(entry));
+    PlannedEntry planned{.Entry = reader.ReadEntry(number, std::move(key))};
+    planned.Installed = rules.ReadInstalledVersions(planned.Entry);
+    planned.Download = rules.Decide(planned.Entry, planned.Installed);
+    if (planned.Download) ++table.DownloadCount;
+    table.Entries.push_back(std::move(planned));
   }
   return table;
 }

@@ -15,6 +15,21 @@ class InstallationRecord;
 class ManifestReader;
 class Prefix;
 
+// The versions of an entry's installed copy.
+struct InstalledVersions {
+  std::string File{};     // the four-part file version
+  std::string Product{};  // the ProductVersion string, "?" when the version resource lacks it
+
+  bool operator==(const InstalledVersions&) const = default;
+};
+
+// An entry as the pass plans it: the manifest's values, what is installed, and the decision.
+struct PlannedEntry {
+  FileEntry Entry{};
+  InstalledVersions Installed{};
+  bool Download = false;  // it is installed in this pass
+};
+
 // The machine's Allow/Block answer for an entry's lists: true when the entry applies here.
 using AllowRule = std::function<bool(const std::string& allowList, const std::string& blockList)>;
 
@@ -26,19 +41,19 @@ class EntryRules {
   EntryRules(const Prefix& prefix, CodePage codePage, const InstallationRecord& record,
              std::string dataAccessVersion, AllowRule allow);
 
-  // Fills InstalledFileVersion (the four-part file version) and InstalledProductVersion (the
-  // ProductVersion string, "?" when the version resource lacks it) from LocalPath\Realname,
-  // each taken from the installation record when the file yields none.
-  void ReadInstalledVersions(FileEntry& entry);
+  // The versions of LocalPath\Realname, each taken from the installation record when the file
+  // yields none.
+  InstalledVersions ReadInstalledVersions(const FileEntry& entry);
 
-  // Sets Download: the Allow/Block rule first, then the copy mode, then the missing-file rule.
-  void Decide(FileEntry& entry) const;
+  // Whether the entry is installed: the Allow/Block rule first, then the copy mode, then the
+  // missing-file rule.
+  bool Decide(const FileEntry& entry, const InstalledVersions& installed) const;
 
   // True when the Windows-form path names an existing file (not a folder).
   bool FileExists(const std::string& path) const;
 
  private:
-  bool CopyModeWantsInstall(const FileEntry& entry) const;
+  bool CopyModeWantsInstall(const FileEntry& entry, const InstalledVersions& installed) const;
   bool FileIsMissing(const FileEntry& entry) const;
 
   const Prefix& mPrefix;
@@ -56,7 +71,7 @@ class EntryRules {
 bool IsDataAccessPackage(const FileEntry& entry);
 
 struct EntryTable {
-  std::vector<FileEntry> Entries;  // entry n of the manifest at index n - 1
+  std::vector<PlannedEntry> Entries;  // entry n of the manifest at index n - 1
   long DownloadCount = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "manifest/FileEntry.h"
+#include "sync/EntryRules.h"
 
 namespace tandor {
 
@@ -15,9 +16,10 @@ bool FetchPolicy::MayRunPast(const FileEntry& entry) const {
   return !(!entry.Execute.empty() && entry.Wait) && !mIsUpdater(entry);
 }
 
-AheadFetch FetchPolicy::Ahead(const FileEntry& entry, bool targetOutside,
+AheadFetch FetchPolicy::Ahead(const PlannedEntry& planned, bool targetOutside,
                               const std::filesystem::path& installed) const {
-  if (!entry.Download) return AheadFetch::None;
+  const FileEntry& entry = planned.Entry;
+  if (!planned.Download) return AheadFetch::None;
   // What its turn refuses is not fetched: it says so then.
   if ((mLauncherHeld && mIsUpdater(entry)) || targetOutside) return AheadFetch::Refused;
   // Its turn fetches the patch on the pass's own connection; the whole file only if need be.
@@ -25,14 +27,15 @@ AheadFetch FetchPolicy::Ahead(const FileEntry& entry, bool targetOutside,
   return AheadFetch::Ahead;
 }
 
-std::string FetchPolicy::Following(const std::vector<FileEntry>& entries, std::size_t index) const {
-  const FileEntry& entry = entries[index];
-  if (!entry.Download || !entry.Execute.empty() || entry.SelfRegister || entry.Extract ||
+std::string FetchPolicy::Following(const std::vector<PlannedEntry>& entries,
+                                   std::size_t index) const {
+  const FileEntry& entry = entries[index].Entry;
+  if (!entries[index].Download || !entry.Execute.empty() || entry.SelfRegister || entry.Extract ||
       mIsUpdater(entry))
     return {};
   for (std::size_t next = index + 1; next < entries.size(); ++next) {
-    const FileEntry& following = entries[next];
-    if (!following.Download) continue;
+    if (!entries[next].Download) continue;
+    const FileEntry& following = entries[next].Entry;
     // A download that may resume a kept part asks for its own range.
     if (!following.Sha256.empty()) return {};
     return following.ServerPath + "/" + following.Filename;

@@ -12,6 +12,7 @@
 namespace tandor {
 
 struct FileEntry;
+struct PlannedEntry;
 
 // What a worker that downloads ahead does with an entry's file.
 enum class AheadFetch {
@@ -32,12 +33,12 @@ class FetchPolicy {
   bool MayRunPast(const FileEntry& entry) const;
   // What a worker does with the entry's file. `targetOutside`: the entry would write outside the
   // writable places; `installed`: the native path of its installed file.
-  AheadFetch Ahead(const FileEntry& entry, bool targetOutside,
+  AheadFetch Ahead(const PlannedEntry& planned, bool targetOutside,
                    const std::filesystem::path& installed) const;
   // The remote file of the next entry to download after entry `index`, when that entry's step
   // ends with its download (nothing started, registered or extracted after it): its request
   // can then go out while this entry's file is put on disk. Empty otherwise.
-  std::string Following(const std::vector<FileEntry>& entries, std::size_t index) const;
+  std::string Following(const std::vector<PlannedEntry>& entries, std::size_t index) const;
   // Whether the entry may be made from one of its patches: it has patches and a digest to check
   // the result with, and its installed file `installed` (native) is a file (no link).
   static bool MayPatch(const FileEntry& entry, const std::filesystem::path& installed);

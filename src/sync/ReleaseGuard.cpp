@@ -121,7 +121,7 @@ int ReleaseGuard::Verify(std::optional<ProcessId> program, const EntryTable& tab
   const int index = files.Execute, seconds = files.Verify;
   const bool named = index > 0 && index <= static_cast<int>(table.Entries.size());
   const std::string path =
-      named ? table.Entries[static_cast<std::size_t>(index - 1)].TargetPath() : std::string();
+      named ? table.Entries[static_cast<std::size_t>(index - 1)].Entry.TargetPath() : std::string();
   if (!program) {
     // Nothing to watch (Execute=0): the release stays. A program named that is not there, or
     // would not even start, fails it.

@@ -93,14 +93,17 @@ PassOutcome UpdatePass::Run() {
     pass.Pump();
   }
 
+  // Entry by entry, in manifest order: fetch and install it, then note it in the record.
+  std::vector<EntryOutcome> outcomes;
   for (std::size_t index = 0; index < table.Entries.size(); ++index) {
-    FileEntry& entry = table.Entries[index];
+    const PlannedEntry& planned = table.Entries[index];
+    const FileEntry& entry = planned.Entry;
     installer.RunAhead(table, index);
     const EntryOutcome outcome =
-        entry.Download ? installer.Install(entry, index, installer.Following(table, index))
-                       : EntryOutcome::Installed;
+        planned.Download ? installer.Install(entry, index, installer.Following(table, index))
+                         : EntryOutcome::Installed;
     installer.Done(index);  // an entry that failed before its download
-    entry.Failed = outcome == EntryOutcome::Abandoned;
+    outcomes.push_back(outcome);
     // A failed entry keeps what the record said before, so that the next pass tries it again.
     if (outcome == EntryOutcome::Installed)
       record.Write(entry);
@@ -108,7 +111,7 @@ PassOutcome UpdatePass::Run() {
       pass.Fail(pass_status::EntryFailed);
     // Only a new updater that really arrived takes over: handing over to the old one would
     // start the same failing pass again, for ever.
-    if (entry.Download && outcome == EntryOutcome::Installed && pass.IsUpdaterItself(entry))
+    if (planned.Download && outcome == EntryOutcome::Installed && pass.IsUpdaterItself(entry))
       HandOver(entry);
   }
 
@@ -118,7 +121,7 @@ PassOutcome UpdatePass::Run() {
   // A release that did not arrive whole goes back before anything of it runs.
   if (pass.Status != pass_status::Completed) mRelease->End(pass.Status);
   const bool verify = pass.Status == pass_status::Completed && mRelease->StartWatching();
-  const std::optional<ProcessId> program = StartFinalProgram(table, files);
+  const std::optional<ProcessId> program = StartFinalProgram(table, files, outcomes);
   if (verify) {
     // A release put back says so, over a final program that did not start.
     if (const int verdict = mRelease->Verify(program, table, files);
@@ -177,7 +180,8 @@ void UpdatePass::HandOver(const FileEntry& entry) {
 void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
   const PassContext& pass = *mPass;
   std::set<fs::path> folders = {pass.Native(pass.ProductFolder()), pass.Native(pass.Env.AppFolder)};
-  for (const FileEntry& entry : table.Entries) {
+  for (const PlannedEntry& planned : table.Entries) {
+    const FileEntry& entry = planned.Entry;
     folders.insert(pass.Native(entry.LocalPath));
     if (entry.Extract && !entry.ExtractTo.empty()) folders.insert(pass.Native(entry.ExtractTo));
   }
@@ -190,22 +194,24 @@ void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
 void UpdatePass::StartHeldProgram(const EntryTable& table, const FilesSettings& files) {
   // What is installed keeps running as it did; a machine that has nothing yet has nothing to run.
   if (files.Execute < 1 || files.Execute > static_cast<int>(table.Entries.size())) return;
-  const FileEntry& entry = table.Entries[static_cast<std::size_t>(files.Execute - 1)];
+  const FileEntry& entry = table.Entries[static_cast<std::size_t>(files.Execute - 1)].Entry;
   std::error_code ec;
   if (!fs::is_regular_file(mPass->Native(entry.TargetPath()), ec)) return;
-  StartFinalProgram(table, files);
+  StartFinalProgram(table, files, {});
 }
 
 std::optional<ProcessId> UpdatePass::StartFinalProgram(const EntryTable& table,
-                                                       const FilesSettings& files) {
+                                                       const FilesSettings& files,
+                                                       const std::vector<EntryOutcome>& outcomes) {
   const int index = files.Execute;
   if (!files.ExecuteIsNumber || index < 0 || index > static_cast<int>(table.Entries.size())) {
     mPass->Report(msg::NoFinalProgram(files.ExecuteText));
     return std::nullopt;
   }
   if (index == 0) return std::nullopt;
-  const FileEntry& entry = table.Entries[static_cast<std::size_t>(index - 1)];
-  if (entry.Failed) return std::nullopt;
+  const std::size_t at = static_cast<std::size_t>(index - 1);
+  if (at < outcomes.size() && outcomes[at] == EntryOutcome::Abandoned) return std::nullopt;
+  const FileEntry& entry = table.Entries[at].Entry;
   std::optional<ProcessId> pid =
       mPass->StartInstalled(entry, files.ExecuteOption, WindowStyle::NormalFocus);
   if (!pid) mPass->Fail(pass_status::EntryFailed);

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/Process.h"
 #include "sync/PassEnd.h"
@@ -15,6 +16,7 @@ namespace tandor {
 
 struct EntryTable;
 class EntryInstaller;
+enum class EntryOutcome;
 struct FileEntry;
 struct FilesSettings;
 class InstallationRecord;
@@ -48,8 +50,10 @@ class UpdatePass {
   void RemoveStaleTemporaries(const EntryTable& table) const;
   // Starts the final program of a pass that installs nothing, when its file is there.
   void StartHeldProgram(const EntryTable& table, const FilesSettings& files);
-  // The final program's process; nothing when nothing was started.
-  std::optional<ProcessId> StartFinalProgram(const EntryTable& table, const FilesSettings& files);
+  // The final program's process; nothing when nothing was started, nor when its entry failed
+  // before or in its download (`outcomes`: those of the entries installed so far).
+  std::optional<ProcessId> StartFinalProgram(const EntryTable& table, const FilesSettings& files,
+                                             const std::vector<EntryOutcome>& outcomes);
 
   std::unique_ptr<PassContext> mPass;
   std::unique_ptr<WritePolicy> mWrites;

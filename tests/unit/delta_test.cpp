@@ -75,7 +75,11 @@ TEST(DeltaTest, PatchesCarryTheChangeAndApplyOnlyToTheirOwnBase) {
       {"the same file", base, base, 1 << 10},
       {"from nothing", "", "new\n", 64},
       {"to nothing", base, "", 64},
-      {"every address moved", Program(1 << 16, false), Program(1 << 16, true), 2 << 10, {},
+      {"every address moved",
+       Program(1 << 16, false),
+       Program(1 << 16, true),
+       2 << 10,
+       {},
        "match-and-difference"},
       {"one byte changed, matched", base, flipped, 1 << 10, matching, "match-and-difference"},
       {"64 KiB inserted, matched", base, inserted, (64 << 10) + (2 << 10), matching,
@@ -139,8 +143,7 @@ TEST(DeltaTest, PatchesCarryTheChangeAndApplyOnlyToTheirOwnBase) {
        "damaged"},
       {"a piece of nothing", base, Matched(4, 1 << 20, "\x00\x00\x00", "", ""), "damaged"},
       {"fewer bytes than said", base, Matched(4, 1 << 20, "\x00\x04\x00", "ab", ""), "damaged"},
-      {"numbers left over", base, Matched(4, 1 << 20, "\x00\x04\x00\x00", "abcd", ""),
-       "damaged"},
+      {"numbers left over", base, Matched(4, 1 << 20, "\x00\x04\x00\x00", "abcd", ""), "damaged"},
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.Name);

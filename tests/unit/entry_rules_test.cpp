@@ -55,11 +55,11 @@ struct Machine {
   void Place(const std::string& name) {
     if (!name.empty()) WriteFile(Root.ToNative("C:\\Sample\\" + name), "x");
   }
-  bool Decide(FileEntry entry, std::string dataAccess) {
+  bool Decide(const FileEntry& entry, const std::string& installed, std::string dataAccess) {
     IniStore ini{CodePage()};
     InstallationRecord record(ini, Root.ToNative("C:\\Sample\\Version.ini"));
-    EntryRules(Root, CodePage(), record, std::move(dataAccess), nullptr).Decide(entry);
-    return entry.Download;
+    return EntryRules(Root, CodePage(), record, std::move(dataAccess), nullptr)
+        .Decide(entry, {.Product = installed});
   }
 };
 
@@ -95,8 +95,8 @@ TEST(EntryRulesTest, CopyModeComparesTheVersionsOfItsKind) {
     entry.Execute = package ? "1" : "";
     entry.FileVersion = package ? published : "9.9.9.9";
     entry.ProductVersion = package ? "9" : published;
-    entry.InstalledProductVersion = package ? "" : installed;
-    EXPECT_EQ(machine.Decide(entry, package ? installed : "?Error"), download)
+    EXPECT_EQ(machine.Decide(entry, package ? "" : installed, package ? installed : "?Error"),
+              download)
         << mode << ": " << published << " against " << installed;
   }
 }
@@ -119,9 +119,9 @@ TEST(EntryRulesTest, MissingFileRule) {
     entry.Execute = execute;
     entry.Extract = *extractTo != '\0';
     if (*extractTo) entry.ExtractTo += std::string("\\") + extractTo;
-    entry.ProductVersion = entry.InstalledProductVersion = "1.0";
+    entry.ProductVersion = "1.0";
     entry.FileVersion = "2.81";
-    EXPECT_EQ(machine.Decide(entry, "2.81"), download) << filename << " " << present;
+    EXPECT_EQ(machine.Decide(entry, "1.0", "2.81"), download) << filename << " " << present;
   }
 }
 
@@ -146,8 +146,10 @@ TEST(EntryRulesTest, InstalledVersionsComeFromTheFileThenTheRecord) {
     entry.LocalPath = "C:\\a";
     IniStore ini{CodePage()};
     InstallationRecord installed(ini, machine.Root.ToNative("C:\\a\\Version.ini"));
-    EntryRules(machine.Root, CodePage(), installed, "?Error", nullptr).ReadInstalledVersions(entry);
-    EXPECT_EQ(entry.InstalledFileVersion + " " + entry.InstalledProductVersion, versions)
+    const InstalledVersions read =
+        EntryRules(machine.Root, CodePage(), installed, "?Error", nullptr)
+            .ReadInstalledVersions(entry);
+    EXPECT_EQ(read.File + " " + read.Product, versions)
         << (fixture ? fixture : "no file") << " " << padding;
   }
 }

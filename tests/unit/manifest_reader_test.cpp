@@ -60,8 +60,7 @@ TEST_F(ManifestReaderTest, ReadsEveryKeyUnderAnyCapitals) {
   const FileEntry expected{
       .Key = "Sample.exe", .Filename = "Sample.ex_", .Realname = "Sample.exe", .Caption = "Sample",
       .ServerPath = "/Harrowin/Sample", .LocalPath = "C:\\Tools", .FileVersion = "1.0.0.210",
-      .ProductVersion = "1.00.0210", .InstalledFileVersion = "", .InstalledProductVersion = "",
-      .SelfRegister = true, .Copy = CopyMode::Normal, .Execute = "1",
+      .ProductVersion = "1.00.0210", .SelfRegister = true, .Copy = CopyMode::Normal, .Execute = "1",
       .ExecuteOption = "C:\\Windows\\a.txt", .Wait = true, .Extract = true, .ExtractTo = "C:\\Tools\\sub",
       .AllowList = "00-1A", .BlockList = "00-2B", .Sha256 = ""};
   // clang-format on

@@ -8,6 +8,7 @@
 #include "manifest/FileEntry.h"
 #include "platform/Prefix.h"
 #include "support/TempDir.h"
+#include "sync/EntryRules.h"
 #include "sync/FetchPolicy.h"
 #include "sync/WritePolicy.h"
 
@@ -68,12 +69,11 @@ TEST(WritePolicyTest, WritesStayInTheDrivesAndTheApplicationFolder) {
   EXPECT_EQ(writes.TargetOutside(entry), "C:\\out");
 }
 
-FileEntry Download(const std::string& name) {
-  FileEntry entry;
-  entry.Filename = entry.Realname = name;
-  entry.ServerPath = "/srv";
-  entry.Download = true;
-  return entry;
+PlannedEntry Download(const std::string& name) {
+  PlannedEntry planned{.Download = true};
+  planned.Entry.Filename = planned.Entry.Realname = name;
+  planned.Entry.ServerPath = "/srv";
+  return planned;
 }
 
 // Which entries a worker fetches ahead, which it leaves to their turn, and which download is
@@ -85,7 +85,7 @@ TEST(FetchPolicyTest, EachEntrysFileComesTheWayItsRulesAllow) {
   const auto updater = [](const FileEntry& entry) { return entry.Realname == "TandorSample"; };
   const struct {
     const char* Name;
-    FileEntry Entry;
+    PlannedEntry Entry;
     bool Held;     // the launcher did not end
     bool Outside;  // a target lies outside the writable places
     const char* Installed;
@@ -94,29 +94,29 @@ TEST(FetchPolicyTest, EachEntrysFileComesTheWayItsRulesAllow) {
     bool Announces;  // the next download is announced during this one
   } rows[] = {
       {"plain", Download("a.dll"), false, false, "missing", AheadFetch::Ahead, true, true},
-      {"not installed", FileEntry{}, false, false, "missing", AheadFetch::None, true, false},
+      {"not installed", PlannedEntry{}, false, false, "missing", AheadFetch::None, true, false},
       {"outside", Download("a.dll"), false, true, "missing", AheadFetch::Refused, true, true},
       {"updater", Download("TandorSample"), false, false, "missing", AheadFetch::Ahead, false,
        false},
       {"updater held", Download("TandorSample"), true, false, "missing", AheadFetch::Refused, false,
        false},
   };
-  std::vector<FileEntry> shaped = {Download("run.exe"), Download("wait.exe"), Download("zip"),
-                                   Download("reg.dll"), Download("patch"),    Download("patch")};
-  shaped[0].Execute = "1";
-  shaped[1].Execute = "1";
-  shaped[1].Wait = true;
-  shaped[2].Extract = true;
-  shaped[3].SelfRegister = true;
-  for (FileEntry* entry : {&shaped[4], &shaped[5]}) {
+  std::vector<PlannedEntry> shaped = {Download("run.exe"), Download("wait.exe"), Download("zip"),
+                                      Download("reg.dll"), Download("patch"),    Download("patch")};
+  shaped[0].Entry.Execute = "1";
+  shaped[1].Entry.Execute = "1";
+  shaped[1].Entry.Wait = true;
+  shaped[2].Entry.Extract = true;
+  shaped[3].Entry.SelfRegister = true;
+  for (FileEntry* entry : {&shaped[4].Entry, &shaped[5].Entry}) {
     entry->Sha256 = std::string(64, 'a');
     entry->Deltas = {EntryDelta{{}, "patch.zpatch"}};
   }
   for (const auto& row : rows) {
     const FetchPolicy policy(updater, row.Held);
     EXPECT_EQ(policy.Ahead(row.Entry, row.Outside, dir / row.Installed), row.Ahead) << row.Name;
-    EXPECT_EQ(policy.MayRunPast(row.Entry), row.RunsPast) << row.Name;
-    const std::vector<FileEntry> entries = {row.Entry, FileEntry{}, Download("next")};
+    EXPECT_EQ(policy.MayRunPast(row.Entry.Entry), row.RunsPast) << row.Name;
+    const std::vector<PlannedEntry> entries = {row.Entry, PlannedEntry{}, Download("next")};
     EXPECT_EQ(policy.Following(entries, 0), row.Announces ? "/srv/next" : "") << row.Name;
   }
 
@@ -125,8 +125,8 @@ TEST(FetchPolicyTest, EachEntrysFileComesTheWayItsRulesAllow) {
   // is. Nothing is announced after an entry whose step goes on past its download.
   const bool runsPast[] = {true, false, true, true, true, true};
   for (std::size_t i = 0; i + 1 < shaped.size(); ++i) {
-    EXPECT_EQ(policy.MayRunPast(shaped[i]), runsPast[i]) << shaped[i].Filename;
-    EXPECT_EQ(policy.Following(shaped, i), "") << shaped[i].Filename;
+    EXPECT_EQ(policy.MayRunPast(shaped[i].Entry), runsPast[i]) << shaped[i].Entry.Filename;
+    EXPECT_EQ(policy.Following(shaped, i), "") << shaped[i].Entry.Filename;
   }
   // A download that may resume a kept part is not announced (above, after the first patch). A
   // patch is made at the entry's turn from an installed file, never from a link or nothing.
