@@ -1,25 +1,8 @@
 #include "transfer/Downloader.h"
 
-#include <charconv>
 #include <utility>
 
 namespace tandor {
-
-namespace {
-
-// The number in a recorded text ("label error code: 12029 Message: ..."); 0 without one, as for
-// a server's own reply.
-int CodeIn(std::string_view text) {
-  constexpr std::string_view marker = " error code: ";
-  const std::size_t at = text.find(marker);
-  if (at == std::string_view::npos) return 0;
-  int code = 0;
-  const char* begin = text.data() + at + marker.size();
-  std::from_chars(begin, text.data() + text.size(), code);
-  return code;
-}
-
-}  // namespace
 
 Downloader::Downloader(FtpEvents events, FtpOptions options, bool http, bool passive)
     : mFtp(std::make_unique<FTP>(std::move(events), std::move(options))), mHttp(http) {
@@ -33,7 +16,7 @@ TransferResult Downloader::Open(std::string_view address, std::string_view user,
                                 std::string_view password, int port) {
   if (mFtp->OpenConnection(address, user, password, port)) return {};
   const std::string& text = mFtp->GetLastErrorMessage();
-  return {TransferResult::State::Failed, CodeIn(text), text, mFtp->ProxyRefused()};
+  return {TransferResult::State::Failed, mFtp->LastErrorCode(), text, mFtp->ProxyRefused()};
 }
 
 TransferResult Downloader::Download(const DownloadRequest& request) {
@@ -63,7 +46,7 @@ TransferResult Downloader::Failure(const std::string& before, const std::string&
   if (now.empty() || now == before)
     return {TransferResult::State::Failed, 0,
             "The server has no file " + remote + " (or it is empty)"};
-  return {TransferResult::State::Failed, CodeIn(now), now};
+  return {TransferResult::State::Failed, mFtp->LastErrorCode(), now};
 }
 
 }  // namespace tandor

@@ -456,6 +456,7 @@ void FTP::TakeDebugText(int type, std::string_view text) {
 
 void FTP::Record(std::string_view label, int code) {
   mProxyRefused = false;
+  mLastErrorCode = code;
   if (code == inet::ExtendedError) {
     mLastError = FromServer(IsFtp() ? mLastReply : mStatusLine);
     return;
@@ -492,6 +493,7 @@ bool FTP::RecordProxyRefusal() {
   if (tunnel < 300 && status != 407) return false;
   mLastError = FromServer(mStatusLineIn.empty() ? std::to_string(tunnel >= 300 ? tunnel : status)
                                                 : mStatusLineIn);
+  mLastErrorCode = 0;
   mProxyRefused = true;
   return true;
 }

@@ -5,7 +5,8 @@
 //
 // Operations that can fail return false (or a negative size) and keep a text of the failure in
 // GetLastErrorMessage(): label + " error code: " + number + " Message: " + text, or the FTP
-// server's own reply alone for number 12003. A success never clears that text. Local file
+// server's own reply alone for number 12003; LastErrorCode() keeps that number beside it. A
+// success clears neither. Local file
 // failures are not caught: they leave as RuntimeError.
 
 #include <chrono>
@@ -80,6 +81,9 @@ class FTP {
   // The list of the last listing; a new empty list when there is none.
   std::shared_ptr<DirList> Directory();
   const std::string& GetLastErrorMessage() const { return mLastError; }
+  // The number of the failure GetLastErrorMessage() tells of; 0 when none was recorded, and for
+  // a proxy's refusal, whose text is the proxy's answer.
+  int LastErrorCode() const { return mLastErrorCode; }
   // ServiceFtp (the default) or ServiceHttp; takes effect at the next OpenConnection.
   void Service(int expression) { mService = expression; }
 
@@ -221,6 +225,7 @@ class FTP {
   std::uint32_t mConnectFlags = 0;
   int mService = ServiceFtp;
   std::string mLastError;
+  int mLastErrorCode = 0;
   std::shared_ptr<DirList> mDirList;
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;

@@ -424,6 +424,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
 bool FTP::RefusedOverLimit(const ChunkedDownload& sink) {
   if (!mAnnouncedTooLarge && !sink.OverLimit()) return false;
   mExceededLimit = true;
+  mLastErrorCode = inet::FileTooLarge;
   mLastError = FormatInternetError(
       "InternetReadFile", inet::FileTooLarge,
       "The file is larger than the limit of " + std::to_string(sink.Limit()) + " bytes.");
