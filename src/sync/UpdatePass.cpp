@@ -336,8 +336,8 @@ bool UpdatePass::Connect() {
   if (s.MaxKBpsIgnored) mErrLog.WriteLine(msg::MaxKBpsIgnored(s.MaxKBpsText));
   const bool tls = options.Tls;
   mTransferOptions = std::make_unique<FtpOptions>(options);
-  mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options), IsHttp(s.Method),
-                                           s.Passive);
+  mTransfer = std::make_unique<Downloader>(std::move(events), std::move(options),
+                                           TransferProtocolFor(IsHttp(s.Method), s.Passive));
   mEnv.Window->SetCaption(Caption());
   mEnv.Window->AddLine(msg::Connecting(mEnv.ArgumentText, s.MethodText));
   const bool known = s.Method != TransferMethod::Unknown;

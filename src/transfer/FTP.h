@@ -26,6 +26,7 @@
 #include "platform/FreeSpace.h"
 #include "transfer/CurlHandle.h"
 #include "transfer/DirList.h"
+#include "transfer/DownloadRequest.h"
 #include "transfer/FtpListing.h"
 #include "transfer/RateLimit.h"
 #include "transfer/TransferEvents.h"
@@ -123,26 +124,22 @@ class FTP {
   // The number of such entries; 0 on failure. More than 32767 throws RuntimeError 6.
   std::int16_t GetDirectoryDataCount(std::string_view sFilter);
 
-  // The next download (only that one) must have this digest, or it is not renamed over its
-  // target.
-  void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
-  // Where that download keeps a broken part for a later attempt, and finds one to resume: by
-  // default its local file's name with ".partial" added.
-  void KeepPartIn(std::filesystem::path partial) { mPartial = std::move(partial); }
-  // The next download (only that one) fails when the file is larger than `bytes`: a size the
-  // server announces above it is refused before any of the file is taken, a file sent without
-  // one is cut off at the first byte past it. Nothing of such a file stays on disk.
-  void LimitNextDownload(std::int64_t bytes) { mNextLimit = bytes; }
-  // The last download failed because the file was larger than its limit.
-  bool ExceededLimit() const { return mExceededLimit; }
+  // Downloads request.Remote over this connection's service into request.Target, with what
+  // the request carries: the digest the file must have (a broken part of it is then kept in
+  // request.Partial, or beside the target, and resumed by a later attempt), the size it must not
+  // pass (a size the server announces above it is refused before any of the file is taken, a
+  // file sent without one is cut off at the first byte past it; nothing of such a file stays on
+  // disk), and the download that follows it. The request for that one (for FTP, its first
+  // command) goes out as soon as this file's data is in, so that the server works on it while
+  // this file is put on disk; nothing of it is taken before it is asked for. Any other request
+  // drops it (for FTP with its connection, which the next request opens again).
+  //
+  // A failure carries the recorded text and number; a missing or empty remote file, which
+  // records none, is said to be missing.
+  TransferResult Download(const DownloadRequest& request);
   // The last request failed because the proxy refused it; GetLastErrorMessage() is then the
   // proxy's answer ("407 Proxy Authentication Required").
   bool ProxyRefused() const { return mProxyRefused; }
-  // The download after the next one will fetch `remote`. Its request (for FTP, its first
-  // command) then goes out as soon as the next one's data is in, so that the server works on it
-  // while that file is put on disk; nothing of it is taken before it is asked for. Any other
-  // request drops it (for FTP with its connection, which the next request opens again).
-  void AnnounceFollowingDownload(std::string remote) { mFollowing = std::move(remote); }
 
   void SetTransferASCII() { mTransferType = TransferTypeAscii; }
   void SetTransferBinary() { mTransferType = TransferTypeBinary; }
@@ -193,10 +190,9 @@ class FTP {
   ListResult ListMatching(std::string_view filter, std::vector<ListedEntry>& matches);
   void AddToDirList(const ListedEntry& entry);
 
-  bool Download(const std::filesystem::path& local, const std::string& url, bool http,
-                std::string_view label, std::int64_t limit);
-  // What LimitNextDownload set, taken by the download call it was meant for (-1: none).
-  std::int64_t TakeNextLimit();
+  // A download of `request` with its names trimmed; false for a blank name or no connection.
+  bool Fetch(const DownloadRequest& request, bool http, bool& overLimit);
+  bool Download(const DownloadRequest& request, bool http, std::string_view label, bool& overLimit);
   // Whether a download stopped at its limit; records it so.
   bool RefusedOverLimit(const ChunkedDownload& sink);
   // A size the server announces for the current request, checked against its limit.
@@ -229,14 +225,9 @@ class FTP {
   std::shared_ptr<DirList> mDirList;
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
-  std::optional<Sha256Digest> mExpectedSha256;
-  std::filesystem::path mPartial;  // set by KeepPartIn; empty: beside the local file
-  std::int64_t mNextLimit = -1;    // set by LimitNextDownload; -1: none
-  bool mExceededLimit = false;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
   CurlList mHttpHeaders;
   CurlList mFtpPrequote;         // the commands an FTP download sends before RETR
-  std::string mFollowing;        // announced by AnnounceFollowingDownload
   std::string mAheadUrl;         // of the request sent ahead; empty when there is none
   void* mAheadTarget = nullptr;  // where its bytes go once it is asked for; until then it waits
 

@@ -189,55 +189,71 @@ std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
 }
 
 bool FTP::FTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
-  const std::filesystem::path local = TrimSpaces(sLocal);
-  const std::string_view remote = Trim(sRemote, " ");
-  const std::int64_t limit = TakeNextLimit();
-  if (local.empty() || remote.empty()) return false;
-  if (!RequireConnection("FtpFindFirstFile")) return false;
-  return Download(local, std::string(remote), false, {}, limit);
+  bool overLimit = false;
+  return Fetch({.Target = sLocal, .Remote = std::string(sRemote)}, false, overLimit);
 }
 
 bool FTP::HTTPDownloadFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
-  const std::filesystem::path local = TrimSpaces(sLocal);
-  const std::string_view remote = Trim(sRemote, " ");
-  const std::int64_t limit = TakeNextLimit();
-  if (local.empty() || remote.empty()) return false;
-  if (!RequireConnection("HttpOpenRequest:GetFile")) return false;
-  return Download(local, std::string(remote), true, {}, limit);
+  bool overLimit = false;
+  return Fetch({.Target = sLocal, .Remote = std::string(sRemote)}, true, overLimit);
 }
 
 bool FTP::SimpleFTPGetFile(const std::filesystem::path& sLocal, std::string_view sRemote) {
-  const std::int64_t limit = TakeNextLimit();
   if (!RequireConnection("SimpleFtpGetFile")) return false;
-  return Download(sLocal, std::string(sRemote), false, "SimpleFtpGetFile", limit);
+  bool overLimit = false;
+  return Download({.Target = sLocal, .Remote = std::string(sRemote)}, false, "SimpleFtpGetFile",
+                  overLimit);
 }
 
-std::int64_t FTP::TakeNextLimit() {
-  mExceededLimit = false;
-  return std::exchange(mNextLimit, -1);
+TransferResult FTP::Download(const DownloadRequest& request) {
+  const std::string before = mLastError;
+  bool overLimit = false;
+  if (Fetch(request, !IsFtp(), overLimit)) return {};
+  TransferResult result{TransferResult::State::Failed, mLastErrorCode, mLastError};
+  if (mProxyRefused) {
+    // A proxy that refuses again says the same again.
+    result.Code = 0;
+    result.ProxyRefused = true;
+  } else if (mLastError.empty() || mLastError == before) {
+    // A missing or empty remote file fails without a text of its own; an old text would name
+    // the wrong failure.
+    result.Code = 0;
+    result.Text = "The server has no file " + request.Remote + " (or it is empty)";
+  }
+  if (overLimit) result.Status = TransferResult::State::OverLimit;
+  return result;
+}
+
+bool FTP::Fetch(const DownloadRequest& asked, bool http, bool& overLimit) {
+  DownloadRequest request = asked;
+  request.Target = TrimSpaces(asked.Target);
+  request.Remote = Trim(asked.Remote, " ");
+  if (request.Target.empty() || request.Remote.empty()) return false;
+  if (!RequireConnection(http ? "HttpOpenRequest:GetFile" : "FtpFindFirstFile")) return false;
+  return Download(request, http, {}, overLimit);
 }
 
 // One request per download: for FTP, SIZE and then RETR on the open connection (see
 // SetFtpSizeQuery), the same commands as a separate size query would cost, without its extra
 // round trip. A `simpleLabel` makes it the one-call transfer: no events, every failure under that
-// label. `limit`: the most bytes the file may have; -1 for any number.
-bool FTP::Download(const std::filesystem::path& local, const std::string& remote, bool http,
-                   std::string_view simpleLabel, std::int64_t limit) {
+// label.
+bool FTP::Download(const DownloadRequest& request, bool http, std::string_view simpleLabel,
+                   bool& overLimit) {
   static const FtpEvents NoEvents;
   const bool simple = !simpleLabel.empty();
-  const std::string following = std::exchange(mFollowing, {});
+  const std::filesystem::path& local = request.Target;
+  const std::string& remote = request.Remote;
+  const std::string& following = request.Following;
   AdvanceAhead();
   ChunkedDownload sink(local, simple ? NoEvents : mEvents);
   sink.SetFreeSpaceSource(&mOptions.FreeSpace);
-  if (mExpectedSha256 && !simple) {
-    sink.ExpectSha256(*mExpectedSha256);
-    std::filesystem::path partial = mPartial;
+  if (request.Sha256 && !simple) {
+    sink.ExpectSha256(*request.Sha256);
+    std::filesystem::path partial = request.Partial;
     if (partial.empty()) (partial = local) += ".partial";
     sink.ResumeFrom(partial);
   }
-  mExpectedSha256.reset();
-  mPartial.clear();
-  sink.SetLimit(limit);
+  sink.SetLimit(request.Limit);
   if (mOptions.DownloadRate) {
     sink.SetPacer([this](std::size_t bytes) {
       mThrottled +=
@@ -294,7 +310,10 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     const auto request = [&]() -> bool {
       const CURLcode result = run();
       if (sink.Failure()) std::rethrow_exception(sink.Failure());
-      if (RefusedOverLimit(sink)) return false;
+      if (RefusedOverLimit(sink)) {
+        overLimit = true;
+        return false;
+      }
       if (result == CURLE_RANGE_ERROR && context.Resuming) {
         rangeIgnored = true;
         return false;
@@ -357,6 +376,7 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
     const CURLcode result = run();
     if (sink.Failure()) std::rethrow_exception(sink.Failure());
     if (RefusedOverLimit(sink)) {
+      overLimit = true;
       // The control connection may be in the middle of a command sequence.
       DropConnection();
       return false;
@@ -423,7 +443,6 @@ bool FTP::Download(const std::filesystem::path& local, const std::string& remote
 
 bool FTP::RefusedOverLimit(const ChunkedDownload& sink) {
   if (!mAnnouncedTooLarge && !sink.OverLimit()) return false;
-  mExceededLimit = true;
   mLastErrorCode = inet::FileTooLarge;
   mLastError = FormatInternetError(
       "InternetReadFile", inet::FileTooLarge,
