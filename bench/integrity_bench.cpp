@@ -67,8 +67,9 @@ int main() {
     tandor::FTP ftp({}, options);
     ftp.Service(tandor::FTP::ServiceHttp);
     ftp.OpenConnection("127.0.0.1", "", "", std::to_string(port));
-    if (hashed) ftp.ExpectSha256(digest);
-    Check(ftp.HTTPDownloadFile(local, "/big.bin"), ftp);
+    tandor::DownloadRequest request{.Target = local, .Remote = "/big.bin"};
+    if (hashed) request.Sha256 = digest;
+    Check(ftp.Download(request).Done(), ftp);
   };
   // Rounds alternate, and every download is removed at once: a side that ran later would
   // otherwise meet the page cache full of the other side's unwritten bytes.

@@ -48,7 +48,7 @@ void CreateTransfer(PassContext& pass) {
   if (s.MaxKBpsIgnored) pass.ErrLog.WriteLine(msg::MaxKBpsIgnored(s.MaxKBpsText));
   pass.TransferOptions = std::make_unique<FtpOptions>(options);
   pass.Transfer = std::make_unique<Downloader>(std::move(events), std::move(options),
-                                               IsHttp(s.Method), s.Passive);
+                                               TransferProtocolFor(IsHttp(s.Method), s.Passive));
 }
 
 // Opens the servers in order until one serves the manifest. Done also when a server answered

@@ -172,7 +172,8 @@ void DownloadPool::Work() {
     current->Received = received;
     current->Total = total;
   };
-  Downloader downloader(std::move(events), mOptions, mServer.Http, mServer.Passive);
+  Downloader downloader(std::move(events), mOptions,
+                        TransferProtocolFor(mServer.Http, mServer.Passive));
   bool connected = false;
   try {
     connected =

@@ -1,5 +1,7 @@
-// The connection, the settings and the failure texts of FTP; transfers are in FtpTransfer.cpp,
-// remote file management and listings in FtpRemote.cpp.
+// The connection, the settings and the running of requests of FTP. What the server says and
+// the failure texts are in FtpReplies.cpp; downloads in FtpDownload.cpp (with what differs by
+// protocol in FtpSource.cpp and HttpSource.cpp), uploads in FtpUpload.cpp, remote file
+// management and listings in FtpRemote.cpp.
 #include "transfer/FTP.h"
 #include "text/TextCase.h"
 
@@ -11,6 +13,7 @@
 
 #include "platform/Error.h"
 #include "settings/PortNumber.h"
+#include "transfer/DownloadSource.h"
 #include "transfer/InternetError.h"
 
 namespace tandor {
@@ -26,7 +29,7 @@ struct FtpCallbacks {
       ftp->TakeHttpHeaderLine(line);
     }
     // A file announced larger than its limit is refused before any of it arrives.
-    return ftp->mAnnouncedTooLarge ? 0 : size * count;
+    return ftp->mRequest.AnnouncedTooLarge ? 0 : size * count;
   }
   static int Progress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     return static_cast<FTP*>(user)->KeepsPace(received + sent) ? 0 : 1;
@@ -42,42 +45,23 @@ namespace {
 
 constexpr long ReceiveBufferSize = 256 * 1024;
 
-// The size in a SIZE reply ("213 84000"); -1 when it holds none.
-std::int64_t SizeInReply(std::string_view line) {
-  std::string_view digits = Trim(line.substr(std::min<std::size_t>(line.size(), 4)));
-  if (digits.empty() || digits.size() > 18) return -1;
-  std::int64_t size = 0;
-  for (char c : digits) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
-    size = size * 10 + (c - '0');
-  }
-  return size;
-}
-
-// The path libcurl names in the commands of an FTP `url`: its path with the dot segments
-// resolved, less the leading "/", decoded. Empty when it cannot be decoded or holds a control
-// character.
-std::string FtpCommandPath(const std::string& url) {
-  CurlUrl handle(curl_url());
-  char* path = nullptr;
-  if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
-      curl_url_get(handle.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
-    return {};
-  std::string decoded(path);
-  curl_free(path);
-  if (std::any_of(decoded.begin(), decoded.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
-    return {};
-  return decoded.empty() ? decoded : decoded.substr(1);
-}
-
 }  // namespace
 
 FTP::FTP(FtpEvents events, FtpOptions options)
-    : mEvents(std::move(events)), mOptions(std::move(options)) {}
+    : mEvents(std::move(events)),
+      mOptions(std::move(options)),
+      mSource(&DownloadSource::For(ServiceFtp)) {}
 
 FTP::~FTP() {
   CancelAhead();
+}
+
+void FTP::Service(int expression) {
+  mSource = &DownloadSource::For(expression);
+}
+
+bool FTP::IsFtp() const {
+  return mSource->IsFtp();
 }
 
 std::shared_ptr<DirList> FTP::Directory() {
@@ -103,10 +87,7 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
   }
   std::string host = ToServer(Trim(sServer));
   if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-  mBaseUrl = (IsFtp()        ? "ftp://"
-              : mOptions.Tls ? "https://"
-                             : "http://") +
-             host + ":" + std::to_string(port);
+  mBaseUrl = mSource->Scheme(mOptions.Tls) + host + ":" + std::to_string(port);
   mUser = ToServer(sUser);
   mPassword = ToServer(sPassword);
   mMachineListing.reset();
@@ -173,7 +154,6 @@ void FTP::ResetRequest() {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!mOptions.CaFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, mOptions.CaFile.c_str());
-    if (IsFtp()) curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
   }
   if (!mUser.empty()) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, mUser.c_str());
@@ -185,121 +165,21 @@ void FTP::ResetRequest() {
   curl_easy_setopt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
   // The proxy's answer to CONNECT is no reply of the server's; the debug stream still shows it.
   curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-  if (IsFtp()) {
-    // Through a tunnel, commands and data connections alike: a proxy's own FTP gateway would
-    // know nothing of SIZE, REST or the current folder.
-    curl_easy_setopt(curl, CURLOPT_HTTPPROXYTUNNEL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    // Names go to the server as given, relative to its current folder, which
-    // SetFTPDirectory changes and libcurl must not.
-    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-    if (!mPassiveConnection) curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-                     static_cast<long>(mOptions.IdleTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS,
-                     static_cast<long>(mOptions.IdleTimeout.count() * 1000));
-    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, mTransferType == TransferTypeAscii ? 1L : 0L);
-  } else {
-    // A secure connection is never redirected to a plain one.
-    const char* protocols = mOptions.Tls ? "https" : "http,https";
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-  }
-}
-
-std::string FTP::DownloadUrl(std::string_view remote, bool http) const {
-  return http ? HttpUrl(ToServer(remote)) : FtpUrl(ToServer(remote), false);
-}
-
-void FTP::SetDownload(const std::string& url, bool http, std::int64_t offset) {
-  CURL* curl = mCurl.get();
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  if (!http) {
-    SetFtpSizeQuery(url, offset);
-    return;
-  }
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  // Past every cache: the manifest must be the one on the server now.
-  if (mHttpHeaders.Get() == nullptr) {
-    mHttpHeaders.Append("Cache-Control: no-cache");
-    mHttpHeaders.Append("Pragma: no-cache");
-  }
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, mHttpHeaders.Get());
-}
-
-// libcurl reads an FTP download no further than the size SIZE announced, so a server that
-// announces less than it sends has its file cut there and taken for whole. Here the end of the
-// data connection is the end of the file: libcurl asks no size, and SIZE goes out ahead of RETR
-// as a command of our own, its answer checked against what arrives. A resumed download says
-// where to start the same way, since libcurl sends REST only after its own SIZE. Text mode asks
-// its size separately, as servers do not count the changed line ends.
-void FTP::SetFtpSizeQuery(const std::string& url, std::int64_t offset) {
-  if (mTransferType == TransferTypeAscii) return;
-  const std::string path = FtpCommandPath(url);
-  if (path.empty()) return;  // libcurl refuses such a name itself
-  CURL* curl = mCurl.get();
-  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-  mFtpPrequote = CurlList();
-  mFtpPrequote.Append("SIZE " + path);
-  if (offset > 0) mFtpPrequote.Append("REST " + std::to_string(offset));
-  curl_easy_setopt(curl, CURLOPT_PREQUOTE, mFtpPrequote.Get());
-}
-
-void FTP::StartAhead(const std::string& url, bool http) {
-  ResetRequest();
-  SetDownload(url, http, 0);
-  curl_easy_setopt(mCurl.get(), CURLOPT_WRITEFUNCTION, &FTP::WriteAhead);
-  curl_easy_setopt(mCurl.get(), CURLOPT_WRITEDATA, this);
-  BeginRequest();
-  if (curl_multi_add_handle(mMulti.get(), mCurl.get()) != CURLM_OK) return;
-  mAheadUrl = url;
-  mAheadTarget = nullptr;
-  AdvanceAhead();
-}
-
-void FTP::AdvanceAhead() {
-  if (mAheadUrl.empty()) return;
-  int running = 0;
-  curl_multi_perform(mMulti.get(), &running);
-}
-
-void FTP::CancelAhead() {
-  if (mAheadUrl.empty()) return;
-  mAheadUrl.clear();
-  mAheadTarget = nullptr;
-  curl_multi_remove_handle(mMulti.get(), mCurl.get());
-  // A control connection in the middle of a command sequence cannot carry the next request:
-  // it goes, with the handles (the next request logs in again).
-  if (IsFtp()) {
-    mMulti.reset(curl_multi_init());
-    mCurl.reset(curl_easy_init());
-  }
+  mSource->SetOptions(*this, curl);
 }
 
 void FTP::BeginRequest() {
-  mLastCommand.clear();
-  mDataStarted = false;
-  mRefusal.clear();
-  mAnnouncedSize = -1;
-  mExcessData = false;
-  mStatusLine.clear();
-  mHeadersEnded = false;
-  mStatusLineIn.clear();
+  mRequest = RequestState{};
   mProxyRefused = false;
-  mAnnouncedTooLarge = false;
-  mThrottled = {};
-  mPace.clear();
-  mPace.emplace_back(std::chrono::steady_clock::now(), 0);
-  mMoved = 0;
-  mLastMove = mPace.back().first;
-  mTooSlow = false;
+  mRequest.Pace.emplace_back(std::chrono::steady_clock::now(), 0);
+  mRequest.LastMove = mRequest.Pace.back().first;
 }
 
 CURLcode FTP::Perform(bool started) {
   if (!started) BeginRequest();
   const CURLcode result = RunRequest(started);
-  return result == CURLE_ABORTED_BY_CALLBACK && mTooSlow ? CURLE_OPERATION_TIMEDOUT : result;
+  return result == CURLE_ABORTED_BY_CALLBACK && mRequest.TooSlow ? CURLE_OPERATION_TIMEDOUT
+                                                                 : result;
 }
 
 namespace {
@@ -357,7 +237,7 @@ CURLcode FTP::RunRequest(bool started) {
     char byte = 0;
     if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
         socket != CURL_SOCKET_BAD && ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
-      mExcessData = true;
+      mRequest.ExcessData = true;
   }
   return result;
 }
@@ -369,165 +249,26 @@ CURLcode FTP::RunRequest(bool started) {
 // not count: the request's clock stands still meanwhile.
 bool FTP::KeepsPace(std::int64_t bytes) {
   using namespace std::chrono;
-  const auto now = steady_clock::now() - mThrottled;
+  RequestState& request = mRequest;
+  const auto now = steady_clock::now() - request.Throttled;
   const auto window = duration_cast<steady_clock::duration>(mOptions.IdleTimeout);
-  if (bytes != mMoved) {
-    mMoved = bytes;
+  if (bytes != request.Moved) {
+    request.Moved = bytes;
     if (mEvents.BytesArrived) mEvents.BytesArrived(bytes);
-    mLastMove = now;
+    request.LastMove = now;
   }
   const auto margin = std::min<steady_clock::duration>(seconds(1), window / 10);
-  bool slow = now - mLastMove >= window - margin;
-  if (now - mPace.back().first >= milliseconds(100)) mPace.emplace_back(now, bytes);
-  while (mPace.size() > 1 && now - mPace[1].first >= window) mPace.pop_front();
-  const auto [since, then] = mPace.front();
+  bool slow = now - request.LastMove >= window - margin;
+  if (now - request.Pace.back().first >= milliseconds(100)) request.Pace.emplace_back(now, bytes);
+  while (request.Pace.size() > 1 && now - request.Pace[1].first >= window) request.Pace.pop_front();
+  const auto [since, then] = request.Pace.front();
   if (now - since >= window) {
     const double elapsed = duration<double>(now - since).count();
     slow = slow || static_cast<double>(bytes - then) <
                        static_cast<double>(mOptions.LowSpeedLimit) * elapsed;
   }
-  mTooSlow = slow;
+  request.TooSlow = slow;
   return !slow;
-}
-
-void FTP::TakeReplyLine(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  if (mReplyComplete) {
-    // Between replies only a reply's first line may come; libcurl also hands over header
-    // lines of its own making ("Content-Length: 5" for a size query), which are no reply.
-    if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0]))) return;
-    mReply.clear();
-    mReplyComplete = false;
-  }
-  mReply.emplace_back(line);
-  const bool hasCode = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                       std::isdigit(static_cast<unsigned char>(line[1])) &&
-                       std::isdigit(static_cast<unsigned char>(line[2]));
-  if (!hasCode || (line.size() > 3 && line[3] != ' ')) return;  // more lines follow
-  mReplyComplete = true;
-  mLastReplyCode = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-  mLastReply.clear();
-  for (const std::string& part : mReply) {
-    if (!mLastReply.empty()) mLastReply += "\r\n";
-    mLastReply += part;
-  }
-  if (mLastReplyCode >= 100 && mLastReplyCode < 200) mDataStarted = true;
-  if (mLastReplyCode >= 400) mRefusal = mLastReply;
-  if (mLastReplyCode == 213 && mLastCommand == "SIZE") {
-    mAnnouncedSize = SizeInReply(line);
-    TakeAnnouncedSize(mAnnouncedSize);
-  }
-}
-
-void FTP::TakeHttpHeaderLine(std::string_view line) {
-  // A reply's headers end with a blank line; a connection lost before it is no reply at all.
-  if (line == "\r\n" || line == "\n") {
-    mHeadersEnded = true;
-    curl_off_t length = -1;
-    if (mRequestLimit >= 0 && (mStatusLine.starts_with("200") || mStatusLine.starts_with("206")) &&
-        curl_easy_getinfo(mCurl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
-      TakeAnnouncedSize(length);
-  }
-  // "HTTP/1.1 500 Internal Server Error": every reply of a redirect chain starts with one.
-  if (!line.starts_with("HTTP/")) return;
-  mHeadersEnded = false;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  const std::size_t space = line.find(' ');
-  mStatusLine.assign(space == std::string_view::npos ? "" : line.substr(space + 1));
-}
-
-void FTP::TakeAnnouncedSize(std::int64_t size) {
-  if (mRequestLimit >= 0 && size > mRequestLimit) mAnnouncedTooLarge = true;
-}
-
-void FTP::TakeDebugText(int type, std::string_view text) {
-  // A tunnel's request to the proxy is no FTP command.
-  if (type == CURLINFO_HEADER_OUT && IsFtp() && !text.starts_with("CONNECT ")) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    mLastCommand.assign(text.substr(0, text.find(' ')));
-  } else if (type == CURLINFO_HEADER_IN && text.starts_with("HTTP/")) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    const std::size_t space = text.find(' ');
-    mStatusLineIn.assign(space == std::string_view::npos ? "" : text.substr(space + 1));
-  } else if (type == CURLINFO_TEXT && text.find("Excess found") != std::string_view::npos) {
-    mExcessData = true;
-  }
-}
-
-void FTP::Record(std::string_view label, int code) {
-  mProxyRefused = false;
-  if (code == inet::ExtendedError) {
-    mLastError = FromServer(IsFtp() ? mLastReply : mStatusLine);
-    return;
-  }
-  mLastError = FormatInternetError(label, code, InternetErrorText(code));
-}
-
-namespace {
-
-bool IsTlsFailure(CURLcode result) {
-  switch (result) {
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_USE_SSL_FAILED:
-    case CURLE_SSL_ISSUER_ERROR:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
-// A tunnel the proxy did not open (CONNECT answered with anything but success) or a request it
-// answered with 407 (only a proxy asks for its own credentials): its status line says why.
-bool FTP::RecordProxyRefusal() {
-  if (!mCurl) return false;
-  long tunnel = 0;
-  long status = 0;
-  curl_easy_getinfo(mCurl.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
-  if (!IsFtp()) curl_easy_getinfo(mCurl.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (tunnel < 300 && status != 407) return false;
-  mLastError = FromServer(mStatusLineIn.empty() ? std::to_string(tunnel >= 300 ? tunnel : status)
-                                                : mStatusLineIn);
-  mProxyRefused = true;
-  return true;
-}
-
-void FTP::RecordCurl(std::string_view label, CURLcode result) {
-  if (RecordProxyRefusal()) return;
-  long osErrno = 0;
-  if (mCurl) curl_easy_getinfo(mCurl.get(), CURLINFO_OS_ERRNO, &osErrno);
-  Record(label, InternetErrorFromCurl(result, osErrno));
-  if (mOptions.Tls && mCurlError[0] != '\0' && IsTlsFailure(result)) {
-    // Which certificate check failed: expired, another host's, an unknown issuer.
-    mLastError += std::string(" (TLS: ") + mCurlError + ")";
-    return;
-  }
-  if (!IsFtp()) return;
-  // A server that refused a command and then broke the connection (libcurl tried another way
-  // meanwhile) said why only in that reply, such as vsftpd's "500 OOPS" when its own sandbox
-  // ends its session.
-  if (!mRefusal.empty() &&
-      (result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR || result == CURLE_GOT_NOTHING)) {
-    std::string said = FromServer(mRefusal);
-    std::replace(said.begin(), said.end(), '\r', ' ');
-    std::replace(said.begin(), said.end(), '\n', ' ');
-    mLastError += " (the server's last reply: " + said + ")";
-  }
-  if (mPassiveConnection) return;
-  // Behind many firewalls and every NAT active mode cannot work: say what helps.
-  const char* cause = nullptr;
-  if (result == CURLE_FTP_PORT_FAILED) {
-    cause = "the server refused active mode";
-  } else if (result == CURLE_FTP_ACCEPT_FAILED) {
-    cause = "the server's data connection did not arrive in active mode";
-  }
-  if (cause != nullptr) {
-    mLastError += std::string(" (") + cause + "; Passive=1 in Tandor.ini selects passive mode)";
-  }
 }
 
 // A reply that broke its own framing may leave bytes behind on a kept-alive connection; the

@@ -5,7 +5,8 @@
 //
 // Operations that can fail return false (or a negative size) and keep a text of the failure in
 // GetLastErrorMessage(): label + " error code: " + number + " Message: " + text, or the FTP
-// server's own reply alone for number 12003. A success never clears that text. Local file
+// server's own reply alone for number 12003; LastErrorCode() keeps that number beside it. A
+// success clears neither. Local file
 // failures are not caught: they leave as RuntimeError.
 
 #include <chrono>
@@ -25,6 +26,7 @@
 #include "platform/FreeSpace.h"
 #include "transfer/CurlHandle.h"
 #include "transfer/DirList.h"
+#include "transfer/DownloadRequest.h"
 #include "transfer/FtpListing.h"
 #include "transfer/RateLimit.h"
 #include "transfer/TransferEvents.h"
@@ -33,6 +35,8 @@
 namespace tandor {
 
 class ChunkedDownload;
+class DownloadSource;
+struct FileDownload;
 
 struct FtpOptions {
   // Code page of the names and texts exchanged with the server.
@@ -80,8 +84,11 @@ class FTP {
   // The list of the last listing; a new empty list when there is none.
   std::shared_ptr<DirList> Directory();
   const std::string& GetLastErrorMessage() const { return mLastError; }
+  // The number of the failure GetLastErrorMessage() tells of; 0 when none was recorded, and for
+  // a proxy's refusal, whose text is the proxy's answer.
+  int LastErrorCode() const { return mLastErrorCode; }
   // ServiceFtp (the default) or ServiceHttp; takes effect at the next OpenConnection.
-  void Service(int expression) { mService = expression; }
+  void Service(int expression);
 
   // FTP: connects and logs in at once. HTTP: remembers the server; the first request connects.
   // A port text that is no number throws RuntimeError 13, a number outside 1 to 65535
@@ -119,26 +126,22 @@ class FTP {
   // The number of such entries; 0 on failure. More than 32767 throws RuntimeError 6.
   std::int16_t GetDirectoryDataCount(std::string_view sFilter);
 
-  // The next download (only that one) must have this digest, or it is not renamed over its
-  // target.
-  void ExpectSha256(const Sha256Digest& digest) { mExpectedSha256 = digest; }
-  // Where that download keeps a broken part for a later attempt, and finds one to resume: by
-  // default its local file's name with ".partial" added.
-  void KeepPartIn(std::filesystem::path partial) { mPartial = std::move(partial); }
-  // The next download (only that one) fails when the file is larger than `bytes`: a size the
-  // server announces above it is refused before any of the file is taken, a file sent without
-  // one is cut off at the first byte past it. Nothing of such a file stays on disk.
-  void LimitNextDownload(std::int64_t bytes) { mNextLimit = bytes; }
-  // The last download failed because the file was larger than its limit.
-  bool ExceededLimit() const { return mExceededLimit; }
+  // Downloads request.Remote over this connection's service into request.Target, with what
+  // the request carries: the digest the file must have (a broken part of it is then kept in
+  // request.Partial, or beside the target, and resumed by a later attempt), the size it must not
+  // pass (a size the server announces above it is refused before any of the file is taken, a
+  // file sent without one is cut off at the first byte past it; nothing of such a file stays on
+  // disk), and the download that follows it. The request for that one (for FTP, its first
+  // command) goes out as soon as this file's data is in, so that the server works on it while
+  // this file is put on disk; nothing of it is taken before it is asked for. Any other request
+  // drops it (for FTP with its connection, which the next request opens again).
+  //
+  // A failure carries the recorded text and number; a missing or empty remote file, which
+  // records none, is said to be missing.
+  TransferResult Download(const DownloadRequest& request);
   // The last request failed because the proxy refused it; GetLastErrorMessage() is then the
   // proxy's answer ("407 Proxy Authentication Required").
   bool ProxyRefused() const { return mProxyRefused; }
-  // The download after the next one will fetch `remote`. Its request (for FTP, its first
-  // command) then goes out as soon as the next one's data is in, so that the server works on it
-  // while that file is put on disk; nothing of it is taken before it is asked for. Any other
-  // request drops it (for FTP with its connection, which the next request opens again).
-  void AnnounceFollowingDownload(std::string remote) { mFollowing = std::move(remote); }
 
   void SetTransferASCII() { mTransferType = TransferTypeAscii; }
   void SetTransferBinary() { mTransferType = TransferTypeBinary; }
@@ -147,20 +150,41 @@ class FTP {
 
  private:
   friend struct FtpCallbacks;
+  friend class FtpSource;
+  friend class HttpSource;
 
   // Outcome of one listing request.
   enum class ListResult { Complete, NotFound, Failed, Broken };
 
-  bool IsFtp() const { return mService != ServiceHttp; }
+  // What the current request did so far; each request starts with a new one.
+  struct RequestState {
+    std::string LastCommand{};
+    bool DataStarted = false;         // the server opened the data transfer (1xx reply)
+    std::string Refusal{};            // the last error reply (4xx, 5xx)
+    std::int64_t AnnouncedSize = -1;  // the FTP server's answer to SIZE; -1: none
+    bool ExcessData = false;          // the server sent more than it announced
+    std::string StatusLine{};         // of the last HTTP reply, without the protocol version
+    bool HeadersEnded = false;        // the blank line after the last reply's headers arrived
+    // The last HTTP status line that arrived, a proxy's included (without the protocol version).
+    std::string StatusLineIn{};
+    bool AnnouncedTooLarge = false;  // the server announced more than the download's limit
+    // Bytes moved at moments of the request's course, oldest first, for its average speed over
+    // the last IdleTimeout. The moments are on the request's own clock, which stands still while
+    // it waits for its share of DownloadRate (Throttled).
+    std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> Pace{};
+    std::int64_t Moved = 0;                            // bytes moved so far
+    std::chrono::steady_clock::time_point LastMove{};  // when that count last grew
+    bool TooSlow = false;
+    // How long the request waited for its share of DownloadRate: slow only because it keeps to
+    // the rate is not too slow.
+    std::chrono::steady_clock::duration Throttled{};
+  };
+
+  bool IsFtp() const;
   void ResetRequest();
-  std::string DownloadUrl(std::string_view remote, bool http) const;
-  // The options of a download of `url`, from byte `offset` on.
-  void SetDownload(const std::string& url, bool http, std::int64_t offset);
-  // An FTP download's SIZE (and REST) go out as commands of our own: see the definition.
-  void SetFtpSizeQuery(const std::string& url, std::int64_t offset);
   // Sends the request for `url` (its first command, for FTP) and returns without waiting for
   // the reply.
-  void StartAhead(const std::string& url, bool http);
+  void StartAhead(const std::string& url, const DownloadSource& source);
   // Takes the replies that arrived for the request sent ahead and sends its next command,
   // without waiting: the server prepares the next step while this side does its own work.
   void AdvanceAhead();
@@ -189,14 +213,21 @@ class FTP {
   ListResult ListMatching(std::string_view filter, std::vector<ListedEntry>& matches);
   void AddToDirList(const ListedEntry& entry);
 
-  bool Download(const std::filesystem::path& local, const std::string& url, bool http,
-                std::string_view label, std::int64_t limit);
-  // What LimitNextDownload set, taken by the download call it was meant for (-1: none).
-  std::int64_t TakeNextLimit();
+  // A download from `source` of `request` with its names trimmed; false for a blank name or no
+  // connection.
+  bool Fetch(const DownloadRequest& request, const DownloadSource& source, bool& overLimit);
+  bool Download(const DownloadRequest& request, const DownloadSource& source,
+                std::string_view simpleLabel, bool& overLimit);
+  // Runs the request of `download`: the one sent ahead for it, or a new one.
+  CURLcode RunDownload(FileDownload& download);
   // Whether a download stopped at its limit; records it so.
-  bool RefusedOverLimit(const ChunkedDownload& sink);
+  bool RefusedOverLimit(FileDownload& download);
+  // Records a download that brought fewer bytes than announced.
+  bool ArrivedShort(const ChunkedDownload& sink);
   // A size the server announces for the current request, checked against its limit.
   void TakeAnnouncedSize(std::int64_t size);
+  // The bytes the current request may bring; -1: any number.
+  std::int64_t RequestLimit() const;
   bool Upload(const std::filesystem::path& local, std::string_view remote, bool chunked,
               std::string_view label);
 
@@ -208,6 +239,8 @@ class FTP {
 
   FtpEvents mEvents;
   FtpOptions mOptions;
+  // FTP's or HTTP's: set by Service.
+  const DownloadSource* mSource;
   // The request handle, and the multi handle that runs it and keeps its connections.
   CurlEasy mCurl;
   CurlMulti mMulti;
@@ -219,49 +252,27 @@ class FTP {
 
   int mTransferType = TransferTypeBinary;
   std::uint32_t mConnectFlags = 0;
-  int mService = ServiceFtp;
   std::string mLastError;
+  int mLastErrorCode = 0;
+  bool mProxyRefused = false;
   std::shared_ptr<DirList> mDirList;
   std::int64_t mHttpSize = -2;
   std::optional<bool> mMachineListing;
-  std::optional<Sha256Digest> mExpectedSha256;
-  std::filesystem::path mPartial;  // set by KeepPartIn; empty: beside the local file
-  std::int64_t mNextLimit = -1;    // set by LimitNextDownload; -1: none
-  bool mExceededLimit = false;
   char mCurlError[CURL_ERROR_SIZE] = {};  // libcurl's own text of the last failure
   CurlList mHttpHeaders;
   CurlList mFtpPrequote;         // the commands an FTP download sends before RETR
-  std::string mFollowing;        // announced by AnnounceFollowingDownload
   std::string mAheadUrl;         // of the request sent ahead; empty when there is none
   void* mAheadTarget = nullptr;  // where its bytes go once it is asked for; until then it waits
+  // The download call running now; none between calls and while the request sent ahead after
+  // one starts.
+  FileDownload* mDownload = nullptr;
 
-  // Per request.
+  // The FTP server's replies.
   std::vector<std::string> mReply;  // lines of the reply being received or last received
   bool mReplyComplete = true;
   std::string mLastReply;  // the last complete reply, lines joined by CR LF
   int mLastReplyCode = 0;
-  std::string mLastCommand;
-  bool mDataStarted = false;         // the server opened the data transfer (1xx reply)
-  std::string mRefusal;              // the last error reply (4xx, 5xx) of the current request
-  std::int64_t mAnnouncedSize = -1;  // the FTP server's answer to SIZE; -1: none
-  bool mExcessData = false;          // the server sent more than it announced
-  std::string mStatusLine;           // of the last HTTP reply, without the protocol version
-  bool mHeadersEnded = false;        // the blank line after the last reply's headers arrived
-  // The last HTTP status line that arrived, a proxy's included (without the protocol version).
-  std::string mStatusLineIn;
-  bool mProxyRefused = false;
-  std::int64_t mRequestLimit = -1;  // the bytes the current request may bring; -1: any number
-  bool mAnnouncedTooLarge = false;  // the server announced more than that
-  // Bytes moved by the current request at moments of its course, oldest first, for its
-  // average speed over the last IdleTimeout. The moments are on the request's own clock, which
-  // stands still while it waits for its share of DownloadRate (mThrottled).
-  std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> mPace;
-  std::int64_t mMoved = 0;                          // bytes moved so far
-  std::chrono::steady_clock::time_point mLastMove;  // when that count last grew
-  bool mTooSlow = false;
-  // How long the current request waited for its share of DownloadRate: slow only because it
-  // keeps to the rate is not too slow.
-  std::chrono::steady_clock::duration mThrottled{};
+  RequestState mRequest;
 };
 
 }  // namespace tandor

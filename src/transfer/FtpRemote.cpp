@@ -1,4 +1,4 @@
-// Remote file management and folder listings of FTP.
+// Remote file management, size queries and folder listings of FTP.
 #include <ctime>
 
 #include "platform/Error.h"
@@ -80,6 +80,28 @@ std::string FTP::GetFTPDirectory() {
 
 bool FTP::SetFTPDirectory(std::string_view sDir) {
   return RunCommands({"CWD " + std::string(sDir)}, "FtpSetCurrentDirectory");
+}
+
+std::int64_t FTP::GetFTPFileSize(std::string_view sFile) {
+  if (!RequireConnection("FtpFindFirstFile")) return -2;
+  ResetRequest();
+  CURL* curl = mCurl.get();
+  curl_easy_setopt(curl, CURLOPT_URL, FtpUrl(ToServer(sFile), false).c_str());
+  curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);  // servers refuse SIZE in text mode
+  CURLcode result = Perform();
+  if (result == CURLE_REMOTE_FILE_NOT_FOUND) return -1;  // the server answered SIZE with 550
+  if (result != CURLE_OK) {
+    RecordCurl("FtpFindFirstFile", result);
+    return -2;
+  }
+  curl_off_t length = -1;
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (length < 0) {
+    Record("FtpFindFirstFile", inet::InvalidServerResponse);
+    return -2;
+  }
+  return length;
 }
 
 // Asked once per connection: machine listings carry exact sizes and UTC times.

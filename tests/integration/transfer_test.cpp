@@ -88,15 +88,15 @@ TEST_F(FtpTransferTest, AnnouncedDownloadsGoAheadOrAreDropped) {
       {"gone.txt", "a.txt", false}, {"b.txt", "gone.txt", false}, {"", "b.txt", false}};
   for (const auto& step : steps) {
     SCOPED_TRACE(step.Remote);
-    mFtp.AnnounceFollowingDownload(step.Announced);
     if (step.Ascii)
       mFtp.SetTransferASCII();
     else
       mFtp.SetTransferBinary();
     const bool exists = fs::exists(mServer.Root() / step.Remote);
     const std::string before = ReadFile(mDir / "got.txt");
-    EXPECT_EQ(mFtp.FTPDownloadFile(mDir / "got.txt", step.Remote), exists)
-        << mFtp.GetLastErrorMessage();
+    const DownloadRequest request{
+        .Target = mDir / "got.txt", .Remote = step.Remote, .Following = step.Announced};
+    EXPECT_EQ(mFtp.Download(request).Done(), exists) << mFtp.GetLastErrorMessage();
     EXPECT_EQ(ReadFile(mDir / "got.txt"), exists ? std::string(step.Remote) + " bytes" : before);
   }
   EXPECT_EQ(mFtp.GetLastErrorMessage(), "");
@@ -240,23 +240,23 @@ TEST(TransferLimitTest, DownloadsStopAtTheirLimit) {
     if (!row.Ftp) client.Service(FTP::ServiceHttp);
     ASSERT_TRUE(client.OpenConnection("127.0.0.1", "tandor", "secret",
                                       row.Ftp ? ftp.PortText() : http.PortText()));
-    const auto download = [&] {
-      return row.Ftp ? client.FTPDownloadFile(dir / "got.bin", row.Remote)
-                     : client.HTTPDownloadFile(dir / "got.bin", row.Remote);
+    const auto download = [&](std::int64_t limit) {
+      return client.Download({.Target = dir / "got.bin", .Remote = row.Remote, .Limit = limit});
     };
     WriteFile(dir / "got.bin", "old");
-    client.LimitNextDownload(row.Limit);
     const bool whole = row.Limit >= 30000;
-    EXPECT_EQ(download(), whole);
-    EXPECT_EQ(client.ExceededLimit(), !whole);
+    const TransferResult limited = download(row.Limit);
+    EXPECT_EQ(limited.Done(), whole);
+    EXPECT_EQ(limited.Status == TransferResult::State::OverLimit, !whole);
     EXPECT_EQ(ReadFile(dir / "got.bin"), whole ? PatternBytes(30000) : "old");
     if (whole) continue;
     EXPECT_EQ(events.size(), row.Events);
     EXPECT_THAT(client.GetLastErrorMessage(),
                 StartsWith("InternetReadFile error code: 223 Message: The file is larger than the "
                            "limit of 29999 bytes."));
-    EXPECT_TRUE(download()) << client.GetLastErrorMessage();
-    EXPECT_FALSE(client.ExceededLimit());
+    const TransferResult unlimited = download(-1);
+    EXPECT_TRUE(unlimited.Done()) << client.GetLastErrorMessage();
+    EXPECT_FALSE(unlimited.Status == TransferResult::State::OverLimit);
     EXPECT_EQ(ReadFile(dir / "got.bin"), PatternBytes(30000));
   }
   EXPECT_THAT(std::vector<fs::path>(fs::directory_iterator(dir.Path()), fs::directory_iterator()),
