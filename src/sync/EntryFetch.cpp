@@ -98,8 +98,7 @@ void EntryInstaller::StartDownloadsAhead(const EntryTable& table) {
                     .User = s.User,
                     .Password = s.Password,
                     .Port = *served->Port,
-                    .Http = IsHttp(s.Method),
-                    .Passive = s.Passive};
+                    .Protocol = mPass.Protocol()};
   mAhead = std::make_unique<DownloadPool>(*mPass.TransferOptions, std::move(server), s.Connections,
                                           mPass.ManifestTime);
 }

@@ -163,4 +163,8 @@ bool PassContext::IsUpdaterItself(const FileEntry& entry) const {
   return EqualsIgnoreCase(own, entry.Realname);
 }
 
+TransferProtocol PassContext::Protocol() const {
+  return TransferProtocolFor(IsHttp(Env.Settings->Method), Env.Settings->Passive);
+}
+
 }  // namespace tandor

@@ -14,6 +14,7 @@
 #include "sync/PassEnd.h"
 #include "sync/PassEnvironment.h"
 #include "sync/PassLog.h"
+#include "transfer/DownloadRequest.h"
 
 namespace tandor {
 
@@ -77,6 +78,8 @@ struct PassContext {
   std::filesystem::path BackupFolder() const;
   std::filesystem::path RecordFile() const;
   bool IsUpdaterItself(const FileEntry& entry) const;
+  // How the pass's connections talk to the server, as the settings say.
+  TransferProtocol Protocol() const;
 };
 
 // Downloaded files arrive without execute permission; a program the manifest starts is made

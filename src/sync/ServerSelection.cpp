@@ -47,8 +47,8 @@ void CreateTransfer(PassContext& pass) {
     options.DownloadRate = std::make_shared<RateLimit>(s.MaxBytesPerSecond);
   if (s.MaxKBpsIgnored) pass.ErrLog.WriteLine(msg::MaxKBpsIgnored(s.MaxKBpsText));
   pass.TransferOptions = std::make_unique<FtpOptions>(options);
-  pass.Transfer = std::make_unique<Downloader>(std::move(events), std::move(options),
-                                               TransferProtocolFor(IsHttp(s.Method), s.Passive));
+  pass.Transfer =
+      std::make_unique<Downloader>(std::move(events), std::move(options), pass.Protocol());
 }
 
 // Opens the servers in order until one serves the manifest. Done also when a server answered

@@ -172,8 +172,7 @@ void DownloadPool::Work() {
     current->Received = received;
     current->Total = total;
   };
-  Downloader downloader(std::move(events), mOptions,
-                        TransferProtocolFor(mServer.Http, mServer.Passive));
+  Downloader downloader(std::move(events), mOptions, mServer.Protocol);
   bool connected = false;
   try {
     connected =

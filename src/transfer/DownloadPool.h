@@ -33,8 +33,7 @@ struct PoolServer {
   std::string User;
   std::string Password;
   int Port = 0;
-  bool Http = false;
-  bool Passive = false;
+  TransferProtocol Protocol = TransferProtocol::FtpActive;
 };
 
 class DownloadPool {
