@@ -2,6 +2,8 @@
 // One manifest entry: the values read from the manifest, some of them expanded. What the pass
 // finds on the machine and decides for it is kept apart (sync/EntryRules.h).
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +50,11 @@ struct FileEntry {
   std::string AllowList;
   std::string BlockList;
   std::string Sha256;  // 64 hex digits, or empty: the download is not checked
+  // Sha256 read as a digest; nothing when it is empty or not one (the entry then fails).
+  std::optional<Sha256Digest> Digest{};
   std::string Size{};  // the file's bytes, the most its download may bring; empty: no bound
+  // Size read as a number of bytes; nothing when it is empty or not one (the entry then fails).
+  std::optional<std::int64_t> SizeLimit{};
   std::vector<EntryDelta> Deltas{};
   // "DeltaN=value" of every delta key that names no digest and patch: ignored, and said so.
   std::vector<std::string> IgnoredDeltas{};

@@ -1,6 +1,7 @@
 #include "manifest/ManifestReader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <string_view>
 
@@ -11,6 +12,15 @@
 namespace tandor {
 
 namespace {
+
+// A whole number of bytes, 0 or more, and nothing else.
+std::optional<std::int64_t> ParseByteCount(std::string_view text) {
+  std::int64_t bytes = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || bytes < 0)
+    return std::nullopt;
+  return bytes;
+}
 
 std::string SectionOf(long number) {
   return "File" + std::to_string(number);
@@ -141,7 +151,9 @@ FileEntry ManifestReader::ReadEntry(long number, std::string key) const {
   entry.AllowList = Value(section, "Allow");
   entry.BlockList = Value(section, "Block");
   entry.Sha256 = Value(section, "SHA256");
+  if (!entry.Sha256.empty()) entry.Digest = ParseSha256(entry.Sha256);
   entry.Size = Value(section, "Size");
+  entry.SizeLimit = ParseByteCount(entry.Size);
   ReadDeltas(section, entry);
   return entry;
 }

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -73,20 +72,15 @@ DownloadRequest EntryInstaller::Request(const FileEntry& entry) const {
       (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
   DownloadRequest request{.Target = mPass.Native(target),
                           .Remote = entry.ServerPath + "/" + entry.Filename};
-  if (!entry.Size.empty()) {
-    // A server that sends more (an endless stream among them) is stopped there.
-    const auto [end, error] =
-        std::from_chars(entry.Size.data(), entry.Size.data() + entry.Size.size(), request.Limit);
-    if (error != std::errc() || end != entry.Size.data() + entry.Size.size() || request.Limit < 0)
-      throw RuntimeError(err::PathFileAccess,
-                         "Size=" + entry.Size + " is not a number of bytes; not installed");
-  }
-  if (!entry.Sha256.empty()) {
-    request.Sha256 = ParseSha256(entry.Sha256);
-    if (!request.Sha256)
-      throw RuntimeError(err::PathFileAccess,
-                         "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
-  }
+  // A server that sends more (an endless stream among them) is stopped there.
+  if (!entry.Size.empty() && !entry.SizeLimit)
+    throw RuntimeError(err::PathFileAccess,
+                       "Size=" + entry.Size + " is not a number of bytes; not installed");
+  if (entry.SizeLimit) request.Limit = *entry.SizeLimit;
+  if (!entry.Sha256.empty() && !entry.Digest)
+    throw RuntimeError(err::PathFileAccess,
+                       "SHA256=" + entry.Sha256 + " is not 64 hex digits; not installed");
+  request.Sha256 = entry.Digest;
   return request;
 }
 
