@@ -11,9 +11,10 @@
 //                                                      lists with other bytes, and its patches;
 //                                                      its entry's Server Path ends in the folder
 // Every kept version has its patch listed in the entry of <name> as DeltaN=, unless the patch
-// came out larger than half the file or than a machine holding that version fetches. Kept versions
-// rank by the entry's Delta lines (the version just replaced first, then the order of the last
-// publish); one without a line (its patch was too large) ranks last.
+// came out larger than half the file or than a machine holding that version fetches, or the
+// entry lists kMostDeltas patches already. Kept versions rank by the entry's Delta lines (the
+// version just replaced first, then the order of the last publish); one without a line (its
+// patch was too large) ranks last.
 
 #include <filesystem>
 #include <functional>

@@ -53,7 +53,7 @@ bool KeptOfTakenBase(const KeptVersions& kept, const FilePlan& plan, const std::
 std::vector<std::pair<std::string, std::string>> DeltaLines(const ManifestText& manifest,
                                                             std::size_t entry) {
   std::vector<std::pair<std::string, std::string>> lines;
-  for (int n = 1; n <= 99; ++n) {
+  for (int n = 1; n <= kMostDeltas; ++n) {
     const std::string value = manifest.Value(entry, "Delta" + std::to_string(n));
     const std::size_t comma = value.find(',');
     if (!value.empty())
@@ -115,9 +115,17 @@ Result<PatchesMade> MakePatches(const PublishContext& context, const FilePlan& p
   std::error_code error;
   const std::uintmax_t fileBytes = fs::file_size(plan.Local, error);
   PatchesMade made;
+  int listed = 0;
   for (const Base& base : plan.Bases) {
     std::string& patch = made.Listed.emplace_back();
     const std::string name = PatchName(plan.Name, base.Sha256);
+    // A machine reads no Delta line past the last an entry may carry: no patch for one.
+    if (listed == kMostDeltas) {
+      context.Say(plan.Name + ": patch from " + HexInName(base.Sha256) +
+                  " not listed: machines read at most " + std::to_string(kMostDeltas) +
+                  " Delta lines");
+      continue;
+    }
     PatchMade patchMade;
     try {
       patchMade = CreatePatch(base.File, plan.Local, context.Scratch / name);
@@ -129,6 +137,7 @@ Result<PatchesMade> MakePatches(const PublishContext& context, const FilePlan& p
     const std::uintmax_t baseBytes = fs::file_size(base.File, baseError);
     if (!patchError && !baseError && PatchIsWorthIt(patchBytes, baseBytes, fileBytes)) {
       patch = name;
+      ++listed;
       context.Say(plan.Name + ": patch from " + HexInName(base.Sha256) + " (" +
                   std::to_string(patchBytes) + " bytes, " + patchMade.Method + ")");
     } else {
