@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "manifest/ManifestRules.h"  // kMostDeltas
 #include "util/Integrity.h"
 
 namespace tandor {
@@ -27,9 +28,6 @@ struct EntryDelta {
 
   bool operator==(const EntryDelta&) const = default;
 };
-
-// The most "DeltaN=" keys an entry may carry.
-constexpr int kMostDeltas = 16;
 
 struct FileEntry {
   std::string Key;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "manifest/ManifestRules.h"
 #include "settings/IniStore.h"
 #include "text/TextCase.h"
 #include "util/PathMacros.h"

@@ -11,9 +11,10 @@
 //                                                      lists with other bytes, and its patches;
 //                                                      its entry's Server Path ends in the folder
 // Every kept version has its patch listed in the entry of <name> as DeltaN=, unless the patch
-// came out larger than half the file or than a machine holding that version fetches. Kept versions
-// rank by the entry's Delta lines (the version just replaced first, then the order of the last
-// publish); one without a line (its patch was too large) ranks last.
+// came out larger than half the file or than a machine holding that version fetches, or the
+// entry lists kMostDeltas patches already. Kept versions rank by the entry's Delta lines (the
+// version just replaced first, then the order of the last publish); one without a line (its
+// patch was too large) ranks last.
 
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "manifest/ManifestRules.h"
 #include "platform/CodePage.h"
 
 namespace tandor {
@@ -41,10 +43,6 @@ constexpr int Usage = 64;
 // The name an earlier version of `name` is kept under, and a patch from it.
 std::string KeptName(std::string_view name, std::string_view sha256Hex);
 std::string PatchName(std::string_view name, std::string_view baseSha256Hex);
-// The 16 hex digits in a kept name of `name` (`suffix` ".old") or a patch name (".zpatch");
-// nothing for any other name.
-std::optional<std::string> HexOfName(std::string_view fileName, std::string_view name,
-                                     std::string_view suffix);
 // Kept names in the order they serve as bases: those whose version `deltaBases` (the SHA-256
 // of each Delta line, in order) lists come first in that order, then the rest by name.
 std::vector<std::string> RankKept(std::vector<std::string> kept,

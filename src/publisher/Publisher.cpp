@@ -93,11 +93,6 @@ std::string FileNameOfPath(std::string_view path) {
   return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
 }
 
-std::string SubstituteName(std::string_view name) {
-  if (name.empty()) return "_";
-  return std::string(name.substr(0, name.size() - 1)) + "_";
-}
-
 bool IsUpdaterFileName(std::string_view name) {
   return EqualsIgnoreCase(name, "Tandor") || EqualsIgnoreCase(name, "Tandor.exe");
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "manifest/ManifestRules.h"
 #include "platform/CodePage.h"
 #include "publisher/Destination.h"
 #include "transfer/TransferEvents.h"
@@ -50,9 +51,6 @@ struct ListedVersions {
 
 // The part of a path after its last "/" or "\".
 std::string FileNameOfPath(std::string_view path);
-
-// The name with its last character replaced by "_" ("Sample.dll" -> "Sample.dl_").
-std::string SubstituteName(std::string_view name);
 
 // True for the updater's own file names, "Tandor" and "Tandor.exe", in any capitals: such a
 // file must never land on the server under its real name, where a running updater would

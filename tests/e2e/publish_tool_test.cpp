@@ -81,7 +81,8 @@ class PublishToolTest : public ::testing::Test {
 
 // Five versions of a file published one after another: each replaced version is kept and gets a
 // patch that turns it into the new one, most recent first, as many as --keep says; a file
-// published again gets no patch to itself; patches larger than half the file are not listed;
+// published again gets no patch to itself; patches larger than half the file are not listed,
+// nor those past the 16th;
 // --keep 0 keeps none and makes none.
 // An entry that was there keeps its keys and its spelling of the file's name.
 TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
@@ -108,8 +109,22 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
   // for a machine to fetch.
   const std::string v6 = RandomBytes(16 << 10, 6), more = RandomBytes(100 << 10, 7);
   const std::string v7 = v6 + more + more + more + more;
-  const std::map<std::string, std::string> versions = {
-      {"v1", v1}, {"v2", v2}, {"v3", v3}, {"v4", v4}, {"v5", v5}, {"v6", v6}, {"v7", v7}};
+  std::map<std::string, std::string> versions = {{"v1", v1}, {"v2", v2}, {"v3", v3}, {"v4", v4},
+                                                 {"v5", v5}, {"v6", v6}, {"v7", v7}};
+  // Seventeen versions of v1 that a step finds kept already, s01 to s17 in the order of their
+  // kept names: an entry lists patches from the first 16, no more than a machine reads.
+  std::vector<std::string> seeds;
+  for (int i = 0; i < 17; ++i) seeds.push_back(v1.substr(0, 100 * i) + v1.substr(100 * i + 1));
+  std::sort(seeds.begin(), seeds.end(),
+            [](const std::string& a, const std::string& b) { return Sha256Of(a) < Sha256Of(b); });
+  std::vector<std::string> seededDeltas;
+  std::set<std::string> seededKept = {"v7", "v6"};
+  for (int i = 1; i <= 17; ++i) {
+    const std::string label = (i < 10 ? "s0" : "s") + std::to_string(i);
+    versions[label] = seeds[i - 1];
+    seededKept.insert(label);
+    if (i <= 16) seededDeltas.push_back("v1<" + label);
+  }
   // The version published, options, the versions listed in Delta lines and those kept; a
   // publish that fails as the patch from version Blocked cannot take its name, and is run again.
   const struct {
@@ -118,6 +133,7 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
     std::vector<std::string> Deltas;
     std::set<std::string> Kept;
     std::string Blocked = {};
+    bool Seeded = false;  // the seventeen versions of v1 are put in the folder first
   } steps[] = {
       {"v1", {}, {}, {}},
       {"v2", {}, {"v2<v1"}, {"v1"}},
@@ -130,6 +146,7 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       {"v1", {"--keep", "0"}, {}, {}},
       {"v6", {}, {}, {"v1"}},
       {"v7", {}, {}, {"v6", "v1"}},
+      {"v1", {"--keep", "20"}, seededDeltas, seededKept, "", true},
   };
   for (const auto& [dest, folder] : destinations) {
     SCOPED_TRACE(dest);
@@ -148,6 +165,8 @@ TEST_F(PublishToolTest, VersionsLeavePatchesAndKeptVersions) {
       const std::string blocked = step.Blocked.empty() ? "" : versions.at(step.Blocked);
       const fs::path block = folder / ("data.bin." + Sha256Of(blocked).substr(0, 16) + ".zpatch");
       if (!step.Blocked.empty()) fs::create_directory(block);
+      for (const std::string& seed : step.Seeded ? seeds : std::vector<std::string>())
+        WriteFile(folder / ("data.bin." + Sha256Of(seed).substr(0, 16) + ".old"), seed);
       const ProgramResult run = Publish(args);
       if (!step.Blocked.empty()) {
         fs::remove(block);
