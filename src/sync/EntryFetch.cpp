@@ -67,9 +67,7 @@ void CreateFolderChain(const Prefix& prefix, const std::string& localPath) {
 }  // namespace
 
 DownloadRequest EntryInstaller::Request(const FileEntry& entry) const {
-  const std::string target =
-      entry.LocalPath + "\\" +
-      (MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename);
+  const std::string target = entry.LocalPath + "\\" + InstalledName(entry.Filename, entry.Realname);
   DownloadRequest request{.Target = mPass.Native(target),
                           .Remote = entry.ServerPath + "/" + entry.Filename};
   // A server that sends more (an endless stream among them) is stopped there.

@@ -99,7 +99,7 @@ EntryOutcome EntryInstaller::Install(const FileEntry& entry, std::size_t index,
 void EntryInstaller::DeleteOldFiles(const FileEntry& entry) {
   // The installed file stays until its replacement has fully arrived and is renamed over it.
   // Only a copy under a substitute name ("x.ex_" for "x.exe"), which nothing replaces, goes now.
-  if (MatchesWildcard(entry.Filename, "Tandor*") || !MatchesWildcard(entry.Filename, "*_") ||
+  if (MatchesWildcard(entry.Filename, "Tandor*") || !IsSubstituteName(entry.Filename) ||
       EqualsIgnoreCase(entry.Filename, entry.Realname))
     return;
   const fs::path file = mPass.Native(entry.LocalPath + "\\" + entry.Filename);

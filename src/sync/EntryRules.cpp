@@ -117,8 +117,7 @@ bool EntryRules::FileIsMissing(const FileEntry& entry) const {
   // Data-access components are judged by their installed version only.
   if (IsDataAccessName(entry.Realname)) return false;
   // A file stored on the server under a substitute name lives locally under its real name.
-  const std::string& localName =
-      MatchesWildcard(entry.Filename, "*_") ? entry.Realname : entry.Filename;
+  const std::string& localName = InstalledName(entry.Filename, entry.Realname);
   if (!FileExists(entry.LocalPath + "\\" + localName)) return true;
   return entry.Extract && !FileExists(entry.ExtractTo + "\\" + entry.Realname);
 }

@@ -1,5 +1,6 @@
 #include "sync/ManifestChoice.h"
 
+#include "manifest/ManifestRules.h"
 #include "manifest/RenumberEntries.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
@@ -65,16 +66,11 @@ TakenManifest ReadManifest(const PassContext& pass, const std::string& name) {
 std::optional<std::string> NotTheNamedOne(const TakenManifest& fallback) {
   // "<stem>.<h>.ini", <h> 16 hex digits: the name (in the signed manifest) says whose SHA-256
   // begins with <h>, and so binds the fallback to it; no older one can take its place.
-  const std::string& name = fallback.Name;
-  constexpr std::size_t kDigits = 16;
-  if (name.size() < kDigits + 6 || !EqualsIgnoreCase(name.substr(name.size() - 4), ".ini") ||
-      name[name.size() - kDigits - 5] != '.')
-    return std::nullopt;
-  const std::string named = LowerAscii(name.substr(name.size() - kDigits - 4, kDigits));
-  if (named.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
+  const std::optional<std::string> named = HexOfReleaseName(fallback.Name);
+  if (!named) return std::nullopt;
   const std::optional<Sha256Digest> digest = Sha256OfFile(fallback.Local);
-  if (digest && Sha256Hex(*digest).starts_with(named)) return std::nullopt;
-  return msg::FallbackNotTheNamedOne(fallback.Remote, named);
+  if (digest && Sha256Hex(*digest).starts_with(*named)) return std::nullopt;
+  return msg::FallbackNotTheNamedOne(fallback.Remote, *named);
 }
 
 // With a manifest key configured: the manifest carries a valid signature by that key and a

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "manifest/ManifestReader.h"
+#include "manifest/ManifestRules.h"
 #include "platform/Error.h"
 #include "platform/Prefix.h"
 #include "platform/Unattended.h"
@@ -130,14 +131,15 @@ std::optional<ManifestFailure> TakeManifest(PassContext& pass, const std::string
   TransferResult result;
   const auto start = std::chrono::steady_clock::now();
   try {
-    result = pass.Transfer->Download({.Target = local, .Remote = remote, .Limit = kManifestLimit});
+    result =
+        pass.Transfer->Download({.Target = local, .Remote = remote, .Limit = kManifestByteLimit});
     pass.ManifestTime = std::chrono::steady_clock::now() - start;
   } catch (const RuntimeError& error) {
     // No room on the disk, a folder that cannot be written: no server would do better.
     return ManifestFailure{true, msg::ManifestNotStored(remote, error.Description())};
   }
   if (result.Status == TransferResult::State::OverLimit)
-    return ManifestFailure{false, msg::ManifestTooLarge(remote, kManifestLimit >> 20)};
+    return ManifestFailure{false, msg::ManifestTooLarge(remote, kManifestByteLimit >> 20)};
   if (!result.Done()) return ManifestFailure{false, PassContext::FailureText(result)};
   if (pass.Env.Ini->HasSection("Files", local) || pass.Env.Ini->HasSection("File1", local))
     return std::nullopt;

@@ -11,10 +11,6 @@ namespace tandor {
 
 struct PassContext;
 
-// What a manifest's download may weigh: far more than any real one, and little enough that a
-// server cannot fill the disk or the memory with it.
-constexpr std::int64_t kManifestLimit = 16 << 20;
-
 // Why a server's manifest cannot be used.
 struct ManifestFailure {
   // It sent something else (an error page, garbage), or this machine could not keep it: shown
