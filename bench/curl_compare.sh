@@ -19,6 +19,9 @@
 # (default 100, 0 for none) each way, against curl on one connection and against curl -Z
 # --parallel-max 8. Rows at 100 ms or more run TANDOR_BENCH_SLOW_ROUNDS rounds (default 1).
 # TANDOR_BENCH_CONNECTIONS, when set, is written to Tandor.ini as Connections=.
+#
+# TANDOR_BENCH_VS=<another Tandor binary> puts that binary where curl was, in every row (curl -Z
+# is left out): two builds side by side, rounds alternated, as before and after a change.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tandor=$(realpath "${1:-$here/../build-rel/Tandor}")
@@ -154,7 +157,7 @@ pass() {  # method port product passive
   [ "$3" = Zip ] && prefix=$work/zip-ours && mkdir -p "$prefix"
   app=$prefix/drive_c/Client
   mkdir -p "$app"
-  cp "$tandor" "$app/Tandor$3"
+  cp "${binary:-$tandor}" "$app/Tandor$3"
   # vsftpd runs as this user, without a chroot: its paths are the machine's own.
   local root=/
   [ "$1" = FTP ] && root=$srv
@@ -240,7 +243,7 @@ values() {  # the words of $1, one a line
 row() {  # name method port product passive scheme curl-mode [rounds [parallel]]
   [[ $1 =~ ${TANDOR_BENCH_ROWS:-.} ]] || return 0
   local sides=(ours curl) result side order
-  [ "${9:-}" = parallel ] && sides+=(curlz)
+  [ "${9:-}" = parallel ] && [ -z "${TANDOR_BENCH_VS:-}" ] && sides+=(curlz)
   local -A secs=() kb=()
   # Over existing files: a first run of each side, not counted, puts them there.
   if [ "$4" = Zip ]; then
@@ -258,7 +261,13 @@ row() {  # name method port product passive scheme curl-mode [rounds [parallel]]
       if [ "$2" = FTP ] && [ "${#sides[@]}" -gt 2 ]; then settle; fi
       case $side in
         ours) result=$(pass "$2" "$3" "$4" "$5") ;;
-        curl) result=$(fetch "$6" "$3" "$4" "$7") ;;
+        curl)
+          if [ -n "${TANDOR_BENCH_VS:-}" ]; then
+            result=$(binary=$TANDOR_BENCH_VS pass "$2" "$3" "$4" "$5")
+          else
+            result=$(fetch "$6" "$3" "$4" "$7")
+          fi
+          ;;
         curlz) result=$(fetch "$6" "$3" "$4" "$7" parallel) ;;
       esac
       secs[$side]+="${result% *} "
@@ -322,7 +331,8 @@ latency_row() {  # name method server-port passive scheme curl-mode rtt-ms [prox
 }
 
 echo "rounds: $rounds (at 100 ms RTT or more: ${TANDOR_BENCH_SLOW_ROUNDS:-1}), large file: $mb MiB," \
-  "link: ${TANDOR_BENCH_RATE_MBIT:-100} Mbit/s, binary: $tandor, servers on: ${server_cpu[*]:-any core}"
+  "link: ${TANDOR_BENCH_RATE_MBIT:-100} Mbit/s, binary: $tandor, servers on: ${server_cpu[*]:-any core}" \
+  "${TANDOR_BENCH_VS:+(the curl columns are $TANDOR_BENCH_VS)}"
 row "1,000 x 10 KiB over HTTP" HTTP "$http_port" Small 0 http -
 row "$mb MiB over HTTP" HTTP "$http_port" Large 0 http -
 row "1,000 x 10 KiB over FTP, passive" FTP "$ftp_port" Small 1 ftp passive
