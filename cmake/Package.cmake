@@ -30,7 +30,8 @@ file(WRITE ${tandor_package_dir}/changelog
   " -- Tandor maintainers <maintainers@users.noreply.c-seed-8417183d.example>  "
   "${tandor_package_date}\n")
 find_program(TANDOR_GZIP gzip REQUIRED)
-foreach(pair "packaging/Tandor.1:Tandor.1.gz" "${tandor_package_dir}/changelog:changelog.gz")
+foreach(pair "packaging/Tandor.1:Tandor.1.gz" "packaging/tandor-publish.1:tandor-publish.1.gz"
+    "packaging/tandor-sign.1:tandor-sign.1.gz" "${tandor_package_dir}/changelog:changelog.gz")
   string(REPLACE ":" ";" pair "${pair}")
   list(GET pair 0 from)
   list(GET pair 1 to)
@@ -42,7 +43,8 @@ foreach(pair "packaging/Tandor.1:Tandor.1.gz" "${tandor_package_dir}/changelog:c
 endforeach()
 
 set(tandor_doc ${CMAKE_INSTALL_DATADIR}/doc/tandor)
-install(FILES ${tandor_package_dir}/Tandor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${tandor_package_dir}/Tandor.1.gz ${tandor_package_dir}/tandor-publish.1.gz
+  ${tandor_package_dir}/tandor-sign.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${tandor_package_dir}/changelog.gz packaging/copyright
   DESTINATION ${tandor_doc})
 install(FILES packaging/tandor-publisher.desktop packaging/tandor-net.desktop

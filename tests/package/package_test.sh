@@ -15,8 +15,8 @@ trap 'exit 1' INT TERM HUP
 cp "$("$root/scripts/package.sh" | tail -n 1)" "$work/"
 (cd "$work" && apt-get install -y -q --no-install-recommends ./tandor_*.deb >/dev/null)
 [ "$(/usr/bin/Tandor --version)" = "Tandor 1.00.0210" ] || fail "wrong --version"
-man -w Tandor >/dev/null && [ -f /usr/share/applications/tandor-publisher.desktop ] ||
-  fail "no man page or no desktop entry"
+for page in Tandor tandor-publish tandor-sign; do man -w "$page" >/dev/null || fail "no man page $page"; done
+[ -f /usr/share/applications/tandor-publisher.desktop ] || fail "no desktop entry"
 # Read whole: grep -q leaving early would break the pipe under pipefail.
 help=$(/usr/bin/tandor-publish --help) && grep -q '^Exit status' <<<"$help" || fail "no tandor-publish"
 
