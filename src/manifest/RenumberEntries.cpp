@@ -119,6 +119,23 @@ std::string FilesValue(std::string_view text, std::string_view key) {
   return std::string(FindFilesKey(text, key).Value);
 }
 
+std::string SetFilesValue(std::string_view text, std::string_view key, std::string_view value) {
+  const FilesKey at = FindFilesKey(text, key);
+  const std::string line = std::string(key) + "=" + std::string(value);
+  return at.Found() ? ReplaceKeyLine(text, at, line) : InsertUnderFiles(text, at, line);
+}
+
+std::string RemoveFilesKey(std::string_view text, std::string_view key) {
+  const FilesKey at = FindFilesKey(text, key);
+  if (!at.Found()) return std::string(text);
+  std::size_t end = at.LineStart + at.LineLength;
+  if (text.substr(end).starts_with("\r\n"))
+    end += 2;
+  else if (text.substr(end).starts_with("\n"))
+    end += 1;
+  return std::string(text.substr(0, at.LineStart)) + std::string(text.substr(end));
+}
+
 std::string NameProduct(std::string_view text, std::string_view product) {
   const FilesKey named = FindFilesKey(text, "Product");
   const std::string line = "Product=" + std::string(product);

@@ -29,6 +29,12 @@ std::optional<std::string> RaiseSerial(std::string_view text);
 // section or the key is missing.
 std::string FilesValue(std::string_view text, std::string_view key);
 
+// The text with `key`=`value` in its [Files] section: in place of the key's line, else as the
+// section's first line; a text without [Files] comes back as it is.
+std::string SetFilesValue(std::string_view text, std::string_view key, std::string_view value);
+// The text without the key's line (and its line end) in [Files].
+std::string RemoveFilesKey(std::string_view text, std::string_view key);
+
 // The text with "Product=<product>" under its [Files] header when the section names no product
 // (an empty Product= names none); a text without [Files], or whose [Files] names a product
 // already, comes back as it is.

@@ -11,23 +11,27 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "manifest/ManifestReader.h"
+#include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "publisher/Destination.h"
 #include "publisher/FolderPublish.h"
 #include "publisher/Publisher.h"
 #include "text/TextCase.h"
 #include "util/FileVersion.h"
+#include "util/Integrity.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const char* const kHelp =
-    "usage: tandor-publish [--key SECRET] [--local-path PATH] [--product NAME] [--keep N]\n"
-    "                      [--rollout P] [--ca-file PEM] DEST FILE...\n"
+    "usage: tandor-publish [--key SECRET]... [--expires DAYS] [--next-key PUBLIC]\n"
+    "                      [--revoke-key PUBLIC] [--local-path PATH] [--product NAME]\n"
+    "                      [--keep N] [--rollout P] [--ca-file PEM] DEST FILE...\n"
     "\n"
     "Publishes FILE... into DEST, a product's server folder, and lists them in its manifest\n"
     "Tandor10.ini there.\n"
@@ -52,7 +56,23 @@ const char* const kHelp =
     "       its version is raised. The same bytes keep the entry's versions.\n"
     "\n"
     "--key SECRET      sign the manifest with this secret key of tandor-sign keygen (mode 600);\n"
-    "                  the signature goes up as Tandor10.ini.sig. Without it: unsigned.\n"
+    "                  the signature goes up as Tandor10.ini.sig, and [Files] gets\n"
+    "                  SignedBy=<its public key>. Given again, each key adds a line to the\n"
+    "                  .sig: a machine that trusts any of them takes the manifest. Without\n"
+    "                  it: unsigned.\n"
+    "--expires DAYS    machines take the manifest for DAYS days (at most 3650), then refuse\n"
+    "                  it: [Files] gets Signed= (now) and Expires=, in UTC. Without it, a\n"
+    "                  manifest that has both keeps its span, counted from now; 0 removes\n"
+    "                  them. Publish again before it expires.\n"
+    "--next-key PUBLIC announce a key (its file of tandor-sign keygen, or the key itself):\n"
+    "                  machines that take this manifest trust it from then on (NextKey=).\n"
+    "--revoke-key PUBLIC  machines that take this manifest no longer trust that key\n"
+    "                  (RevokeKey=); it cannot be the only key that signs it. NextKey= and\n"
+    "                  RevokeKey= stay in later publishes until replaced.\n"
+    "                  To roll a key over: publish with --key OLD --next-key NEW.pub; once\n"
+    "                  the machines have run, with --key NEW --revoke-key OLD.pub. Machines\n"
+    "                  that missed the first refuse the second (and say so) until a publish\n"
+    "                  with --key NEW --key OLD reaches them.\n"
     "--local-path PATH Local Path of new entries (default $(AppPath)).\n"
     "--product NAME    the product, for Product= and the Server Path of new entries (default:\n"
     "                  the last part of DEST). A manifest that names its product keeps it.\n"
@@ -90,7 +110,8 @@ const char* const kHelp =
     "  FILE...\n"
     "  Tandor10.<h>.ini   with --rollout over a full release: that release's manifest,\n"
     "                     then its .sig when it has one;\n"
-    "  Tandor10.ini       sections numbered, Serial= one higher, Product= named, then\n"
+    "  Tandor10.ini       sections numbered, Serial= one higher, Product= named (and with\n"
+    "                     --key the lines above), then\n"
     "  Tandor10.ini.sig   with --key.\n"
     "Then kept versions beyond N and patches no entry lists (nor, during a rollout, the\n"
     "fallback) are removed. Kept versions rank as the entry's Delta lines listed them (the\n"
@@ -104,7 +125,7 @@ const char* const kHelp =
     "\n"
     "Exit status: 0 published; 1 an upload or a removal failed part-way (the manifest is the\n"
     "old one unless the message says it went up without its .sig: machines with a manifest key\n"
-    "refuse it until it is published again); 2 a FILE or the key cannot be used (a FILE with\n"
+    "refuse it until it is published again); 2 a FILE or a key cannot be used (a FILE with\n"
     "other bytes than its entry and the same versions too), or a patch cannot be made; 3 DEST\n"
     "cannot be reached or listed, or its manifest cannot be downloaded or parsed, or the\n"
     "Fallback= it names is not there; 64 a wrong command line, or --rollout with nothing to\n"
@@ -121,6 +142,8 @@ struct Arguments {
   tandor::PublishRequest Request;
   std::string Dest;
   std::string CaFile;
+  std::string NextKey;    // --next-key, a public key file or a key
+  std::string RevokeKey;  // --revoke-key
   bool Help = false;
 };
 
@@ -159,7 +182,19 @@ std::optional<Arguments> Parse(int argc, char** argv, std::string& problem) {
     }
     const std::string value = argv[++i];
     if (arg == "--key") {
-      parsed.Request.SigningKey = value;
+      parsed.Request.SigningKeys.emplace_back(value);
+    } else if (arg == "--expires") {
+      const std::optional<int> days = tandor::ParseExpiryDays(value);
+      if (!days) {
+        problem = "--expires wants a number of days from 0 to " +
+                  std::to_string(tandor::kMostExpiryDays) + ", not " + value;
+        return std::nullopt;
+      }
+      parsed.Request.Stamp.ExpiresDays = *days;
+    } else if (arg == "--next-key") {
+      parsed.NextKey = value;
+    } else if (arg == "--revoke-key") {
+      parsed.RevokeKey = value;
     } else if (arg == "--local-path") {
       parsed.Request.LocalPath = value;
     } else if (arg == "--product") {
@@ -186,6 +221,11 @@ std::optional<Arguments> Parse(int argc, char** argv, std::string& problem) {
     }
   }
   if (parsed.Help) return parsed;
+  if (parsed.Request.SigningKeys.empty() &&
+      (parsed.Request.Stamp.ExpiresDays || !parsed.NextKey.empty() || !parsed.RevokeKey.empty())) {
+    problem = "--expires, --next-key and --revoke-key are for a signed manifest: give --key";
+    return std::nullopt;
+  }
   if (operands.size() < 2) {
     problem = "DEST and at least one FILE are needed";
     return std::nullopt;
@@ -272,6 +312,37 @@ std::unique_ptr<tandor::FtpFolder> FtpDestination(std::string_view url, const Ar
   return std::make_unique<tandor::FtpFolder>(server, folder, options);
 }
 
+// The keys --next-key and --revoke-key name, into the request; the status to end with when
+// one cannot be used.
+std::optional<int> ReadAnnouncedKeys(Arguments& args) {
+  tandor::SigningStamp& stamp = args.Request.Stamp;
+  for (auto [given, key] : {std::pair(&args.NextKey, &stamp.NextKey),
+                            std::pair(&args.RevokeKey, &stamp.RevokeKey)}) {
+    if (given->empty()) continue;
+    const std::optional<std::string> read = tandor::ReadPublicKey(*given);
+    if (!read) {
+      std::fprintf(stderr, "tandor-publish: %s: is no public key of tandor-sign keygen\n",
+                   given->c_str());
+      return tandor::publish::CannotUse;
+    }
+    *key = *read;
+  }
+  if (!stamp.NextKey.empty() && stamp.NextKey == stamp.RevokeKey)
+    return Usage("--next-key and --revoke-key name the same key");
+  // Machines keep the keys that signed what they take: a manifest revoking its only signer
+  // would revoke nothing, and the operator would think it had.
+  bool revokesAll = !stamp.RevokeKey.empty();
+  for (const fs::path& secretKey : args.Request.SigningKeys) {
+    const std::optional<std::string> secret = tandor::ReadWholeFile(secretKey);
+    const std::optional<std::string> signer =
+        secret ? tandor::PublicKeyOf(*secret) : std::nullopt;
+    revokesAll = revokesAll && signer == stamp.RevokeKey;
+  }
+  if (revokesAll)
+    return Usage("--revoke-key names the key that signs the manifest: sign it with the new key");
+  return std::nullopt;
+}
+
 // A folder of its own for downloads, patches and the manifest; gone when it goes.
 struct Scratch {
   fs::path Path;
@@ -291,6 +362,7 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stdout);
     return 0;
   }
+  if (const std::optional<int> refused = ReadAnnouncedKeys(*args)) return *refused;
   tandor::Prefix prefix(tandor::Prefix::DefaultRoot());  // read, never laid out
   const tandor::CodePage codePage = prefix.AnsiCodePage();
   args->Request.ManifestCodePage = codePage;

@@ -84,7 +84,8 @@ int PublishToFolder(Destination& folder, const PublishRequest& request, VersionI
                     const std::function<void(const std::string&)>& complain) {
   Publisher manifests(scratch / request.ManifestName, request.ManifestName,
                       request.ManifestCodePage, FtpEvents{});
-  manifests.SignWith(request.SigningKey);
+  manifests.SignWith(request.SigningKeys);
+  manifests.StampWith(request.Stamp);
   manifests.StampUnsigned(true);
   const PublishContext context{folder, request, query, scratch, say, manifests};
   const Step published = Publish(context);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "manifest/ManifestRules.h"
+#include "manifest/SigningStamp.h"
 #include "platform/CodePage.h"
 
 namespace tandor {
@@ -53,7 +54,10 @@ bool PatchIsWorthIt(std::uintmax_t patchBytes, std::uintmax_t baseBytes, std::ui
 
 struct PublishRequest {
   std::vector<std::filesystem::path> Files;
-  std::filesystem::path SigningKey;  // empty: the manifest goes unsigned
+  // The secret keys that sign the manifest, one signature line each; none: it goes unsigned.
+  std::vector<std::filesystem::path> SigningKeys;
+  // Its expiry and the keys it announces or revokes, as the manifest is to say them.
+  SigningStamp Stamp;
   std::string LocalPath = "$(AppPath)";
   std::string Product;  // empty: the last part of ProductFolder
   std::string ProductFolder;

@@ -36,20 +36,14 @@ bool FolderReading::Listed(const std::string& name) const {
 }
 
 Step CheckKey(const PublishContext& context) {
-  const PublishRequest& request = context.Request;
-  if (request.SigningKey.empty()) return Done{};
-  const std::string key = request.SigningKey.string();
-  switch (context.Manifests.CheckSigningKey()) {
-    case SigningKeyState::Usable:
-      return Done{};
-    case SigningKeyState::Shared:
-      return PublishFailure{
-          publish::CannotUse,
-          key + ": others may read it; a secret key must be private: chmod 600 " + key};
-    case SigningKeyState::Unusable:
-      break;
-  }
-  if (!ReadWholeFile(request.SigningKey))
+  const auto refused = context.Manifests.CheckSigningKeys();
+  if (!refused) return Done{};
+  const std::string key = refused->first.string();
+  if (refused->second == SigningKeyState::Shared)
+    return PublishFailure{
+        publish::CannotUse,
+        key + ": others may read it; a secret key must be private: chmod 600 " + key};
+  if (!ReadWholeFile(refused->first))
     return PublishFailure{publish::CannotUse, key + ": cannot be read"};
   return PublishFailure{publish::CannotUse, key + ": is no secret key of tandor-sign keygen"};
 }

@@ -121,7 +121,7 @@ Step Upload(const PublishContext& context, const std::vector<FilePlan>& plans,
   }
   context.Say("uploaded " + manifestName + " (Serial=" + FilesValue(manifest, "Serial") +
               ", Product=" + FilesValue(manifest, "Product") +
-              (context.Request.SigningKey.empty() ? ", unsigned)" : ", signed)"));
+              (context.Request.SigningKeys.empty() ? ", unsigned)" : ", signed)"));
   return Done{};
 }
 

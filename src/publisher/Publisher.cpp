@@ -243,29 +243,51 @@ Publisher::Publisher(fs::path editCopy, std::string manifestName, CodePage codeP
 
 Publisher::~Publisher() = default;
 
-SigningKeyState Publisher::CheckSigningKey() const {
-  if (IsSecretKeyShared(mSigningKey)) return SigningKeyState::Shared;
-  return SignatureOf("") ? SigningKeyState::Usable : SigningKeyState::Unusable;
+void Publisher::SignWith(const fs::path& secretKey) {
+  mSigningKeys.clear();
+  if (!secretKey.empty()) mSigningKeys.push_back(secretKey);
 }
 
-std::optional<std::string> Publisher::SignatureOf(std::string_view bytes) const {
-  if (IsSecretKeyShared(mSigningKey)) return std::nullopt;
-  if (const std::optional<std::string> secret = ReadWholeFile(mSigningKey))
+std::optional<std::pair<fs::path, SigningKeyState>> Publisher::CheckSigningKeys() const {
+  for (const fs::path& key : mSigningKeys) {
+    if (IsSecretKeyShared(key)) return std::pair(key, SigningKeyState::Shared);
+    if (!SignatureOf(key, "")) return std::pair(key, SigningKeyState::Unusable);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Publisher::SignatureOf(const fs::path& key, std::string_view bytes) {
+  if (IsSecretKeyShared(key)) return std::nullopt;
+  if (const std::optional<std::string> secret = ReadWholeFile(key))
     return SignDetached(bytes, *secret);
   return std::nullopt;
 }
 
 ManifestToSave Publisher::PrepareForSave(std::string_view serverFolder,
                                          std::string_view text) const {
-  if (mSigningKey.empty() && !mStampUnsigned) return {std::string(text), {}};
-  const std::optional<std::string> raised = RaiseSerial(text);
+  if (mSigningKeys.empty() && !mStampUnsigned) return {std::string(text), {}};
+  std::optional<std::string> raised = RaiseSerial(text);
   if (!raised)
     return {std::nullopt, msg::SerialNotANumber(), ManifestToSave::Why::SerialNotANumber};
-  if (!FilesValue(*raised, "Product").empty()) return {*raised, {}};
-  const std::string product = ProductOfFolder(serverFolder);
-  if (product.empty())
-    return {std::nullopt, msg::ProductUnknown(), ManifestToSave::Why::ProductUnknown};
-  return {NameProduct(*raised, product), {}};
+  if (FilesValue(*raised, "Product").empty()) {
+    const std::string product = ProductOfFolder(serverFolder);
+    if (product.empty())
+      return {std::nullopt, msg::ProductUnknown(), ManifestToSave::Why::ProductUnknown};
+    raised = NameProduct(*raised, product);
+  }
+  if (mSigningKeys.empty()) return {*raised, {}};
+  SigningStamp stamp = mStamp;
+  stamp.Now = std::time(nullptr);
+  // A key that cannot be read names no signer; the save then fails on it.
+  for (const fs::path& key : mSigningKeys) {
+    const std::optional<std::string> secret = ReadWholeFile(key);
+    if (const std::optional<std::string> signer = secret ? PublicKeyOf(*secret) : std::nullopt)
+      stamp.Signers.push_back(*signer);
+  }
+  if (stamp.Signers.empty() && !stamp.ExpiresDays && stamp.NextKey.empty() &&
+      stamp.RevokeKey.empty())
+    return {*raised, {}};
+  return {StampSigning(*raised, stamp), {}};
 }
 
 void Publisher::UseFolder(const ServerFields& server, std::string_view serverFolder) {
@@ -319,12 +341,12 @@ std::optional<std::string> Publisher::Save(const ServerFields& server,
 std::optional<SaveFailure> Publisher::Save(Destination& destination, std::string_view text) {
   const std::string bytes = mCodePage.FromUtf8(text);
   std::optional<std::string> signature;
-  if (!mSigningKey.empty()) {
-    if (IsSecretKeyShared(mSigningKey))
-      return SaveFailure{msg::SigningKeyShared(mSigningKey.string())};
-    // Signed before anything is written: a key that fails leaves the server as it was.
-    signature = SignatureOf(bytes);
-    if (!signature) return SaveFailure{msg::SigningKeyUnusable(mSigningKey.string())};
+  // Signed before anything is written: a key that fails leaves the server as it was.
+  for (const fs::path& key : mSigningKeys) {
+    if (IsSecretKeyShared(key)) return SaveFailure{msg::SigningKeyShared(key.string())};
+    const std::optional<std::string> line = SignatureOf(key, bytes);
+    if (!line) return SaveFailure{msg::SigningKeyUnusable(key.string())};
+    signature = signature.value_or("") + *line + "\n";
   }
   fs::path signatureCopy = mEditCopy;
   signatureCopy += ".sig";
@@ -332,7 +354,7 @@ std::optional<SaveFailure> Publisher::Save(Destination& destination, std::string
     return "Path/File access error: " + file.string() + " cannot be written";
   };
   if (!WriteFileAtomically(mEditCopy, bytes)) return SaveFailure{cannotWrite(mEditCopy)};
-  if (signature && !WriteFileAtomically(signatureCopy, *signature + "\n"))
+  if (signature && !WriteFileAtomically(signatureCopy, *signature))
     return SaveFailure{cannotWrite(signatureCopy)};
   if (std::optional<std::string> failure = destination.Open()) return SaveFailure{*failure};
   if (std::optional<std::string> failure = destination.Put(mEditCopy, mManifestName))

@@ -9,8 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "manifest/ManifestRules.h"
+#include "manifest/SigningStamp.h"
 #include "platform/CodePage.h"
 #include "publisher/Destination.h"
 #include "transfer/TransferEvents.h"
@@ -151,17 +154,27 @@ class Publisher {
   const std::filesystem::path& EditCopy() const { return mEditCopy; }
   // The secret key file (as tandor-sign keygen writes it) that Save signs the manifest with;
   // empty: the manifest goes unsigned.
-  void SignWith(std::filesystem::path secretKey) { mSigningKey = std::move(secretKey); }
+  void SignWith(const std::filesystem::path& secretKey);
+  // Several keys, one signature line each: machines that trust any of them take the manifest
+  // (while a key is rolled over, machines that missed its announcement still trust the old one).
+  void SignWith(std::vector<std::filesystem::path> secretKeys) {
+    mSigningKeys = std::move(secretKeys);
+  }
+  // What a signed save writes of its expiry and of keys announced or revoked (its signers and
+  // the time are filled in as it is prepared).
+  void StampWith(SigningStamp stamp) { mStamp = std::move(stamp); }
   // Raise the serial and name the product of an unsigned manifest too, as a signed one is.
   void StampUnsigned(bool stamp) { mStampUnsigned = stamp; }
-  // Whether the signing key set can sign; a key its group or others may read is refused.
-  SigningKeyState CheckSigningKey() const;
+  // Whether each signing key set can sign; a key its group or others may read is refused. The
+  // first key that cannot, and why; nothing when all can.
+  std::optional<std::pair<std::filesystem::path, SigningKeyState>> CheckSigningKeys() const;
 
   // The numbered editor text as Save writes it. Unsigned and unstamped, it is the operator's text
   // as it is. Signed, its [Files] section gets a higher Serial= (machines refuse an older manifest)
   // and names its product, the last part of `serverFolder`, unless it names one already (machines
-  // refuse a manifest signed for another product). No text, and why, when the serial is no
-  // number or no product can be named.
+  // refuse a manifest signed for another product); its signers, expiry and announced keys are
+  // written as the stamp says. No text, and why, when the serial is no number or no product can
+  // be named.
   ManifestToSave PrepareForSave(std::string_view serverFolder, std::string_view text) const;
   // Replaces the edit copy with <folder>/<manifest> from the server and returns its text.
   SearchOutcome Search(const ServerFields& server, std::string_view serverFolder);
@@ -184,11 +197,13 @@ class Publisher {
   // Opens a new connection to the folder in place of the last one; the reason when it fails.
   std::optional<std::string> Connect(const ServerFields& server, std::string_view serverFolder);
   void Disconnect();
-  // The signature of `bytes` by the signing key; nothing when the key cannot or must not sign.
-  std::optional<std::string> SignatureOf(std::string_view bytes) const;
+  // The signature of `bytes` by `key`; nothing when the key cannot or must not sign.
+  static std::optional<std::string> SignatureOf(const std::filesystem::path& key,
+                                                std::string_view bytes);
 
   std::filesystem::path mEditCopy;
-  std::filesystem::path mSigningKey;
+  std::vector<std::filesystem::path> mSigningKeys;
+  SigningStamp mStamp;
   bool mStampUnsigned = false;
   std::string mManifestName;
   CodePage mCodePage;

@@ -127,6 +127,7 @@ frmVersion::frmVersion(Setup setup)
       mPictureBox(this),
       mTxtCurrent(&mPictureBox) {
   mPublisher.SignWith(mSetup.SigningKey);
+  mPublisher.StampWith({.ExpiresDays = mSetup.ExpiresDays});
   if (!mSetup.PickFile) mSetup.PickFile = [this] { return ShowFileDialog(this); };
   if (!mSetup.ShowMessage) {
     mSetup.ShowMessage = [](const std::string& title, const std::string& text, MessageIcon icon) {

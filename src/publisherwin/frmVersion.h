@@ -41,6 +41,8 @@ class frmVersion : public QWidget {
     std::function<void(const std::string& title, const std::string& text, MessageIcon icon)>
         ShowMessage;
     std::filesystem::path SigningKey = {};  // the secret key Save signs with; empty: unsigned
+    // Days a signed save holds (0: no expiry); nothing: as long as the manifest held before.
+    std::optional<int> ExpiresDays = {};
   };
 
   explicit frmVersion(Setup setup);

@@ -3,11 +3,15 @@
 //       a new key pair, one base64 line each (SECRET mode 0600). An existing SECRET or PUBLIC is
 //       replaced only with --force: machines that trust the old public key accept nothing the
 //       new secret key signs, so losing the old secret key locks them out for good.
-//   tandor-sign sign [--product NAME] SECRET FILE
-//       writes FILE.sig. A manifest whose [Files] names no product gets Product=NAME first (by
-//       default the name of the folder holding FILE), and the signature covers FILE as written.
-//       A SECRET that its group or others may read or write is refused, as ssh refuses its keys.
-//   tandor-sign verify PUBLIC FILE     exit 0 when FILE.sig is FILE signed with that key, else 1
+//   tandor-sign sign [--product NAME] [--expires DAYS] [--next-key PUBLIC]
+//                    [--revoke-key PUBLIC] SECRET... FILE
+//       writes FILE.sig, one line per SECRET. A manifest whose [Files] names no product gets
+//       Product=NAME first (by default the name of the folder holding FILE), and SignedBy=, the
+//       public keys of the SECRETs; Signed= and Expires= with --expires, NextKey= and
+//       RevokeKey= with those; the signature covers FILE as written. A SECRET that its group or
+//       others may read or write is refused, as ssh refuses its keys.
+//   tandor-sign verify PUBLIC FILE     exit 0 when a line of FILE.sig is FILE signed with that
+//                                      key, else 1
 //   tandor-sign hash FILE...           one SHA256= line per file, for the manifest
 // Exit status 64 for a wrong command line (or a manifest whose product cannot be told), 2 when a
 // file cannot be read or written or must not be used.
@@ -16,14 +20,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "manifest/RenumberEntries.h"
+#include "manifest/SigningStamp.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileIo.h"
 #include "util/Integrity.h"
@@ -38,12 +46,16 @@ constexpr int kFileFailure = 2;
 int Usage() {
   std::fputs(
       "usage: tandor-sign keygen [--force] SECRET PUBLIC\n"
-      "       tandor-sign sign [--product NAME] SECRET FILE\n"
+      "       tandor-sign sign [--product NAME] [--expires DAYS] [--next-key PUBLIC]\n"
+      "                        [--revoke-key PUBLIC] SECRET... FILE\n"
       "       tandor-sign verify PUBLIC FILE\n"
       "       tandor-sign hash FILE...\n"
       "keygen never replaces an existing key file without --force. sign refuses a SECRET that\n"
-      "its group or others may read (chmod 600 it), and writes Product=NAME (default: the name\n"
-      "of FILE's folder) into the [Files] section of a manifest that names no product.\n",
+      "its group or others may read (chmod 600 it), writes one signature line per SECRET, and\n"
+      "writes into the [Files] section of a manifest: Product=NAME when it names no product\n"
+      "(default: the name of FILE's folder), SignedBy= (the SECRETs' public keys), Signed= and\n"
+      "Expires= (DAYS from now, 0 removes them), NextKey= and RevokeKey= (a key machines trust\n"
+      "from then on, or no longer).\n",
       stderr);
   return kUsage;
 }
@@ -57,6 +69,9 @@ struct Arguments {
   std::vector<std::string> Operands;
   bool Force = false;                  // keygen --force
   std::optional<std::string> Product;  // sign --product NAME
+  std::optional<int> ExpiresDays;      // sign --expires DAYS
+  std::string NextKey;                 // sign --next-key PUBLIC
+  std::string RevokeKey;               // sign --revoke-key PUBLIC
 };
 
 // The operands and the options `command` takes; nothing for any other option, or one without
@@ -70,6 +85,11 @@ std::optional<Arguments> ParseArguments(std::string_view command, int count, cha
     } else if (command == "sign" && arg == "--product") {
       if (++i == count || !*args[i]) return std::nullopt;
       parsed.Product = args[i];
+    } else if (command == "sign" && arg == "--expires") {
+      if (++i == count || !(parsed.ExpiresDays = tandor::ParseExpiryDays(args[i]))) return std::nullopt;
+    } else if (command == "sign" && (arg == "--next-key" || arg == "--revoke-key")) {
+      if (++i == count || !*args[i]) return std::nullopt;
+      (arg == "--next-key" ? parsed.NextKey : parsed.RevokeKey) = args[i];
     } else if (arg.starts_with("--")) {
       return std::nullopt;
     } else {
@@ -118,40 +138,59 @@ std::string ProductFor(const std::string& file, const std::optional<std::string>
   return fs::absolute(file).lexically_normal().parent_path().filename().string();
 }
 
-int Sign(const std::string& secretFile, const std::string& file,
-         const std::optional<std::string>& product) {
-  if (tandor::IsSecretKeyShared(secretFile))
-    return FileFailure(secretFile,
-                       "may be read by others (its group or everyone); a secret key must be "
-                       "private: chmod 600 " +
-                           secretFile);
-  const std::optional<std::string> secret = tandor::ReadWholeFile(secretFile);
-  if (!secret) return FileFailure(secretFile, "cannot be read");
+int Sign(const std::vector<std::string>& secretFiles, const std::string& file,
+         const Arguments& args) {
+  tandor::SigningStamp stamp{.ExpiresDays = args.ExpiresDays, .Now = std::time(nullptr)};
+  std::vector<std::string> secrets;
+  for (const std::string& secretFile : secretFiles) {
+    if (tandor::IsSecretKeyShared(secretFile))
+      return FileFailure(secretFile,
+                         "may be read by others (its group or everyone); a secret key must be "
+                         "private: chmod 600 " +
+                             secretFile);
+    const std::optional<std::string> secret = tandor::ReadWholeFile(secretFile);
+    if (!secret) return FileFailure(secretFile, "cannot be read");
+    const std::optional<std::string> signer = tandor::PublicKeyOf(*secret);
+    if (!signer) return FileFailure(secretFile, "is no secret key");
+    secrets.push_back(*secret);
+    stamp.Signers.push_back(*signer);
+  }
+  for (auto [given, key] :
+       {std::pair(&args.NextKey, &stamp.NextKey), std::pair(&args.RevokeKey, &stamp.RevokeKey)}) {
+    if (given->empty()) continue;
+    const std::optional<std::string> read = tandor::ReadPublicKey(*given);
+    if (!read) return FileFailure(*given, "is no public key");
+    *key = *read;
+  }
   const std::optional<std::string> original = tandor::ReadWholeFile(file);
   if (!original) return FileFailure(file, "cannot be read");
   std::string message = *original;
   const std::string named = tandor::FilesValue(message, "Product");
   if (named.empty()) {
-    const std::string name = ProductFor(file, product);
+    const std::string name = ProductFor(file, args.Product);
     if (name.empty()) {
       std::fprintf(stderr, "tandor-sign: %s: names no product; give it with --product NAME\n",
                    file.c_str());
       return kUsage;
     }
     message = tandor::NameProduct(message, name);
-  } else if (product && *product != named) {
+  } else if (args.Product && *args.Product != named) {
     std::fprintf(stderr, "tandor-sign: %s: keeps its own Product=%s\n", file.c_str(),
                  named.c_str());
   }
-  // Signed before anything is written: a key that cannot sign leaves FILE as it was.
-  const std::optional<std::string> signature = tandor::SignDetached(message, *secret);
-  if (!signature) return FileFailure(secretFile, "is no secret key");
+  message = tandor::StampSigning(message, stamp);
+  // Signed before anything is written: FILE changes only once every key has signed.
+  std::string signature;
+  for (const std::string& secret : secrets) signature += *tandor::SignDetached(message, secret) + "\n";
   if (message != *original) {
     if (!tandor::WriteFileAtomically(file, message)) return FileFailure(file, "not written");
-    std::printf("%s: Product=%s written into [Files]\n", file.c_str(),
-                tandor::FilesValue(message, "Product").c_str());
+    std::printf("%s: [Files] written: Product=%s, signed by %zu key(s)%s\n", file.c_str(),
+                tandor::FilesValue(message, "Product").c_str(), stamp.Signers.size(),
+                tandor::FilesValue(message, "Expires").empty()
+                    ? ""
+                    : (", expires " + tandor::FilesValue(message, "Expires")).c_str());
   }
-  if (!tandor::WriteFileAtomically(file + ".sig", *signature + "\n"))
+  if (!tandor::WriteFileAtomically(file + ".sig", signature))
     return FileFailure(file + ".sig", "not written");
   return 0;
 }
@@ -160,8 +199,13 @@ int Verify(const std::string& publicFile, const std::string& file) {
   const std::optional<std::string> key = tandor::ReadWholeFile(publicFile);
   const std::optional<std::string> message = tandor::ReadWholeFile(file);
   const std::optional<std::string> signature = tandor::ReadWholeFile(file + ".sig");
-  const bool valid =
-      key && message && signature && tandor::VerifyDetached(*message, *signature, *key);
+  bool valid = false;
+  const std::string signatures = signature.value_or("");
+  for (std::string_view lines = signatures; key && message && !lines.empty();) {
+    const std::size_t end = std::min(lines.find('\n'), lines.size());
+    valid = valid || tandor::VerifyDetached(*message, lines.substr(0, end), *key);
+    lines.remove_prefix(std::min(end + 1, lines.size()));
+  }
   std::printf("%s: %s\n", file.c_str(), valid ? "signature valid" : "signature NOT valid");
   return valid ? 0 : 1;
 }
@@ -186,11 +230,14 @@ int main(int argc, char** argv) {
   const std::string_view command = argv[1];
   if (command == "hash") return Hash(argc - 2, argv + 2);
   const std::optional<Arguments> args = ParseArguments(command, argc - 2, argv + 2);
-  if (!args || args->Operands.size() != 2) return Usage();
+  if (!args || args->Operands.size() < 2) return Usage();
   const std::string& first = args->Operands[0];
+  const std::string& last = args->Operands.back();
+  if (command == "sign")
+    return Sign({args->Operands.begin(), args->Operands.end() - 1}, last, *args);
+  if (args->Operands.size() != 2) return Usage();
   const std::string& second = args->Operands[1];
   if (command == "keygen") return Keygen(first, second, args->Force);
-  if (command == "sign") return Sign(first, second, args->Product);
   if (command == "verify") return Verify(first, second);
   return Usage();
 }

@@ -1,7 +1,13 @@
 #include "sync/ManifestChoice.h"
 
+#include <algorithm>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
 #include "manifest/ManifestRules.h"
 #include "manifest/RenumberEntries.h"
+#include "manifest/SigningStamp.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
@@ -22,17 +28,110 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Where the machine keeps what it trusts: the manifest key and, per product, the highest
+// Where the machine keeps what it trusts: the manifest keys and, per product, the highest
 // manifest serial accepted so far.
 constexpr const char* kTrustKey = "SOFTWARE\\Tandor";
 constexpr const char* kSerialKey = "SOFTWARE\\Tandor\\Serial";
 
-// The public key manifests must be signed with: the one built in, else the machine's. Empty:
-// manifests are not checked. Never taken from a file beside the program.
-std::string ManifestKey(const Prefix& machine) {
+constexpr const char* kKeyName = "ManifestKey";
+constexpr const char* kRevokedName = "RevokedKeys";
+constexpr int kMostKeys = 16;  // ManifestKey, ManifestKey2, ... ManifestKey16
+
+std::string KeySlot(int number) {
+  return number == 1 ? std::string(kKeyName) : kKeyName + std::to_string(number);
+}
+
+// Keys revoked, the latest kMostKeys of them: a key built into the program stays revoked, and a
+// manifest signed by one is called what it is.
+std::vector<std::string> RevokedKeys(const Prefix& machine) {
+  std::vector<std::string> keys;
+  const std::string value = machine.ReadRegistryValue(kTrustKey, kRevokedName).value_or("");
+  std::string_view list = value;
+  while (!list.empty()) {
+    const std::size_t end = std::min(list.find(';'), list.size());
+    if (const std::string_view key = Trim(list.substr(0, end)); !key.empty())
+      keys.emplace_back(key);
+    list.remove_prefix(std::min(end + 1, list.size()));
+  }
+  return keys;
+}
+
+void WriteRevokedKeys(const Prefix& machine, const std::vector<std::string>& keys) {
+  std::string list;
+  for (const std::string& key : keys) list += (list.empty() ? "" : ";") + key;
+  machine.WriteRegistryValue(kTrustKey, kRevokedName, list);
+}
+
+// The public keys manifests may be signed with: the one built in (else the machine's
+// ManifestKey=) and those learned since (ManifestKey2=, ...), less those revoked. None:
+// manifests are not checked. Never taken from a file beside the program. A value that is no
+// key refuses them all.
+struct TrustedKeys {
+  std::vector<std::string> Keys;
+  std::optional<std::string> Refusal;
+};
+TrustedKeys ReadTrustedKeys(const Prefix& machine) {
+  TrustedKeys trusted;
+  const std::vector<std::string> revoked = RevokedKeys(machine);
   const std::string builtIn = TANDOR_MANIFEST_KEY;
-  if (!builtIn.empty()) return builtIn;
-  return machine.ReadRegistryValue(kTrustKey, "ManifestKey").value_or("");
+  for (int slot = 1; slot <= kMostKeys; ++slot) {
+    const std::string value = slot == 1 && !builtIn.empty()
+                                  ? builtIn
+                                  : machine.ReadRegistryValue(kTrustKey, KeySlot(slot)).value_or("");
+    if (Trim(value).empty()) continue;
+    if (const std::optional<std::string> refusal = KeyRefusal(value)) {
+      trusted.Refusal = refusal;
+      return trusted;
+    }
+    const std::string key = *PublicKeyText(value);
+    if (std::find(revoked.begin(), revoked.end(), key) == revoked.end() &&
+        std::find(trusted.Keys.begin(), trusted.Keys.end(), key) == trusted.Keys.end())
+      trusted.Keys.push_back(key);
+  }
+  return trusted;
+}
+
+// The registry slot holding `key`, or 0.
+int SlotOf(const Prefix& machine, const std::string& key) {
+  for (int slot = 1; slot <= kMostKeys; ++slot) {
+    if (PublicKeyText(machine.ReadRegistryValue(kTrustKey, KeySlot(slot)).value_or("")) == key)
+      return slot;
+  }
+  return 0;
+}
+
+// What a trusted manifest said of the keys, into the registry.
+void ChangeKeys(PassContext& pass, const TrustVerdict& verdict) {
+  const Prefix& machine = *pass.Env.Machine;
+  const std::string builtIn = PublicKeyText(TANDOR_MANIFEST_KEY).value_or("");
+  std::vector<std::string> revoked = RevokedKeys(machine);
+  if (verdict.Learn) {
+    const std::string& key = *verdict.Learn;
+    if (std::erase(revoked, key) > 0) WriteRevokedKeys(machine, revoked);
+    if (key != builtIn && SlotOf(machine, key) == 0) {
+      int free = 2;
+      while (free <= kMostKeys &&
+             !Trim(machine.ReadRegistryValue(kTrustKey, KeySlot(free)).value_or("")).empty())
+        ++free;
+      if (free > kMostKeys) {
+        pass.Report(msg::NoRoomForKey(key, kMostKeys));
+      } else {
+        machine.WriteRegistryValue(kTrustKey, KeySlot(free), key);
+        pass.Report(msg::KeyLearned(key));
+      }
+    }
+  }
+  if (verdict.Revoke) {
+    const std::string& key = *verdict.Revoke;
+    for (int slot; (slot = SlotOf(machine, key)) != 0;)
+      machine.WriteRegistryValue(kTrustKey, KeySlot(slot), "");
+    if (std::find(revoked.begin(), revoked.end(), key) == revoked.end()) {
+      revoked.push_back(key);
+      if (revoked.size() > static_cast<std::size_t>(kMostKeys)) revoked.erase(revoked.begin());
+      WriteRevokedKeys(machine, revoked);
+    }
+    pass.Report(msg::KeyRevoked(key));
+  }
 }
 
 ManifestChoice Ended(int status) {
@@ -80,10 +179,12 @@ std::optional<std::string> NotTheNamedOne(const TakenManifest& fallback) {
 int Trust(PassContext& pass, const fs::path& manifest, const std::string& remote,
           const std::string& name) {
   const PassEnvironment& env = pass.Env;
-  ManifestEvidence evidence{.Key = ManifestKey(*env.Machine), .Remote = remote};
-  if (evidence.Key.empty()) return pass_status::Completed;
-  if (const std::optional<std::string> refusal = KeyRefusal(evidence.Key))
-    return Refused(pass, *refusal).Status;
+  TrustedKeys trusted = ReadTrustedKeys(*env.Machine);
+  if (trusted.Refusal) return Refused(pass, *trusted.Refusal).Status;
+  if (trusted.Keys.empty()) return pass_status::Completed;
+  ManifestEvidence evidence{.Keys = std::move(trusted.Keys),
+                            .Revoked = RevokedKeys(*env.Machine),
+                            .Remote = remote};
   fs::path signatureFile = manifest;
   signatureFile += ".sig";
   std::error_code ec;
@@ -106,9 +207,20 @@ int Trust(PassContext& pass, const fs::path& manifest, const std::string& remote
   evidence.Product = env.ArgumentText;
   evidence.NamedProduct = env.Ini->Read("Files", "Product", manifest);
   evidence.SerialText = env.Ini->Read("Files", "Serial", manifest);
+  const auto claimed = [&](std::string_view key) {
+    return env.Ini->Read("Files", std::string(key), manifest);
+  };
+  evidence.SignedBy = claimed(claim::SignedBy);
+  evidence.SignedAt = claimed(claim::Signed);
+  evidence.Expires = claimed(claim::Expires);
+  evidence.NextKey = claimed(claim::NextKey);
+  evidence.RevokeKey = claimed(claim::RevokeKey);
+  evidence.Now = std::time(nullptr);
   // A rollout's fallback is an older release by design: its serials count apart, per name, so
   // that a machine outside the rollout takes it while neither can be replayed.
   const bool own = name == ManifestFileName(env.Version);
+  evidence.ChangesKeys = own;
+  evidence.Expiring = own || !HexOfReleaseName(name);
   const std::string serialKey =
       own ? std::string(kSerialKey) : std::string(kSerialKey) + "\\" + env.ArgumentText;
   const std::string serialName = own ? env.ArgumentText : name;
@@ -116,6 +228,8 @@ int Trust(PassContext& pass, const fs::path& manifest, const std::string& remote
       ParseSerial(env.Machine->ReadRegistryValue(serialKey, serialName).value_or("")).value_or(0);
   const TrustVerdict verdict = JudgeManifest(evidence);
   if (!verdict.Trusted()) return Refused(pass, verdict.Refusal).Status;
+  for (const std::string& note : verdict.Notes) pass.Report(note);
+  ChangeKeys(pass, verdict);
   if (verdict.Record)
     env.Machine->WriteRegistryValue(serialKey, serialName, std::to_string(*verdict.Record));
   return pass_status::Completed;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tandor::msg {
 
@@ -201,6 +202,46 @@ inline std::string ManifestForAnotherProduct(const std::string& remote, const st
            " 의 업데이트 목록인지 알 수 없으므로 설치하지 않습니다.";
   return remote + " 은(는) " + named + " 의 업데이트 목록이어서 " + product +
          " 에 설치하지 않습니다.";
+}
+
+inline std::string ManifestSignedByUnknownKey(const std::string& remote, const std::string& key) {
+  return remote + " 은(는) 이 컴퓨터가 아직 신뢰하지 않는 키 " + key +
+         " (으)로 서명되어 설치하지 않습니다. 이 키를 알리는 업데이트 목록(NextKey=)을 받지 "
+         "못했습니다: 이 컴퓨터가 신뢰하는 키로도 서명된 목록을 받으면 새 키를 신뢰합니다.";
+}
+inline std::string ManifestSignedByRevokedKey(const std::string& remote, const std::string& key) {
+  return remote + " 은(는) 폐기된 키 " + key + " (으)로 서명되어 설치하지 않습니다.";
+}
+inline std::string ManifestClaimUnreadable(const std::string& remote, std::string_view key,
+                                           const std::string& value) {
+  return remote + " 의 " + std::string(key) + "=" + value +
+         " 을(를) 읽을 수 없어 설치하지 않습니다 (시각은 2027-01-31T00:00:00Z 처럼, 키는 "
+         "tandor-sign keygen 의 공개 키로 적습니다).";
+}
+inline std::string ManifestExpired(const std::string& remote, const std::string& expires) {
+  return remote + " 의 유효 기간이 " + expires +
+         " (UTC)에 끝나 설치하지 않습니다. 서버가 오래된 업데이트 목록을 보내고 있을 수 "
+         "있습니다.";
+}
+inline std::string ClockBehind(const std::string& remote, const std::string& signedAt) {
+  return "이 컴퓨터의 시계가 " + remote + " 의 서명 시각 " + signedAt +
+         " (UTC)보다 하루 넘게 늦습니다. 유효 기간은 서명 시각을 기준으로 확인했습니다. 시계를 "
+         "맞추십시오.";
+}
+inline std::string KeyLearned(const std::string& key) {
+  return "새 서명 키를 신뢰합니다: " + key;
+}
+inline std::string KeyRevoked(const std::string& key) {
+  return "서명 키를 더 이상 신뢰하지 않습니다: " + key;
+}
+inline std::string RevokedOwnSigner(const std::string& key) {
+  return "업데이트 목록이 자기를 서명한 키 " + key +
+         " 을(를) 폐기하라고 하지만(RevokeKey=), 그 키를 폐기하면 이 목록도 신뢰할 수 없으므로 "
+         "폐기하지 않습니다.";
+}
+inline std::string NoRoomForKey(const std::string& key, int most) {
+  return "신뢰하는 서명 키가 이미 " + std::to_string(most) + "개라서 새 키 " + key +
+         " 을(를) 더하지 못했습니다. registry.ini 의 ManifestKey 값을 정리하십시오.";
 }
 
 // The publisher's Save.

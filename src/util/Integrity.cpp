@@ -174,6 +174,29 @@ KeyPair GenerateKeyPair() {
   return pair;
 }
 
+std::optional<std::string> PublicKeyOf(std::string_view secretKey) {
+  std::optional<std::string> secret = FromBase64(secretKey, crypto_sign_SECRETKEYBYTES);
+  if (!secret) return std::nullopt;
+  std::string publicKey(crypto_sign_PUBLICKEYBYTES, '\0');
+  crypto_sign_ed25519_sk_to_pk(reinterpret_cast<unsigned char*>(publicKey.data()), Bytes(*secret));
+  sodium_memzero(secret->data(), secret->size());
+  return ToBase64(publicKey);
+}
+
+std::optional<std::string> PublicKeyText(std::string_view text) {
+  const std::optional<std::string> key = FromBase64(text, crypto_sign_PUBLICKEYBYTES);
+  if (!key) return std::nullopt;
+  return ToBase64(*key);
+}
+
+std::optional<std::string> ReadPublicKey(const std::string& fileOrKey) {
+  if (std::optional<std::string> key = PublicKeyText(fileOrKey)) return key;
+  std::ifstream in(fileOrKey, std::ios::binary);
+  char bytes[256];
+  in.read(bytes, sizeof bytes);  // a key file is one short line
+  return PublicKeyText(std::string_view(bytes, static_cast<std::size_t>(in.gcount())));
+}
+
 bool IsSecretKeyShared(const std::filesystem::path& file) {
   using std::filesystem::perms;
   std::error_code error;

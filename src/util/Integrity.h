@@ -77,6 +77,14 @@ struct KeyPair {
   std::string Public;  // base64 of the 32-byte public key
 };
 KeyPair GenerateKeyPair();
+// The public key (base64) of a secret key (base64); nothing when it is no secret key.
+std::optional<std::string> PublicKeyOf(std::string_view secretKey);
+
+// `text` as a public key is written (base64 without blanks); nothing when it is none.
+std::optional<std::string> PublicKeyText(std::string_view text);
+// A public key as tandor-sign keygen writes it, from its file or given as it is; nothing when
+// neither the file nor the text is one.
+std::optional<std::string> ReadPublicKey(const std::string& fileOrKey);
 
 // True when the secret key file (a link followed) grants its group or others any access: such a
 // key is refused, as ssh refuses its own keys then. False for a file that cannot be examined;

@@ -25,16 +25,19 @@ TEST(SignToolTest, KeygenSignVerifyHash) {
   const std::string tampered = dir / "tampered.ini", shared = dir / "shared.key";
   const std::string old = dir / "old.key", sample = dir / "Sample" / "Tandor10.ini";
   const std::string named = dir / "Named" / "Tandor10.ini", other = dir / "Other" / "Tandor10.ini";
+  const std::string rotated = dir / "Rotated" / "Tandor10.ini", newPub = dir / "new.pub";
   for (const auto& [file, text] : {std::pair{manifest, "abc"},
                                    {tampered, "abd"},
                                    {old, "old key\n"},
                                    {sample, "[Files]\r\nSerial=3\r\n[File1]"},
                                    {named, "[Files]"},
-                                   {other, "[Files]\r\nProduct=Other"}})
+                                   {other, "[Files]\r\nProduct=Other"},
+                                   {rotated, "[Files]\r\nSerial=7\r\n"}})
     WriteFile(file, text);
   ASSERT_EQ(Sign({"keygen", secret, pub}).Status, 0);
   EXPECT_EQ(fs::status(secret).permissions(), fs::perms(0600));
   const std::string secretKey = ReadFile(secret), publicKey = ReadFile(pub);
+  const std::string signedBy = "SignedBy=" + publicKey.substr(0, publicKey.size() - 1) + "\r\n";
   fs::permissions(pub, fs::perms(0600));  // private, and still no secret key
   fs::copy_file(secret, shared);
   fs::permissions(shared, fs::perms(0640));
@@ -61,12 +64,34 @@ TEST(SignToolTest, KeygenSignVerifyHash) {
       {{"keygen", "--force", old, dir / "old.pub"}, 0, ""},
       {{"sign", shared, manifest}, 2, "others"},
       // The manifest names its product: its folder's name, the option's, or the one it has.
-      {{"sign", secret, sample}, 0, "", sample, "[Files]\r\nProduct=Sample\r\nSerial=3\r\n[File1]"},
+      // ... and the key that signs it.
+      {{"sign", secret, sample},
+       0,
+       "",
+       sample,
+       "[Files]\r\n" + signedBy + "Product=Sample\r\nSerial=3\r\n[File1]"},
       {{"verify", pub, sample}, 0, "signature valid"},
-      {{"sign", "--product", "Given", secret, named}, 0, "", named, "[Files]\r\nProduct=Given"},
+      {{"sign", "--product", "Given", secret, named},
+       0,
+       "",
+       named,
+       "[Files]\r\n" + signedBy + "Product=Given"},
       {{"verify", pub, named}, 0, "signature valid"},
-      {{"sign", "--product", "Given", secret, other}, 0, "", other, "[Files]\r\nProduct=Other"},
+      {{"sign", "--product", "Given", secret, other},
+       0,
+       "",
+       other,
+       "[Files]\r\n" + signedBy + "Product=Other"},
       {{"sign", "--product", secret, other}, 64, "usage:"},
+      // A key rolled over: the manifest announces the new key, and both keys sign it.
+      {{"keygen", dir / "new.key", newPub}, 0, ""},
+      {{"sign", "--expires", "30", "--next-key", newPub, secret, dir / "new.key", rotated},
+       0,
+       "signed by 2 key(s), expires 20"},
+      {{"verify", pub, rotated}, 0, "signature valid"},
+      {{"verify", newPub, rotated}, 0, "signature valid"},
+      {{"sign", "--expires", "3651", secret, rotated}, 64, "usage:"},
+      {{"sign", "--revoke-key", manifest, secret, rotated}, 2, "is no public key"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.Args));
@@ -78,6 +103,12 @@ TEST(SignToolTest, KeygenSignVerifyHash) {
       EXPECT_EQ(ReadFile(c.File), c.Content);
     }
   }
+  const std::string announced = ReadFile(rotated);
+  EXPECT_NE(announced.find("NextKey=" + ReadFile(newPub).substr(0, 44) + "\r\n"),
+            std::string::npos)
+      << announced;
+  EXPECT_NE(announced.find("\r\nExpires=20"), std::string::npos) << announced;
+  EXPECT_NE(announced.find("\r\nSigned=20"), std::string::npos) << announced;
   // The refused key pairs stayed; the forced one is new and private.
   EXPECT_EQ(ReadFile(secret), secretKey);
   EXPECT_EQ(ReadFile(pub), publicKey);

@@ -2,6 +2,7 @@
 // digests, patches, signatures, resumed downloads and proxies.
 
 #include "integration/InProcessPass.h"
+#include "util/UtcTime.h"
 
 namespace tandor::test {
 namespace {
@@ -310,6 +311,102 @@ TEST_F(UpdatePassInProcessTest, SignedManifestsAloneAreTrusted) {
     EXPECT_EQ(RunPass(), c.Refusal.empty() ? pass_status::Completed : pass_status::Untrusted);
     EXPECT_EQ(fs::exists(mLocal / "data.bin"), c.Refusal.empty());  // nothing else was decided
     if (!c.Refusal.empty()) ExpectRefusal(c.Refusal);
+  }
+  EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial", "Sample"), "6");
+}
+
+// A signed manifest holds until its Expires=, and the keys a machine trusts change only through
+// a manifest it trusts: NextKey= adds one, RevokeKey= takes one away, and a manifest signed by a
+// key the machine has not been told of is refused, saying which key.
+TEST_F(UpdatePassInProcessTest, ManifestsExpireAndKeysRollOver) {
+  const KeyPair a = GenerateKeyPair(), b = GenerateKeyPair(), c = GenerateKeyPair();
+  const std::time_t now = std::time(nullptr), day = 24 * 60 * 60;
+  const auto at = [](std::time_t time) { return FormatUtcTime(time); };
+  const auto manifest = [](int serial, const std::string& claims) {
+    return "[Files]\r\nProduct=Sample\r\nSerial=" + std::to_string(serial) + "\r\n" + claims +
+           Entry(1, "Data", "data.bin");
+  };
+  const auto sign = [](const std::string& text, const std::vector<const KeyPair*>& keys) {
+    std::string lines;
+    for (const KeyPair* key : keys) lines += *SignDetached(text, key->Secret) + "\r\n";
+    return lines;
+  };
+  const std::string by = "SignedBy=", next = "NextKey=", revoke = "RevokeKey=";
+  const std::string expired = "Signed=" + at(now - 3 * day) + "\r\nExpires=" + at(now - 60) +
+                              "\r\n";
+  // Signed by `a` announcing `c`, then the announcement changed: the signature no longer holds.
+  const std::string announced = manifest(3, by + a.Public + "\r\n" + next + b.Public + "\r\n");
+  std::string forged = announced;
+  forged.replace(forged.find(b.Public), b.Public.size(), c.Public);
+  const struct {
+    std::string Manifest;
+    std::string Signature;
+    std::string Refusal;                      // empty: installed
+    std::vector<std::string> Notes = {};      // lines of the log when installed
+    std::vector<std::string> Trusted = {};    // ManifestKey, ManifestKey2 afterwards
+  } rows[] = {
+      {manifest(1, "Signed=" + at(now) + "\r\nExpires=" + at(now + day) + "\r\n"),
+       sign(manifest(1, "Signed=" + at(now) + "\r\nExpires=" + at(now + day) + "\r\n"), {&a}),
+       ""},
+      // a frozen mirror's manifest, past its date; a date that cannot be read
+      {manifest(2, expired), sign(manifest(2, expired), {&a}),
+       msg::ManifestExpired(kRemote, at(now - 60))},
+      {manifest(2, "Expires=2027-02-30\r\n"), sign(manifest(2, "Expires=2027-02-30\r\n"), {&a}),
+       msg::ManifestClaimUnreadable(kRemote, "Expires", "2027-02-30")},
+      // signed three days ahead of this machine's clock: the clock is behind, and said to be
+      {manifest(2, "Signed=" + at(now + 3 * day) + "\r\nExpires=" + at(now + 4 * day) + "\r\n"),
+       sign(manifest(2, "Signed=" + at(now + 3 * day) + "\r\nExpires=" + at(now + 4 * day) +
+                            "\r\n"),
+            {&a}),
+       "",
+       {msg::ClockBehind(kRemote, at(now + 3 * day))}},
+      // the new key's manifest before its announcement; an announcement by an unknown key, or
+      // changed after it was signed
+      {manifest(3, by + b.Public + "\r\n"), sign(manifest(3, by + b.Public + "\r\n"), {&b}),
+       msg::ManifestSignedByUnknownKey(kRemote, b.Public)},
+      {manifest(3, by + c.Public + "\r\n" + next + c.Public + "\r\n"),
+       sign(manifest(3, by + c.Public + "\r\n" + next + c.Public + "\r\n"), {&c}),
+       msg::ManifestSignedByUnknownKey(kRemote, c.Public)},
+      {forged, sign(announced, {&a}), msg::ManifestSignatureWrong(kRemote)},
+      {announced, sign(announced, {&a}), "", {msg::KeyLearned(b.Public)}, {a.Public, b.Public}},
+      // the new key alone, revoking the old one; then the old key is refused
+      {manifest(4, revoke + a.Public + "\r\n"), sign(manifest(4, revoke + a.Public + "\r\n"), {&b}),
+       "", {msg::KeyRevoked(a.Public)}, {"", b.Public}},
+      {manifest(5, by + a.Public + "\r\n"), sign(manifest(5, by + a.Public + "\r\n"), {&a}),
+       msg::ManifestSignedByRevokedKey(kRemote, a.Public), {}, {"", b.Public}},
+      // a manifest cannot revoke the only key it is trusted by; a key that is no key refuses it
+      {manifest(5, revoke + b.Public + "\r\n"), sign(manifest(5, revoke + b.Public + "\r\n"), {&b}),
+       "", {msg::RevokedOwnSigner(b.Public)}, {"", b.Public}},
+      {manifest(6, next + "AAAA\r\n"), sign(manifest(6, next + "AAAA\r\n"), {&b}),
+       msg::ManifestClaimUnreadable(kRemote, "NextKey", "AAAA")},
+      // signed by both keys (the second line the machine's): taken, and no expiry needed
+      {manifest(6, ""), sign(manifest(6, ""), {&c, &b}), "", {}, {"", b.Public}},
+  };
+  mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", a.Public);
+  Serve("HTTP");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Manifest);
+    ClearProduct();
+    Publish("data.bin", row.Manifest);
+    Publish("Tandor10.ini", row.Manifest);
+    Publish("Tandor10.ini.sig", row.Signature);
+    EXPECT_EQ(RunPass(), row.Refusal.empty() ? pass_status::Completed : pass_status::Untrusted);
+    // Refused: nothing installed, nothing of the manifest kept.
+    EXPECT_EQ(fs::exists(mLocal / "data.bin"), row.Refusal.empty());
+    EXPECT_EQ(fs::exists(mLocal / "Tandor10.ini"), row.Refusal.empty());
+    if (!row.Refusal.empty()) {
+      ExpectRefusal(row.Refusal);
+      continue;
+    }
+    for (const std::string& note : row.Notes) EXPECT_THAT(Log(), HasSubstr(note + "\r\n"));
+    if (row.Notes.empty()) {
+      EXPECT_THAT(Log(), Not(HasSubstr("키")));
+    }
+    for (std::size_t slot = 0; slot < row.Trusted.size(); ++slot) {
+      EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor",
+                                           slot == 0 ? "ManifestKey" : "ManifestKey2"),
+                row.Trusted[slot]);
+    }
   }
   EXPECT_EQ(mMachine.ReadRegistryValue("SOFTWARE\\Tandor\\Serial", "Sample"), "6");
 }

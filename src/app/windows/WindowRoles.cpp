@@ -6,10 +6,12 @@
 #include <QLocale>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "manifest/ManifestReader.h"
+#include "manifest/SigningStamp.h"
 #include "platform/Unattended.h"
 #include "publisherwin/frmVersion.h"
 #include "ui/Messages.h"
@@ -82,6 +84,12 @@ int RunPublisher(const Startup& startup) {
   setup.Versions = &versions;
   setup.Addresses = TANDOR_DEFAULT_ADDRESS;
   if (const char* key = std::getenv("TANDOR_SIGNING_KEY")) setup.SigningKey = key;
+  if (const char* days = std::getenv("TANDOR_EXPIRES_DAYS")) {
+    setup.ExpiresDays = ParseExpiryDays(days);
+    if (!setup.ExpiresDays)
+      std::fprintf(stderr, "TANDOR_EXPIRES_DAYS=%s: no number of days from 0 to %d; ignored\n",
+                   days, kMostExpiryDays);
+  }
   setup.Closed = [] { EndProgramNow(0); };
   frmVersion window(std::move(setup));
   window.show();
