@@ -39,8 +39,9 @@ with --wait it ends with the working copy's status:
   1   an entry failed, or EXIT was pressed
   2   the server or the product's manifest could not be reached
   3   refused: a program of an entry was still open
-  4   the manifest was not trusted (with a manifest key: no signature, a wrong one, an
-      older Serial=, or another product's manifest); nothing was decided
+  4   the manifest was not trusted (with a manifest key: no signature, one by no trusted
+      key, an older Serial=, another product's manifest, or one past its Expires=);
+      nothing was decided
   5   rolled back: the release's final program failed within the manifest's Verify=
       seconds; the files and record it replaced were put back, and it is refused
   64  usage error

@@ -6,9 +6,12 @@
 #include <stdlib.h>
 #include <utime.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <tuple>
 
+#include "manifest/RenumberEntries.h"
+#include "manifest/SigningStamp.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
@@ -18,6 +21,7 @@
 #include "ui/Messages.h"
 #include "util/FileVersion.h"
 #include "util/Integrity.h"
+#include "util/UtcTime.h"
 
 namespace tandor {
 namespace {
@@ -139,6 +143,76 @@ TEST(PublisherModelTest, SignedSavesAreStampedAndSigned) {
     EXPECT_EQ(text.value_or("none"), "[Files]\r\nSerial=" + std::to_string(onServer)) << key;
     EXPECT_EQ(signature && VerifyDetached(*text, *signature, pair.Public), isSigned) << key;
   }
+
+  // A signed save names its key and holds for the days given, then as long again each time.
+  publisher.SignWith(dir / "good.key");
+  publisher.StampWith({.ExpiresDays = 7});
+  std::string text = "[Files]\r\nSerial=1\r\n";
+  for (int save = 0; save < 2; ++save) {
+    text = publisher.PrepareForSave("/Harrowin/Sample", text).Text.value_or("");
+    EXPECT_EQ(FilesValue(text, "SignedBy"), pair.Public) << text;
+    const auto signedAt = ParseUtcTime(FilesValue(text, "Signed"));
+    const auto expires = ParseUtcTime(FilesValue(text, "Expires"));
+    ASSERT_TRUE(signedAt && expires) << text;
+    EXPECT_LE(std::abs(*signedAt - std::time(nullptr)), 5) << text;
+    EXPECT_EQ(*expires - *signedAt, 7 * 24 * 60 * 60) << text;
+    publisher.StampWith({});
+  }
+}
+
+// What a signed manifest says of its signature: its signers, its span (given, or as long as it
+// held before), and keys announced or revoked; the times it is read with.
+TEST(PublisherModelTest, SigningStampsWriteTheClaims) {
+  const std::pair<std::string, std::optional<std::time_t>> times[] = {
+      {"2027-01-31T12:00:00Z", 1801396800},
+      {"2027-01-31", 1801353600},
+      {"1970-01-01T00:00:00Z", 0},
+      {"2027-02-29", std::nullopt},  // no such day
+      {"2027-01-31T24:00:00Z", std::nullopt},
+      {"2027-01-31T12:00:00", std::nullopt},  // not said to be UTC
+      {"2027-1-31", std::nullopt},
+      {" 2027-01-31", std::nullopt},
+      {"1969-12-31", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, time] : times) {
+    EXPECT_EQ(ParseUtcTime(text), time) << text;
+    if (time && text.size() == 20) {
+      EXPECT_EQ(FormatUtcTime(*time), text);
+    }
+  }
+
+  const std::time_t now = 1800000000;  // 2027-01-15T08:00:00Z
+  const std::string held = "Signed=2027-01-01T00:00:00Z\r\nExpires=2027-01-03T00:00:00Z\r\n";
+  const std::string renewed = "Signed=2027-01-15T08:00:00Z\r\nExpires=2027-01-17T08:00:00Z\r\n";
+  const struct {
+    std::string Text;
+    SigningStamp Stamp;
+    std::string Stamped;
+  } rows[] = {
+      {"[Files]\r\nSerial=1\r\n", {.Signers = {"K1"}, .Now = now},
+       "[Files]\r\nSignedBy=K1\r\nSerial=1\r\n"},
+      {"[Files]\nSignedBy=old\nSerial=1", {.Signers = {"K1", "K2"}, .ExpiresDays = 30, .Now = now},
+       "[Files]\nSigned=2027-01-15T08:00:00Z\nExpires=2027-02-14T08:00:00Z\nSignedBy=K1;K2\n"
+       "Serial=1"},
+      // the span it held, from now; none given, or none to keep; 0 ends it
+      {"[Files]\r\n" + held, {.Signers = {"K1"}, .Now = now},
+       "[Files]\r\nSignedBy=K1\r\n" + renewed},
+      {"[Files]\r\nExpires=2027-06-01\r\n", {.Signers = {"K1"}, .Now = now},
+       "[Files]\r\nSignedBy=K1\r\nExpires=2027-06-01\r\n"},
+      {"[Files]\r\n" + held + "Serial=2\r\n", {.Signers = {"K1"}, .ExpiresDays = 0, .Now = now},
+       "[Files]\r\nSignedBy=K1\r\nSerial=2\r\n"},
+      {"[Files]\r\nNextKey=K2\r\n", {.Signers = {"K2"}, .Now = now, .RevokeKey = "K1"},
+       "[Files]\r\nRevokeKey=K1\r\nSignedBy=K2\r\nNextKey=K2\r\n"},
+      {"[Files]\r\nNextKey=K2\r\n", {.Signers = {"K1"}, .Now = now, .NextKey = "K3"},
+       "[Files]\r\nSignedBy=K1\r\nNextKey=K3\r\n"},
+      {"[File1]\r\nK=a", {.Signers = {"K1"}, .ExpiresDays = 5, .Now = now}, "[File1]\r\nK=a"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(StampSigning(row.Text, row.Stamp), row.Stamped) << row.Text;
+  for (const auto& [text, days] : std::vector<std::pair<std::string, std::optional<int>>>{
+           {"0", 0}, {"30", 30}, {"3650", 3650}, {"3651", std::nullopt}, {"-1", std::nullopt},
+           {"", std::nullopt}, {"1e3", std::nullopt}})
+    EXPECT_EQ(ParseExpiryDays(text), days) << text;
 }
 
 // A publish from the command line changes an entry's lines and nothing else: the other lines,
