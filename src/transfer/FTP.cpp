@@ -113,6 +113,15 @@ bool FTP::OpenConnection(std::string_view sServer, std::string_view sUser,
 
 void FTP::CloseConnection() {
   CancelAhead();
+  if (mMulti && mCurl && IsFtp()) {
+    // The kept connections are closed by a handle of libcurl's own, which takes its timeouts
+    // from the handle added last: a QUIT that a server never answers (pyftpdlib's shared loop
+    // loses sessions) must not hold every connection's end for a minute.
+    curl_easy_setopt(mCurl.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
+    curl_easy_setopt(mCurl.get(), CURLOPT_TIMEOUT_MS, 1000L);
+    if (curl_multi_add_handle(mMulti.get(), mCurl.get()) == CURLM_OK)
+      curl_multi_remove_handle(mMulti.get(), mCurl.get());
+  }
   mMulti.reset();  // closes the kept connections: QUIT on an open FTP control connection
   mCurl.reset();
   mConnected = false;

@@ -82,6 +82,7 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     if (kind == "FTP-2") mFtp.emplace(mServer, FtpServerOptions{.MostConnections = 2});
     if (kind == "FTP-stall")
       mFtp.emplace(mServer, FtpServerOptions{.Fault = "stall", .FaultyFile = "b5.txt"});
+    if (kind == "FTP-noquit") mFtp.emplace(mServer, FtpServerOptions{.Fault = "noquit"});
     if (kind == "HTTP" || kind == "HTTP-noroom") mHttp.emplace(mServer);
     if (kind == "HTTP-2")
       mHttp.emplace(mServer, HttpServer::Redirects{}, std::vector<std::string>{}, "short", 2);

@@ -9,7 +9,9 @@ after 10000 bytes), stall, trickle (a byte every 100 ms), short (half the file, 
 complete), huge (HTTP: 100 GiB announced, then ENDLESS bytes; FTP: SIZE says 100 GiB), and for
 HTTP: long (100 bytes too many), chunked, close (no length), 500, garbage, endless (chunked, ENDLESS
 bytes, then closed); for FTP: undersize (SIZE says a quarter of the file, which is sent whole),
-oops (every file: EPSV refused with vsftpd's "500 OOPS", PASV answered with a reset).
+oops (every file: EPSV refused with vsftpd's "500 OOPS", PASV answered with a reset), noquit
+(QUIT never answered, the connection kept open). The FTP log has "sent NAME" once the first
+bytes of a download of NAME went out.
 proxy: a forward proxy to 127.0.0.1 only (absolute-URI GET, CONNECT tunnels), each request it
 forwarded logged to ROOT.log; --user USER:PASSWORD: Basic credentials required (407 without them),
 --refuse: 403 to everything."""
@@ -64,8 +66,8 @@ def serve_threads(server):
 class FaultyFile:
     """A file the FTP server sends the way the fault says, or takes until the disk is full."""
 
-    def __init__(self, inner, fault):
-        self._inner, self._fault, self._done = inner, fault, 0
+    def __init__(self, inner, fault, note=None):
+        self._inner, self._fault, self._done, self._note = inner, fault, 0, note
         self._half = os.fstat(inner.fileno()).st_size // 2
 
     def write(self, data):
@@ -87,6 +89,8 @@ class FaultyFile:
         elif self._fault in ("drop", "stall", "short"):
             size = max(0, min(size, self._half - self._done if self._fault == "short" else 10000))
         data = self._inner.read(size)
+        if data and not self._done and self._note:
+            self._note("sent " + os.path.basename(self._inner.name) + "\n")
         self._done += len(data)
         return data
 
@@ -105,7 +109,7 @@ def serve_ftp(args):
             if "r" not in mode or name not in args.path:
                 return opened
             note(args, "RETR " + name + "\n")
-            return FaultyFile(opened, args.fault)
+            return FaultyFile(opened, args.fault, lambda text: note(args, text))
 
     class Handler(handlers.TLS_FTPHandler if args.cert else handlers.FTPHandler):
         abstracted_fs, authorizer = FS, authorizers.DummyAuthorizer()
@@ -120,6 +124,11 @@ def serve_ftp(args):
             except OSError:
                 pass
             self.close()
+
+        def ftp_QUIT(self, line):
+            if args.fault != "noquit":
+                return super().ftp_QUIT(line)
+            # as a server whose loop lost the session: the client waits for an answer in vain
 
         def ftp_EPSV(self, line):
             if args.fault != "oops":
