@@ -49,6 +49,7 @@ PassOutcome UpdatePass::Run() {
   pass.Env.Window->SetBusyPointer(true);
   pass.WaitForLauncher();
   mRelease->FinishLast();
+  RemoveStaleTemporariesOfKeptManifest();
 
   if (const std::optional<PassOutcome> failed = SelectServer(pass)) {
     pass.Status = failed->Status;
@@ -189,6 +190,22 @@ void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
     if (mWrites->IsWritablePlace(folder)) tandor::RemoveStaleTemporaries(folder);
   // The registry file is rewritten beside itself, in the prefix's root.
   tandor::RemoveStaleTemporaries(pass.Env.Machine->Root());
+}
+
+void UpdatePass::RemoveStaleTemporariesOfKeptManifest() const {
+  const PassContext& pass = *mPass;
+  const fs::path kept = pass.Native(pass.LocalManifest());
+  EntryTable table;
+  std::error_code ec;
+  if (fs::is_regular_file(kept, ec)) {
+    const ManifestReader reader(*pass.Env.Ini, kept, *pass.Env.Settings, pass.Env.AppFolder);
+    for (long number = 1;; ++number) {
+      std::string key = reader.ReadKey(number);
+      if (key.empty()) break;
+      table.Entries.push_back({.Entry = reader.ReadEntry(number, std::move(key))});
+    }
+  }
+  RemoveStaleTemporaries(table);
 }
 
 void UpdatePass::StartHeldProgram(const EntryTable& table, const FilesSettings& files) {

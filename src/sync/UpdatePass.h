@@ -48,6 +48,9 @@ class UpdatePass {
   void HandOver(const FileEntry& entry);
   // Takes away what killed passes left behind in the folders this pass works in.
   void RemoveStaleTemporaries(const EntryTable& table) const;
+  // The same in the folders of the manifest the machine kept from its last pass, before any
+  // server is asked: a pass that reaches none (or whose manifest is refused) clears them too.
+  void RemoveStaleTemporariesOfKeptManifest() const;
   // Starts the final program of a pass that installs nothing, when its file is there.
   void StartHeldProgram(const EntryTable& table, const FilesSettings& files);
   // The final program's process; nothing when nothing was started, nor when its entry failed
