@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -169,7 +170,7 @@ EntryOutcome EntryInstaller::Download(const FileEntry& entry, std::size_t index,
       transferred = std::move(taken->Result);
       elapsed = taken->Elapsed;
     } else {
-      if (!InstallFromPatch(entry, request)) transferred = mPass.Transfer->Download(request);
+      if (!InstallFromPatch(entry, request)) transferred = DownloadAtTurn(entry, request);
       elapsed = std::chrono::steady_clock::now() - start;
     }
     EntryOutcome outcome = EntryOutcome::Installed;
@@ -205,6 +206,18 @@ EntryOutcome EntryInstaller::Download(const FileEntry& entry, std::size_t index,
     mPass.FailEntry(error.what(), entry.Filename);
   }
   return EntryOutcome::Abandoned;
+}
+
+TransferResult EntryInstaller::DownloadAtTurn(const FileEntry& entry,
+                                              const DownloadRequest& request) {
+  try {
+    return mPass.Transfer->Download(request);
+  } catch (const RuntimeError& error) {
+    if (error.SystemError() != ENOSPC || !mAhead) throw;
+  }
+  mPass.Report(msg::NoRoomAhead(entry.Filename));
+  mAhead.reset();  // stops the workers; the files they fetched go
+  return mPass.Transfer->Download(request);
 }
 
 bool EntryInstaller::InstallFromPatch(const FileEntry& entry, const DownloadRequest& request) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sync/FetchPolicy.h"
+#include "transfer/DownloadRequest.h"
 
 namespace tandor {
 
@@ -83,6 +84,10 @@ class EntryInstaller {
   // place; false when no patch fits, or the one that did failed (said why, nothing of it left):
   // the whole file is to be downloaded then.
   bool InstallFromPatch(const FileEntry& entry, const DownloadRequest& request);
+  // The whole file on the pass's own connection. When the disk has too little room for it while
+  // files fetched ahead hold theirs, those go, downloads ahead end, and it is tried once more:
+  // running ahead never costs an entry the room one download at a time would have had.
+  TransferResult DownloadAtTurn(const FileEntry& entry, const DownloadRequest& request);
   // The patch route's steps; throws RuntimeError with the reason it failed.
   void MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,
                      const DownloadRequest& request);

@@ -70,6 +70,10 @@ inline std::string Downloaded(const std::string& file, const std::string& second
   return file + " 파일 다운로드 완료 (" + seconds + ")";
 }
 // A patch the pass could not use: the whole file comes instead.
+inline std::string NoRoomAhead(const std::string& file) {
+  return file + " 을(를) 받을 디스크 공간이 부족하여 미리 받은 파일을 지우고 나머지는 하나씩 "
+                "받습니다.";
+}
 inline std::string PatchUnusable(const std::string& patch, const std::string& reason) {
   return "패치 " + patch + "을(를) 쓸 수 없어 전체 파일을 받습니다: " + reason;
 }

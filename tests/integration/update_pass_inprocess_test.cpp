@@ -259,6 +259,61 @@ TEST_F(UpdatePassInProcessTest, DownloadsRunAheadButInstallInOrder) {
   }
 }
 
+// Files fetched ahead hold room until their turns; an entry that then finds too little for its
+// own file gets theirs, and the pass goes on one file at a time: on a nearly full disk every
+// entry that one download at a time installs is installed. The first entry is fetched at its
+// turn (its patch is missing), after the others arrived ahead.
+TEST_F(UpdatePassInProcessTest, DownloadsAheadLeaveTheRoomTheirTurnsNeed) {
+  constexpr std::uint64_t kFile = 1 << 20;
+  const std::string old(kFile, 'o'), fresh(kFile, 'n');
+  std::string entries;
+  for (int i = 1; i <= 6; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".bin";
+    Publish(name, fresh);
+    Keys keys = {{"SHA256", Sha256Of(fresh)}};
+    if (i == 1) keys["Delta1"] = Sha256Of(old) + ",f1.missing.zpatch";
+    entries += Entry(i, name, name, keys);
+  }
+  PublishFiles(entries);
+  // The disk: the margin, the six old files (and the manifest) and five and a half more: room
+  // for five files ahead, or for any one at a time.
+  const auto used = [this] {
+    std::uint64_t bytes = 0;
+    for (const auto& item : fs::recursive_directory_iterator(mLocal)) {
+      if (item.is_regular_file()) bytes += item.file_size();
+    }
+    return bytes;
+  };
+  const std::uint64_t disk = FreeSpaceMargin + 6 * kFile + 11 * kFile / 2;
+  const auto main = std::this_thread::get_id();
+  Serve("nginx");
+  mSettings.SetConnections("8");
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ClearProduct();
+    for (int i = 1; i <= 6; ++i) WriteFile(mLocal / ("f" + std::to_string(i) + ".bin"), old);
+    bool waited = false;
+    mEnv.FreeSpace = [&](const fs::path&) -> std::uint64_t {
+      // The pass's own first look after the manifest waits until the five files ahead are in.
+      if (!fs::exists(mLocal / "Tandor10.ini")) return disk - std::min(disk, used());
+      for (int i = 0; std::this_thread::get_id() == main && !waited && i < 500; ++i) {
+        if (used() >= 11 * kFile) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      waited = waited || std::this_thread::get_id() == main;
+      const std::uint64_t now = used();
+      return now < disk ? disk - now : 0;
+    };
+    EXPECT_EQ(RunPass(), pass_status::Completed) << Log();
+    EXPECT_THAT(Log(), HasSubstr(msg::NoRoomAhead("f1.bin")));
+    for (int i = 1; i <= 6; ++i) {
+      EXPECT_TRUE(ReadFile(mLocal / ("f" + std::to_string(i) + ".bin")) == fresh) << i;
+    }
+    EXPECT_THAT(LocalFiles(), Each(Not(HasSubstr("tmp"))));
+  }
+  mEnv.FreeSpace = {};
+}
+
 // A pass that did not install an entry (missing on the server, a broken archive) never notes it
 // as installed: the old file and record stay, and the next pass tries again until it succeeds.
 TEST_F(UpdatePassInProcessTest, FailedEntriesKeepTheirRecordAndAreTriedAgain) {
