@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "delta/Delta.h"
 #include "manifest/FileEntry.h"
@@ -211,13 +212,28 @@ EntryOutcome EntryInstaller::Download(const FileEntry& entry, std::size_t index,
 TransferResult EntryInstaller::DownloadAtTurn(const FileEntry& entry,
                                               const DownloadRequest& request) {
   try {
-    return mPass.Transfer->Download(request);
+    TransferResult result = mPass.Transfer->Download(request);
+    // A server that limits its connections may have given them all to the workers.
+    if (!result.Busy || !mAhead) return result;
+    mPass.Report(msg::ServerBusyAhead(entry.Filename, result.Text));
   } catch (const RuntimeError& error) {
     if (error.SystemError() != ENOSPC || !mAhead) throw;
+    mPass.Report(msg::NoRoomAhead(entry.Filename));
   }
-  mPass.Report(msg::NoRoomAhead(entry.Filename));
   mAhead.reset();  // stops the workers; the files they fetched go
-  return mPass.Transfer->Download(request);
+  // A server notices the workers' connections closed a moment later: a busy answer is asked
+  // again a few times, a little later each time (3 s in all).
+  TransferResult result = mPass.Transfer->Download(request);
+  for (auto wait = std::chrono::milliseconds(100); result.Busy && wait <= std::chrono::seconds(2);
+       wait *= 2) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+      mPass.Pump();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    result = mPass.Transfer->Download(request);
+  }
+  return result;
 }
 
 bool EntryInstaller::InstallFromPatch(const FileEntry& entry, const DownloadRequest& request) {

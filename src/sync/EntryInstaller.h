@@ -85,8 +85,9 @@ class EntryInstaller {
   // the whole file is to be downloaded then.
   bool InstallFromPatch(const FileEntry& entry, const DownloadRequest& request);
   // The whole file on the pass's own connection. When the disk has too little room for it while
-  // files fetched ahead hold theirs, those go, downloads ahead end, and it is tried once more:
-  // running ahead never costs an entry the room one download at a time would have had.
+  // files fetched ahead hold theirs, or the server turns it away for its load while workers hold
+  // connections, those files go, downloads ahead end, and it is tried once more: running ahead
+  // never costs an entry what one download at a time would have had.
   TransferResult DownloadAtTurn(const FileEntry& entry, const DownloadRequest& request);
   // The patch route's steps; throws RuntimeError with the reason it failed.
   void MakeFromPatch(const FileEntry& entry, const EntryDelta& delta,

@@ -44,6 +44,9 @@ struct TransferResult {
   std::string Text;
   // The proxy refused the request: Text is its answer.
   bool ProxyRefused = false;
+  // The server turned the request away for its load (HTTP 503 or 429, FTP 421): asked again
+  // once it serves fewer connections, it may serve it.
+  bool Busy = false;
 
   bool Done() const { return Status == State::Done; }
 };

@@ -253,6 +253,8 @@ class FTP {
   int mTransferType = TransferTypeBinary;
   std::uint32_t mConnectFlags = 0;
   std::string mLastError;
+  std::uint64_t mErrorsRecorded = 0;  // how often mLastError was set
+  long mLastStatus = 0;               // the HTTP status of the last reply
   int mLastErrorCode = 0;
   bool mProxyRefused = false;
   std::shared_ptr<DirList> mDirList;

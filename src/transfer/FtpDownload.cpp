@@ -61,7 +61,8 @@ bool FTP::SimpleFTPGetFile(const std::filesystem::path& sLocal, std::string_view
 }
 
 TransferResult FTP::Download(const DownloadRequest& request) {
-  const std::string before = mLastError;
+  const std::uint64_t before = mErrorsRecorded;
+  mLastStatus = 0;
   bool overLimit = false;
   if (Fetch(request, *mSource, overLimit)) return {};
   TransferResult result{TransferResult::State::Failed, mLastErrorCode, mLastError};
@@ -69,13 +70,15 @@ TransferResult FTP::Download(const DownloadRequest& request) {
     // A proxy that refuses again says the same again.
     result.Code = 0;
     result.ProxyRefused = true;
-  } else if (mLastError.empty() || mLastError == before) {
+  } else if (mErrorsRecorded == before) {
     // A missing or empty remote file fails without a text of its own; an old text would name
-    // the wrong failure.
+    // the wrong failure (the same text again, a 503 among them, is a failure of its own).
     result.Code = 0;
     result.Text = "The server has no file " + request.Remote + " (or it is empty)";
   }
   if (overLimit) result.Status = TransferResult::State::OverLimit;
+  result.Busy = IsFtp() ? mLastReply.starts_with("421")
+                         : mLastStatus == 503 || mLastStatus == 429;
   return result;
 }
 
@@ -169,6 +172,7 @@ bool FTP::RefusedOverLimit(FileDownload& download) {
   if (!mRequest.AnnouncedTooLarge && !download.Sink.OverLimit()) return false;
   download.OverLimit = true;
   mLastErrorCode = inet::FileTooLarge;
+  ++mErrorsRecorded;
   mLastError = FormatInternetError(
       "InternetReadFile", inet::FileTooLarge,
       "The file is larger than the limit of " + std::to_string(download.Sink.Limit()) + " bytes.");

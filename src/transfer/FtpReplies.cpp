@@ -95,9 +95,11 @@ void FTP::Record(std::string_view label, int code) {
   mProxyRefused = false;
   mLastErrorCode = code;
   if (code == inet::ExtendedError) {
+    ++mErrorsRecorded;
     mLastError = FromServer(IsFtp() ? mLastReply : mRequest.StatusLine);
     return;
   }
+  ++mErrorsRecorded;
   mLastError = FormatInternetError(label, code, InternetErrorText(code));
 }
 
@@ -128,6 +130,7 @@ bool FTP::RecordProxyRefusal() {
   curl_easy_getinfo(mCurl.get(), CURLINFO_HTTP_CONNECTCODE, &tunnel);
   if (!IsFtp()) curl_easy_getinfo(mCurl.get(), CURLINFO_RESPONSE_CODE, &status);
   if (tunnel < 300 && status != 407) return false;
+  ++mErrorsRecorded;
   mLastError =
       FromServer(mRequest.StatusLineIn.empty() ? std::to_string(tunnel >= 300 ? tunnel : status)
                                                : mRequest.StatusLineIn);

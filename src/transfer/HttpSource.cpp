@@ -82,6 +82,7 @@ bool HttpSource::Request(FTP& client, FileDownload& download, bool& rangeIgnored
   }
   long status = 0;
   curl_easy_getinfo(download.Curl, CURLINFO_RESPONSE_CODE, &status);
+  client.mLastStatus = status;
   if (!download.Checked && status != 0) {
     // No byte came: the status decides alone, and a whole reply without a byte is empty.
     download.HttpSize = HttpSizeOf(download.Curl, download.Resuming);

@@ -57,7 +57,8 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
     Publish("Tandor10.ini", "[Files]\r\n" + header + entries);
   }
   // A fresh server on the server folder: "FTP", "HTTP", "HTTP-drop" (its replies for data.bin
-  // stop at half), "nginx" (a real web server, with Range), "HTTPS" (nginx with a certificate
+  // stop at half), "nginx" (a real web server, with Range; "nginx-2": 503 to a client's
+  // requests beyond two at once), "HTTPS" (nginx with a certificate
   // of an authority made for the test, which the settings name), or vsftpd, anonymous:
   // "vsftpd-passive" (PORT refused, the client passive), "vsftpd-active" (PASV refused) and
   // "vsftpd-2" (two connections of a client at once, 421 to the others).
@@ -95,7 +96,8 @@ class UpdatePassInProcessTest : public ::testing::Test, protected SampleMachine 
       nginx.insert(nginx.end(), {"--cert", (mDir / "certs" / "good").string()});
       mSettings.CaFile = (mDir / "certs" / "ca.pem").string();
     }
-    if (kind == "nginx" || kind == "HTTPS") mNginx.emplace(nginx);
+    if (kind == "nginx-2") nginx.insert(nginx.end(), {"--max-per-ip", "2"});
+    if (kind == "nginx" || kind == "nginx-2" || kind == "HTTPS") mNginx.emplace(nginx);
     mSettings.SetMethod(mFtp ? "FTP" : kind == "HTTPS" ? "HTTPS" : "HTTP");
     mSettings.SetPort(mFtp ? mFtp->PortText() : mHttp ? mHttp->PortText() : mNginx->PortText());
   }

@@ -1,7 +1,8 @@
 """Servers on 127.0.0.1 for the tests and benchmarks; each serves --root, prints its port (above
 32767) and runs until terminated. ftp: user tandor, password secret (--no-mlsd, --no-active,
 --max-per-ip N: 421 to a client's connections beyond N, --cert DIR/NAME: TLS required; an upload to cutoff* breaks off after 16 KiB; each download of a --path file logged to ROOT.log). http: requests
-logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or HTTP with Range.
+logged to ROOT.log (--redirect PATH=URL: 302). nginx: HTTPS with --cert, or HTTP with Range
+(--max-per-ip N: limit_conn N, 503 beyond it, each connection at 16 KiB/s).
 vsftpd (as root): anonymous, read-only; --no-active, --no-passive, --max-per-ip N.
 certs: ca.pem, and NAME.pem, NAME.key for good, wronghost, expired and stranger (unknown CA).
 ftp and http send the files at --path with --fault: drop (HTTP: 64 bytes, then a reset; FTP: 426
@@ -358,12 +359,16 @@ def serve_nginx(args):
     os.makedirs(work, exist_ok=True)
     tls = f" ssl; ssl_certificate {args.cert}.pem; ssl_certificate_key {args.cert}.key" * bool(
         args.cert)
+    # --max-per-ip N: 503 to a client's requests beyond N at once, each sent at 16 KiB/s so
+    # that a client's connections overlap
+    limits = f"limit_conn per_ip {args.max_per_ip}; limit_rate 16k;" * bool(args.max_per_ip)
     temps = "".join(f"{kind}_temp_path {work}/{kind}; "
                     for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
     with open(work + "/nginx.conf", "w") as out:
         out.write(f"daemon off; master_process off; pid {work}/nginx.pid; events {{}}\n"
                   f"http {{ access_log off; {temps}default_type application/octet-stream;\n"
-                  f"server {{ listen 127.0.0.1:{port}{tls}; root {args.root}; }} }}\n")
+                  f"limit_conn_zone $binary_remote_addr zone=per_ip:1m;\n"
+                  f"server {{ listen 127.0.0.1:{port}{tls}; root {args.root}; {limits} }} }}\n")
     announce(port)
     os.execv("/usr/sbin/nginx", ["nginx", "-e", work + "/error.log", "-p", work + "/",
                                  "-c", work + "/nginx.conf"])
