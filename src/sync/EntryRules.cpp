@@ -11,6 +11,7 @@
 #include "platform/Prefix.h"
 #include "sync/VersionOrder.h"
 #include "text/TextCase.h"
+#include "util/Integrity.h"
 #include "util/NormalizeVersion.h"
 #include "util/VersionResource.h"
 
@@ -122,10 +123,22 @@ bool EntryRules::FileIsMissing(const FileEntry& entry) const {
   return entry.Extract && !FileExists(entry.ExtractTo + "\\" + entry.Realname);
 }
 
+bool EntryRules::InstalledBytesDiffer(const FileEntry& entry) const {
+  if (!mHoldToDigests || !entry.Digest || entry.Copy == CopyMode::SkipIfExists) return false;
+  const std::filesystem::path installed =
+      mPrefix.ToNative(entry.LocalPath + "\\" + InstalledName(entry.Filename, entry.Realname));
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(installed, ec);
+  if (ec) return false;  // missing: the missing-file rule decides
+  if (entry.SizeLimit && static_cast<std::uintmax_t>(*entry.SizeLimit) != size) return true;
+  return Sha256OfFile(installed) != entry.Digest;
+}
+
 bool EntryRules::Decide(const FileEntry& entry, const InstalledVersions& installed) const {
   bool download = false;
   if (!mAllow || mAllow(entry.AllowList, entry.BlockList))
-    download = CopyModeWantsInstall(entry, installed) || FileIsMissing(entry);
+    download = CopyModeWantsInstall(entry, installed) || FileIsMissing(entry) ||
+               InstalledBytesDiffer(entry);
   mLastChecked.clear();
   return download;
 }

@@ -52,15 +52,23 @@ class EntryRules {
   // True when the Windows-form path names an existing file (not a folder).
   bool FileExists(const std::string& path) const;
 
+  // A machine that falls back to an older release holds that release's files, whatever their
+  // versions say: an entry with SHA256= is installed over a file with other bytes (one the
+  // machine took while it was in a larger rollout share, say), unless its copy mode keeps any
+  // file that exists.
+  void HoldToDigests(bool hold) { mHoldToDigests = hold; }
+
  private:
   bool CopyModeWantsInstall(const FileEntry& entry, const InstalledVersions& installed) const;
   bool FileIsMissing(const FileEntry& entry) const;
+  bool InstalledBytesDiffer(const FileEntry& entry) const;
 
   const Prefix& mPrefix;
   CodePage mCodePage;
   const InstallationRecord& mRecord;
   std::string mDataAccessVersion;
   AllowRule mAllow;
+  bool mHoldToDigests = false;
   // The installed file last looked at by ReadInstalledVersions and whether it existed, for the
   // Decide that follows it.
   mutable std::string mLastChecked;

@@ -75,6 +75,7 @@ PassOutcome UpdatePass::Run() {
   InstallationRecord& record = *mRecord;
   EntryRules rules(*pass.Env.Machine, pass.Env.Machine->AnsiCodePage(), record,
                    pass.Env.Settings->DataAccessVersion, pass.Env.Allow);
+  rules.HoldToDigests(taken.Name != ManifestFileName(pass.Env.Version));
   EntryTable table = BuildEntryTable(reader, rules);
   if (taken.Hold) {
     pass.Transfer->Close();

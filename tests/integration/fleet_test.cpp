@@ -30,10 +30,16 @@ const std::string kStableRemote = "/Harrowin/Sample/Stable.ini";
 
 struct ProgramReplaced {};
 
-// The release in server folder Sample/<folder>: one file, data.bin.
+// The release in server folder Sample/<folder> ("r1", "r2"): one file, data.bin, "release 1"
+// and so on, at version 1, 2, ..., installed when newer or missing.
 std::string DataManifest(const std::string& files, const std::string& folder) {
+  const std::string release = folder.substr(1);
   return "[Files]\r\n" + files +
-         Entry(1, "Data", "data.bin", {{"Server Path", "$Root/Sample/" + folder}});
+         Entry(1, "Data", "data.bin",
+               {{"Server Path", "$Root/Sample/" + folder},
+                {"CopyMode", "Normal"},
+                {"Product Version", release + ".0"},
+                {"SHA256", Sha256Of("release " + release)}});
 }
 
 class FleetTest : public ::testing::Test, protected SampleMachine {
@@ -111,6 +117,8 @@ TEST_F(FleetTest, RolloutsTakeAStableShareOfFreshMachines) {
       // machines one way; which way each machine goes is checked against its bucket below.
       {30, "Stable.ini", true, 1, 26},
       {60, "Stable.ini", false, 9, 38},
+      // lowered again: the machines above the share go back to the fallback's file
+      {30, "Stable.ini", false, 1, 26},
       {30, "", true, 1, 26},
   };
   std::vector<std::unique_ptr<Prefix>> machines;
@@ -151,7 +159,9 @@ TEST_F(FleetTest, RolloutsTakeAStableShareOfFreshMachines) {
     EXPECT_GE(static_cast<int>(in.size()), row.Low);
     EXPECT_LE(static_cast<int>(in.size()), row.High);
     if (!row.Fresh) {
-      EXPECT_TRUE(std::includes(in.begin(), in.end(), before.begin(), before.end()));
+      const bool raised = in.size() >= before.size();
+      EXPECT_TRUE(raised ? std::includes(in.begin(), in.end(), before.begin(), before.end())
+                         : std::includes(before.begin(), before.end(), in.begin(), in.end()));
     }
     before = in;
   }
