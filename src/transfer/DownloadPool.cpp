@@ -83,11 +83,6 @@ std::optional<DownloadPool::Taken> DownloadPool::Take(
     // the worker's file goes when it ends. Under a rate cap a worker may wait its turn that long.
     const auto waiting = std::chrono::steady_clock::now();
     while (job->Status != State::Ended) {
-      if (job->Status == State::Queued) {  // its worker was turned away: the caller's turn
-        std::erase(mQueue, job);
-        mJobs.erase(found);
-        return std::nullopt;
-      }
       if (!job->AnyByte && !mOptions.DownloadRate &&
           std::chrono::steady_clock::now() - job->Started > Patience()) {
         job->Dropped = true;
@@ -209,19 +204,6 @@ bool DownloadPool::Download(Downloader& downloader, Job& job) {
   }
   const bool unserved = ConnectionRefusedService(result, job.AnyByte);
   std::unique_lock hold(mLock);
-  if (result.Busy && !job.Dropped && !mStopping) {
-    // A server that takes fewer connections than the workers: this one ends, which frees its
-    // slot, and the file goes back first in line for the others or the caller's turn.
-    job.Status = State::Queued;
-    job.Received = 0;
-    job.Total = -1;
-    job.AnyByte = false;
-    job.Staged.Remove();
-    mQueue.push_front(&job);
-    hold.unlock();
-    mQueued.notify_one();
-    return true;
-  }
   job.Result = std::move(result);
   job.Failure = failure;
   job.Elapsed = std::chrono::steady_clock::now() - start;
