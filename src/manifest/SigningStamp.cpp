@@ -18,14 +18,10 @@ std::optional<std::time_t> HeldSpan(std::string_view text) {
 }  // namespace
 
 std::optional<int> ParseExpiryDays(std::string_view text) {
-  if (text.empty() || text.size() > 4) return std::nullopt;
-  int days = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    days = days * 10 + (c - '0');
-  }
-  if (days > kMostExpiryDays) return std::nullopt;
-  return days;
+  const std::optional<long long> days =
+      text.empty() || text.size() > 4 ? std::nullopt : ParseSerial(text);
+  if (!days || *days > kMostExpiryDays) return std::nullopt;
+  return static_cast<int>(*days);
 }
 
 std::string StampSigning(std::string_view text, const SigningStamp& stamp) {
@@ -42,8 +38,7 @@ std::string StampSigning(std::string_view text, const SigningStamp& stamp) {
     stamped = SetFilesValue(stamped, claim::Signed, FormatUtcTime(stamp.Now));
   }
   if (!stamp.NextKey.empty()) stamped = SetFilesValue(stamped, claim::NextKey, stamp.NextKey);
-  if (!stamp.RevokeKey.empty())
-    stamped = SetFilesValue(stamped, claim::RevokeKey, stamp.RevokeKey);
+  if (!stamp.RevokeKey.empty()) stamped = SetFilesValue(stamped, claim::RevokeKey, stamp.RevokeKey);
   return stamped;
 }
 

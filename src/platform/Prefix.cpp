@@ -164,10 +164,19 @@ std::string Prefix::ToWindows(const fs::path& native) const {
 
 std::optional<std::string> Prefix::ReadRegistryValue(std::string_view key,
                                                      std::string_view name) const {
-  std::error_code ec;
-  if (!fs::is_regular_file(RegistryFile(), ec)) return std::nullopt;
-  const std::string wantedSection = LowerAscii(FullKey(key));
   const std::string wantedName = LowerAscii(name);
+  for (auto& [found, value] : ReadRegistryValues(key)) {
+    if (LowerAscii(found) == wantedName) return std::move(value);
+  }
+  return std::nullopt;
+}
+
+std::vector<std::pair<std::string, std::string>> Prefix::ReadRegistryValues(
+    std::string_view key) const {
+  std::vector<std::pair<std::string, std::string>> values;
+  std::error_code ec;
+  if (!fs::is_regular_file(RegistryFile(), ec)) return values;
+  const std::string wantedSection = LowerAscii(FullKey(key));
   bool inSection = false;
   for (const std::string& raw : ReadLines(RegistryFile())) {
     std::string_view line = TrimLine(raw);
@@ -181,10 +190,9 @@ std::optional<std::string> Prefix::ReadRegistryValue(std::string_view key,
     if (!inSection) continue;
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    if (LowerAscii(TrimLine(line.substr(0, eq))) == wantedName)
-      return std::string(TrimLine(line.substr(eq + 1)));
+    values.emplace_back(TrimLine(line.substr(0, eq)), TrimLine(line.substr(eq + 1)));
   }
-  return std::nullopt;
+  return values;
 }
 
 void Prefix::WriteRegistryValue(std::string_view key, std::string_view name,

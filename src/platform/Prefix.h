@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/CodePage.h"
 
@@ -45,6 +47,8 @@ class Prefix {
   // A registry value under HKEY_LOCAL_MACHINE, key written as in "SOFTWARE\Microsoft\Windows".
   // Missing file, key or value: nothing.
   std::optional<std::string> ReadRegistryValue(std::string_view key, std::string_view name) const;
+  // Every value under the key, names as written, in the file's order.
+  std::vector<std::pair<std::string, std::string>> ReadRegistryValues(std::string_view key) const;
   // Writes a registry value (setup, tests, and the highest manifest serial a pass accepted).
   void WriteRegistryValue(std::string_view key, std::string_view name,
                           std::string_view value) const;

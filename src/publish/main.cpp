@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "manifest/ManifestReader.h"
+#include "manifest/RenumberEntries.h"
 #include "platform/FileIo.h"
 #include "platform/Prefix.h"
 #include "publisher/Destination.h"
@@ -148,13 +149,10 @@ struct Arguments {
 };
 
 std::optional<int> NumberOf(std::string_view text) {
-  if (text.empty() || text.size() > 4) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
+  const std::optional<long long> value =
+      text.empty() || text.size() > 4 ? std::nullopt : tandor::ParseSerial(text);
+  if (!value) return std::nullopt;
+  return static_cast<int>(*value);
 }
 
 // The arguments, or the reason they are wrong.
@@ -316,8 +314,8 @@ std::unique_ptr<tandor::FtpFolder> FtpDestination(std::string_view url, const Ar
 // one cannot be used.
 std::optional<int> ReadAnnouncedKeys(Arguments& args) {
   tandor::SigningStamp& stamp = args.Request.Stamp;
-  for (auto [given, key] : {std::pair(&args.NextKey, &stamp.NextKey),
-                            std::pair(&args.RevokeKey, &stamp.RevokeKey)}) {
+  for (auto [given, key] :
+       {std::pair(&args.NextKey, &stamp.NextKey), std::pair(&args.RevokeKey, &stamp.RevokeKey)}) {
     if (given->empty()) continue;
     const std::optional<std::string> read = tandor::ReadPublicKey(*given);
     if (!read) {
@@ -334,8 +332,7 @@ std::optional<int> ReadAnnouncedKeys(Arguments& args) {
   bool revokesAll = !stamp.RevokeKey.empty();
   for (const fs::path& secretKey : args.Request.SigningKeys) {
     const std::optional<std::string> secret = tandor::ReadWholeFile(secretKey);
-    const std::optional<std::string> signer =
-        secret ? tandor::PublicKeyOf(*secret) : std::nullopt;
+    const std::optional<std::string> signer = secret ? tandor::PublicKeyOf(*secret) : std::nullopt;
     revokesAll = revokesAll && signer == stamp.RevokeKey;
   }
   if (revokesAll)

@@ -121,14 +121,10 @@ void ClientSettings::SetMaxKBps(std::string text) {
 
 std::vector<ServerAddress> ClientSettings::Servers() const {
   std::vector<ServerAddress> servers;
-  std::string_view rest = Address;
-  for (;;) {
-    const std::size_t semicolon = rest.find(';');
-    const std::string_view item = Trim(rest.substr(0, semicolon));
-    if (!item.empty()) servers.push_back(ReadServer(item, *this));
-    if (semicolon == std::string_view::npos) return servers;
-    rest.remove_prefix(semicolon + 1);
+  for (const std::string_view item : SplitItems(Address, ';')) {
+    servers.push_back(ReadServer(item, *this));
   }
+  return servers;
 }
 
 void ClientSettings::SetConnections(std::string text) {

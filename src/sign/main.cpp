@@ -20,7 +20,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -34,6 +33,7 @@
 #include "manifest/SigningStamp.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileIo.h"
+#include "text/TextCase.h"
 #include "util/Integrity.h"
 
 namespace {
@@ -86,7 +86,8 @@ std::optional<Arguments> ParseArguments(std::string_view command, int count, cha
       if (++i == count || !*args[i]) return std::nullopt;
       parsed.Product = args[i];
     } else if (command == "sign" && arg == "--expires") {
-      if (++i == count || !(parsed.ExpiresDays = tandor::ParseExpiryDays(args[i]))) return std::nullopt;
+      if (++i == count || !(parsed.ExpiresDays = tandor::ParseExpiryDays(args[i])))
+        return std::nullopt;
     } else if (command == "sign" && (arg == "--next-key" || arg == "--revoke-key")) {
       if (++i == count || !*args[i]) return std::nullopt;
       (arg == "--next-key" ? parsed.NextKey : parsed.RevokeKey) = args[i];
@@ -181,7 +182,8 @@ int Sign(const std::vector<std::string>& secretFiles, const std::string& file,
   message = tandor::StampSigning(message, stamp);
   // Signed before anything is written: FILE changes only once every key has signed.
   std::string signature;
-  for (const std::string& secret : secrets) signature += *tandor::SignDetached(message, secret) + "\n";
+  for (const std::string& secret : secrets)
+    signature += *tandor::SignDetached(message, secret) + "\n";
   if (message != *original) {
     if (!tandor::WriteFileAtomically(file, message)) return FileFailure(file, "not written");
     std::printf("%s: [Files] written: Product=%s, signed by %zu key(s)%s\n", file.c_str(),
@@ -201,10 +203,8 @@ int Verify(const std::string& publicFile, const std::string& file) {
   const std::optional<std::string> signature = tandor::ReadWholeFile(file + ".sig");
   bool valid = false;
   const std::string signatures = signature.value_or("");
-  for (std::string_view lines = signatures; key && message && !lines.empty();) {
-    const std::size_t end = std::min(lines.find('\n'), lines.size());
-    valid = valid || tandor::VerifyDetached(*message, lines.substr(0, end), *key);
-    lines.remove_prefix(std::min(end + 1, lines.size()));
+  for (const std::string_view line : tandor::SplitItems(signatures, '\n', " \t\r")) {
+    valid = valid || (key && message && tandor::VerifyDetached(*message, line, *key));
   }
   std::printf("%s: %s\n", file.c_str(), valid ? "signature valid" : "signature NOT valid");
   return valid ? 0 : 1;

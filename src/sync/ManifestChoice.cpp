@@ -1,7 +1,9 @@
 #include "sync/ManifestChoice.h"
 
 #include <algorithm>
+#include <array>
 #include <ctime>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -41,26 +43,49 @@ std::string KeySlot(int number) {
   return number == 1 ? std::string(kKeyName) : kKeyName + std::to_string(number);
 }
 
-// Keys revoked, the latest kMostKeys of them: a key built into the program stays revoked, and a
-// manifest signed by one is called what it is.
-std::vector<std::string> RevokedKeys(const Prefix& machine) {
-  std::vector<std::string> keys;
-  const std::string value = machine.ReadRegistryValue(kTrustKey, kRevokedName).value_or("");
-  std::string_view list = value;
-  while (!list.empty()) {
-    const std::size_t end = std::min(list.find(';'), list.size());
-    if (const std::string_view key = Trim(list.substr(0, end)); !key.empty())
-      keys.emplace_back(key);
-    list.remove_prefix(std::min(end + 1, list.size()));
-  }
-  return keys;
-}
+// The machine's manifest keys as its registry holds them, read in one go.
+struct KeyStore {
+  // Slot n: ManifestKey (n = 1) or ManifestKey<n>; [0] is not used.
+  std::array<std::string, kMostKeys + 1> Slots{};
+  // Keys revoked, the latest kMostKeys of them: a key built into the program stays revoked,
+  // and a manifest signed by one is called what it is.
+  std::vector<std::string> Revoked{};
 
-void WriteRevokedKeys(const Prefix& machine, const std::vector<std::string>& keys) {
-  std::string list;
-  for (const std::string& key : keys) list += (list.empty() ? "" : ";") + key;
-  machine.WriteRegistryValue(kTrustKey, kRevokedName, list);
-}
+  static KeyStore Read(const Prefix& machine) {
+    KeyStore store;
+    std::set<std::string> seen;
+    for (const auto& [name, value] : machine.ReadRegistryValues(kTrustKey)) {
+      const std::string lower = LowerAscii(name);
+      if (!seen.insert(lower).second) continue;  // the first of a name counts, as a lookup's
+      for (int slot = 1; slot <= kMostKeys; ++slot) {
+        if (lower == LowerAscii(KeySlot(slot))) store.Slots[slot] = value;
+      }
+      if (lower == LowerAscii(kRevokedName)) {
+        for (const std::string_view key : SplitItems(value, ';')) store.Revoked.emplace_back(key);
+      }
+    }
+    return store;
+  }
+  // The slot holding `key`, or 0.
+  int SlotOf(const std::string& key) const {
+    for (int slot = 1; slot <= kMostKeys; ++slot) {
+      if (PublicKeyText(Slots[slot]) == key) return slot;
+    }
+    return 0;
+  }
+  bool IsRevoked(const std::string& key) const {
+    return std::find(Revoked.begin(), Revoked.end(), key) != Revoked.end();
+  }
+  void Write(const Prefix& machine, int slot, const std::string& key) {
+    Slots[slot] = key;
+    machine.WriteRegistryValue(kTrustKey, KeySlot(slot), key);
+  }
+  void WriteRevoked(const Prefix& machine) const {
+    std::string list;
+    for (const std::string& key : Revoked) list += (list.empty() ? "" : ";") + key;
+    machine.WriteRegistryValue(kTrustKey, kRevokedName, list);
+  }
+};
 
 // The public keys manifests may be signed with: the one built in (else the machine's
 // ManifestKey=) and those learned since (ManifestKey2=, ...), less those revoked. None:
@@ -70,65 +95,50 @@ struct TrustedKeys {
   std::vector<std::string> Keys;
   std::optional<std::string> Refusal;
 };
-TrustedKeys ReadTrustedKeys(const Prefix& machine) {
+TrustedKeys ReadTrustedKeys(const KeyStore& store) {
   TrustedKeys trusted;
-  const std::vector<std::string> revoked = RevokedKeys(machine);
   const std::string builtIn = TANDOR_MANIFEST_KEY;
   for (int slot = 1; slot <= kMostKeys; ++slot) {
-    const std::string value = slot == 1 && !builtIn.empty()
-                                  ? builtIn
-                                  : machine.ReadRegistryValue(kTrustKey, KeySlot(slot)).value_or("");
+    const std::string& value = slot == 1 && !builtIn.empty() ? builtIn : store.Slots[slot];
     if (Trim(value).empty()) continue;
     if (const std::optional<std::string> refusal = KeyRefusal(value)) {
       trusted.Refusal = refusal;
       return trusted;
     }
     const std::string key = *PublicKeyText(value);
-    if (std::find(revoked.begin(), revoked.end(), key) == revoked.end() &&
+    if (!store.IsRevoked(key) &&
         std::find(trusted.Keys.begin(), trusted.Keys.end(), key) == trusted.Keys.end())
       trusted.Keys.push_back(key);
   }
   return trusted;
 }
 
-// The registry slot holding `key`, or 0.
-int SlotOf(const Prefix& machine, const std::string& key) {
-  for (int slot = 1; slot <= kMostKeys; ++slot) {
-    if (PublicKeyText(machine.ReadRegistryValue(kTrustKey, KeySlot(slot)).value_or("")) == key)
-      return slot;
-  }
-  return 0;
-}
-
 // What a trusted manifest said of the keys, into the registry.
-void ChangeKeys(PassContext& pass, const TrustVerdict& verdict) {
+void ChangeKeys(PassContext& pass, const TrustVerdict& verdict, KeyStore& store) {
   const Prefix& machine = *pass.Env.Machine;
   const std::string builtIn = PublicKeyText(TANDOR_MANIFEST_KEY).value_or("");
-  std::vector<std::string> revoked = RevokedKeys(machine);
   if (verdict.Learn) {
     const std::string& key = *verdict.Learn;
-    if (std::erase(revoked, key) > 0) WriteRevokedKeys(machine, revoked);
-    if (key != builtIn && SlotOf(machine, key) == 0) {
+    if (std::erase(store.Revoked, key) > 0) store.WriteRevoked(machine);
+    if (key != builtIn && store.SlotOf(key) == 0) {
       int free = 2;
-      while (free <= kMostKeys &&
-             !Trim(machine.ReadRegistryValue(kTrustKey, KeySlot(free)).value_or("")).empty())
-        ++free;
+      while (free <= kMostKeys && !Trim(store.Slots[free]).empty()) ++free;
       if (free > kMostKeys) {
         pass.Report(msg::NoRoomForKey(key, kMostKeys));
       } else {
-        machine.WriteRegistryValue(kTrustKey, KeySlot(free), key);
+        store.Write(machine, free, key);
         pass.Report(msg::KeyLearned(key));
       }
     }
   }
   if (verdict.Revoke) {
     const std::string& key = *verdict.Revoke;
-    for (int slot; (slot = SlotOf(machine, key)) != 0;)
-      machine.WriteRegistryValue(kTrustKey, KeySlot(slot), "");
-    if (std::find(revoked.begin(), revoked.end(), key) == revoked.end()) {
-      revoked.push_back(key);
-      if (revoked.size() > static_cast<std::size_t>(kMostKeys)) revoked.erase(revoked.begin());
-      WriteRevokedKeys(machine, revoked);
+    for (int slot; (slot = store.SlotOf(key)) != 0;) store.Write(machine, slot, "");
+    if (!store.IsRevoked(key)) {
+      store.Revoked.push_back(key);
+      if (store.Revoked.size() > static_cast<std::size_t>(kMostKeys))
+        store.Revoked.erase(store.Revoked.begin());
+      store.WriteRevoked(machine);
     }
     pass.Report(msg::KeyRevoked(key));
   }
@@ -179,12 +189,12 @@ std::optional<std::string> NotTheNamedOne(const TakenManifest& fallback) {
 int Trust(PassContext& pass, const fs::path& manifest, const std::string& remote,
           const std::string& name) {
   const PassEnvironment& env = pass.Env;
-  TrustedKeys trusted = ReadTrustedKeys(*env.Machine);
+  KeyStore store = KeyStore::Read(*env.Machine);
+  TrustedKeys trusted = ReadTrustedKeys(store);
   if (trusted.Refusal) return Refused(pass, *trusted.Refusal).Status;
   if (trusted.Keys.empty()) return pass_status::Completed;
-  ManifestEvidence evidence{.Keys = std::move(trusted.Keys),
-                            .Revoked = RevokedKeys(*env.Machine),
-                            .Remote = remote};
+  ManifestEvidence evidence{
+      .Keys = std::move(trusted.Keys), .Revoked = store.Revoked, .Remote = remote};
   fs::path signatureFile = manifest;
   signatureFile += ".sig";
   std::error_code ec;
@@ -229,7 +239,7 @@ int Trust(PassContext& pass, const fs::path& manifest, const std::string& remote
   const TrustVerdict verdict = JudgeManifest(evidence);
   if (!verdict.Trusted()) return Refused(pass, verdict.Refusal).Status;
   for (const std::string& note : verdict.Notes) pass.Report(note);
-  ChangeKeys(pass, verdict);
+  ChangeKeys(pass, verdict, store);
   if (verdict.Record)
     env.Machine->WriteRegistryValue(serialKey, serialName, std::to_string(*verdict.Record));
   return pass_status::Completed;

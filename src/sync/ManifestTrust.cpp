@@ -22,21 +22,15 @@ bool Holds(const std::vector<std::string>& keys, const std::string& key) {
 
 // The lines of a .sig that carry something, at most kMostSignatures of them.
 std::vector<std::string_view> SignatureLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty() && lines.size() < kMostSignatures) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    if (const std::string_view line = Trim(text.substr(0, end), " \t\r"); !line.empty())
-      lines.push_back(line);
-    text.remove_prefix(std::min(end + 1, text.size()));
-  }
+  std::vector<std::string_view> lines = SplitItems(text, '\n', " \t\r");
+  if (lines.size() > kMostSignatures) lines.resize(kMostSignatures);
   return lines;
 }
 
 bool SignedBy(const std::string& key, const std::vector<std::string_view>& lines,
               std::string_view bytes) {
-  return std::any_of(lines.begin(), lines.end(), [&](std::string_view line) {
-    return VerifyDetached(bytes, line, key);
-  });
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](std::string_view line) { return VerifyDetached(bytes, line, key); });
 }
 
 // A key the manifest claims, as the machine would write it; a refusal when it is no key.
@@ -95,11 +89,8 @@ TrustVerdict JudgeManifest(const ManifestEvidence& evidence) {
   if (signers.empty()) {
     // Validly signed by a key this machine has not been told of: it missed the manifest that
     // announced the key. Said apart from a forgery, as the operator must bring it along.
-    std::string_view named = evidence.SignedBy;
-    while (!named.empty()) {
-      const std::size_t end = std::min(named.find(';'), named.size());
-      const std::optional<std::string> key = PublicKeyText(named.substr(0, end));
-      named.remove_prefix(std::min(end + 1, named.size()));
+    for (const std::string_view named : SplitItems(evidence.SignedBy, ';')) {
+      const std::optional<std::string> key = PublicKeyText(named);
       if (!key || !SignedBy(*key, lines, *evidence.Bytes)) continue;
       if (Holds(evidence.Revoked, *key)) return {msg::ManifestSignedByRevokedKey(remote, *key)};
       return {msg::ManifestSignedByUnknownKey(remote, *key)};

@@ -17,9 +17,9 @@ constexpr std::int64_t kSignatureLimit = 4 << 10;
 constexpr std::size_t kMostSignatures = 8;
 
 struct ManifestEvidence {
-  std::vector<std::string> Keys;  // the public keys (base64) the machine trusts
+  std::vector<std::string> Keys;       // the public keys (base64) the machine trusts
   std::vector<std::string> Revoked{};  // keys it trusted once, revoked since
-  std::string Remote;             // the manifest's path on the server, as messages name it
+  std::string Remote;                  // the manifest's path on the server, as messages name it
   // The manifest's bytes as downloaded; nothing when they cannot be read.
   std::optional<std::string> Bytes{};
   // The detached signatures the server sent, one per line; nothing when it sent none.

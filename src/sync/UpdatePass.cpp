@@ -179,7 +179,7 @@ void UpdatePass::HandOver(const FileEntry& entry) {
   }
 }
 
-void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
+void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) {
   const PassContext& pass = *mPass;
   std::set<fs::path> folders = {pass.Native(pass.ProductFolder()), pass.Native(pass.Env.AppFolder)};
   for (const PlannedEntry& planned : table.Entries) {
@@ -187,13 +187,16 @@ void UpdatePass::RemoveStaleTemporaries(const EntryTable& table) const {
     folders.insert(pass.Native(entry.LocalPath));
     if (entry.Extract && !entry.ExtractTo.empty()) folders.insert(pass.Native(entry.ExtractTo));
   }
-  for (const fs::path& folder : folders)
-    if (mWrites->IsWritablePlace(folder)) tandor::RemoveStaleTemporaries(folder);
   // The registry file is rewritten beside itself, in the prefix's root.
-  tandor::RemoveStaleTemporaries(pass.Env.Machine->Root());
+  folders.insert(pass.Env.Machine->Root());
+  for (const fs::path& folder : folders) {
+    if (!mSwept.insert(folder).second) continue;
+    if (folder == pass.Env.Machine->Root() || mWrites->IsWritablePlace(folder))
+      tandor::RemoveStaleTemporaries(folder);
+  }
 }
 
-void UpdatePass::RemoveStaleTemporariesOfKeptManifest() const {
+void UpdatePass::RemoveStaleTemporariesOfKeptManifest() {
   const PassContext& pass = *mPass;
   const fs::path kept = pass.Native(pass.LocalManifest());
   EntryTable table;

@@ -4,8 +4,10 @@
 // installation record, replace the updater when the manifest carries a new one, verify the
 // release, and start the product.
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/Process.h"
@@ -47,10 +49,11 @@ class UpdatePass {
   // not take over.
   void HandOver(const FileEntry& entry);
   // Takes away what killed passes left behind in the folders this pass works in.
-  void RemoveStaleTemporaries(const EntryTable& table) const;
+  // Each folder once a pass.
+  void RemoveStaleTemporaries(const EntryTable& table);
   // The same in the folders of the manifest the machine kept from its last pass, before any
   // server is asked: a pass that reaches none (or whose manifest is refused) clears them too.
-  void RemoveStaleTemporariesOfKeptManifest() const;
+  void RemoveStaleTemporariesOfKeptManifest();
   // Starts the final program of a pass that installs nothing, when its file is there.
   void StartHeldProgram(const EntryTable& table, const FilesSettings& files);
   // The final program's process; nothing when nothing was started, nor when its entry failed
@@ -61,6 +64,7 @@ class UpdatePass {
   std::unique_ptr<PassContext> mPass;
   std::unique_ptr<WritePolicy> mWrites;
   std::unique_ptr<ReleaseGuard> mRelease;
+  std::set<std::filesystem::path> mSwept;  // folders cleared of what killed passes left
   std::unique_ptr<InstallationRecord> mRecord;
   std::unique_ptr<EntryInstaller> mInstaller;
 };

@@ -43,6 +43,18 @@ std::string_view TrimStart(std::string_view text, std::string_view blanks) {
   return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
+std::vector<std::string_view> SplitItems(std::string_view text, char separator,
+                                         std::string_view blanks) {
+  std::vector<std::string_view> items;
+  for (;;) {
+    const std::size_t end = text.find(separator);
+    if (const std::string_view item = Trim(text.substr(0, end), blanks); !item.empty())
+      items.push_back(item);
+    if (end == std::string_view::npos) return items;
+    text.remove_prefix(end + 1);
+  }
+}
+
 std::string_view Trim(std::string_view text, std::string_view blanks) {
   text = TrimStart(text, blanks);
   const std::size_t last = text.find_last_not_of(blanks);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tandor {
 
@@ -21,6 +22,10 @@ std::string UpperAscii(std::string_view text);
 std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
 // The same at the start only.
 std::string_view TrimStart(std::string_view text, std::string_view blanks = " \t");
+
+// The items of a list such as "a; b;;c", each trimmed of `blanks`; empty items are left out.
+std::vector<std::string_view> SplitItems(std::string_view text, char separator,
+                                         std::string_view blanks = " \t");
 
 // Position of the first `needle` in `text` at or after `from`, or npos.
 std::size_t FindIgnoreCase(std::string_view text, std::string_view needle, std::size_t from = 0);

@@ -77,8 +77,7 @@ TransferResult FTP::Download(const DownloadRequest& request) {
     result.Text = "The server has no file " + request.Remote + " (or it is empty)";
   }
   if (overLimit) result.Status = TransferResult::State::OverLimit;
-  result.Busy = IsFtp() ? mLastReply.starts_with("421")
-                         : mLastStatus == 503 || mLastStatus == 429;
+  result.Busy = IsFtp() ? mLastReply.starts_with("421") : mLastStatus == 503 || mLastStatus == 429;
   return result;
 }
 

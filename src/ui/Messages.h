@@ -69,15 +69,17 @@ inline std::string Downloading(const std::string& file) {
 inline std::string Downloaded(const std::string& file, const std::string& seconds) {
   return file + " 파일 다운로드 완료 (" + seconds + ")";
 }
-// A patch the pass could not use: the whole file comes instead.
+// Downloads ahead given up for the entry whose turn it is.
 inline std::string NoRoomAhead(const std::string& file) {
-  return file + " 을(를) 받을 디스크 공간이 부족하여 미리 받은 파일을 지우고 나머지는 하나씩 "
-                "받습니다.";
+  return file +
+         " 을(를) 받을 디스크 공간이 부족하여 미리 받은 파일을 지우고 나머지는 하나씩 "
+         "받습니다.";
 }
 inline std::string ServerBusyAhead(const std::string& file, const std::string& answer) {
   return "서버가 " + file + " 요청을 거절하여(" + answer +
          ") 미리 받기를 멈추고 나머지는 하나씩 받습니다.";
 }
+// A patch the pass could not use: the whole file comes instead.
 inline std::string PatchUnusable(const std::string& patch, const std::string& reason) {
   return "패치 " + patch + "을(를) 쓸 수 없어 전체 파일을 받습니다: " + reason;
 }

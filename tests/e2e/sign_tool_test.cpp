@@ -104,8 +104,7 @@ TEST(SignToolTest, KeygenSignVerifyHash) {
     }
   }
   const std::string announced = ReadFile(rotated);
-  EXPECT_NE(announced.find("NextKey=" + ReadFile(newPub).substr(0, 44) + "\r\n"),
-            std::string::npos)
+  EXPECT_NE(announced.find("NextKey=" + ReadFile(newPub).substr(0, 44) + "\r\n"), std::string::npos)
       << announced;
   EXPECT_NE(announced.find("\r\nExpires=20"), std::string::npos) << announced;
   EXPECT_NE(announced.find("\r\nSigned=20"), std::string::npos) << announced;

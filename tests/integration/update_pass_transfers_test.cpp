@@ -340,55 +340,63 @@ TEST_F(UpdatePassInProcessTest, ManifestsExpireAndKeysRollOver) {
     return lines;
   };
   const std::string by = "SignedBy=", next = "NextKey=", revoke = "RevokeKey=";
-  const std::string expired = "Signed=" + at(now - 3 * day) + "\r\nExpires=" + at(now - 60) +
-                              "\r\n";
+  const std::string expired =
+      "Signed=" + at(now - 3 * day) + "\r\nExpires=" + at(now - 60) + "\r\n";
   // Signed by `a` announcing `c`, then the announcement changed: the signature no longer holds.
   const std::string announced = manifest(3, by + a.Public + "\r\n" + next + b.Public + "\r\n");
   std::string forged = announced;
   forged.replace(forged.find(b.Public), b.Public.size(), c.Public);
+  const std::string valid = "Signed=" + at(now) + "\r\nExpires=" + at(now + day) + "\r\n";
+  const std::string ahead =
+      "Signed=" + at(now + 3 * day) + "\r\nExpires=" + at(now + 4 * day) + "\r\n";
   const struct {
     std::string Manifest;
-    std::string Signature;
-    std::string Refusal;                      // empty: installed
-    std::vector<std::string> Notes = {};      // lines of the log when installed
-    std::vector<std::string> Trusted = {};    // ManifestKey, ManifestKey2 afterwards
+    std::vector<const KeyPair*> Signers;    // one signature line each
+    std::string Refusal;                    // empty: installed
+    std::vector<std::string> Notes = {};    // lines of the log when installed
+    std::vector<std::string> Trusted = {};  // ManifestKey, ManifestKey2 afterwards
+    std::string Signed = {};                // what was signed, when not Manifest
   } rows[] = {
-      {manifest(1, "Signed=" + at(now) + "\r\nExpires=" + at(now + day) + "\r\n"),
-       sign(manifest(1, "Signed=" + at(now) + "\r\nExpires=" + at(now + day) + "\r\n"), {&a}),
-       ""},
+      {manifest(1, valid), {&a}, ""},
       // a frozen mirror's manifest, past its date; a date that cannot be read
-      {manifest(2, expired), sign(manifest(2, expired), {&a}),
-       msg::ManifestExpired(kRemote, at(now - 60))},
-      {manifest(2, "Expires=2027-02-30\r\n"), sign(manifest(2, "Expires=2027-02-30\r\n"), {&a}),
+      {manifest(2, expired), {&a}, msg::ManifestExpired(kRemote, at(now - 60))},
+      {manifest(2, "Expires=2027-02-30\r\n"),
+       {&a},
        msg::ManifestClaimUnreadable(kRemote, "Expires", "2027-02-30")},
       // signed three days ahead of this machine's clock: the clock is behind, and said to be
-      {manifest(2, "Signed=" + at(now + 3 * day) + "\r\nExpires=" + at(now + 4 * day) + "\r\n"),
-       sign(manifest(2, "Signed=" + at(now + 3 * day) + "\r\nExpires=" + at(now + 4 * day) +
-                            "\r\n"),
-            {&a}),
-       "",
-       {msg::ClockBehind(kRemote, at(now + 3 * day))}},
+      {manifest(2, ahead), {&a}, "", {msg::ClockBehind(kRemote, at(now + 3 * day))}},
       // the new key's manifest before its announcement; an announcement by an unknown key, or
       // changed after it was signed
-      {manifest(3, by + b.Public + "\r\n"), sign(manifest(3, by + b.Public + "\r\n"), {&b}),
+      {manifest(3, by + b.Public + "\r\n"),
+       {&b},
        msg::ManifestSignedByUnknownKey(kRemote, b.Public)},
       {manifest(3, by + c.Public + "\r\n" + next + c.Public + "\r\n"),
-       sign(manifest(3, by + c.Public + "\r\n" + next + c.Public + "\r\n"), {&c}),
+       {&c},
        msg::ManifestSignedByUnknownKey(kRemote, c.Public)},
-      {forged, sign(announced, {&a}), msg::ManifestSignatureWrong(kRemote)},
-      {announced, sign(announced, {&a}), "", {msg::KeyLearned(b.Public)}, {a.Public, b.Public}},
+      {forged, {&a}, msg::ManifestSignatureWrong(kRemote), {}, {}, announced},
+      {announced, {&a}, "", {msg::KeyLearned(b.Public)}, {a.Public, b.Public}},
       // the new key alone, revoking the old one; then the old key is refused
-      {manifest(4, revoke + a.Public + "\r\n"), sign(manifest(4, revoke + a.Public + "\r\n"), {&b}),
-       "", {msg::KeyRevoked(a.Public)}, {"", b.Public}},
-      {manifest(5, by + a.Public + "\r\n"), sign(manifest(5, by + a.Public + "\r\n"), {&a}),
-       msg::ManifestSignedByRevokedKey(kRemote, a.Public), {}, {"", b.Public}},
+      {manifest(4, revoke + a.Public + "\r\n"),
+       {&b},
+       "",
+       {msg::KeyRevoked(a.Public)},
+       {"", b.Public}},
+      {manifest(5, by + a.Public + "\r\n"),
+       {&a},
+       msg::ManifestSignedByRevokedKey(kRemote, a.Public),
+       {},
+       {"", b.Public}},
       // a manifest cannot revoke the only key it is trusted by; a key that is no key refuses it
-      {manifest(5, revoke + b.Public + "\r\n"), sign(manifest(5, revoke + b.Public + "\r\n"), {&b}),
-       "", {msg::RevokedOwnSigner(b.Public)}, {"", b.Public}},
-      {manifest(6, next + "AAAA\r\n"), sign(manifest(6, next + "AAAA\r\n"), {&b}),
+      {manifest(5, revoke + b.Public + "\r\n"),
+       {&b},
+       "",
+       {msg::RevokedOwnSigner(b.Public)},
+       {"", b.Public}},
+      {manifest(6, next + "AAAA\r\n"),
+       {&b},
        msg::ManifestClaimUnreadable(kRemote, "NextKey", "AAAA")},
       // signed by both keys (the second line the machine's): taken, and no expiry needed
-      {manifest(6, ""), sign(manifest(6, ""), {&c, &b}), "", {}, {"", b.Public}},
+      {manifest(6, ""), {&c, &b}, "", {}, {"", b.Public}},
   };
   mMachine.WriteRegistryValue("SOFTWARE\\Tandor", "ManifestKey", a.Public);
   Serve("HTTP");
@@ -397,7 +405,7 @@ TEST_F(UpdatePassInProcessTest, ManifestsExpireAndKeysRollOver) {
     ClearProduct();
     Publish("data.bin", row.Manifest);
     Publish("Tandor10.ini", row.Manifest);
-    Publish("Tandor10.ini.sig", row.Signature);
+    Publish("Tandor10.ini.sig", sign(row.Signed.empty() ? row.Manifest : row.Signed, row.Signers));
     EXPECT_EQ(RunPass(), row.Refusal.empty() ? pass_status::Completed : pass_status::Untrusted);
     // Refused: nothing installed, nothing of the manifest kept.
     EXPECT_EQ(fs::exists(mLocal / "data.bin"), row.Refusal.empty());

@@ -190,28 +190,41 @@ TEST(PublisherModelTest, SigningStampsWriteTheClaims) {
     SigningStamp Stamp;
     std::string Stamped;
   } rows[] = {
-      {"[Files]\r\nSerial=1\r\n", {.Signers = {"K1"}, .Now = now},
+      {"[Files]\r\nSerial=1\r\n",
+       {.Signers = {"K1"}, .Now = now},
        "[Files]\r\nSignedBy=K1\r\nSerial=1\r\n"},
-      {"[Files]\nSignedBy=old\nSerial=1", {.Signers = {"K1", "K2"}, .ExpiresDays = 30, .Now = now},
+      {"[Files]\nSignedBy=old\nSerial=1",
+       {.Signers = {"K1", "K2"}, .ExpiresDays = 30, .Now = now},
        "[Files]\nSigned=2027-01-15T08:00:00Z\nExpires=2027-02-14T08:00:00Z\nSignedBy=K1;K2\n"
        "Serial=1"},
       // the span it held, from now; none given, or none to keep; 0 ends it
-      {"[Files]\r\n" + held, {.Signers = {"K1"}, .Now = now},
+      {"[Files]\r\n" + held,
+       {.Signers = {"K1"}, .Now = now},
        "[Files]\r\nSignedBy=K1\r\n" + renewed},
-      {"[Files]\r\nExpires=2027-06-01\r\n", {.Signers = {"K1"}, .Now = now},
+      {"[Files]\r\nExpires=2027-06-01\r\n",
+       {.Signers = {"K1"}, .Now = now},
        "[Files]\r\nSignedBy=K1\r\nExpires=2027-06-01\r\n"},
-      {"[Files]\r\n" + held + "Serial=2\r\n", {.Signers = {"K1"}, .ExpiresDays = 0, .Now = now},
+      {"[Files]\r\n" + held + "Serial=2\r\n",
+       {.Signers = {"K1"}, .ExpiresDays = 0, .Now = now},
        "[Files]\r\nSignedBy=K1\r\nSerial=2\r\n"},
-      {"[Files]\r\nNextKey=K2\r\n", {.Signers = {"K2"}, .Now = now, .RevokeKey = "K1"},
+      {"[Files]\r\nNextKey=K2\r\n",
+       {.Signers = {"K2"}, .Now = now, .RevokeKey = "K1"},
        "[Files]\r\nRevokeKey=K1\r\nSignedBy=K2\r\nNextKey=K2\r\n"},
-      {"[Files]\r\nNextKey=K2\r\n", {.Signers = {"K1"}, .Now = now, .NextKey = "K3"},
+      {"[Files]\r\nNextKey=K2\r\n",
+       {.Signers = {"K1"}, .Now = now, .NextKey = "K3"},
        "[Files]\r\nSignedBy=K1\r\nNextKey=K3\r\n"},
       {"[File1]\r\nK=a", {.Signers = {"K1"}, .ExpiresDays = 5, .Now = now}, "[File1]\r\nK=a"},
   };
-  for (const auto& row : rows) EXPECT_EQ(StampSigning(row.Text, row.Stamp), row.Stamped) << row.Text;
-  for (const auto& [text, days] : std::vector<std::pair<std::string, std::optional<int>>>{
-           {"0", 0}, {"30", 30}, {"3650", 3650}, {"3651", std::nullopt}, {"-1", std::nullopt},
-           {"", std::nullopt}, {"1e3", std::nullopt}})
+  for (const auto& row : rows)
+    EXPECT_EQ(StampSigning(row.Text, row.Stamp), row.Stamped) << row.Text;
+  for (const auto& [text, days] :
+       std::vector<std::pair<std::string, std::optional<int>>>{{"0", 0},
+                                                               {"30", 30},
+                                                               {"3650", 3650},
+                                                               {"3651", std::nullopt},
+                                                               {"-1", std::nullopt},
+                                                               {"", std::nullopt},
+                                                               {"1e3", std::nullopt}})
     EXPECT_EQ(ParseExpiryDays(text), days) << text;
 }
 
